@@ -1,0 +1,11 @@
+// The subcommands of the clockagent command-line tool.
+#pragma once
+
+namespace clockagent {
+
+constexpr const char kVersionText[] = "1.04x";
+
+// Each takes the arguments after the subcommand's name and returns the process exit code.
+int RunDecode(int argc, char** argv);
+
+}  // namespace clockagent

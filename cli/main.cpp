@@ -1,0 +1,60 @@
+// clockagent: the command-line face of the receiver and clock core.
+#include <cstdio>
+#include <cstring>
+
+#include "cli/commands.h"
+
+namespace {
+
+struct Command {
+  const char* name;
+  const char* summary;
+  int (*run)(int argc, char** argv);
+};
+
+const Command kCommands[] = {
+    {"decode", "cut a recorded receiver byte stream into DARO packets and decode timing packets",
+     clockagent::RunDecode},
+};
+
+void PrintUsage(std::FILE* out) {
+  std::fprintf(out,
+               "Usage: clockagent COMMAND [ARGS...]\n"
+               "\n"
+               "Keeps a PC clock set from a GPS timing receiver that speaks DARO.\n"
+               "\n"
+               "Commands:\n");
+  for (const Command& command : kCommands) {
+    std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+  }
+  std::fprintf(out,
+               "\n"
+               "Run 'clockagent COMMAND --help' for a command's options.\n"
+               "  --help      show this text\n"
+               "  --version   show the version\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return 2;
+  }
+  const char* name = argv[1];
+  if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 ||
+      std::strcmp(name, "help") == 0) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  if (std::strcmp(name, "--version") == 0) {
+    std::printf("clockagent %s\n", clockagent::kVersionText);
+    return 0;
+  }
+  for (const Command& command : kCommands) {
+    if (std::strcmp(name, command.name) == 0) return command.run(argc - 2, argv + 2);
+  }
+  std::fprintf(stderr, "clockagent: unknown command '%s'; run 'clockagent --help' for the list\n",
+               name);
+  return 2;
+}

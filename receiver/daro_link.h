@@ -1,0 +1,93 @@
+// DARO framing: the receiver link record, the receive state machine and the frame encoder.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace clockagent {
+
+class SerialPort;
+
+constexpr std::uint8_t kDle = 0x10;
+constexpr std::uint8_t kEtx = 0x03;
+
+constexpr std::size_t kRxBlockSize = 8192;
+constexpr std::size_t kPacketBufferSize = 512;
+constexpr std::size_t kFrameBufferSize = 512;
+
+// How long the sender waits after handing a request to the port, so that the request is on the
+// line before the same poll reads the port.
+constexpr std::chrono::milliseconds kPostSendPause{5};
+
+// The one link between the program and the receiver. Everything lives in fixed buffers here;
+// nothing is allocated per byte, packet or read.
+struct ReceiverLink {
+  // Port side.
+  SerialPort* port = nullptr;  // where frames are written; null writes nowhere
+  std::uint8_t isOpen = 0;     // dispatch delivers packets only while this is set
+
+  // Receive block: what one read delivered.
+  std::uint8_t rxBuffer[kRxBlockSize] = {};
+  std::int32_t rxPos = 0;          // next byte to parse
+  std::uint32_t rxRemaining = 0;   // bytes of the block not yet parsed
+
+  // Framing state.
+  std::uint8_t packetBuffer[kPacketBufferSize] = {};  // de-stuffed data bytes, id not included
+  std::int32_t packetCount = 0;    // bytes now in packetBuffer
+  std::uint32_t packetLength = 0;  // data length of the last completed packet
+  std::int32_t packetId = 0;       // id of the packet being received (or the last one); 0 after overflow
+  std::uint8_t afterDle = 0;       // the previous byte was an unpaired DLE
+};
+
+// Parses the byte at rxBuffer[rxPos] and advances. Returns 1 when that byte completed a packet:
+// packetId, packetLength and packetBuffer then describe it until the next byte is parsed.
+int ParseByte(ReceiverLink& link);
+
+// Parses what is left of the receive block, calling onPacket(link) for each completed packet, and
+// rewinds rxPos for the next block. A remaining count that would run past the block is cut to it.
+template <class OnPacket>
+void RunReceiveLoop(ReceiverLink& link, OnPacket&& onPacket) {
+  const std::uint32_t room = static_cast<std::uint32_t>(kRxBlockSize) -
+                             static_cast<std::uint32_t>(link.rxPos);
+  if (link.rxPos < 0 || link.rxPos > static_cast<std::int32_t>(kRxBlockSize)) {
+    link.rxRemaining = 0;
+  } else if (link.rxRemaining > room) {
+    link.rxRemaining = room;
+  }
+  while (link.rxRemaining > 0) {
+    if (ParseByte(link) > 0) onPacket(link);
+  }
+  link.rxPos = 0;
+}
+
+// Copies `length` bytes into the receive block, at most one block at a time, and runs the receive
+// loop over each block. For byte streams that come from somewhere other than the port.
+template <class OnPacket>
+void ReceiveBytes(ReceiverLink& link, const std::uint8_t* bytes, std::size_t length,
+                  OnPacket&& onPacket) {
+  while (length > 0) {
+    const std::size_t block = length < kRxBlockSize ? length : kRxBlockSize;
+    std::memcpy(link.rxBuffer, bytes, block);
+    link.rxPos = 0;
+    link.rxRemaining = static_cast<std::uint32_t>(block);
+    RunReceiveLoop(link, onPacket);
+    bytes += block;
+    length -= block;
+  }
+}
+
+// Builds the frame for a payload (the id followed by the data bytes) into `frame`. Returns the
+// frame's length, or -1 when the frame would not fit the buffer.
+int EncodeFrame(std::size_t length, const std::uint8_t* bytes,
+                std::uint8_t (&frame)[kFrameBufferSize]);
+
+// Frames the payload and hands it to the link's port. Returns 0; a payload whose frame would
+// exceed the frame buffer is not written at all and returns -1.
+int WritePacket(std::size_t length, const std::uint8_t* bytes, ReceiverLink& link);
+
+// WritePacket followed by the post-send pause.
+void SendPacket(ReceiverLink& link, std::size_t length, const std::uint8_t* bytes);
+
+}  // namespace clockagent

@@ -1,0 +1,66 @@
+// The time request, the two timing packets 0x41 and 0x8F-AB, and the receiver time they yield.
+#pragma once
+
+#include <cstdint>
+
+#include "receiver/daro_link.h"
+
+namespace clockagent {
+
+class ClockSetter;
+class OutcomeSink;
+class TextTarget;
+
+// Whether the receiver's time is applied as UTC (its GPS-UTC offset subtracted) or as GPS time.
+enum class TimeType : std::int32_t { Utc = 0, Gps = 1 };
+
+constexpr std::uint8_t kTimeRequestId = 0x21;
+constexpr std::uint8_t kPacket41Id = 0x41;
+constexpr std::uint8_t kPacket8FId = 0x8F;
+constexpr std::uint8_t kSubcodeAB = 0xAB;
+constexpr std::uint32_t kPacket41Length = 10;
+constexpr std::uint32_t kPacket8FABLength = 17;  // subcode included
+constexpr double kSecondsPerWeek = 604800.0;
+
+// Big-endian field readers.
+std::uint16_t GetU16(const std::uint8_t* bytes);
+std::int16_t GetS16(const std::uint8_t* bytes);
+std::uint32_t GetU32(const std::uint8_t* bytes);
+float GetSingle(const std::uint8_t* bytes);
+
+// The fields of a timing packet, as the clock uses them: single precision, seconds.
+struct TimingFields {
+  float timeOfWeek = 0;  // GPS time of week
+  std::uint16_t week = 0;
+  float utcOffset = 0;   // subtracted from GPS time to give UTC
+};
+
+// Read the last completed packet's fields when its data length is right for the packet (10 for
+// 0x41, 17 for 0x8F-AB); false otherwise. They do not look at the id.
+bool ReadPacket41(const ReceiverLink& link, TimingFields* fields);
+bool ReadPacket8FAB(const ReceiverLink& link, TimingFields* fields);
+
+// week x 604800 + time of week, less the UTC offset for TimeType::Utc; in double precision.
+double ReceiverTime(const TimingFields& fields, TimeType timeType);
+
+// What the packet handlers share with the update cycle, and where an accepted packet's time goes.
+struct TimingContext {
+  std::uint8_t TimeReceived = 1;             // a timing packet was accepted in this attempt
+  TimeType ActiveTimeType = TimeType::Utc;   // the time type in force
+  TextTarget* Panel_Time = nullptr;          // the time-of-week display
+  ClockSetter* clock = nullptr;              // must be set before packets are dispatched
+  OutcomeSink* cycle = nullptr;              // receives the outcome; must be set too
+};
+
+// Sends the time request, packet 0x21 without data, followed by the post-send pause.
+void RequestTime(ReceiverLink& link);
+
+// Accept the first timing packet of the right length while TimeReceived is clear: set
+// TimeReceived, show the time of week, then apply the receiver time.
+void HandlePacket41(ReceiverLink& link, TimingContext& context);
+void HandlePacket8FAB(ReceiverLink& link, TimingContext& context);
+
+// Routes a completed packet to its handler while the link is open; other packets are ignored.
+void DispatchPacket(ReceiverLink& link, TimingContext& context);
+
+}  // namespace clockagent

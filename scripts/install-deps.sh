@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages a build needs, only those that are missing.
+#   install-deps.sh app     compiler and CMake: enough for the programs
+#   install-deps.sh all     also GoogleTest, Google Benchmark and the MinGW-w64 cross compiler
+set -euo pipefail
+
+packages=(cmake ninja-build g++)
+if [[ "${1:-app}" == all ]]; then
+  packages+=(googletest libbenchmark-dev g++-mingw-w64-x86-64-posix util-linux)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
+    missing+=("$package")
+done
+((${#missing[@]} == 0)) && exit 0
+
+sudo=()
+[[ "$(id -u)" -ne 0 ]] && sudo=(sudo)
+echo "Installing ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+  "${missing[@]}" >/dev/null

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the Windows cross build, the native build with its tests
+# and benchmarks (briefly, for their figures), then the same tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh all
+
+step() { printf '\n== %s\n' "$*"; }
+build() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
+}
+
+step "Windows cross build"
+build windows-mingw
+
+step "native build and tests"
+build linux
+ctest --preset linux
+
+step "benchmarks"
+build/linux/bench/clockagent_bench --benchmark_min_time=0.2
+
+step "tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+build linux-sanitize
+ctest --preset linux-sanitize

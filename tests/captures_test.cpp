@@ -1,0 +1,115 @@
+// Real receiver recordings through the parser and the timing packets.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "tests/support/test_support.h"
+
+namespace clockagent::test {
+namespace {
+
+// The receiver's own calendar in bytes 9 to 16 of packet 0x8F-AB.
+std::string ReceiverCalendar(const Bytes& data) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ",
+                static_cast<unsigned>(GetU16(&data[15])), data[14], data[13], data[12], data[11],
+                data[10]);
+  return text;
+}
+
+std::string ClockCalendar(double receiverTime) {
+  SystemTime time;
+  return ReceiverTimeToSystemTime(receiverTime, &time) ? Iso(time) : "bad";
+}
+
+std::vector<Packet> ParseCapture(const std::string& name, std::size_t blockSize = kRxBlockSize) {
+  auto link = std::make_unique<ReceiverLink>();
+  return ParsePackets(*link, ReadCapture(name), blockSize);
+}
+
+TEST(Captures, AllArePresent) {
+  EXPECT_EQ(CaptureNames().size(), 6u);
+}
+
+TEST(Captures, Packet8FABAgreesWithTheReceiversOwnCalendar) {
+  int checked = 0;
+  for (const std::string& name : CaptureNames()) {
+    auto link = std::make_unique<ReceiverLink>();
+    for (const Packet& p : ParseCapture(name)) {
+      if (p.id != 0x8F || p.data.empty() || p.data[0] != 0xAB) continue;
+      ASSERT_EQ(p.data.size(), 17u) << name;
+      std::copy(p.data.begin(), p.data.end(), link->packetBuffer);
+      link->packetLength = 17;
+      TimingFields fields;
+      ASSERT_TRUE(ReadPacket8FAB(*link, &fields));
+      const bool calendarIsUtc = p.data[9] & 1;
+      const double t = ReceiverTime(fields, calendarIsUtc ? TimeType::Utc : TimeType::Gps);
+      EXPECT_EQ(ClockCalendar(t), ReceiverCalendar(p.data)) << name << " packet " << checked;
+      EXPECT_EQ(fields.utcOffset, 18.0f) << name;
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 89);  // every 0x8F-AB in the recordings
+}
+
+TEST(Captures, Packet41CarriesTheRecordedWeek) {
+  const struct {
+    const char* name;
+    unsigned week;
+    const char* yearPrefix;
+  } expected[] = {{"rx-a-0x41.bin", 1403, "2006-"},
+                  {"rx-a-0x41-3dfix.bin", 1403, "2006-"},
+                  {"rx-a-0x41-moving.bin", 1406, "2006-"},
+                  {"rx-a-0x41-2019.bin", 2077, "2019-"}};
+  for (const auto& capture : expected) {
+    auto link = std::make_unique<ReceiverLink>();
+    int seen = 0;
+    for (const Packet& p : ParseCapture(capture.name)) {
+      if (p.id != 0x41 || p.data.size() != 10) continue;
+      std::copy(p.data.begin(), p.data.end(), link->packetBuffer);
+      link->packetLength = 10;
+      TimingFields fields;
+      ASSERT_TRUE(ReadPacket41(*link, &fields));
+      EXPECT_EQ(fields.week, capture.week) << capture.name;
+      EXPECT_EQ(ClockCalendar(ReceiverTime(fields, TimeType::Utc)).substr(0, 5),
+                capture.yearPrefix)
+          << capture.name;
+      ++seen;
+    }
+    EXPECT_GT(seen, 0) << capture.name;
+  }
+}
+
+TEST(Captures, ParseTheSameWhateverTheReadSize) {
+  for (const std::string& name : CaptureNames()) {
+    const auto whole = ParseCapture(name);
+    EXPECT_GT(whole.size(), 10u) << name;
+    for (std::size_t blockSize : {1u, 5u, 64u, 1000u}) {
+      EXPECT_EQ(ParseCapture(name, blockSize), whole) << name << " in blocks of " << blockSize;
+    }
+  }
+}
+
+TEST(Captures, AttemptOverABroadcastTakesTheFirstTimingPacket) {
+  const Bytes bytes = ReadCapture("rx-b-0x8fab.bin");
+  auto link = std::make_unique<ReceiverLink>();
+  link->isOpen = 1;
+  RecordingText panel;
+  DryRunClockSetter clock;
+  RecordingCycle cycle;
+  TimingContext context;
+  context.TimeReceived = 0;
+  context.Panel_Time = &panel;
+  context.clock = &clock;
+  context.cycle = &cycle;
+  ReceiveBytes(*link, bytes.data(), bytes.size(),
+               [&](ReceiverLink& completed) { DispatchPacket(completed, context); });
+  // The first packet: week 2076, time of week 239909 (Tue 18:38:29 GPS), offset 18.
+  EXPECT_EQ(panel.texts, std::vector<std::string>{" Tue 18:38:29.00"});
+  EXPECT_EQ(clock.calls, 1);
+  EXPECT_EQ(Iso(clock.last), "2019-10-22T18:38:11Z");
+  EXPECT_EQ(cycle.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::Success});
+}
+
+}  // namespace
+}  // namespace clockagent::test

@@ -1,0 +1,277 @@
+// The timing packets, from a completed packet to the clock, the display and the outcome.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "tests/support/test_support.h"
+
+namespace clockagent::test {
+namespace {
+
+TEST(FieldReaders, AreBigEndian) {
+  const std::uint8_t b[] = {0x48, 0x93, 0xA8, 0x00, 0xFF, 0xFF, 0x80, 0x00, 0x7F, 0xFF};
+  EXPECT_EQ(GetU16(b), 0x4893u);
+  EXPECT_EQ(GetU16(b + 4), 65535u);
+  EXPECT_EQ(GetS16(b + 4), -1);
+  EXPECT_EQ(GetS16(b + 6), -32768);
+  EXPECT_EQ(GetS16(b + 8), 32767);
+  EXPECT_EQ(GetU32(b), 0x4893A800u);
+  EXPECT_EQ(GetU32(b + 4), 0xFFFF8000u);
+  EXPECT_EQ(GetSingle(b), 302400.0f);
+}
+
+TEST(FieldReaders, SingleCarriesEveryIeeeValue) {
+  const std::uint8_t minusOne[] = {0xBF, 0x80, 0x00, 0x00};
+  const std::uint8_t infinity[] = {0x7F, 0x80, 0x00, 0x00};
+  const std::uint8_t largest[] = {0x7F, 0x7F, 0xFF, 0xFF};
+  const std::uint8_t nan[] = {0x7F, 0xC0, 0x00, 0x00};
+  const std::uint8_t smallest[] = {0x00, 0x00, 0x00, 0x01};
+  EXPECT_EQ(GetSingle(minusOne), -1.0f);
+  EXPECT_EQ(GetSingle(infinity), std::numeric_limits<float>::infinity());
+  EXPECT_EQ(GetSingle(largest), std::numeric_limits<float>::max());
+  EXPECT_TRUE(std::isnan(GetSingle(nan)));
+  EXPECT_EQ(GetSingle(smallest), std::numeric_limits<float>::denorm_min());
+}
+
+// Packet data of the worked example: time of week 302400, week 1200, UTC offset 13.
+const Bytes kExample41 = {0x48, 0x93, 0xA8, 0x00, 0x04, 0xB0, 0x41, 0x50, 0x00, 0x00};
+const Bytes kExample8FAB = {0xAB, 0x00, 0x04, 0x9D, 0x40, 0x04, 0xB0, 0x00, 0x0D,
+                            0x00, 0x00, 0x0C, 0x0B, 0x08, 0x01, 0x07, 0xD3};
+
+Bytes Packet41(const Bytes& tow, std::uint16_t week, const Bytes& offset) {
+  Bytes data = tow;
+  data.push_back(static_cast<std::uint8_t>(week >> 8));
+  data.push_back(static_cast<std::uint8_t>(week));
+  data.insert(data.end(), offset.begin(), offset.end());
+  return data;
+}
+
+Bytes Packet8FAB(std::uint32_t tow, std::uint16_t week, std::int16_t offset) {
+  const auto off = static_cast<std::uint16_t>(offset);
+  return {0xAB,
+          static_cast<std::uint8_t>(tow >> 24), static_cast<std::uint8_t>(tow >> 16),
+          static_cast<std::uint8_t>(tow >> 8), static_cast<std::uint8_t>(tow),
+          static_cast<std::uint8_t>(week >> 8), static_cast<std::uint8_t>(week),
+          static_cast<std::uint8_t>(off >> 8), static_cast<std::uint8_t>(off),
+          0, 0, 0, 0, 0, 0, 0, 0};
+}
+
+// A link that is open and an attempt waiting for its timing packet.
+class TimingTest : public ::testing::Test {
+ protected:
+  TimingTest() {
+    link->isOpen = 1;
+    link->port = &port;
+    context.TimeReceived = 0;
+    context.Panel_Time = &panel;
+    context.clock = &clock;
+    context.cycle = &cycle;
+  }
+
+  void Receive(const Bytes& wire) {
+    ReceiveBytes(*link, wire.data(), wire.size(),
+                 [this](ReceiverLink& completed) { DispatchPacket(completed, context); });
+  }
+
+  // The receiver time handed on for an accepted packet, read back from the clock it set.
+  std::string ClockSet() const { return clock.calls == 1 ? Iso(clock.last) : "no single call"; }
+
+  std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
+  RecordingPort port;
+  RecordingText panel;
+  DryRunClockSetter clock;
+  RecordingCycle cycle;
+  TimingContext context;
+};
+
+TEST_F(TimingTest, WorkedExampleAsUtc) {
+  Receive(Frame(0x41, kExample41));
+  EXPECT_EQ(context.TimeReceived, 1);
+  EXPECT_EQ(panel.texts, std::vector<std::string>{" Wed 12:00:00.00"});
+  EXPECT_EQ(ClockSet(), "2003-01-08T11:59:47Z");
+  EXPECT_EQ(clock.last.wMilliseconds, 0);
+  EXPECT_EQ(cycle.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::Success});
+}
+
+TEST_F(TimingTest, WorkedExampleAsGps) {
+  context.ActiveTimeType = TimeType::Gps;
+  Receive(Frame(0x8F, kExample8FAB));
+  EXPECT_EQ(panel.texts, std::vector<std::string>{" Wed 12:00:00.00"});
+  EXPECT_EQ(ClockSet(), "2003-01-08T12:00:00Z");
+  EXPECT_EQ(cycle.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::Success});
+}
+
+TEST(ReceiverTimeOf, BothPacketsOfTheWorkedExample) {
+  auto link = std::make_unique<ReceiverLink>();
+  TimingFields a, b;
+  ParsePackets(*link, Frame(0x41, kExample41));
+  ASSERT_TRUE(ReadPacket41(*link, &a));
+  ParsePackets(*link, Frame(0x8F, kExample8FAB));
+  ASSERT_TRUE(ReadPacket8FAB(*link, &b));
+  for (const TimingFields& f : {a, b}) {
+    EXPECT_EQ(ReceiverTime(f, TimeType::Utc), 726062387.0);
+    EXPECT_EQ(ReceiverTime(f, TimeType::Gps), 726062400.0);
+  }
+}
+
+TEST_F(TimingTest, WrongLengthsAreIgnoredAndTheAttemptGoesOn) {
+  Bytes nine(kExample41.begin(), kExample41.end() - 1);
+  Bytes eleven = kExample41;
+  eleven.push_back(0);
+  Bytes sixteen(kExample8FAB.begin(), kExample8FAB.end() - 1);
+  Bytes eighteen = kExample8FAB;
+  eighteen.push_back(0);
+  for (const Bytes& wire : {Frame(0x41, nine), Frame(0x41, eleven), Frame(0x8F, sixteen),
+                            Frame(0x8F, eighteen), Frame(0x41, {}), Frame(0x8F, {})}) {
+    Receive(wire);
+  }
+  EXPECT_EQ(context.TimeReceived, 0);
+  EXPECT_TRUE(panel.texts.empty());
+  EXPECT_EQ(clock.calls, 0);
+  EXPECT_TRUE(cycle.outcomes.empty());
+
+  Receive(Frame(0x41, kExample41));  // and the next right one is still taken
+  EXPECT_EQ(cycle.outcomes.size(), 1u);
+}
+
+TEST_F(TimingTest, OtherPacketsAreIgnored) {
+  Bytes ac = kExample8FAB;
+  ac[0] = 0xAC;
+  Receive(Frame(0x8F, ac));
+  Receive(Frame(0x42, kExample41));
+  Receive(Frame(0x6D, kExample8FAB));
+  EXPECT_EQ(context.TimeReceived, 0);
+  EXPECT_TRUE(cycle.outcomes.empty());
+}
+
+TEST_F(TimingTest, OnlyTheFirstTimingPacketOfAnAttemptIsUsed) {
+  Bytes wire = Frame(0x8F, Packet8FAB(302400, 1200, 18));
+  const Bytes second = Frame(0x41, kExample41);
+  wire.insert(wire.end(), second.begin(), second.end());
+  wire.insert(wire.end(), second.begin(), second.end());
+  Receive(wire);
+  EXPECT_EQ(panel.texts.size(), 1u);
+  EXPECT_EQ(ClockSet(), "2003-01-08T11:59:42Z");
+  EXPECT_EQ(cycle.outcomes.size(), 1u);
+}
+
+TEST_F(TimingTest, NothingIsDispatchedWhileTheLinkIsClosed) {
+  link->isOpen = 0;
+  Receive(Frame(0x41, kExample41));
+  EXPECT_EQ(context.TimeReceived, 0);
+  EXPECT_TRUE(cycle.outcomes.empty());
+}
+
+TEST_F(TimingTest, ALinkClosedByTheOutcomeParsesOnButDispatchesNoMore) {
+  struct ClosingCycle final : OutcomeSink {
+    void ReportOutcome(UpdateOutcome) override {
+      ++reports;
+      link->isOpen = 0;
+      context->TimeReceived = 0;  // even a fresh attempt's flag must not let a packet through
+    }
+    ReceiverLink* link;
+    TimingContext* context;
+    int reports = 0;
+  } closing;
+  closing.link = link.get();
+  closing.context = &context;
+  context.cycle = &closing;
+
+  Bytes wire = Frame(0x41, kExample41);
+  const Bytes more = Frame(0x8F, kExample8FAB);
+  wire.insert(wire.end(), more.begin(), more.end());
+  wire.push_back(0x10);
+  wire.push_back(0x6D);  // a packet start: proves the rest of the block was parsed
+  Receive(wire);
+  EXPECT_EQ(closing.reports, 1);
+  EXPECT_EQ(link->packetId, 0x6D);
+}
+
+TEST_F(TimingTest, ReceiverWithoutTimeIsABadTime) {
+  Receive(Frame(0x41, Packet41({0xBF, 0x80, 0x00, 0x00}, 0, {0, 0, 0, 0})));
+  EXPECT_EQ(panel.texts, std::vector<std::string>{"<No time yet>"});
+  EXPECT_EQ(clock.calls, 0);
+  EXPECT_EQ(cycle.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::BadTime});
+}
+
+TEST_F(TimingTest, NonFiniteOrHugeTimesAreBadTimesAndReturnAtOnce) {
+  const Bytes cases[] = {{0x7F, 0x80, 0x00, 0x00},   // +Inf
+                         {0xFF, 0x80, 0x00, 0x00},   // -Inf
+                         {0x7F, 0xC0, 0x00, 0x00},   // NaN
+                         {0x7F, 0x7F, 0xFF, 0xFF},   // 3.4e38
+                         {0x5F, 0x00, 0x00, 0x00}};  // 9.2e18, far beyond the calendar
+  for (const Bytes& tow : cases) {
+    context.TimeReceived = 0;
+    Receive(Frame(0x41, Packet41(tow, 2400, {0x41, 0x90, 0x00, 0x00})));
+  }
+  // And a NaN or infinite offset with a good time of week.
+  context.TimeReceived = 0;
+  Receive(Frame(0x41, Packet41({0x48, 0x93, 0xA8, 0x00}, 2400, {0x7F, 0xC0, 0x00, 0x00})));
+  context.TimeReceived = 0;
+  Receive(Frame(0x41, Packet41({0x48, 0x93, 0xA8, 0x00}, 2400, {0xFF, 0x80, 0x00, 0x00})));
+
+  EXPECT_EQ(clock.calls, 0);
+  EXPECT_EQ(cycle.outcomes, std::vector<UpdateOutcome>(7, UpdateOutcome::BadTime));
+  EXPECT_EQ(panel.texts[0], "<Bad time>");
+}
+
+TEST_F(TimingTest, TimeTypeDecidesWhetherTheOffsetIsSubtracted) {
+  Receive(Frame(0x41, kExample41));
+  const SystemTime utc = clock.last;
+  context.TimeReceived = 0;
+  context.ActiveTimeType = TimeType::Gps;
+  Receive(Frame(0x41, kExample41));
+  EXPECT_EQ(Iso(utc), "2003-01-08T11:59:47Z");
+  EXPECT_EQ(Iso(clock.last), "2003-01-08T12:00:00Z");
+
+  // Any value other than UTC counts as GPS time.
+  context.TimeReceived = 0;
+  context.ActiveTimeType = static_cast<TimeType>(7);
+  Receive(Frame(0x41, kExample41));
+  EXPECT_EQ(Iso(clock.last), "2003-01-08T12:00:00Z");
+}
+
+TEST_F(TimingTest, NegativeOffsetMakesUtcLaterThanGps) {
+  Receive(Frame(0x8F, Packet8FAB(302400, 1200, -1)));
+  EXPECT_EQ(ClockSet(), "2003-01-08T12:00:01Z");
+}
+
+TEST_F(TimingTest, LargestTimeOfWeekBecomesTheNearestSingle) {
+  context.ActiveTimeType = TimeType::Gps;
+  Receive(Frame(0x8F, Packet8FAB(0xFFFFFFFFu, 0, 0)));
+  EXPECT_EQ(ClockSet(), "2116-02-12T06:28:16Z");  // 4294967296 s
+  EXPECT_EQ(panel.texts, std::vector<std::string>{"<Bad time>"});
+  EXPECT_EQ(cycle.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::Success});
+}
+
+TEST_F(TimingTest, Week65535IsUsedWithoutWrapping) {
+  context.ActiveTimeType = TimeType::Gps;
+  Receive(Frame(0x41, Packet41({0, 0, 0, 0}, 65535, {0, 0, 0, 0})));
+  EXPECT_EQ(ClockSet(), "3236-01-06T00:00:00Z");
+
+  // The latest time either packet can carry: week 65535, time of week 2^32, offset -32768.
+  clock = DryRunClockSetter{};
+  context.TimeReceived = 0;
+  context.ActiveTimeType = TimeType::Utc;
+  Receive(Frame(0x8F, Packet8FAB(0xFFFFFFFFu, 65535, -32768)));
+  EXPECT_EQ(ClockSet(), "3372-02-12T15:34:24Z");
+}
+
+TEST_F(TimingTest, RefusedClockIsASystemUpdateFailure) {
+  RefusingClock refusing;
+  context.clock = &refusing;
+  Receive(Frame(0x41, kExample41));
+  EXPECT_EQ(refusing.calls, 1);
+  EXPECT_EQ(panel.texts.size(), 1u);
+  EXPECT_EQ(cycle.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::SystemUpdateFailure});
+}
+
+TEST_F(TimingTest, RequestTimeWritesTheFourRequestBytes) {
+  RequestTime(*link);
+  EXPECT_EQ(port.writes, std::vector<Bytes>{Bytes({0x10, 0x21, 0x10, 0x03})});
+}
+
+}  // namespace
+}  // namespace clockagent::test

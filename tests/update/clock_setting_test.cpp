@@ -1,0 +1,186 @@
+// Receiver time to calendar time, the outcome of applying it, and the time-of-week display.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "tests/support/test_support.h"
+
+namespace clockagent::test {
+namespace {
+
+std::string CalendarOf(double receiverTime) {
+  SystemTime time;
+  if (!ReceiverTimeToSystemTime(receiverTime, &time)) return "bad";
+  EXPECT_EQ(time.wMilliseconds, 0);
+  return Iso(time);
+}
+
+TEST(ReceiverTimeToCalendar, FixedDates) {
+  EXPECT_EQ(CalendarOf(1), "1980-01-06T00:00:01Z");
+  EXPECT_EQ(CalendarOf(725760000), "2003-01-05T00:00:00Z");
+  EXPECT_EQ(CalendarOf(725759987), "2003-01-04T23:59:47Z");
+  EXPECT_EQ(CalendarOf(762091200), "2004-02-29T12:00:00Z");
+  EXPECT_EQ(CalendarOf(1009411199), "2011-12-31T23:59:59Z");
+  EXPECT_EQ(CalendarOf(1009411200), "2012-01-01T00:00:00Z");
+  EXPECT_EQ(CalendarOf(725760000.75), "2003-01-05T00:00:00Z");
+  EXPECT_EQ(CalendarOf(0.5), "1980-01-06T00:00:00Z");
+}
+
+TEST(ReceiverTimeToCalendar, FullGregorianRuleBeyond2011) {
+  // 2000 is a leap year, 2100 is not, 2400 is.
+  const double day = 86400;
+  const double feb28of2100 = (DaysFromCivil(2100, 2, 28) - kGpsEpochDays) * day;
+  EXPECT_EQ(CalendarOf(feb28of2100 + day), "2100-03-01T00:00:00Z");
+  const double feb28of2400 = (DaysFromCivil(2400, 2, 28) - kGpsEpochDays) * day;
+  EXPECT_EQ(CalendarOf(feb28of2400 + day), "2400-02-29T00:00:00Z");
+  EXPECT_EQ(CalendarOf(2400 * 604800.0 + 18), "2026-01-04T00:00:18Z");
+}
+
+TEST(ReceiverTimeToCalendar, WholeDaysAndHoursNeverComeOutAsTheSecondBefore) {
+  for (double k = 1; k < 2.9e6; k = std::floor(k * 1.37) + 1) {
+    const double t = k * 3600;
+    SystemTime at, before;
+    ASSERT_TRUE(ReceiverTimeToSystemTime(t, &at));
+    ASSERT_TRUE(ReceiverTimeToSystemTime(std::nextafter(t, 0.0), &before));
+    EXPECT_EQ(at.wMinute, 0);
+    EXPECT_EQ(at.wSecond, 0);
+    EXPECT_EQ(at.wHour, static_cast<unsigned>(std::fmod(k, 24)));
+    EXPECT_EQ(before.wMinute, 59) << t;
+    EXPECT_EQ(before.wSecond, 59) << t;
+    EXPECT_EQ(before.wHour, (at.wHour + 23) % 24) << t;
+    if (at.wHour == 0) {
+      EXPECT_NE(before.wDay, at.wDay) << t;
+    }
+  }
+}
+
+TEST(ReceiverTimeToCalendar, UnusableTimesAreRefused) {
+  const double inf = std::numeric_limits<double>::infinity();
+  for (double t : {0.0, -0.0, -1.0, -1e300, std::nan(""), inf, -inf, 3.4e38, kReceiverTimeLimit,
+                   std::numeric_limits<double>::max()}) {
+    SystemTime time;
+    time.wYear = 77;
+    EXPECT_FALSE(ReceiverTimeToSystemTime(t, &time)) << t;
+    EXPECT_EQ(time.wYear, 77) << "left alone for " << t;
+    EXPECT_FALSE(IsUsableReceiverTime(t)) << t;
+  }
+  EXPECT_EQ(CalendarOf(std::nextafter(kReceiverTimeLimit, 0.0)), "9999-12-31T23:59:59Z");
+}
+
+TEST(ApplyReceiverTime, DecidesTheOutcome) {
+  DryRunClockSetter clock;
+  RefusingClock refusing;
+  RecordingCycle cycle;
+
+  ApplyReceiverTime(725760000, clock, cycle);
+  EXPECT_EQ(Iso(clock.last), "2003-01-05T00:00:00Z");
+  ApplyReceiverTime(725760000, refusing, cycle);
+  EXPECT_EQ(refusing.calls, 1);
+  for (double bad : {0.0, -1.0, std::nan(""), std::numeric_limits<double>::infinity(), 1e20}) {
+    ApplyReceiverTime(bad, clock, cycle);
+    ApplyReceiverTime(bad, refusing, cycle);
+  }
+  EXPECT_EQ(clock.calls, 1);
+  EXPECT_EQ(refusing.calls, 1);
+  std::vector<UpdateOutcome> expected = {UpdateOutcome::Success,
+                                         UpdateOutcome::SystemUpdateFailure};
+  expected.resize(12, UpdateOutcome::BadTime);
+  EXPECT_EQ(cycle.outcomes, expected);
+}
+
+TEST(SetClockFromReceiverTime, ReportsWhatThePlatformSaid) {
+  DryRunClockSetter clock;
+  RefusingClock refusing;
+  EXPECT_TRUE(SetClockFromReceiverTime(762091200, clock));
+  EXPECT_EQ(Iso(clock.last), "2004-02-29T12:00:00Z");
+  EXPECT_FALSE(SetClockFromReceiverTime(762091200, refusing));
+  EXPECT_FALSE(SetClockFromReceiverTime(-5, clock));
+  EXPECT_EQ(clock.calls, 1);
+}
+
+TEST(UpdateOutcomes, StatusTextsAndIcons) {
+  EXPECT_STREQ(StatusText(UpdateOutcome::Success), "Success");
+  EXPECT_STREQ(StatusText(UpdateOutcome::ComFailure), "Error - COM Failure");
+  EXPECT_STREQ(StatusText(UpdateOutcome::DaroFailure), "Error - DARO Failure");
+  EXPECT_STREQ(StatusText(UpdateOutcome::SystemUpdateFailure), "Error - System Update");
+  EXPECT_STREQ(StatusText(UpdateOutcome::BadTime), "Error - Bad Time");
+  EXPECT_EQ(IconStateAfter(UpdateOutcome::Success), TrayIconState::SleepingOk);
+  for (auto failure : {UpdateOutcome::ComFailure, UpdateOutcome::DaroFailure,
+                       UpdateOutcome::SystemUpdateFailure, UpdateOutcome::BadTime}) {
+    EXPECT_EQ(IconStateAfter(failure), TrayIconState::SleepingFailed);
+  }
+}
+
+TEST(SystemTimeToUnixSeconds, ValidRecordsOnly) {
+  std::int64_t seconds = 0;
+  SystemTime t;
+  t.wYear = 1980, t.wMonth = 1, t.wDay = 6;
+  ASSERT_TRUE(SystemTimeToUnixSeconds(t, &seconds));
+  EXPECT_EQ(seconds, 315964800);
+  t.wYear = 2000, t.wMonth = 2, t.wDay = 29, t.wHour = 23, t.wMinute = 59, t.wSecond = 59;
+  ASSERT_TRUE(SystemTimeToUnixSeconds(t, &seconds));
+  EXPECT_EQ(seconds, 951868799);
+
+  const auto invalid = [](std::uint16_t y, std::uint16_t mo, std::uint16_t d, std::uint16_t h,
+                          std::uint16_t mi, std::uint16_t s) {
+    SystemTime r;
+    r.wYear = y, r.wMonth = mo, r.wDay = d, r.wHour = h, r.wMinute = mi, r.wSecond = s;
+    std::int64_t unused;
+    return !SystemTimeToUnixSeconds(r, &unused);
+  };
+  EXPECT_TRUE(invalid(2100, 2, 29, 0, 0, 0));
+  EXPECT_TRUE(invalid(2023, 13, 1, 0, 0, 0));
+  EXPECT_TRUE(invalid(2023, 0, 1, 0, 0, 0));
+  EXPECT_TRUE(invalid(2023, 4, 31, 0, 0, 0));
+  EXPECT_TRUE(invalid(2023, 4, 0, 0, 0, 0));
+  EXPECT_TRUE(invalid(2023, 4, 1, 24, 0, 0));
+  EXPECT_TRUE(invalid(2023, 4, 1, 0, 60, 0));
+  EXPECT_TRUE(invalid(2023, 4, 1, 0, 0, 60));
+  EXPECT_TRUE(invalid(1969, 12, 31, 23, 59, 59));
+}
+
+std::string TimeOfWeekText(float x) {
+  char text[kTimeOfWeekTextSize];
+  FormatTimeOfWeek(x, text);
+  return text;
+}
+
+TEST(TimeOfWeekDisplay, Texts) {
+  EXPECT_EQ(TimeOfWeekText(-1.0f), "<No time yet>");
+  EXPECT_EQ(TimeOfWeekText(604800.0f), "<Bad time>");
+  EXPECT_EQ(TimeOfWeekText(-700000.0f), "<Bad time>");
+  EXPECT_EQ(TimeOfWeekText(std::nanf("")), "<Bad time>");
+  EXPECT_EQ(TimeOfWeekText(std::numeric_limits<float>::infinity()), "<Bad time>");
+  EXPECT_EQ(TimeOfWeekText(-std::numeric_limits<float>::infinity()), "<Bad time>");
+  EXPECT_EQ(TimeOfWeekText(0.0f), " Sun 00:00:00.00");
+  EXPECT_EQ(TimeOfWeekText(-3600.0f), " Sat 23:00:00.00");
+  EXPECT_EQ(TimeOfWeekText(-604800.0f), " Sun 00:00:00.00");
+  EXPECT_EQ(TimeOfWeekText(345600.5f), " Thu 00:00:00.50");
+  EXPECT_EQ(TimeOfWeekText(59.996f), " Sun 00:00:60.00");  // the formatter rounds, no carry
+  EXPECT_EQ(TimeOfWeekText(3 * 86400 + 13 * 3600 + 5 * 60 + 7.5f), " Wed 13:05:07.50");
+  EXPECT_EQ(TimeOfWeekText(604799.0f), " Sat 23:59:59.00");
+  EXPECT_EQ(TimeOfWeekText(std::nextafter(604800.0f, 0.0f)), " Sat 23:59:59.94");
+}
+
+TEST(TimeOfWeekDisplay, WholeSecondsShowTwoZeroDecimals) {
+  for (int s = 0; s < 604800; s += 997) {
+    const std::string text = TimeOfWeekText(static_cast<float>(s));
+    ASSERT_EQ(text.size(), 16u) << text;
+    EXPECT_EQ(text.substr(13), ".00") << text;
+    EXPECT_EQ(text.substr(1, 3), WeekdayNames[s / 86400]) << text;
+    EXPECT_EQ(std::stoi(text.substr(5, 2)), s / 3600 % 24) << text;
+    EXPECT_EQ(std::stoi(text.substr(8, 2)), s / 60 % 60) << text;
+    EXPECT_EQ(std::stoi(text.substr(11, 2)), s % 60) << text;
+  }
+}
+
+TEST(TimeOfWeekDisplay, ShowReplacesTheTargetText) {
+  RecordingText panel;
+  ShowTimeOfWeek(0.0f, panel);
+  ShowTimeOfWeek(-1.0f, panel);
+  EXPECT_EQ(panel.texts, (std::vector<std::string>{" Sun 00:00:00.00", "<No time yet>"}));
+}
+
+}  // namespace
+}  // namespace clockagent::test

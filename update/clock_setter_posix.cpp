@@ -1,0 +1,22 @@
+// The system clock on POSIX: clock_settime(CLOCK_REALTIME), whole seconds.
+#include <time.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "update/clock_setter.h"
+#include "update/clock_setting.h"
+
+namespace clockagent {
+
+bool SystemClockSetter::Set(const SystemTime& utc) {
+  std::int64_t seconds = 0;
+  if (!SystemTimeToUnixSeconds(utc, &seconds)) return false;
+  if (seconds > static_cast<std::int64_t>(std::numeric_limits<time_t>::max())) return false;
+  timespec ts{};
+  ts.tv_sec = static_cast<time_t>(seconds);
+  ts.tv_nsec = 0;
+  return clock_settime(CLOCK_REALTIME, &ts) == 0;
+}
+
+}  // namespace clockagent

@@ -1,0 +1,21 @@
+// The system clock on Windows: SetSystemTime with a UTC SYSTEMTIME.
+#include <windows.h>
+
+#include "update/clock_setter.h"
+
+namespace clockagent {
+
+bool SystemClockSetter::Set(const SystemTime& utc) {
+  SYSTEMTIME st{};
+  st.wYear = utc.wYear;
+  st.wMonth = utc.wMonth;
+  st.wDayOfWeek = utc.wDayOfWeek;
+  st.wDay = utc.wDay;
+  st.wHour = utc.wHour;
+  st.wMinute = utc.wMinute;
+  st.wSecond = utc.wSecond;
+  st.wMilliseconds = utc.wMilliseconds;
+  return ::SetSystemTime(&st) != FALSE;
+}
+
+}  // namespace clockagent

@@ -1,0 +1,96 @@
+// From receiver time to the system clock, and the time-of-week display.
+#include "update/clock_setting.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace clockagent {
+
+const char* const WeekdayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+
+bool IsUsableReceiverTime(double receiverTime) {
+  return receiverTime > 0.0 && receiverTime < kReceiverTimeLimit;  // false for NaN
+}
+
+bool ReceiverTimeToSystemTime(double receiverTime, SystemTime* out) {
+  if (!IsUsableReceiverTime(receiverTime)) return false;
+
+  // Truncate to whole seconds first and split those exactly: a whole day or hour can never come
+  // out as the second before it, as a rounded floating-point quotient could make it.
+  const auto seconds = static_cast<std::int64_t>(receiverTime);
+  const std::int64_t days = seconds / 86400;
+  const auto secondOfDay = static_cast<unsigned>(seconds % 86400);
+  const CivilDate date = CivilFromDays(kGpsEpochDays + days);
+
+  SystemTime time;
+  time.wYear = static_cast<std::uint16_t>(date.year);
+  time.wMonth = static_cast<std::uint16_t>(date.month);
+  time.wDay = static_cast<std::uint16_t>(date.day);
+  time.wHour = static_cast<std::uint16_t>(secondOfDay / 3600);
+  time.wMinute = static_cast<std::uint16_t>(secondOfDay % 3600 / 60);
+  time.wSecond = static_cast<std::uint16_t>(secondOfDay % 60);
+  time.wMilliseconds = 0;
+  *out = time;
+  return true;
+}
+
+bool SystemTimeToUnixSeconds(const SystemTime& time, std::int64_t* seconds) {
+  if (time.wYear < 1970 || time.wYear > 9999 || time.wMonth < 1 || time.wMonth > 12 ||
+      time.wDay < 1 || time.wDay > DaysInMonth(time.wYear, time.wMonth) || time.wHour > 23 ||
+      time.wMinute > 59 || time.wSecond > 59 || time.wMilliseconds > 999) {
+    return false;
+  }
+  *seconds = DaysFromCivil(time.wYear, time.wMonth, time.wDay) * 86400 + time.wHour * 3600 +
+             time.wMinute * 60 + time.wSecond;
+  return true;
+}
+
+void FormatIsoTime(const SystemTime& time, char (&text)[kIsoTimeTextSize]) {
+  std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", time.wYear % 10000u,
+                time.wMonth % 100u, time.wDay % 100u, time.wHour % 100u, time.wMinute % 100u,
+                time.wSecond % 100u);
+}
+
+bool SetClockFromReceiverTime(double receiverTime, ClockSetter& clock) {
+  SystemTime time;
+  if (!ReceiverTimeToSystemTime(receiverTime, &time)) return false;
+  return clock.Set(time);
+}
+
+void ApplyReceiverTime(double receiverTime, ClockSetter& clock, OutcomeSink& cycle) {
+  UpdateOutcome outcome = UpdateOutcome::BadTime;
+  if (IsUsableReceiverTime(receiverTime)) {
+    outcome = SetClockFromReceiverTime(receiverTime, clock) ? UpdateOutcome::Success
+                                                            : UpdateOutcome::SystemUpdateFailure;
+  }
+  cycle.ReportOutcome(outcome);
+}
+
+void FormatTimeOfWeek(float timeOfWeek, char (&text)[kTimeOfWeekTextSize]) {
+  constexpr float kSecondsPerWeek = 604800.0f;
+  float x = timeOfWeek;
+  if (x == -1.0f) {
+    std::snprintf(text, sizeof text, "%s", "<No time yet>");
+    return;
+  }
+  if (x < 0.0f) x = static_cast<float>(x + kSecondsPerWeek);
+  if (!(x >= 0.0f && x < kSecondsPerWeek)) {
+    std::snprintf(text, sizeof text, "%s", "<Bad time>");
+    return;
+  }
+  const double d = x;
+  const int day = static_cast<int>(std::floor(d / 86400.0));
+  const int hour = static_cast<int>(std::fmod(std::floor(d / 3600.0), 24.0));
+  const int minute = static_cast<int>(std::fmod(std::floor(d / 60.0), 60.0));
+  const auto second = static_cast<float>(std::fmod(d, 60.0));
+  std::snprintf(text, sizeof text, " %s %02d:%02d:%05.2f", WeekdayNames[day], hour, minute,
+                static_cast<double>(second));
+}
+
+void ShowTimeOfWeek(float timeOfWeek, TextTarget& target) {
+  char text[kTimeOfWeekTextSize];
+  FormatTimeOfWeek(timeOfWeek, text);
+  target.SetText(text);
+}
+
+}  // namespace clockagent

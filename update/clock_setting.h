@@ -1,0 +1,61 @@
+// From receiver time to the system clock, and the time-of-week display.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "update/calendar.h"
+#include "update/clock_setter.h"
+#include "update/update_outcome.h"
+
+namespace clockagent {
+
+// Receiver time: seconds since the GPS epoch, 1980-01-06 00:00:00, as a double.
+constexpr double kSecondsPerDay = 86400.0;
+
+// The calendar reaches to the end of year 9999; this is the first receiver time beyond it. It
+// covers every week number a packet can carry (65535 weeks end in 3236) with room to spare.
+constexpr double kReceiverTimeLimit =
+    static_cast<double>(DaysFromCivil(10000, 1, 1) - kGpsEpochDays) * kSecondsPerDay;
+
+// True for a receiver time greater than 0 and within the calendar; false for NaN.
+bool IsUsableReceiverTime(double receiverTime);
+
+// The UTC calendar time that the clock is set to for `receiverTime`, truncated to whole seconds
+// (milliseconds 0). False, leaving `out` alone, for a time that is not usable.
+bool ReceiverTimeToSystemTime(double receiverTime, SystemTime* out);
+
+// Seconds since 1970-01-01 00:00:00 UTC of a calendar time. False for a record that is not a valid
+// time from 1970 to 9999.
+bool SystemTimeToUnixSeconds(const SystemTime& time, std::int64_t* seconds);
+
+// "YYYY-MM-DDTHH:MM:SSZ"
+constexpr std::size_t kIsoTimeTextSize = 24;
+void FormatIsoTime(const SystemTime& time, char (&text)[kIsoTimeTextSize]);
+
+// Sets the clock from a receiver time. True when the platform accepted the new time; false also
+// for a time outside the calendar.
+bool SetClockFromReceiverTime(double receiverTime, ClockSetter& clock);
+
+// Ends an attempt that received a time: sets the clock when the time is usable and reports
+// Success, SystemUpdateFailure or BadTime to the update cycle.
+void ApplyReceiverTime(double receiverTime, ClockSetter& clock, OutcomeSink& cycle);
+
+// A control whose text can be replaced, such as the time panel.
+class TextTarget {
+ public:
+  virtual void SetText(const char* text) = 0;
+
+ protected:
+  ~TextTarget() = default;
+};
+
+extern const char* const WeekdayNames[7];
+
+// The time-of-week display: " Wed 13:05:07.50", or "<No time yet>" for -1, or "<Bad time>" for a
+// time outside one week.
+constexpr std::size_t kTimeOfWeekTextSize = 32;
+void FormatTimeOfWeek(float timeOfWeek, char (&text)[kTimeOfWeekTextSize]);
+void ShowTimeOfWeek(float timeOfWeek, TextTarget& target);
+
+}  // namespace clockagent

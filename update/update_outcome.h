@@ -1,0 +1,35 @@
+// The outcome of one clock update attempt, with its status text and the tray icon it leaves.
+#pragma once
+
+namespace clockagent {
+
+enum class UpdateOutcome : int {
+  Success = 0,
+  ComFailure = 1,
+  DaroFailure = 2,
+  SystemUpdateFailure = 3,
+  BadTime = 4,
+};
+
+enum class TrayIconState : int {
+  SleepingOk = 0,      // white
+  InProgress = 1,      // blue
+  SleepingFailed = 2,  // yellow
+};
+
+// "Success", "Error - COM Failure", ... as shown in the status panel.
+const char* StatusText(UpdateOutcome outcome);
+
+// The icon state after an attempt ends with `outcome`.
+TrayIconState IconStateAfter(UpdateOutcome outcome);
+
+// Where an attempt's outcome goes: the update cycle, which ends the attempt.
+class OutcomeSink {
+ public:
+  virtual void ReportOutcome(UpdateOutcome outcome) = 0;
+
+ protected:
+  ~OutcomeSink() = default;
+};
+
+}  // namespace clockagent
