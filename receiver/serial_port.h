@@ -6,13 +6,49 @@
 
 namespace clockagent {
 
+// Parity and stop-bit codes as the Win32 line-settings record (DCB) has them.
+enum ParityCode : std::uint8_t { kNoParity = 0, kOddParity = 1, kEvenParity = 2 };
+enum StopBitsCode : std::uint8_t { kOneStopBit = 0, kTwoStopBits = 2 };
+
+struct LineParameters {
+  std::uint32_t baudRate = 9600;
+  std::uint8_t dataBits = 8;  // 7 or 8
+  std::uint8_t parity = kNoParity;
+  std::uint8_t stopBits = kOneStopBit;
+};
+
+// The fixed values of the channel.
+constexpr std::uint32_t kDriverQueueSize = 4096;       // input and output
+constexpr std::uint32_t kWriteTimeoutPerByteMs = 10;
+constexpr LineParameters kLineParametersAtOpen{};      // 9600 baud, 8 data bits, no parity, 1 stop
+
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
 
+  // Opens the named port for this program alone, sets up its queues, purges them, makes reads
+  // return at once with what has arrived, and applies kLineParametersAtOpen. False when the
+  // port could not be opened or set up; nothing is left open then.
+  virtual bool Open(const char* name) = 0;
+
+  // Applies the line parameters. False when the port refused them.
+  virtual bool SetLineParameters(const LineParameters& parameters) = 0;
+
+  // Waits until what was written has left the port.
+  virtual void Flush() = 0;
+
+  // Bytes received and waiting to be read; also clears the port's error state.
+  virtual std::uint32_t QueuedBytes() = 0;
+
+  // Reads at most `size` bytes that have already arrived, without waiting. Returns the count.
+  virtual std::uint32_t Read(std::uint8_t* buffer, std::uint32_t size) = 0;
+
   // Hands a whole frame to the port and returns without waiting for it to go out. Failures are
   // not reported. The caller may reuse the frame's memory as soon as this returns.
   virtual void Write(const std::uint8_t* frame, std::size_t length) = 0;
+
+  // Clears errors and any break, drops what is queued either way, and closes the port.
+  virtual void Close() = 0;
 };
 
 }  // namespace clockagent

@@ -46,7 +46,7 @@ struct CountingCycle final : OutcomeSink {
   void ReportOutcome(UpdateOutcome) override { ++reports; }
   int reports = 0;
 };
-struct CountingPort final : SerialPort {
+struct CountingPort final : NullPort {
   void Write(const std::uint8_t*, std::size_t length) override { bytes += length; }
   std::size_t bytes = 0;
 };

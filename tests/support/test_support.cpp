@@ -50,6 +50,36 @@ Bytes Frame(std::uint8_t id, const Bytes& data) {
   return wire;
 }
 
+bool RecordingPort::Open(const char* name) {
+  calls.push_back(std::string("Open ") + name);
+  return opens;
+}
+
+bool RecordingPort::SetLineParameters(const LineParameters& p) {
+  calls.push_back("SetLineParameters " + std::to_string(p.baudRate) + " " +
+                  std::to_string(p.dataBits) + " " + std::to_string(p.parity) + " " +
+                  std::to_string(p.stopBits));
+  return true;
+}
+
+std::uint32_t RecordingPort::QueuedBytes() {
+  calls.push_back("QueuedBytes");
+  return static_cast<std::uint32_t>(incoming.size());
+}
+
+std::uint32_t RecordingPort::Read(std::uint8_t* buffer, std::uint32_t size) {
+  calls.push_back("Read " + std::to_string(size));
+  const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(size, incoming.size()));
+  std::copy(incoming.begin(), incoming.begin() + n, buffer);
+  incoming.erase(incoming.begin(), incoming.begin() + n);
+  return n;
+}
+
+void RecordingPort::Write(const std::uint8_t* frame, std::size_t length) {
+  calls.push_back("Write");
+  writes.emplace_back(frame, frame + length);
+}
+
 std::string Iso(const SystemTime& time) {
   char text[kIsoTimeTextSize];
   FormatIsoTime(time, text);

@@ -35,11 +35,32 @@ std::vector<Packet> ParsePackets(ReceiverLink& link, const Bytes& bytes,
 // The wire bytes of a packet: start, id, stuffed data, end.
 Bytes Frame(std::uint8_t id, const Bytes& data);
 
+// A port that is not there: every call does nothing.
+class NullPort : public SerialPort {
+ public:
+  bool Open(const char*) override { return false; }
+  bool SetLineParameters(const LineParameters&) override { return false; }
+  void Flush() override {}
+  std::uint32_t QueuedBytes() override { return 0; }
+  std::uint32_t Read(std::uint8_t*, std::uint32_t) override { return 0; }
+  void Write(const std::uint8_t*, std::size_t) override {}
+  void Close() override {}
+};
+
+// A port in memory that logs every call in order and serves the bytes put in `incoming`.
 class RecordingPort final : public SerialPort {
  public:
-  void Write(const std::uint8_t* frame, std::size_t length) override {
-    writes.emplace_back(frame, frame + length);
-  }
+  bool Open(const char* name) override;
+  bool SetLineParameters(const LineParameters& p) override;
+  void Flush() override { calls.push_back("Flush"); }
+  std::uint32_t QueuedBytes() override;
+  std::uint32_t Read(std::uint8_t* buffer, std::uint32_t size) override;
+  void Write(const std::uint8_t* frame, std::size_t length) override;
+  void Close() override { calls.push_back("Close"); }
+
+  bool opens = true;        // what Open answers
+  Bytes incoming;           // what the receiver has sent and the port holds
+  std::vector<std::string> calls;
   std::vector<Bytes> writes;
 };
 

@@ -1,0 +1,111 @@
+// The serial port on POSIX systems: a tty device opened exclusively, raw, non-blocking.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "receiver/system_serial_port.h"
+
+namespace clockagent {
+namespace {
+
+speed_t SpeedOf(std::uint32_t baudRate) {
+  switch (baudRate) {
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    default: return B0;
+  }
+}
+
+class PosixSerialPort final : public SerialPort {
+ public:
+  ~PosixSerialPort() override {
+    if (fd_ >= 0) Close();
+  }
+
+  bool Open(const char* name) override {
+    if (fd_ >= 0) Close();
+    const int fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    // Only a terminal device is a serial port. The lock is the one other serial programs take;
+    // TIOCEXCL also keeps out those that do not lock (unless they have CAP_SYS_ADMIN).
+    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      return false;
+    }
+    ::ioctl(fd, TIOCEXCL);
+    fd_ = fd;
+    ::tcflush(fd_, TCIOFLUSH);
+    SetLineParameters(kLineParametersAtOpen);
+    return true;
+  }
+
+  bool SetLineParameters(const LineParameters& p) override {
+    termios t{};
+    if (fd_ < 0 || ::tcgetattr(fd_, &t) != 0) return false;
+    const speed_t speed = SpeedOf(p.baudRate);
+    if (speed == B0 || (p.dataBits != 7 && p.dataBits != 8) || p.parity > kEvenParity ||
+        (p.stopBits != kOneStopBit && p.stopBits != kTwoStopBits)) {
+      return false;
+    }
+    ::cfmakeraw(&t);
+    ::cfsetispeed(&t, speed);
+    ::cfsetospeed(&t, speed);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    t.c_cflag |= (p.dataBits == 7 ? CS7 : CS8) | CLOCAL | CREAD;
+    if (p.parity != kNoParity) t.c_cflag |= PARENB | (p.parity == kOddParity ? PARODD : 0);
+    if (p.stopBits == kTwoStopBits) t.c_cflag |= CSTOPB;
+    // No software flow control; parity checked when there is parity.
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
+    if (p.parity != kNoParity) t.c_iflag |= INPCK;
+    t.c_cc[VMIN] = 0;  // reads return at once with what has arrived
+    t.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd_, TCSANOW, &t) != 0) return false;
+    int lines = TIOCM_DTR | TIOCM_RTS;  // a pty has neither; the call then just fails
+    ::ioctl(fd_, TIOCMBIS, &lines);
+    return true;
+  }
+
+  void Flush() override {
+    if (fd_ >= 0) ::tcdrain(fd_);
+  }
+
+  std::uint32_t QueuedBytes() override {
+    int queued = 0;
+    if (fd_ < 0 || ::ioctl(fd_, FIONREAD, &queued) != 0 || queued < 0) return 0;
+    return static_cast<std::uint32_t>(queued);
+  }
+
+  std::uint32_t Read(std::uint8_t* buffer, std::uint32_t size) override {
+    if (fd_ < 0) return 0;
+    const ssize_t got = ::read(fd_, buffer, size);
+    return got > 0 ? static_cast<std::uint32_t>(got) : 0;
+  }
+
+  void Write(const std::uint8_t* frame, std::size_t length) override {
+    if (fd_ < 0) return;
+    [[maybe_unused]] const ssize_t written = ::write(fd_, frame, length);
+  }
+
+  void Close() override {
+    if (fd_ < 0) return;
+    ::ioctl(fd_, TIOCCBRK);
+    ::tcflush(fd_, TCIOFLUSH);
+    ::ioctl(fd_, TIOCNXCL);  // a pty's slave outlives this descriptor; let the next open in
+    ::close(fd_);            // also releases the lock
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialPort> NewSystemSerialPort() { return std::make_unique<PosixSerialPort>(); }
+
+}  // namespace clockagent

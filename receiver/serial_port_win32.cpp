@@ -1,0 +1,166 @@
+// The serial port on Windows: the Win32 communications API with overlapped reads and writes.
+#include <windows.h>
+
+#include <cstring>
+
+#include "receiver/daro_link.h"
+#include "receiver/system_serial_port.h"
+
+namespace clockagent {
+namespace {
+
+constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+static_assert(kPurgeAll == 0x0F, "purge flags");
+static_assert(sizeof(DCB) == 28, "the Win32 line-settings record");
+
+bool SetLineSettings(HANDLE port, DWORD baudRate, BYTE dataBits, BYTE parity, BYTE stopBits) {
+  DCB dcb;
+  std::memset(&dcb, 0, sizeof dcb);
+  dcb.DCBlength = sizeof dcb;
+  GetCommState(port, &dcb);
+  dcb.BaudRate = baudRate;
+  dcb.ByteSize = dataBits;
+  dcb.Parity = parity;
+  dcb.StopBits = stopBits;
+  dcb.fBinary = 1;
+  dcb.fParity = 1;
+  dcb.fOutxCtsFlow = 0;
+  dcb.fOutxDsrFlow = 0;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  dcb.fOutX = 0;
+  dcb.fInX = 0;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  dcb.XonLim = 100;
+  dcb.XoffLim = 100;
+  return SetCommState(port, &dcb) != FALSE;
+}
+
+HANDLE OpenPort(const char* name) {
+  HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  if (port == INVALID_HANDLE_VALUE) return port;
+  if (!SetupComm(port, kDriverQueueSize, kDriverQueueSize)) {
+    CloseHandle(port);
+    return INVALID_HANDLE_VALUE;
+  }
+  PurgeComm(port, kPurgeAll);
+  COMMTIMEOUTS timeouts;
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 0;
+  timeouts.WriteTotalTimeoutMultiplier = kWriteTimeoutPerByteMs;
+  timeouts.WriteTotalTimeoutConstant = 0;
+  SetCommTimeouts(port, &timeouts);
+  SetLineSettings(port, kLineParametersAtOpen.baudRate, kLineParametersAtOpen.dataBits,
+                  kLineParametersAtOpen.parity, kLineParametersAtOpen.stopBits);
+  return port;
+}
+
+class Win32SerialPort final : public SerialPort {
+ public:
+  ~Win32SerialPort() override {
+    if (portHandle_ != INVALID_HANDLE_VALUE) Close();
+  }
+
+  bool Open(const char* name) override {
+    if (portHandle_ != INVALID_HANDLE_VALUE) Close();
+    std::memset(&readOverlapped_, 0, sizeof readOverlapped_);
+    std::memset(&writeOverlapped_, 0, sizeof writeOverlapped_);
+    readOverlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    writeOverlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    portHandle_ = OpenPort(name);
+    if (portHandle_ == INVALID_HANDLE_VALUE) {
+      ReleaseEvents();
+      return false;
+    }
+    return true;
+  }
+
+  bool SetLineParameters(const LineParameters& p) override {
+    if (portHandle_ == INVALID_HANDLE_VALUE) return false;
+    return SetLineSettings(portHandle_, p.baudRate, p.dataBits, p.parity, p.stopBits);
+  }
+
+  void Flush() override {
+    if (portHandle_ != INVALID_HANDLE_VALUE) FlushFileBuffers(portHandle_);
+  }
+
+  std::uint32_t QueuedBytes() override {
+    if (portHandle_ == INVALID_HANDLE_VALUE) return 0;
+    DWORD errors = 0;
+    COMSTAT status;
+    std::memset(&status, 0, sizeof status);
+    if (!ClearCommError(portHandle_, &errors, &status)) return 0;
+    return status.cbInQue;
+  }
+
+  std::uint32_t Read(std::uint8_t* buffer, std::uint32_t size) override {
+    if (portHandle_ == INVALID_HANDLE_VALUE) return 0;
+    DWORD got = 0;
+    if (!ReadFile(portHandle_, buffer, size, &got, &readOverlapped_)) {
+      // With the read time-outs the read completes at once; should a driver still queue it, it is
+      // finished here, so that it never writes into the buffer after this returns.
+      got = 0;
+      if (GetLastError() == ERROR_IO_PENDING &&
+          !GetOverlappedResult(portHandle_, &readOverlapped_, &got, TRUE)) {
+        got = 0;
+      }
+    }
+    return got;
+  }
+
+  void Write(const std::uint8_t* frame, std::size_t length) override {
+    if (portHandle_ == INVALID_HANDLE_VALUE || length > sizeof writeBuffer_) return;
+    // The frame is copied into a buffer of the port's own that lives until the write is done; a
+    // write still under way (at most 10 ms a byte) is finished before the buffer and its record
+    // are used again.
+    if (writePending_) {
+      DWORD done = 0;
+      GetOverlappedResult(portHandle_, &writeOverlapped_, &done, TRUE);
+      writePending_ = false;
+    }
+    DWORD errors = 0;
+    COMSTAT status;
+    ClearCommError(portHandle_, &errors, &status);
+    std::memcpy(writeBuffer_, frame, length);
+    if (!WriteFile(portHandle_, writeBuffer_, static_cast<DWORD>(length), nullptr,
+                   &writeOverlapped_)) {
+      writePending_ = GetLastError() == ERROR_IO_PENDING;
+    }
+  }
+
+  void Close() override {
+    if (portHandle_ == INVALID_HANDLE_VALUE) return;
+    DWORD errors = 0;
+    COMSTAT status;
+    ClearCommError(portHandle_, &errors, &status);
+    ClearCommBreak(portHandle_);
+    PurgeComm(portHandle_, kPurgeAll);
+    CloseHandle(portHandle_);
+    portHandle_ = INVALID_HANDLE_VALUE;
+    writePending_ = false;
+    ReleaseEvents();
+  }
+
+ private:
+  void ReleaseEvents() {
+    if (readOverlapped_.hEvent != nullptr) CloseHandle(readOverlapped_.hEvent);
+    if (writeOverlapped_.hEvent != nullptr) CloseHandle(writeOverlapped_.hEvent);
+    readOverlapped_.hEvent = nullptr;
+    writeOverlapped_.hEvent = nullptr;
+  }
+
+  HANDLE portHandle_ = INVALID_HANDLE_VALUE;
+  OVERLAPPED readOverlapped_{};
+  OVERLAPPED writeOverlapped_{};
+  std::uint8_t writeBuffer_[kFrameBufferSize] = {};
+  bool writePending_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialPort> NewSystemSerialPort() { return std::make_unique<Win32SerialPort>(); }
+
+}  // namespace clockagent

@@ -1,0 +1,147 @@
+// The serial channel over a port in memory: call order, settings applied, what is read.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "receiver/serial_link.h"
+#include "tests/support/test_support.h"
+
+namespace clockagent::test {
+namespace {
+
+class SerialLinkTest : public ::testing::Test {
+ protected:
+  SerialLinkTest() { link->port = &port; }
+
+  int Read() {
+    return ReadLink(*link, [this](ReceiverLink& l) {
+      completed.push_back(Packet{l.packetId, Bytes(l.packetBuffer, l.packetBuffer + l.packetLength)});
+    });
+  }
+
+  std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
+  RecordingPort port;
+  std::vector<Packet> completed;
+};
+
+TEST(PortNames, AreInTheDeviceNamespace) {
+  char name[kPortNameSize];
+  FormatPortName(12, name);
+  EXPECT_STREQ(name, "\\\\.\\COM12");
+  FormatPortName(3, name);
+  EXPECT_STREQ(name, "\\\\.\\COM3");
+}
+
+TEST(LineSettings, IndexesStandForTheTableValues) {
+  SerialLineSettings s;  // the lists as the main window starts them
+  LineParameters p = LineParametersOf(s);
+  EXPECT_EQ(p.baudRate, 9600u);
+  EXPECT_EQ(p.dataBits, 8);
+  EXPECT_EQ(p.parity, kNoParity);
+  EXPECT_EQ(p.stopBits, kOneStopBit);
+
+  s.baudRateIndex = 4, s.dataBitsIndex = 0, s.parityIndex = 2, s.stopBitsIndex = 1;
+  p = LineParametersOf(s);
+  EXPECT_EQ(p.baudRate, 38400u);
+  EXPECT_EQ(p.dataBits, 7);
+  EXPECT_EQ(p.parity, 2);
+  EXPECT_EQ(p.stopBits, 2);
+
+  const std::uint32_t bauds[] = {2400, 4800, 9600, 19200, 38400};
+  for (int i = 0; i < 5; ++i) {
+    s.baudRateIndex = i;
+    EXPECT_EQ(LineParametersOf(s).baudRate, bauds[i]);
+  }
+  s.parityIndex = 1;
+  EXPECT_EQ(LineParametersOf(s).parity, kOddParity);
+}
+
+TEST(LineSettings, AnIndexOutsideItsListAppliesTheValueOfTheOpen) {
+  SerialLineSettings s;
+  s.baudRateIndex = 5, s.dataBitsIndex = -1, s.parityIndex = 3, s.stopBitsIndex = 1;
+  const LineParameters p = LineParametersOf(s);
+  EXPECT_EQ(p.baudRate, 9600u);
+  EXPECT_EQ(p.dataBits, 8);
+  EXPECT_EQ(p.parity, kNoParity);
+  EXPECT_EQ(p.stopBits, kTwoStopBits);  // a valid index is still honoured
+}
+
+TEST_F(SerialLinkTest, OpenResetsTheFramingButKeepsThePacketId) {
+  link->rxPos = 9, link->rxRemaining = 4, link->packetCount = 7, link->packetLength = 3;
+  link->afterDle = 1, link->packetId = 0x41;
+  ASSERT_EQ(OpenLink(*link, "\\\\.\\COM3"), 0);
+  EXPECT_EQ(link->isOpen, 1);
+  EXPECT_EQ(link->rxPos, 0);
+  EXPECT_EQ(link->rxRemaining, 0u);
+  EXPECT_EQ(link->packetCount, 0);
+  EXPECT_EQ(link->packetLength, 0u);
+  EXPECT_EQ(link->afterDle, 0);
+  EXPECT_EQ(link->packetId, 0x41);
+  EXPECT_EQ(port.calls, std::vector<std::string>{"Open \\\\.\\COM3"});
+
+  // DLE ETX right after the open completes an empty packet under the old id.
+  port.incoming = {0x10, 0x03};
+  Read();
+  EXPECT_EQ(completed, std::vector<Packet>{(Packet{0x41, {}})});
+}
+
+TEST_F(SerialLinkTest, FailedOpenLeavesTheLinkClosedAndCloseMakesNoPortCall) {
+  port.opens = false;
+  EXPECT_EQ(OpenLink(*link, "\\\\.\\COM9"), -1);
+  EXPECT_EQ(link->isOpen, 0);
+  EXPECT_EQ(CloseLink(*link), 0);
+  EXPECT_EQ(port.calls, std::vector<std::string>{"Open \\\\.\\COM9"});
+}
+
+TEST_F(SerialLinkTest, OpeningAnOpenLinkClosesTheOldPortFirst) {
+  ASSERT_EQ(OpenLink(*link, "\\\\.\\COM1"), 0);
+  ASSERT_EQ(OpenLink(*link, "\\\\.\\COM2"), 0);
+  EXPECT_EQ(port.calls,
+            (std::vector<std::string>{"Open \\\\.\\COM1", "Close", "Open \\\\.\\COM2"}));
+}
+
+TEST_F(SerialLinkTest, PrepareFlushesThenAppliesTheChosenSettings) {
+  ASSERT_EQ(OpenLink(*link, "\\\\.\\COM1"), 0);
+  SerialLineSettings s;
+  s.baudRateIndex = 4, s.parityIndex = 2, s.stopBitsIndex = 1;
+  PrepareLink(*link, s);
+  EXPECT_EQ(port.calls, (std::vector<std::string>{"Open \\\\.\\COM1", "Flush",
+                                                  "SetLineParameters 38400 8 2 2"}));
+}
+
+TEST_F(SerialLinkTest, ReadWithNothingQueuedReadsNothing) {
+  ASSERT_EQ(OpenLink(*link, "\\\\.\\COM1"), 0);
+  port.incoming = {0x10, 0x41, 0x01};
+  Read();
+  port.calls.clear();
+  EXPECT_EQ(Read(), 0);
+  EXPECT_EQ(port.calls, std::vector<std::string>{"QueuedBytes"});
+  EXPECT_EQ(link->packetCount, 1);
+  EXPECT_EQ(link->packetId, 0x41);
+  EXPECT_TRUE(completed.empty());
+}
+
+TEST_F(SerialLinkTest, EachReadTakesAtMostOneBlockAndParsesAllOfIt) {
+  ASSERT_EQ(OpenLink(*link, "\\\\.\\COM1"), 0);
+  const Bytes frame = Frame(0x41, Bytes(10, 0x55));  // 14 bytes
+  for (int i = 0; i < 1000; ++i) port.incoming.insert(port.incoming.end(), frame.begin(), frame.end());
+  Read();
+  EXPECT_EQ(port.calls.back(), "Read 8192");
+  EXPECT_EQ(port.incoming.size(), 14000u - 8192u);
+  EXPECT_EQ(completed.size(), 8192u / 14);
+  EXPECT_EQ(link->rxPos, 0);
+  Read();
+  EXPECT_TRUE(port.incoming.empty());
+  EXPECT_EQ(completed.size(), 1000u);
+}
+
+TEST_F(SerialLinkTest, CloseClearsIsOpenSoNothingMoreIsDispatched) {
+  ASSERT_EQ(OpenLink(*link, "\\\\.\\COM1"), 0);
+  EXPECT_EQ(CloseLink(*link), 0);
+  EXPECT_EQ(link->isOpen, 0);
+  EXPECT_EQ(CloseLink(*link), 0);
+  EXPECT_EQ(port.calls, (std::vector<std::string>{"Open \\\\.\\COM1", "Close"}));
+}
+
+}  // namespace
+}  // namespace clockagent::test
