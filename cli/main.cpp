@@ -15,6 +15,10 @@ struct Command {
 const Command kCommands[] = {
     {"decode", "cut a recorded receiver byte stream into DARO packets and decode timing packets",
      clockagent::RunDecode},
+#ifndef _WIN32
+    {"simulate", "play a GPS timing receiver on a pseudo-terminal, for tests and demonstrations",
+     clockagent::RunSimulate},
+#endif
 };
 
 void PrintUsage(std::FILE* out) {

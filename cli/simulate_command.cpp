@@ -1,0 +1,497 @@
+// clockagent simulate: a GPS timing receiver on a pseudo-terminal, for tests and demonstrations.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "receiver/daro_link.h"
+#include "receiver/serial_link.h"
+#include "receiver/timing_packets.h"
+#include "update/clock_setting.h"
+
+namespace clockagent {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+const char kSimulateHelp[] =
+    "Usage: clockagent simulate [OPTIONS]\n"
+    "\n"
+    "Plays a GPS timing receiver on a pseudo-terminal until stopped (Ctrl-C or SIGTERM). The path\n"
+    "of the port to open is printed on standard output. By default the receiver answers each time\n"
+    "request (packet 0x21) with packet 0x41 carrying the current GPS time.\n"
+    "\n"
+    "Options:\n"
+    "  --link PATH       also make PATH a symbolic link to the port\n"
+    "  --offset N        GPS-UTC offset in whole seconds, -32768 to 32767 (default 18)\n"
+    "  --time UTC        report this fixed time, YYYY-MM-DDTHH:MM:SS[.fff][Z], instead of the clock\n"
+    "  --broadcast       send packet 0x8F-AB at every second boundary instead of answering\n"
+    "                    requests, as timing receivers do\n"
+    "  --silent          send nothing at all\n"
+    "  --garbage N       send N noise bytes (never DLE) before each packet\n"
+    "  --split MS        send packets one byte at a time, MS milliseconds apart\n"
+    "  --wrong-length    timing packets one data byte too long (11 and 18 bytes)\n"
+    "  --no-time         a receiver without time yet: 0x41 carries time of week -1, week 0,\n"
+    "                    offset 0; 0x8F-AB carries zeros\n"
+    "  --replay FILE     send the bytes of FILE (a recording) once, paced at the line rate, and\n"
+    "                    answer nothing\n"
+    "  --baud N          the receiver's line settings: 2400, 4800, 9600 (default), 19200, 38400;\n"
+    "  --data-bits N     7 or 8 (default)\n"
+    "  --parity P        none (default), odd or even\n"
+    "  --stop-bits N     1 (default) or 2\n"
+    "                    When the program's settings differ, requests go unheard and packets\n"
+    "                    arrive as noise. A pseudo-terminal carries the program's baud rate, stop\n"
+    "                    bits and odd parity, so those are what is compared.\n"
+    "  -v, --verbose     log the bytes received and the packets sent on standard error\n"
+    "  --help            show this text\n"
+    "\n"
+    "Exit status: 0 when stopped by a signal, 1 when the pseudo-terminal could not be made,\n"
+    "2 for bad options.\n";
+
+constexpr std::int64_t kGpsEpochUnix = kGpsEpochDays * 86400;
+
+struct Options {
+  std::string link;
+  int offset = 18;
+  bool fixedTime = false;
+  double fixedUnixTime = 0;  // seconds since 1970, UTC
+  bool broadcast = false;
+  bool silent = false;
+  int garbage = 0;
+  int splitMs = -1;
+  bool wrongLength = false;
+  bool noTime = false;
+  std::string replay;
+  LineParameters line;
+  bool verbose = false;
+};
+
+bool ParseInt(const char* text, long low, long high, int* out) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < low || value > high) return false;
+  *out = static_cast<int>(value);
+  return true;
+}
+
+// "YYYY-MM-DDTHH:MM:SS[.fff][Z]" as seconds since 1970.
+bool ParseUtc(const char* text, double* unixTime) {
+  unsigned year, month, day, hour, minute, second;
+  int used = 0;
+  if (std::sscanf(text, "%4u-%2u-%2uT%2u:%2u:%2u%n", &year, &month, &day, &hour, &minute, &second,
+                  &used) != 6) {
+    return false;
+  }
+  double fraction = 0;
+  const char* rest = text + used;
+  if (*rest == '.') {
+    char* end = nullptr;
+    fraction = std::strtod(rest, &end);
+    if (end == rest + 1) return false;
+    rest = end;
+  }
+  if (*rest == 'Z') ++rest;
+  if (*rest != '\0') return false;
+  SystemTime t;
+  t.wYear = static_cast<std::uint16_t>(year);
+  t.wMonth = static_cast<std::uint16_t>(month);
+  t.wDay = static_cast<std::uint16_t>(day);
+  t.wHour = static_cast<std::uint16_t>(hour);
+  t.wMinute = static_cast<std::uint16_t>(minute);
+  t.wSecond = static_cast<std::uint16_t>(second);
+  std::int64_t seconds = 0;
+  if (!SystemTimeToUnixSeconds(t, &seconds) || seconds <= kGpsEpochUnix) return false;
+  *unixTime = static_cast<double>(seconds) + fraction;
+  return true;
+}
+
+int Usage(const char* message, const char* value = nullptr) {
+  std::fprintf(stderr, "clockagent simulate: %s%s%s (see 'clockagent simulate --help')\n", message,
+               value != nullptr ? ": " : "", value != nullptr ? value : "");
+  return 2;
+}
+
+// Parses the options into `o`; returns -1 to go on, or the exit code.
+int ParseOptions(int argc, char** argv, Options& o) {
+  for (int i = 0; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    const char* v = nullptr;
+    int n = 0;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kSimulateHelp, stdout);
+      return 0;
+    } else if (arg == "-v" || arg == "--verbose") {
+      o.verbose = true;
+    } else if (arg == "--broadcast") {
+      o.broadcast = true;
+    } else if (arg == "--silent") {
+      o.silent = true;
+    } else if (arg == "--wrong-length") {
+      o.wrongLength = true;
+    } else if (arg == "--no-time") {
+      o.noTime = true;
+    } else if (arg == "--link") {
+      if ((v = value()) == nullptr || *v == '\0') return Usage("--link needs a path");
+      o.link = v;
+    } else if (arg == "--replay") {
+      if ((v = value()) == nullptr || *v == '\0') return Usage("--replay needs a file");
+      o.replay = v;
+    } else if (arg == "--offset") {
+      if ((v = value()) == nullptr || !ParseInt(v, -32768, 32767, &o.offset)) {
+        return Usage("--offset takes whole seconds from -32768 to 32767", v);
+      }
+    } else if (arg == "--time") {
+      if ((v = value()) == nullptr || !ParseUtc(v, &o.fixedUnixTime)) {
+        return Usage("--time takes a UTC time after 1980-01-06 as YYYY-MM-DDTHH:MM:SS[.fff][Z]", v);
+      }
+      o.fixedTime = true;
+    } else if (arg == "--garbage") {
+      if ((v = value()) == nullptr || !ParseInt(v, 0, 100000, &o.garbage)) {
+        return Usage("--garbage takes a count of bytes from 0 to 100000", v);
+      }
+    } else if (arg == "--split") {
+      if ((v = value()) == nullptr || !ParseInt(v, 0, 10000, &o.splitMs)) {
+        return Usage("--split takes milliseconds from 0 to 10000", v);
+      }
+    } else if (arg == "--baud") {
+      if ((v = value()) == nullptr || !ParseInt(v, 0, 38400, &n) ||
+          (n != 2400 && n != 4800 && n != 9600 && n != 19200 && n != 38400)) {
+        return Usage("--baud takes 2400, 4800, 9600, 19200 or 38400", v);
+      }
+      o.line.baudRate = static_cast<std::uint32_t>(n);
+    } else if (arg == "--data-bits") {
+      if ((v = value()) == nullptr || !ParseInt(v, 7, 8, &n)) {
+        return Usage("--data-bits takes 7 or 8", v);
+      }
+      o.line.dataBits = static_cast<std::uint8_t>(n);
+    } else if (arg == "--parity") {
+      v = value();
+      const std::string p = v != nullptr ? v : "";
+      if (p == "none") {
+        o.line.parity = kNoParity;
+      } else if (p == "odd") {
+        o.line.parity = kOddParity;
+      } else if (p == "even") {
+        o.line.parity = kEvenParity;
+      } else {
+        return Usage("--parity takes none, odd or even", v);
+      }
+    } else if (arg == "--stop-bits") {
+      if ((v = value()) == nullptr || !ParseInt(v, 1, 2, &n)) {
+        return Usage("--stop-bits takes 1 or 2", v);
+      }
+      o.line.stopBits = n == 2 ? kTwoStopBits : kOneStopBit;
+    } else {
+      return Usage("unknown option", arg.c_str());
+    }
+  }
+  return -1;
+}
+
+volatile sig_atomic_t g_stop = 0;
+void OnStopSignal(int) { g_stop = 1; }
+
+double NowUnix() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+void Put16(Bytes& b, std::uint16_t v) {
+  b.push_back(static_cast<std::uint8_t>(v >> 8));
+  b.push_back(static_cast<std::uint8_t>(v));
+}
+void Put32(Bytes& b, std::uint32_t v) {
+  Put16(b, static_cast<std::uint16_t>(v >> 16));
+  Put16(b, static_cast<std::uint16_t>(v));
+}
+void PutSingle(Bytes& b, float f) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &f, sizeof bits);
+  Put32(b, bits);
+}
+
+class Simulator {
+ public:
+  Simulator(const Options& options, int master) : o_(options), master_(master) {
+    link_->isOpen = 1;
+    if (!o_.replay.empty()) {
+      std::ifstream in(o_.replay, std::ios::binary);
+      replay_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+  }
+
+  void Run() {
+    double lastBroadcastSecond = std::floor(NowUnix());
+    SteadyTime lastReplay = std::chrono::steady_clock::now();
+    double replayBudget = 0;
+    while (!g_stop) {
+      const SteadyTime now = std::chrono::steady_clock::now();
+      SendDue(now);
+
+      if (o_.broadcast && !o_.silent) {
+        const double second = std::floor(NowUnix());
+        if (second > lastBroadcastSecond) {
+          lastBroadcastSecond = second;
+          Schedule(now, Packet8FAB(GpsSeconds(second)));
+        }
+      }
+      if (replayAt_ < replay_.size()) {
+        // A byte is ten bit times on the line: start, eight data bits, stop.
+        replayBudget += std::chrono::duration<double>(now - lastReplay).count() * o_.line.baudRate / 10.0;
+        const auto n = std::min(replay_.size() - replayAt_, static_cast<std::size_t>(replayBudget));
+        if (n > 0) {
+          Transmit(replay_.data() + replayAt_, n);
+          replayAt_ += n;
+          replayBudget -= static_cast<double>(n);
+        }
+      }
+      lastReplay = now;
+
+      pollfd p{master_, POLLIN, 0};
+      const int ready = poll(&p, 1, TimeoutMs(now));
+      if (ready > 0 && (p.revents & POLLIN)) Receive();
+    }
+  }
+
+ private:
+  // The time to report, on the GPS scale, as seconds since the GPS epoch.
+  double GpsSeconds(double unixTime) const {
+    const double utc = o_.fixedTime ? o_.fixedUnixTime : unixTime;
+    return utc - static_cast<double>(kGpsEpochUnix) + o_.offset;
+  }
+
+  bool LineMatches() const {
+    termios t{};
+    if (tcgetattr(master_, &t) != 0) return true;
+    const speed_t speeds[] = {B2400, B4800, B9600, B19200, B38400};
+    speed_t mine = B9600;
+    for (std::size_t i = 0; i < 5; ++i) {
+      if (kBaudRates[i] == o_.line.baudRate) mine = speeds[i];
+    }
+    const bool twoStops = (t.c_cflag & CSTOPB) != 0;
+    const bool odd = (t.c_cflag & PARODD) != 0;
+    return cfgetospeed(&t) == mine && twoStops == (o_.line.stopBits == kTwoStopBits) &&
+           odd == (o_.line.parity == kOddParity);
+  }
+
+  void Receive() {
+    std::uint8_t buffer[4096];
+    const ssize_t got = read(master_, buffer, sizeof buffer);
+    if (got <= 0) return;
+    const auto n = static_cast<std::size_t>(got);
+    const bool heard = LineMatches();
+    if (o_.verbose) {
+      std::fprintf(stderr, "rx%s:", heard ? "" : " (line settings differ, not understood)");
+      for (std::size_t i = 0; i < n; ++i) std::fprintf(stderr, " %02X", buffer[i]);
+      std::fputc('\n', stderr);
+    }
+    if (!heard) return;
+    ReceiveBytes(*link_, buffer, n, [this](ReceiverLink& l) {
+      if (l.packetId != kTimeRequestId || l.packetLength != 0) return;
+      if (o_.broadcast || o_.silent || !o_.replay.empty()) return;
+      Schedule(std::chrono::steady_clock::now(), Packet41(GpsSeconds(NowUnix())));
+    });
+  }
+
+  Bytes Packet41(double gps) const {
+    Bytes data;
+    if (o_.noTime) {
+      PutSingle(data, -1.0f);
+      Put16(data, 0);
+      PutSingle(data, 0.0f);
+    } else {
+      const double week = std::floor(gps / kSecondsPerWeek);
+      PutSingle(data, static_cast<float>(gps - week * kSecondsPerWeek));
+      Put16(data, static_cast<std::uint16_t>(static_cast<std::int64_t>(week) & 0xFFFF));
+      PutSingle(data, static_cast<float>(o_.offset));
+    }
+    if (o_.wrongLength) data.push_back(0);
+    Log("0x41", data);
+    return Framed(kPacket41Id, data);
+  }
+
+  Bytes Packet8FAB(double gps) const {
+    Bytes data = {kSubcodeAB};
+    const auto whole = static_cast<std::int64_t>(std::floor(gps));
+    if (o_.noTime) {
+      data.resize(17, 0);
+    } else {
+      const std::int64_t week = whole / 604800;
+      Put32(data, static_cast<std::uint32_t>(whole - week * 604800));
+      Put16(data, static_cast<std::uint16_t>(week & 0xFFFF));
+      Put16(data, static_cast<std::uint16_t>(static_cast<std::int16_t>(o_.offset)));
+      // The receiver's own calendar, in GPS time (flag bit 0 clear).
+      SystemTime t;
+      ReceiverTimeToSystemTime(static_cast<double>(whole), &t);
+      data.push_back(0);
+      data.push_back(static_cast<std::uint8_t>(t.wSecond));
+      data.push_back(static_cast<std::uint8_t>(t.wMinute));
+      data.push_back(static_cast<std::uint8_t>(t.wHour));
+      data.push_back(static_cast<std::uint8_t>(t.wDay));
+      data.push_back(static_cast<std::uint8_t>(t.wMonth));
+      Put16(data, t.wYear);
+    }
+    if (o_.wrongLength) data.push_back(0);
+    Log("0x8F-AB", data);
+    return Framed(kPacket8FId, data);
+  }
+
+  Bytes Framed(std::uint8_t id, const Bytes& data) const {
+    Bytes payload = {id};
+    payload.insert(payload.end(), data.begin(), data.end());
+    std::uint8_t frame[kFrameBufferSize];
+    const int n = EncodeFrame(payload.size(), payload.data(), frame);
+    return Bytes(frame, frame + (n > 0 ? n : 0));
+  }
+
+  void Log(const char* what, const Bytes& data) const {
+    if (!o_.verbose) return;
+    std::fprintf(stderr, "tx: %s", what);
+    for (std::uint8_t b : data) std::fprintf(stderr, " %02X", b);
+    std::fputc('\n', stderr);
+  }
+
+  // Queues a packet to go out from `now`, with its noise first, whole or a byte at a time.
+  void Schedule(SteadyTime now, const Bytes& packet) {
+    Bytes bytes;
+    for (int i = 0; i < o_.garbage; ++i) {
+      std::uint8_t b;
+      do b = static_cast<std::uint8_t>(random_()); while (b == kDle);
+      bytes.push_back(b);
+    }
+    bytes.insert(bytes.end(), packet.begin(), packet.end());
+    if (!LineMatches()) {  // what arrives at the wrong rate is noise
+      for (auto& b : bytes) b = static_cast<std::uint8_t>(random_());
+    }
+    if (o_.splitMs < 0) {
+      outbox_.push_back({now, std::move(bytes)});
+      return;
+    }
+    SteadyTime at = std::max(now, outbox_.empty() ? now : outbox_.back().at);
+    for (std::uint8_t b : bytes) {
+      outbox_.push_back({at, Bytes{b}});
+      at += std::chrono::milliseconds(o_.splitMs);
+    }
+  }
+
+  void SendDue(SteadyTime now) {
+    while (!outbox_.empty() && outbox_.front().at <= now) {
+      Transmit(outbox_.front().bytes.data(), outbox_.front().bytes.size());
+      outbox_.pop_front();
+    }
+  }
+
+  // Writes what the line takes; a full line drops the rest, as a receiver talks on regardless.
+  void Transmit(const std::uint8_t* bytes, std::size_t n) {
+    [[maybe_unused]] const ssize_t written = write(master_, bytes, n);
+  }
+
+  int TimeoutMs(SteadyTime now) const {
+    int ms = o_.broadcast || replayAt_ < replay_.size() ? 10 : 200;
+    if (!outbox_.empty()) {
+      const auto due = std::chrono::duration_cast<std::chrono::milliseconds>(outbox_.front().at - now);
+      ms = std::max(0, std::min(ms, static_cast<int>(due.count())));
+    }
+    return ms;
+  }
+
+  struct Outgoing {
+    SteadyTime at;
+    Bytes bytes;
+  };
+
+  const Options& o_;
+  int master_;
+  std::unique_ptr<ReceiverLink> link_ = std::make_unique<ReceiverLink>();
+  std::deque<Outgoing> outbox_;
+  Bytes replay_;
+  std::size_t replayAt_ = 0;
+  std::mt19937 random_{20250};
+};
+
+}  // namespace
+
+int RunSimulate(int argc, char** argv) {
+  Options options;
+  const int parsed = ParseOptions(argc, argv, options);
+  if (parsed >= 0) return parsed;
+  if (!options.replay.empty() && access(options.replay.c_str(), R_OK) != 0) {
+    std::fprintf(stderr, "clockagent simulate: cannot read %s: %s\n", options.replay.c_str(),
+                 std::strerror(errno));
+    return 2;
+  }
+
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    std::fprintf(stderr, "clockagent simulate: cannot make a pseudo-terminal: %s\n",
+                 std::strerror(errno));
+    return 1;
+  }
+  const std::string port = ptsname(master);
+  // Hold the port side open: the line stays up between the program's opens, and its settings
+  // are raw from the first byte on.
+  const int hold = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  termios t{};
+  if (hold < 0 || tcgetattr(hold, &t) != 0) {
+    std::fprintf(stderr, "clockagent simulate: cannot open %s: %s\n", port.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  cfmakeraw(&t);
+  cfsetispeed(&t, B9600);
+  cfsetospeed(&t, B9600);
+  tcsetattr(hold, TCSANOW, &t);
+
+  if (!options.link.empty()) {
+    struct stat existing {};
+    if (lstat(options.link.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode)) {
+      unlink(options.link.c_str());
+    }
+    if (symlink(port.c_str(), options.link.c_str()) != 0) {
+      std::fprintf(stderr, "clockagent simulate: cannot link %s: %s\n", options.link.c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+  }
+
+  struct sigaction stop {};
+  stop.sa_handler = OnStopSignal;
+  sigaction(SIGINT, &stop, nullptr);
+  sigaction(SIGTERM, &stop, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  std::printf("%s\n", port.c_str());
+  std::fflush(stdout);
+
+  Simulator(options, master).Run();
+
+  if (!options.link.empty()) unlink(options.link.c_str());
+  close(hold);
+  close(master);
+  return 0;
+}
+
+}  // namespace clockagent

@@ -1,0 +1,240 @@
+// clockagent simulate, as the program on the other end of its port meets it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <thread>
+
+#include "receiver/serial_link.h"
+#include "receiver/system_serial_port.h"
+#include "tests/support/test_support.h"
+
+namespace clockagent::test {
+namespace {
+
+constexpr double kGpsEpochUnix = 315964800;
+
+double NowUnix() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+class SimulatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/clockagent-sim-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    portPath = dir + "/receiver";
+    link->port = port.get();
+    context.Panel_Time = &panel;
+    context.clock = &clock;
+    context.cycle = &cycle;
+  }
+
+  void TearDown() override {
+    CloseLink(*link);
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      int status = 0;
+      waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "simulator status " << status;
+      struct stat st {};
+      EXPECT_NE(lstat(portPath.c_str(), &st), 0) << "the link is removed on exit";
+    }
+    std::system(("rm -rf '" + dir + "'").c_str());
+  }
+
+  // Starts the simulator with `args` and waits for its port.
+  void Start(std::vector<std::string> args) {
+    args.insert(args.begin(), {CLOCKAGENT_CLI, "simulate", "--link", portPath});
+    pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      freopen("/dev/null", "w", stdout);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    for (int i = 0; i < 200; ++i) {
+      struct stat st {};
+      if (stat(portPath.c_str(), &st) == 0) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    FAIL() << "the simulator made no port";
+  }
+
+  // Opens the port as an attempt does, with `settings`, and waits for the timing packet.
+  void Attempt(const SerialLineSettings& settings = {}, int polls = 30) {
+    ASSERT_EQ(OpenLink(*link, portPath.c_str()), 0);
+    PrepareLink(*link, settings);
+    context.TimeReceived = 0;
+    for (int i = 0; i < polls && !context.TimeReceived; ++i) {
+      if (requests) RequestTime(*link);
+      ReadLink(*link, [this](ReceiverLink& l) {
+        ++packetsSeen;
+        DispatchPacket(l, context);
+      });
+      if (!context.TimeReceived) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    CloseLink(*link);
+  }
+
+  // The time the attempt set, on the simulator's own scale, as seconds since 1970.
+  double ClockSetUnix() const {
+    std::int64_t seconds = 0;
+    EXPECT_TRUE(SystemTimeToUnixSeconds(clock.last, &seconds));
+    return static_cast<double>(seconds);
+  }
+
+  std::string dir, portPath;
+  pid_t pid = -1;
+  bool requests = true;
+  int packetsSeen = 0;
+  std::unique_ptr<SerialPort> port = NewSystemSerialPort();
+  std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
+  RecordingText panel;
+  DryRunClockSetter clock;
+  RecordingCycle cycle;
+  TimingContext context;
+};
+
+TEST_F(SimulatorTest, AnswersARequestWithTheCurrentGpsTime) {
+  Start({});
+  const double before = NowUnix();
+  Attempt();
+  ASSERT_EQ(cycle.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::Success});
+  // UTC, truncated to the second: the offset of 18 s taken off again.
+  EXPECT_GE(ClockSetUnix(), std::floor(before) - 1);
+  EXPECT_LE(ClockSetUnix(), NowUnix());
+
+  context.ActiveTimeType = TimeType::Gps;
+  cycle.outcomes.clear();
+  Attempt();
+  ASSERT_EQ(cycle.outcomes.size(), 1u);
+  EXPECT_NEAR(ClockSetUnix() - 18, NowUnix(), 2.0);
+}
+
+TEST_F(SimulatorTest, FixedTimeAndOffset) {
+  Start({"--time", "2003-01-08T11:59:47Z", "--offset", "13"});
+  Attempt();
+  EXPECT_EQ(Iso(clock.last), "2003-01-08T11:59:47Z");
+  EXPECT_EQ(panel.texts, std::vector<std::string>{" Wed 12:00:00.00"});
+}
+
+TEST_F(SimulatorTest, BroadcastsPacket8FABAtSecondBoundariesWithItsCalendar) {
+  Start({"--broadcast"});
+  requests = false;
+  Attempt({}, 40);
+  ASSERT_EQ(cycle.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::Success});
+  EXPECT_NEAR(ClockSetUnix(), NowUnix(), 2.0);
+  // Whole seconds: the display shows two zero decimals.
+  ASSERT_EQ(panel.texts.size(), 1u);
+  EXPECT_EQ(panel.texts[0].substr(13), ".00");
+  // The receiver's own calendar bytes agree with its week and time of week.
+  const std::uint8_t* d = link->packetBuffer;
+  ASSERT_EQ(link->packetLength, 17u);
+  EXPECT_EQ(d[9], 0);
+  TimingFields f;
+  ASSERT_TRUE(ReadPacket8FAB(*link, &f));
+  SystemTime gps;
+  ASSERT_TRUE(ReceiverTimeToSystemTime(ReceiverTime(f, TimeType::Gps), &gps));
+  EXPECT_EQ(gps.wSecond, d[10]);
+  EXPECT_EQ(gps.wMinute, d[11]);
+  EXPECT_EQ(gps.wHour, d[12]);
+  EXPECT_EQ(gps.wDay, d[13]);
+  EXPECT_EQ(gps.wMonth, d[14]);
+  EXPECT_EQ(gps.wYear, GetU16(d + 15));
+}
+
+TEST_F(SimulatorTest, SilentReceiverSendsNothing) {
+  Start({"--silent"});
+  Attempt({}, 10);
+  EXPECT_EQ(packetsSeen, 0);
+  EXPECT_TRUE(cycle.outcomes.empty());
+}
+
+TEST_F(SimulatorTest, ReceiverWithoutTime) {
+  Start({"--no-time"});
+  Attempt();
+  EXPECT_EQ(panel.texts, std::vector<std::string>{"<No time yet>"});
+  EXPECT_EQ(cycle.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::BadTime});
+}
+
+TEST_F(SimulatorTest, WrongLengthPacketsAreNotAccepted) {
+  Start({"--wrong-length"});
+  Attempt({}, 8);
+  EXPECT_GT(packetsSeen, 0);
+  EXPECT_EQ(link->packetLength, 11u);
+  EXPECT_TRUE(cycle.outcomes.empty());
+}
+
+TEST_F(SimulatorTest, NoiseAndBytesSentOneByOneStillGiveTheTime) {
+  Start({"--garbage", "40", "--split", "3", "--time", "2019-10-22T18:38:11Z"});
+  Attempt({}, 60);
+  EXPECT_EQ(Iso(clock.last), "2019-10-22T18:38:11Z");
+  EXPECT_EQ(cycle.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::Success});
+}
+
+TEST_F(SimulatorTest, MismatchedLineSettingsGiveNoTimeUntilTheyMatch) {
+  Start({"--baud", "4800", "--time", "2003-01-08T11:59:47Z"});
+  Attempt({}, 8);  // the program at 9600
+  EXPECT_TRUE(cycle.outcomes.empty());
+
+  SerialLineSettings at4800;
+  at4800.baudRateIndex = 1;
+  Attempt(at4800);
+  EXPECT_EQ(cycle.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::Success});
+  EXPECT_EQ(Iso(clock.last), "2003-01-08T11:59:47Z");
+}
+
+TEST_F(SimulatorTest, ReplaysARecordingAtTheLineRate) {
+  const std::string capture = std::string(CLOCKAGENT_CAPTURES_DIR) + "/rx-c-0x8fab-mixed.bin";
+  Start({"--replay", capture, "--baud", "38400"});
+  SerialLineSettings at38400;
+  at38400.baudRateIndex = 4;
+  ASSERT_EQ(OpenLink(*link, portPath.c_str()), 0);
+  PrepareLink(*link, at38400);
+  std::vector<Packet> packets;
+  auto expected = std::make_unique<ReceiverLink>();
+  const auto recorded = ParsePackets(*expected, ReadCapture("rx-c-0x8fab-mixed.bin"));
+  const auto started = std::chrono::steady_clock::now();
+  for (int i = 0; i < 100 && packets.size() < recorded.size(); ++i) {
+    ReadLink(*link, [&](ReceiverLink& l) {
+      packets.push_back(Packet{l.packetId, Bytes(l.packetBuffer, l.packetBuffer + l.packetLength)});
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  // What came before the open is purged by it; everything after arrives as recorded.
+  ASSERT_GE(packets.size(), recorded.size() * 8 / 10);
+  EXPECT_TRUE(std::equal(packets.rbegin(), packets.rend(), recorded.rbegin()));
+  EXPECT_GT(seconds, 0.8) << "4459 bytes at 3840 bytes a second";
+}
+
+TEST(SimulateCommand, RefusesBadOptions) {
+  for (const char* args : {"--baud 1200", "--offset x", "--time 2003-13-01T00:00:00Z",
+                           "--time 1970-01-01T00:00:00Z", "--parity mark", "--frobnicate",
+                           "--replay /nonexistent/file"}) {
+    const std::string command =
+        std::string("'") + CLOCKAGENT_CLI + "' simulate " + args + " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 2) << args;
+  }
+  const int status =
+      std::system((std::string("'") + CLOCKAGENT_CLI + "' simulate --help >/dev/null").c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+}  // namespace clockagent::test
