@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Runs the Windows test programs under wine: a private wine prefix, an Xvfb display, and COM ports
+# mapped to simulated receivers on ptys. Needs the linux and windows-mingw builds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh wine
+
+native=build/linux/clockagent
+tests=build/windows-mingw/tests
+for f in "$native" build/linux/tests/port_holder "$tests/clockagent_tests.exe" "$tests/clockagent_win32_tests.exe"; do
+  [[ -x "$f" || -f "$f" ]] || { echo "wine-test: $f is missing; build the linux and windows-mingw presets" >&2; exit 2; }
+done
+
+work=$(mktemp -d /tmp/clockagent-wine.XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  WINEPREFIX="$work/prefix" wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 50); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")"
+
+echo "wine-test: preparing a wine prefix"
+wine wineboot -i >/dev/null 2>&1
+wineserver -w
+
+simulate() {  # COM number, then simulator options
+  local com=$1
+  shift
+  "$native" simulate --link "$work/com$com" "$@" >/dev/null &
+  pids+=($!)
+  for _ in $(seq 100); do [[ -e "$work/com$com" ]] && break; sleep 0.05; done
+  wine reg add 'HKLM\Software\Wine\Ports' /v "COM$com" /t REG_SZ /d "$work/com$com" /f >/dev/null 2>&1
+}
+fixed=(--time 2003-01-08T11:59:47Z --offset 13)
+simulate 3 "${fixed[@]}"
+simulate 5 "${fixed[@]}" --baud 38400 --parity odd --stop-bits 2
+simulate 7 "${fixed[@]}" --garbage 30 --split 5
+simulate 9 "${fixed[@]}"
+simulate 12 --broadcast
+# COM9 is in use by another program. (Wine itself does not keep a COM port to one opener, as
+# Windows does; the other program's exclusive hold on the tty is what refuses the open.)
+build/linux/tests/port_holder "$work/com9" >"$work/holder" &
+pids+=($!)
+for _ in $(seq 100); do [[ -s "$work/holder" ]] && break; sleep 0.05; done
+wineserver -w  # the port mapping is read when the wine server starts
+
+# The programs, and the wine server that opens files for them, run without the rights to set this
+# machine's clock or to pass another program's exclusive hold on a port.
+norights=(setpriv --bounding-set -sys_time,-sys_admin --inh-caps -sys_time,-sys_admin)
+"${norights[@]}" wineserver -p >/dev/null 2>&1  # quiet; stopped by the clean-up
+
+export CLOCKAGENT_WINE_HARNESS=1
+status=0
+for program in clockagent_tests clockagent_no_allocation_test clockagent_win32_tests; do
+  echo "wine-test: $program.exe"
+  "${norights[@]}" wine "$tests/$program.exe" || status=1
+done
+exit $status
