@@ -94,21 +94,14 @@ TEST(Captures, AttemptOverABroadcastTakesTheFirstTimingPacket) {
   const Bytes bytes = ReadCapture("rx-b-0x8fab.bin");
   auto link = std::make_unique<ReceiverLink>();
   link->isOpen = 1;
-  RecordingText panel;
-  DryRunClockSetter clock;
-  RecordingCycle cycle;
-  TimingContext context;
-  context.TimeReceived = 0;
-  context.Panel_Time = &panel;
-  context.clock = &clock;
-  context.cycle = &cycle;
+  RecordedAttempt attempt;
   ReceiveBytes(*link, bytes.data(), bytes.size(),
-               [&](ReceiverLink& completed) { DispatchPacket(completed, context); });
+               [&](ReceiverLink& completed) { DispatchPacket(completed, attempt.context); });
   // The first packet: week 2076, time of week 239909 (Tue 18:38:29 GPS), offset 18.
-  EXPECT_EQ(panel.texts, std::vector<std::string>{" Tue 18:38:29.00"});
-  EXPECT_EQ(clock.calls, 1);
-  EXPECT_EQ(Iso(clock.last), "2019-10-22T18:38:11Z");
-  EXPECT_EQ(cycle.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::Success});
+  EXPECT_EQ(attempt.panel.texts, std::vector<std::string>{" Tue 18:38:29.00"});
+  EXPECT_EQ(attempt.clock.calls, 1);
+  EXPECT_EQ(Iso(attempt.clock.last), "2019-10-22T18:38:11Z");
+  EXPECT_EQ(attempt.cycle.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::Success});
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ double NowUnix() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-class SimulatorTest : public ::testing::Test {
+class SimulatorTest : public ::testing::Test, protected RecordedAttempt {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/clockagent-sim-XXXXXX";
@@ -35,9 +35,6 @@ class SimulatorTest : public ::testing::Test {
     dir = pattern;
     portPath = dir + "/receiver";
     link->port = port.get();
-    context.Panel_Time = &panel;
-    context.clock = &clock;
-    context.cycle = &cycle;
   }
 
   void TearDown() override {
@@ -103,10 +100,6 @@ class SimulatorTest : public ::testing::Test {
   int packetsSeen = 0;
   std::unique_ptr<SerialPort> port = NewSystemSerialPort();
   std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
-  RecordingText panel;
-  DryRunClockSetter clock;
-  RecordingCycle cycle;
-  TimingContext context;
 };
 
 TEST_F(SimulatorTest, AnswersARequestWithTheCurrentGpsTime) {

@@ -20,7 +20,7 @@ namespace {
 
 const Bytes kExample41 = {0x48, 0x93, 0xA8, 0x00, 0x04, 0xB0, 0x41, 0x50, 0x00, 0x00};
 
-class PtyTest : public ::testing::Test {
+class PtyTest : public ::testing::Test, protected RecordedAttempt {
  protected:
   void SetUp() override {
     master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -29,10 +29,6 @@ class PtyTest : public ::testing::Test {
     ASSERT_EQ(unlockpt(master), 0);
     path = ptsname(master);
     link->port = port.get();
-    context.TimeReceived = 0;
-    context.Panel_Time = &panel;
-    context.clock = &clock;
-    context.cycle = &cycle;
   }
   void TearDown() override {
     CloseLink(*link);
@@ -74,10 +70,6 @@ class PtyTest : public ::testing::Test {
   std::string path;
   std::unique_ptr<SerialPort> port = NewSystemSerialPort();
   std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
-  RecordingText panel;
-  DryRunClockSetter clock;
-  RecordingCycle cycle;
-  TimingContext context;
 };
 
 TEST_F(PtyTest, OnlyAnExistingTerminalOpens) {

@@ -25,15 +25,12 @@ bool UnderWine() {
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-class Win32PortTest : public ::testing::Test {
+class Win32PortTest : public ::testing::Test, protected RecordedAttempt {
  protected:
   void SetUp() override {
     ASSERT_NE(std::getenv("CLOCKAGENT_WINE_HARNESS"), nullptr)
         << "needs the simulated receivers of scripts/wine-test.sh";
     link->port = port.get();
-    context.Panel_Time = &panel;
-    context.clock = &clock;
-    context.cycle = &cycle;
   }
   void TearDown() override { CloseLink(*link); }
 
@@ -59,10 +56,6 @@ class Win32PortTest : public ::testing::Test {
 
   std::unique_ptr<SerialPort> port = NewSystemSerialPort();
   std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
-  RecordingText panel;
-  DryRunClockSetter clock;
-  RecordingCycle cycle;
-  TimingContext context;
   int packetsSeen = 0;
   int readsWithData = 0;
 };

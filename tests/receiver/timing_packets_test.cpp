@@ -59,15 +59,11 @@ Bytes Packet8FAB(std::uint32_t tow, std::uint16_t week, std::int16_t offset) {
 }
 
 // A link that is open and an attempt waiting for its timing packet.
-class TimingTest : public ::testing::Test {
+class TimingTest : public ::testing::Test, protected RecordedAttempt {
  protected:
   TimingTest() {
     link->isOpen = 1;
     link->port = &port;
-    context.TimeReceived = 0;
-    context.Panel_Time = &panel;
-    context.clock = &clock;
-    context.cycle = &cycle;
   }
 
   void Receive(const Bytes& wire) {
@@ -80,10 +76,6 @@ class TimingTest : public ::testing::Test {
 
   std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
   RecordingPort port;
-  RecordingText panel;
-  DryRunClockSetter clock;
-  RecordingCycle cycle;
-  TimingContext context;
 };
 
 TEST_F(TimingTest, WorkedExampleAsUtc) {

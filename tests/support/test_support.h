@@ -85,6 +85,24 @@ class RefusingClock final : public ClockSetter {
   int calls = 0;
 };
 
+// Where an accepted timing packet goes, recorded: the time panel, a dry-run clock and the update
+// cycle, wired into a TimingContext whose attempt is waiting for its packet.
+struct RecordedAttempt {
+  RecordedAttempt() {
+    context.TimeReceived = 0;
+    context.Panel_Time = &panel;
+    context.clock = &clock;
+    context.cycle = &cycle;
+  }
+  RecordedAttempt(const RecordedAttempt&) = delete;
+  RecordedAttempt& operator=(const RecordedAttempt&) = delete;
+
+  RecordingText panel;
+  DryRunClockSetter clock;
+  RecordingCycle cycle;
+  TimingContext context;
+};
+
 // "YYYY-MM-DDTHH:MM:SSZ" of a SystemTime, for readable expectations.
 std::string Iso(const SystemTime& time);
 
