@@ -31,7 +31,7 @@ constexpr std::uint8_t kStopBitsCodes[] = {kOneStopBit, kTwoStopBits};
 LineParameters LineParametersOf(const SerialLineSettings& settings);
 
 // "\\.\COM%d": port 7 is \\.\COM7, COM7 in the Windows device namespace.
-constexpr std::size_t kPortNameSize = 24;
+constexpr std::size_t kPortNameSize = 260;  // room for a device path as well
 void FormatPortName(int portNumber, char (&name)[kPortNameSize]);
 
 // The pause on each side of applying the line settings: long enough for a UART or a USB adapter

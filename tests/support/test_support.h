@@ -2,15 +2,19 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "receiver/daro_link.h"
 #include "receiver/serial_port.h"
 #include "receiver/timing_packets.h"
+#include "settings/settings_store.h"
 #include "update/clock_setter.h"
 #include "update/clock_setting.h"
 #include "update/update_outcome.h"
+#include "update/view_state.h"
 
 namespace clockagent::test {
 
@@ -101,6 +105,38 @@ struct RecordedAttempt {
   DryRunClockSetter clock;
   RecordingCycle cycle;
   TimingContext context;
+};
+
+const char* ControlName(Control control);
+
+// The main window in memory, logging the calls that change what the user sees.
+class FakeView final : public ViewState {
+ public:
+  void SetEnabled(Control control, bool value) override;
+  void SetCaption(Panel panel, const char* text) override;
+  void ShowMessage(const char* text, const char* title, unsigned flags) override;
+  void RemoveTrayIcons() override;
+  void AddTrayIcon(TrayIconState state) override;
+  void PortName(int portNumber, char (&name)[kPortNameSize]) const override;
+
+  std::vector<std::string> log;
+  std::string portPath;  // when set, every port number opens this path
+};
+
+// A store of named string values in memory, logging reads and writes in order.
+class MemoryStore final : public SettingsStore {
+ public:
+  struct Value {
+    std::string text;
+    bool isString = true;  // false: a value of another type, which reads as a store error
+  };
+  std::unique_ptr<StoreKey> OpenKey(StoreRoot root, const char* path) override;
+
+  bool opens = true;      // false: the key can be neither opened nor created
+  bool keyExists = false;
+  std::map<std::string, Value> values;
+  std::vector<std::string> log;  // "read Comm", "write Comm=COM1"
+  int openKeys = 0;              // keys open now
 };
 
 // "YYYY-MM-DDTHH:MM:SSZ" of a SystemTime, for readable expectations.

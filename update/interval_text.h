@@ -1,0 +1,22 @@
+// The interval between updates as the user writes it, "dd hh:mm", and as seconds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace clockagent {
+
+// Reads a decimal number as "%d" does: white space, an optional sign, digits. Advances `text`
+// past what it read. False, `text` unchanged, when no digit follows. A number of 10^9 or more
+// reads as some value of at least 10^9 and below 10^10, so it never overflows.
+bool ScanDecimal(const char*& text, std::int64_t* value);
+
+// The interval of "dd hh:mm" text in milliseconds, read with the pattern "%d %d:%d": days, hours
+// and minutes, hours and minutes not limited to 23 and 59. Numbers that cannot be read count 0.
+std::int64_t IntervalMilliseconds(const char* text);
+
+// "%02d %02d:%02d" of the days, hours and minutes in `seconds`; leftover seconds are dropped.
+constexpr std::size_t kIntervalTextSize = 16;
+void FormatIntervalText(std::uint32_t seconds, char (&text)[kIntervalTextSize]);
+
+}  // namespace clockagent
