@@ -8,5 +8,7 @@ constexpr const char kVersionText[] = "1.04x";
 // Each takes the arguments after the subcommand's name and returns the process exit code.
 int RunDecode(int argc, char** argv);
 int RunSimulate(int argc, char** argv);  // POSIX only
+int RunSync(int argc, char** argv);
+int RunRun(int argc, char** argv);
 
 }  // namespace clockagent

@@ -15,6 +15,9 @@ struct Command {
 const Command kCommands[] = {
     {"decode", "cut a recorded receiver byte stream into DARO packets and decode timing packets",
      clockagent::RunDecode},
+    {"sync", "make one clock update attempt from the receiver on a serial port", clockagent::RunSync},
+    {"run", "update the clock from the receiver at a fixed interval until stopped",
+     clockagent::RunRun},
 #ifndef _WIN32
     {"simulate", "play a GPS timing receiver on a pseudo-terminal, for tests and demonstrations",
      clockagent::RunSimulate},

@@ -9,58 +9,27 @@
 #include <memory>
 #include <sstream>
 
+#include "tests/support/cli_support.h"
 #include "tests/support/test_support.h"
 
 namespace clockagent::test {
 namespace {
 
-struct CliResult {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 class DecodeCommand : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/clockagent-decode-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-
-  // Runs the tool with `args` (shell words) and standard input from `stdinPath`.
   CliResult Clockagent(const std::string& args, const std::string& stdinPath = "/dev/null") {
-    const std::string command = std::string("'") + CLOCKAGENT_CLI + "' " + args + " <'" +
-                                stdinPath + "' >'" + dir + "/out' 2>'" + dir + "/err'";
-    const int status = std::system(command.c_str());
-    return CliResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(dir + "/out"),
-               Slurp(dir + "/err")};
+    return RunClockagent(args, stdinPath);
   }
 
   std::string WriteFile(const std::string& name, const Bytes& bytes) {
-    const std::string path = dir + "/" + name;
+    const std::string path = dir.path() + "/" + name;
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
     return path;
   }
 
-  std::string dir;
+  TempDir dir;
 };
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::stringstream s(text);
-  for (std::string line; std::getline(s, line);) lines.push_back(line);
-  return lines;
-}
 
 std::string Field(const std::string& line, const std::string& key) {
   const auto at = line.find(" " + key + "=");
@@ -145,7 +114,7 @@ TEST_F(DecodeCommand, EmptyInputPrintsNothing) {
 }
 
 TEST_F(DecodeCommand, UnreadableInputIsExitCode2WithOneLine) {
-  for (const std::string& path : {dir + "/missing.bin", dir}) {
+  for (const std::string& path : {dir.path() + "/missing.bin", dir.path()}) {
     const CliResult run = Clockagent("decode '" + path + "'");
     EXPECT_EQ(run.exitCode, 2) << path;
     EXPECT_EQ(run.out, "");

@@ -14,12 +14,11 @@
 
 #include "receiver/serial_link.h"
 #include "receiver/system_serial_port.h"
+#include "tests/support/cli_support.h"
 #include "tests/support/test_support.h"
 
 namespace clockagent::test {
 namespace {
-
-constexpr double kGpsEpochUnix = 315964800;
 
 double NowUnix() {
   timespec ts{};
@@ -29,46 +28,22 @@ double NowUnix() {
 
 class SimulatorTest : public ::testing::Test, protected RecordedAttempt {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/clockagent-sim-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-    portPath = dir + "/receiver";
-    link->port = port.get();
-  }
+  SimulatorTest() { link->port = port.get(); }
 
   void TearDown() override {
     CloseLink(*link);
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      int status = 0;
-      waitpid(pid, &status, 0);
+    if (receiver != nullptr) {
+      const int status = receiver->Stop();
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "simulator status " << status;
       struct stat st {};
       EXPECT_NE(lstat(portPath.c_str(), &st), 0) << "the link is removed on exit";
     }
-    std::system(("rm -rf '" + dir + "'").c_str());
   }
 
   // Starts the simulator with `args` and waits for its port.
   void Start(std::vector<std::string> args) {
-    args.insert(args.begin(), {CLOCKAGENT_CLI, "simulate", "--link", portPath});
-    pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      freopen("/dev/null", "w", stdout);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    for (int i = 0; i < 200; ++i) {
-      struct stat st {};
-      if (stat(portPath.c_str(), &st) == 0) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    FAIL() << "the simulator made no port";
+    receiver = std::make_unique<SimulatedReceiver>(portPath, std::move(args));
+    ASSERT_TRUE(receiver->ready()) << "the simulator made no port";
   }
 
   // Opens the port as an attempt does, with `settings`, and waits for the timing packet.
@@ -94,8 +69,9 @@ class SimulatorTest : public ::testing::Test, protected RecordedAttempt {
     return static_cast<double>(seconds);
   }
 
-  std::string dir, portPath;
-  pid_t pid = -1;
+  TempDir dir;
+  std::string portPath = dir.path() + "/receiver";
+  std::unique_ptr<SimulatedReceiver> receiver;
   bool requests = true;
   int packetsSeen = 0;
   std::unique_ptr<SerialPort> port = NewSystemSerialPort();
@@ -219,14 +195,11 @@ TEST(SimulateCommand, RefusesBadOptions) {
   for (const char* args : {"--baud 1200", "--offset x", "--time 2003-13-01T00:00:00Z",
                            "--time 1970-01-01T00:00:00Z", "--parity mark", "--frobnicate",
                            "--replay /nonexistent/file"}) {
-    const std::string command =
-        std::string("'") + CLOCKAGENT_CLI + "' simulate " + args + " >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    EXPECT_EQ(WEXITSTATUS(status), 2) << args;
+    const CliResult run = RunClockagent(std::string("simulate ") + args);
+    EXPECT_EQ(run.exitCode, 2) << args;
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
   }
-  const int status =
-      std::system((std::string("'") + CLOCKAGENT_CLI + "' simulate --help >/dev/null").c_str());
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(RunClockagent("simulate --help").exitCode, 0);
 }
 
 }  // namespace

@@ -16,14 +16,10 @@
 #include "receiver/serial_link.h"
 #include "receiver/system_serial_port.h"
 #include "tests/support/test_support.h"
+#include "tests/support/wine.h"
 
 namespace clockagent::test {
 namespace {
-
-bool UnderWine() {
-  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 class Win32PortTest : public ::testing::Test, protected RecordedAttempt {
  protected:

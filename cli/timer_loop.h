@@ -1,0 +1,53 @@
+// Timers for the command-line tool: ticks delivered one after another on the calling thread.
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <vector>
+
+#include "update/main_view.h"
+
+namespace clockagent {
+
+class LoopTimer final : public Timer {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  LoopTimer(std::uint32_t milliseconds, bool enabled) : interval_(milliseconds) {
+    SetEnabled(enabled);
+  }
+  void SetEnabled(bool enabled) override {
+    if (enabled && !enabled_) due_ = Clock::now() + std::chrono::milliseconds(interval_);
+    enabled_ = enabled;
+  }
+  bool Enabled() const override { return enabled_; }
+  void SetInterval(std::uint32_t milliseconds) override {
+    interval_ = milliseconds;
+    due_ = Clock::now() + std::chrono::milliseconds(interval_);
+  }
+  std::uint32_t Interval() const override { return interval_; }
+
+  Clock::time_point Due() const { return due_; }
+  void Ticked() { due_ = Clock::now() + std::chrono::milliseconds(interval_); }
+
+ private:
+  std::uint32_t interval_;
+  bool enabled_ = false;
+  Clock::time_point due_{};
+};
+
+struct TimerHandler {
+  LoopTimer* timer;
+  std::function<void()> onTick;
+};
+
+// Set by SIGINT and SIGTERM once InstallStopSignals has run.
+extern volatile std::sig_atomic_t g_stopRequested;
+void InstallStopSignals();
+
+// Runs the handlers of enabled timers as their ticks come due, until `done` returns true or a
+// stop signal arrives. Returns false when stopped by a signal.
+bool RunTimers(const std::vector<TimerHandler>& timers, const std::function<bool()>& done);
+
+}  // namespace clockagent

@@ -1,0 +1,203 @@
+// clockagent sync and run against simulated receivers on ptys, as a user runs them.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <thread>
+
+#include "receiver/system_serial_port.h"
+#include "tests/support/cli_support.h"
+#include "tests/support/test_support.h"
+
+namespace clockagent::test {
+namespace {
+
+const std::vector<std::string> kFixedTime = {"--time", "2003-01-08T11:59:47Z", "--offset", "13"};
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+class SyncCommand : public ::testing::Test {
+ protected:
+  void Receiver(std::vector<std::string> args) {
+    args.push_back("-v");
+    receiver = std::make_unique<SimulatedReceiver>(port, std::move(args));
+    ASSERT_TRUE(receiver->ready());
+  }
+  CliResult Sync(const std::string& options) {
+    return RunClockagent("sync --port '" + port + "' " + options);
+  }
+
+  TempDir dir;
+  std::string port = dir.path() + "/receiver";
+  std::unique_ptr<SimulatedReceiver> receiver;
+};
+
+TEST_F(SyncCommand, SuccessWithADryRunClock) {
+  Receiver(kFixedTime);
+  const CliResult run = Sync("--dry-run");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "Success\n"
+            "time of week: Wed 12:00:00.00\n"
+            "would set the clock to 2003-01-08T11:59:47Z (dry run)\n");
+  EXPECT_EQ(run.err, "");
+}
+
+TEST_F(SyncCommand, GpsTimeAndLineSettings) {
+  Receiver({"--time", "2003-01-08T11:59:47Z", "--offset", "13", "--baud", "19200", "--parity",
+            "odd", "--stop-bits", "2"});
+  const CliResult run = Sync("--dry-run --time-type gps --baud 19200 --parity odd --stop-bits 2");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(Lines(run.out).at(2), "would set the clock to 2003-01-08T12:00:00Z (dry run)");
+}
+
+TEST_F(SyncCommand, ASilentReceiverIsADaroFailureAfter30Polls) {
+  Receiver({"--silent"});
+  const CliResult run = Sync("--dry-run");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "Error - DARO Failure\n");
+  EXPECT_EQ(Count(receiver->Log(), "rx: 10 21 10 03\n"), 30) << receiver->Log();
+}
+
+TEST_F(SyncCommand, MismatchedLineSettingsAreADaroFailureToo) {
+  Receiver({"--baud", "4800"});
+  const CliResult run = Sync("--dry-run");
+  EXPECT_EQ(run.out, "Error - DARO Failure\n");
+}
+
+TEST_F(SyncCommand, NoSuchPortIsAComFailure) {
+  const CliResult run = Sync("--dry-run");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "Error - COM Failure\n");
+}
+
+TEST_F(SyncCommand, APortInUseIsAComFailure) {
+  Receiver(kFixedTime);
+  auto other = NewSystemSerialPort();
+  ASSERT_TRUE(other->Open(port.c_str()));
+  EXPECT_EQ(Sync("--dry-run").out, "Error - COM Failure\n");
+  other->Close();
+  EXPECT_EQ(Lines(Sync("--dry-run").out).at(0), "Success");
+}
+
+TEST_F(SyncCommand, AReceiverWithoutTimeIsABadTime) {
+  Receiver({"--no-time"});
+  const CliResult run = Sync("--dry-run");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "Error - Bad Time\ntime of week: <No time yet>\n");
+}
+
+TEST_F(SyncCommand, WithoutTheRightTheClockIsNotSet) {
+  // This process and so the tool lack the right to set the clock (see the clock setter test).
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line) && line.rfind("CapBnd:", 0) != 0) {
+  }
+  ASSERT_EQ(std::stoull(line.substr(7), nullptr, 16) >> 25 & 1, 0u)
+      << "refusing to run: the tool could change this machine's clock";
+  Receiver(kFixedTime);
+  const CliResult run = Sync("");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out,
+            "Error - System Update\n"
+            "time of week: Wed 12:00:00.00\n"
+            "could not set the clock to 2003-01-08T11:59:47Z\n");
+}
+
+TEST_F(SyncCommand, BadOptionsAndHelp) {
+  for (const char* args : {"", "--port", "--port /dev/null --baud 600", "--port x --parity mark",
+                           "--port x --time-type local", "--port x --interval '00 01:00'",
+                           "--port x --bogus"}) {
+    const CliResult run = RunClockagent(std::string("sync ") + args);
+    EXPECT_EQ(run.exitCode, 2) << args;
+    EXPECT_EQ(Lines(run.err).size(), 1u) << args << ": " << run.err;
+  }
+  const CliResult help = RunClockagent("sync --help");
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("--port DEV"), std::string::npos);
+  EXPECT_EQ(RunClockagent("run --help").exitCode, 0);
+}
+
+class RunCommand : public SyncCommand {
+ protected:
+  // Starts `clockagent run` in the background with its output in a file.
+  void Start(const std::string& options) {
+    out = dir.path() + "/run.out";
+    const std::string command = std::string("exec '") + CLOCKAGENT_CLI + "' run --port '" + port +
+                                "' " + options + " >'" + out + "' 2>&1";
+    pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  // Waits up to `seconds` for `lines` lines of output.
+  std::vector<std::string> Output(std::size_t lines, int seconds) {
+    for (int i = 0; i < seconds * 20 && Lines(Slurp(out)).size() < lines; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return Lines(Slurp(out));
+  }
+  int Terminate() {
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    pid = -1;
+    return status;
+  }
+  void TearDown() override {
+    if (pid > 0) Terminate();
+  }
+
+  std::string out;
+  pid_t pid = -1;
+};
+
+TEST_F(RunCommand, UpdatesAtOnceThenRunsUntilStopped) {
+  Receiver(kFixedTime);
+  Start("--interval '00 00:01' --dry-run");
+  const auto lines = Output(1, 5);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ Success 1/1)")))
+      << lines[0];
+  const int status = Terminate();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  // The port was closed cleanly: another program can have it now.
+  auto other = NewSystemSerialPort();
+  EXPECT_TRUE(other->Open(port.c_str()));
+}
+
+TEST_F(RunCommand, StoppingDuringAnAttemptClosesThePort) {
+  Receiver({"--silent"});
+  Start("--interval '00 06:00' --dry-run");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // polling now
+  auto other = NewSystemSerialPort();
+  EXPECT_FALSE(other->Open(port.c_str()));
+  const int status = Terminate();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(Slurp(out), "");  // no outcome for the attempt cut short
+  EXPECT_TRUE(other->Open(port.c_str()));
+}
+
+TEST_F(RunCommand, AZeroIntervalIsRefused) {
+  const CliResult run = RunClockagent("run --port /dev/null --interval '00 00:00'");
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_EQ(run.err, "clockagent: Error: Interval must be greater than zero.\n");
+  const CliResult tooLong = RunClockagent("run --port /dev/null --interval '50 00:00'");
+  EXPECT_EQ(tooLong.exitCode, 2);
+  EXPECT_NE(tooLong.err.find("49 17:02"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace clockagent::test

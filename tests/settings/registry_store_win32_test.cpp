@@ -1,0 +1,112 @@
+// The settings in the real registry, under wine.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+
+#include "settings/registry_store.h"
+#include "tests/support/test_support.h"
+#include "tests/support/wine.h"
+
+namespace clockagent::test {
+namespace {
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(UnderWine()) << "never run this on Windows itself: it rewrites the program's key";
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+    link->port = &port;
+  }
+  void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey); }
+
+  // The value as the registry holds it: "REG_SZ:text", "missing", or its other type number.
+  static std::string Stored(const char* name) {
+    char text[64] = {};
+    DWORD size = sizeof text - 1;
+    DWORD type = 0;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, kSettingsKey, name, RRF_RT_ANY | RRF_NOEXPAND, &type,
+                     text, &size) != ERROR_SUCCESS) {
+      return "missing";
+    }
+    if (type == REG_SZ) return std::string("REG_SZ:") + text;
+    return "type " + std::to_string(type);
+  }
+
+  static void Put(const char* name, DWORD type, const void* data, DWORD size) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  static void PutText(const char* name, const char* text, DWORD type = REG_SZ) {
+    Put(name, type, text, static_cast<DWORD>(std::strlen(text) + 1));
+  }
+
+  std::unique_ptr<SettingsStore> store = NewRegistryStore();
+  std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
+  NullPort port;
+  FakeView view;
+  TimerState timerUpdate{kDefaultUpdateIntervalMs};
+  TimerState timerDaro{kPollIntervalMs, true};
+  DryRunClockSetter clock;
+  UpdateCycle cycle{*link, view, timerUpdate, timerDaro, clock};
+  Settings settings{*store, view, cycle};
+};
+
+TEST_F(RegistryTest, AFirstRunCreatesTheKeyWithTheEightDefaults) {
+  settings.LoadSettings();
+  EXPECT_EQ(Stored("Interval"), "REG_SZ:21600");
+  EXPECT_EQ(Stored("TimeType"), "REG_SZ:UTC");
+  EXPECT_EQ(Stored("AutoStart"), "REG_SZ:OFF");
+  EXPECT_EQ(Stored("Comm"), "REG_SZ:COM1");
+  EXPECT_EQ(Stored("BaudRate"), "REG_SZ:2");
+  EXPECT_EQ(Stored("DataBits"), "REG_SZ:1");
+  EXPECT_EQ(Stored("Parity"), "REG_SZ:0");
+  EXPECT_EQ(Stored("StopBits"), "REG_SZ:0");
+}
+
+TEST_F(RegistryTest, StoredTextsAreReadAndOtherTypesAreAbsent) {
+  PutText("Comm", "XYZ5");
+  PutText("TimeType", "utc");
+  const DWORD three = 3;
+  Put("BaudRate", REG_DWORD, &three, sizeof three);
+  PutText("Parity", "2", REG_EXPAND_SZ);  // read as it stands
+  PutText("StopBits", "");               // empty: absent
+  settings.LoadSettings();
+  EXPECT_EQ(view.ItemIndex(Control::ComboBox_COM), 4);
+  EXPECT_EQ(view.ItemIndex(Control::RadioGroup_TimeType), 1);
+  EXPECT_EQ(view.ItemIndex(Control::ComboBox_BaudRate), 2);
+  EXPECT_EQ(view.ItemIndex(Control::ComboBox_Parity), 2);
+  EXPECT_EQ(view.ItemIndex(Control::ComboBox_StopBits), 0);
+  EXPECT_EQ(Stored("BaudRate"), "type 4");  // nothing was written over it
+}
+
+TEST_F(RegistryTest, AnIntervalSavedAtStartComesBackNormalised) {
+  view.interval = "00 30:90";
+  cycle.SetSettingsSaver(&settings);
+  cycle.StartUpdates();
+  EXPECT_EQ(Stored("Interval"), "REG_SZ:113400");
+
+  FakeView fresh;
+  Settings again{*store, fresh, cycle};
+  again.LoadSettings();
+  EXPECT_EQ(fresh.interval, "01 07:30");
+}
+
+TEST_F(RegistryTest, AutoStartIsWrittenOnItsOwn) {
+  settings.LoadSettings();
+  PutText("BaudRate", "4");
+  view.index[static_cast<int>(Control::RadioGroup_AutoStart)] = 0;
+  view.index[static_cast<int>(Control::ComboBox_BaudRate)] = 1;
+  settings.RadioGroup_AutoStartClick();
+  EXPECT_EQ(Stored("AutoStart"), "REG_SZ:ON");
+  EXPECT_EQ(Stored("BaudRate"), "REG_SZ:4");
+}
+
+}  // namespace
+}  // namespace clockagent::test

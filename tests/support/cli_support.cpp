@@ -1,0 +1,86 @@
+// Running the clockagent tool as a user does.
+#include "tests/support/cli_support.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace clockagent::test {
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/clockagent-test-XXXXXX";
+  if (mkdtemp(pattern) != nullptr) path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::stringstream s(text);
+  for (std::string line; std::getline(s, line);) lines.push_back(line);
+  return lines;
+}
+
+CliResult RunClockagent(const std::string& args, const std::string& stdinPath) {
+  TempDir scratch;
+  const std::string command = std::string("'") + CLOCKAGENT_CLI + "' " + args + " <'" + stdinPath +
+                              "' >'" + scratch.path() + "/out' 2>'" + scratch.path() + "/err'";
+  const int status = std::system(command.c_str());
+  return CliResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(scratch.path() + "/out"),
+                   Slurp(scratch.path() + "/err")};
+}
+
+SimulatedReceiver::SimulatedReceiver(const std::string& linkPath, std::vector<std::string> args)
+    : linkPath_(linkPath), logPath_(linkPath + ".log") {
+  args.insert(args.begin(), {CLOCKAGENT_CLI, "simulate", "--link", linkPath});
+  pid_ = fork();
+  if (pid_ == 0) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (freopen("/dev/null", "w", stdout) == nullptr ||
+        freopen(logPath_.c_str(), "w", stderr) == nullptr) {
+      _exit(126);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  for (int i = 0; i < 300 && pid_ > 0; ++i) {
+    struct stat st {};
+    if (stat(linkPath_.c_str(), &st) == 0) {
+      ready_ = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+int SimulatedReceiver::Stop() {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGTERM);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return status;
+}
+
+SimulatedReceiver::~SimulatedReceiver() { Stop(); }
+
+}  // namespace clockagent::test

@@ -1,0 +1,55 @@
+// Running the clockagent tool as a user does: commands, simulated receivers, scratch folders.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace clockagent::test {
+
+// A fresh folder below /tmp, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+struct CliResult {
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+
+// Runs `clockagent ARGS` (ARGS as shell words) with standard input from `stdinPath`.
+CliResult RunClockagent(const std::string& args, const std::string& stdinPath = "/dev/null");
+
+std::string Slurp(const std::string& path);
+std::vector<std::string> Lines(const std::string& text);
+
+// `clockagent simulate --link PATH ARGS...` in the background, its standard error in a file.
+class SimulatedReceiver {
+ public:
+  SimulatedReceiver(const std::string& linkPath, std::vector<std::string> args);
+  ~SimulatedReceiver();  // stops it if still running
+  SimulatedReceiver(const SimulatedReceiver&) = delete;
+  SimulatedReceiver& operator=(const SimulatedReceiver&) = delete;
+
+  bool ready() const { return ready_; }  // its port exists
+  int Stop();                            // SIGTERM; the exit status as waitpid gives it
+  std::string Log() const { return Slurp(logPath_); }
+
+ private:
+  std::string linkPath_;
+  std::string logPath_;
+  pid_t pid_ = -1;
+  bool ready_ = false;
+};
+
+}  // namespace clockagent::test
