@@ -12,7 +12,7 @@
 namespace clockagent::test {
 namespace {
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public ::testing::Test, protected CycleRig {
  protected:
   void SetUp() override {
     ASSERT_TRUE(UnderWine()) << "never run this on Windows itself: it rewrites the program's key";
@@ -48,13 +48,7 @@ class RegistryTest : public ::testing::Test {
   }
 
   std::unique_ptr<SettingsStore> store = NewRegistryStore();
-  std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
   NullPort port;
-  FakeView view;
-  TimerState timerUpdate{kDefaultUpdateIntervalMs};
-  TimerState timerDaro{kPollIntervalMs, true};
-  DryRunClockSetter clock;
-  UpdateCycle cycle{*link, view, timerUpdate, timerDaro, clock};
   Settings settings{*store, view, cycle};
 };
 

@@ -10,7 +10,7 @@
 namespace clockagent::test {
 namespace {
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public ::testing::Test, protected CycleRig {
  protected:
   SettingsTest() {
     link->port = &port;
@@ -28,13 +28,7 @@ class SettingsTest : public ::testing::Test {
   }
 
   MemoryStore store;
-  std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
   NullPort port;
-  FakeView view;
-  TimerState timerUpdate{kDefaultUpdateIntervalMs};
-  TimerState timerDaro{kPollIntervalMs, true};
-  DryRunClockSetter clock;
-  UpdateCycle cycle{*link, view, timerUpdate, timerDaro, clock};
   Settings settings{store, view, cycle};
 };
 

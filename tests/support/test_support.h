@@ -13,6 +13,7 @@
 #include "settings/settings_store.h"
 #include "update/clock_setter.h"
 #include "update/clock_setting.h"
+#include "update/update_cycle.h"
 #include "update/update_outcome.h"
 #include "update/view_state.h"
 
@@ -137,6 +138,17 @@ class MemoryStore final : public SettingsStore {
   std::map<std::string, Value> values;
   std::vector<std::string> log;  // "read Comm", "write Comm=COM1"
   int openKeys = 0;              // keys open now
+};
+
+// An update cycle wired to a view, timers and a dry-run clock in memory; the link has no port
+// until the test gives it one.
+struct CycleRig {
+  std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
+  FakeView view;
+  TimerState timerUpdate{kDefaultUpdateIntervalMs};
+  TimerState timerDaro{kPollIntervalMs, true};
+  DryRunClockSetter clock;
+  UpdateCycle cycle{*link, view, timerUpdate, timerDaro, clock};
 };
 
 // "YYYY-MM-DDTHH:MM:SSZ" of a SystemTime, for readable expectations.

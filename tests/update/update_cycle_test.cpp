@@ -24,7 +24,7 @@ struct CountingSaver final : SettingsSaver {
   std::uint32_t intervalAtSave = 0;
 };
 
-class UpdateCycleTest : public ::testing::Test {
+class UpdateCycleTest : public ::testing::Test, protected CycleRig {
  protected:
   UpdateCycleTest() {
     link->port = &port;
@@ -37,13 +37,7 @@ class UpdateCycleTest : public ::testing::Test {
   // The receiver answers every request with the worked example.
   void ReceiverAnswers() { port.incoming = Frame(0x41, kExample41); }
 
-  std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
   RecordingPort port;
-  FakeView view;
-  TimerState timerUpdate{kDefaultUpdateIntervalMs};
-  TimerState timerDaro{kPollIntervalMs, true};
-  DryRunClockSetter clock;
-  UpdateCycle cycle{*link, view, timerUpdate, timerDaro, clock};
   CountingSaver saver;
 };
 
