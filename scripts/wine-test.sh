@@ -8,7 +8,8 @@ scripts/install-deps.sh wine
 
 native=build/linux/clockagent
 tests=build/windows-mingw/tests
-for f in "$native" build/linux/tests/port_holder "$tests/clockagent_tests.exe" "$tests/clockagent_win32_tests.exe"; do
+for f in "$native" build/linux/tests/port_holder "$tests/clockagent_tests.exe" \
+    "$tests/clockagent_win32_tests.exe" "$tests/clockagent_ui_tests.exe"; do
   [[ -x "$f" || -f "$f" ]] || { echo "wine-test: $f is missing; build the linux and windows-mingw presets" >&2; exit 2; }
 done
 
@@ -47,6 +48,7 @@ simulate 3 "${fixed[@]}"
 simulate 5 "${fixed[@]}" --baud 38400 --parity odd --stop-bits 2
 simulate 7 "${fixed[@]}" --garbage 30 --split 5
 simulate 9 "${fixed[@]}"
+simulate 11 --silent
 simulate 12 --broadcast
 # COM9 is in use by another program. (Wine itself does not keep a COM port to one opener, as
 # Windows does; the other program's exclusive hold on the tty is what refuses the open.)
@@ -61,9 +63,21 @@ norights=(setpriv --bounding-set -sys_time,-sys_admin --inh-caps -sys_time,-sys_
 "${norights[@]}" wineserver -p >/dev/null 2>&1  # quiet; stopped by the clean-up
 
 export CLOCKAGENT_WINE_HARNESS=1
+shots="$work/screenshots"
+mkdir -p "$shots"
+export CLOCKAGENT_SCREENSHOTS="$shots"
 status=0
-for program in clockagent_tests clockagent_no_allocation_test clockagent_win32_tests; do
+for program in clockagent_tests clockagent_no_allocation_test clockagent_win32_tests \
+    clockagent_ui_tests; do
   echo "wine-test: $program.exe"
   "${norights[@]}" wine "$tests/$program.exe" || status=1
+done
+
+# Screenshots of the main window, stopped and running, for a person to look at.
+mkdir -p build/screenshots
+for bmp in "$shots"/*.bmp; do
+  [[ -e "$bmp" ]] || continue
+  convert "$bmp" "build/screenshots/$(basename "${bmp%.bmp}").png"
+  echo "wine-test: screenshot build/screenshots/$(basename "${bmp%.bmp}").png"
 done
 exit $status

@@ -1,0 +1,349 @@
+// The real ClockAgent.exe under wine, started, driven and read as a user would through the
+// window system: windows and controls found by class and identifier, texts read with
+// WM_GETTEXT, commands posted as WM_COMMAND, the tray icon's callback message sent. Run by
+// scripts/wine-test.sh, which maps the COM ports to simulated receivers:
+//   COM3   answers with 2003-01-08T11:59:47Z: wine refuses to set a clock that far off
+//   COM11  says nothing
+//   COM12  broadcasts 0x8F-AB of the current time at every second edge
+//   COM19  is not mapped
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "settings/settings_store.h"
+#include "tests/support/wine.h"
+#include "ui/layout.h"
+#include "ui/main_window.h"
+#include "update/update_cycle.h"
+
+namespace clockagent::test {
+namespace {
+
+using namespace clockagent::ui;
+
+std::string ProgramPath() {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string p = path;
+  p = p.substr(0, p.find_last_of("\\/"));  // tests/
+  return p.substr(0, p.find_last_of("\\/")) + "\\ClockAgent.exe";
+}
+
+bool WaitFor(const std::function<bool()>& condition, int milliseconds) {
+  for (int waited = 0; waited < milliseconds; waited += 50) {
+    if (condition()) return true;
+    Sleep(50);
+  }
+  return condition();
+}
+
+std::string TextOf(HWND window) {
+  char text[256] = {};
+  SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                      SMTO_ABORTIFHUNG, 2000, nullptr);
+  return text;
+}
+
+std::string Stored(const char* name) {
+  char text[64] = {};
+  DWORD size = sizeof text - 1;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, kSettingsKey, name, RRF_RT_REG_SZ, nullptr, text, &size) !=
+      ERROR_SUCCESS) {
+    return "missing";
+  }
+  return text;
+}
+
+void Store(const char* name, const char* text) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                 static_cast<DWORD>(std::strlen(text) + 1));
+  RegCloseKey(key);
+}
+
+// Saves what the screen shows of a window as a BMP in the harness's screenshot folder.
+void Screenshot(HWND window, const char* name) {
+  const char* folder = std::getenv("CLOCKAGENT_SCREENSHOTS");
+  if (folder == nullptr) return;
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Sleep(700);  // the program paints in its own time
+  RECT r;
+  GetWindowRect(window, &r);
+  const int width = r.right - r.left, height = r.bottom - r.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+  SelectObject(memory, old);
+  const DWORD stride = static_cast<DWORD>((width * 3 + 3) & ~3);
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+  file.bfSize = file.bfOffBits + stride * static_cast<DWORD>(height);
+  const std::string path = std::string(folder) + "\\" + name + ".bmp";
+  HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(out, &file, sizeof file, &written, nullptr);
+  WriteFile(out, &info.bmiHeader, sizeof info.bmiHeader, &written, nullptr);
+  WriteFile(out, bits, stride * static_cast<DWORD>(height), &written, nullptr);
+  CloseHandle(out);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+}
+
+class ClockAgentProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(UnderWine()) << "never run this on Windows itself: it rewrites the program's key";
+    ASSERT_NE(std::getenv("CLOCKAGENT_WINE_HARNESS"), nullptr);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+  }
+  void TearDown() override {
+    if (process_.hProcess != nullptr) {
+      if (main_ != nullptr) PostMessageA(main_, WM_COMMAND, ID_Control_Exit, 0);
+      if (WaitForSingleObject(process_.hProcess, 5000) != WAIT_OBJECT_0) {
+        TerminateProcess(process_.hProcess, 1);
+      }
+      CloseHandle(process_.hProcess);
+      CloseHandle(process_.hThread);
+    }
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+  }
+
+  void Launch() {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    std::string command = "\"" + ProgramPath() + "\"";
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process_))
+        << ProgramPath();
+    // The information windows are created right after the main window's constructor has run.
+    ASSERT_TRUE(WaitFor([] { return FindWindowA(nullptr, "Possible Errors") != nullptr; }, 10000));
+    main_ = FindWindowA(kMainWindowClass, nullptr);
+    ASSERT_NE(main_, nullptr);
+    WaitForInputIdle(process_.hProcess, 5000);
+  }
+
+  HWND Control(int id) const {
+    struct Search {
+      int id;
+      HWND found;
+    } search{id, nullptr};
+    EnumChildWindows(
+        main_,
+        [](HWND child, LPARAM data) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(data);
+          if (GetDlgCtrlID(child) != s->id) return TRUE;
+          s->found = child;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+  }
+  std::string Text(int id) const { return TextOf(Control(id)); }
+  bool WaitText(int id, const std::string& text, int milliseconds = 3000) const {
+    return WaitFor([&] { return Text(id) == text; }, milliseconds);
+  }
+  void Command(int id) { PostMessageA(main_, WM_COMMAND, static_cast<WPARAM>(id), 0); }
+  void Select(int id, int index) {
+    SendMessageA(Control(id), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  }
+  int Selected(int id) const { return static_cast<int>(SendMessageA(Control(id), CB_GETCURSEL, 0, 0)); }
+  bool Checked(int id) const { return SendMessageA(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  bool Enabled(int id) const { return IsWindowEnabled(Control(id)) != FALSE; }
+  void Tray(UINT mouseEvent) { PostMessageA(main_, kTrayCallbackMessage, 1005, mouseEvent); }
+
+  // The text of the program's message box once it shows, then closed with OK.
+  std::string MessageBoxText(int milliseconds = 3000) {
+    HWND box = nullptr;
+    WaitFor(
+        [&] {
+          box = nullptr;
+          EnumThreadWindows(
+              process_.dwThreadId,
+              [](HWND w, LPARAM data) -> BOOL {
+                char cls[32] = {};
+                GetClassNameA(w, cls, sizeof cls);
+                if (std::strcmp(cls, "#32770") != 0 || !IsWindowVisible(w)) return TRUE;
+                *reinterpret_cast<HWND*>(data) = w;
+                return FALSE;
+              },
+              reinterpret_cast<LPARAM>(&box));
+          return box != nullptr;
+        },
+        milliseconds);
+    if (box == nullptr) return "no message box";
+    const std::string text = TextOf(box) + ": " + TextOf(GetDlgItem(box, 0xFFFF));
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    return text;
+  }
+
+  PROCESS_INFORMATION process_{};
+  HWND main_ = nullptr;
+};
+
+TEST_F(ClockAgentProgram, FirstRunShowsNoWindowAndStoresTheDefaults) {
+  Launch();
+  EXPECT_FALSE(IsWindowVisible(main_));
+  EXPECT_EQ(TextOf(main_), "ClockAgent 1.04x TESTING ONLY");
+  EXPECT_EQ(Stored("Interval"), "21600");
+  EXPECT_EQ(Stored("TimeType"), "UTC");
+  EXPECT_EQ(Stored("AutoStart"), "OFF");
+  EXPECT_EQ(Stored("Comm"), "COM1");
+  EXPECT_EQ(Stored("BaudRate"), "2");
+  EXPECT_EQ(Stored("DataBits"), "1");
+  EXPECT_EQ(Stored("Parity"), "0");
+  EXPECT_EQ(Stored("StopBits"), "0");
+  EXPECT_EQ(Text(ID_MaskEdit_Interval), "00 06:00");
+  EXPECT_EQ(Selected(ID_ComboBox_COM), 0);
+  EXPECT_EQ(Selected(ID_ComboBox_BaudRate), 2);
+  EXPECT_TRUE(Checked(ID_TimeType_UTC));
+  EXPECT_TRUE(Checked(ID_AutoStart_OFF));
+  EXPECT_EQ(Text(ID_Panel_OnOff), "Off");
+  EXPECT_EQ(Text(ID_Panel_TotalUpdates), "0/0");
+  EXPECT_FALSE(Enabled(ID_SpeedButton_Stop));
+}
+
+TEST_F(ClockAgentProgram, StoredSettingsComeBackIntoTheControls) {
+  Store("Comm", "COM7");
+  Store("BaudRate", "4");
+  Store("Parity", "2");
+  Store("Interval", "113400");
+  Store("TimeType", "GPS");
+  Launch();
+  EXPECT_EQ(Selected(ID_ComboBox_COM), 6);
+  EXPECT_EQ(Selected(ID_ComboBox_BaudRate), 4);
+  EXPECT_EQ(Selected(ID_ComboBox_Parity), 2);
+  EXPECT_EQ(Text(ID_MaskEdit_Interval), "01 07:30");
+  EXPECT_TRUE(Checked(ID_TimeType_GPS));
+}
+
+TEST_F(ClockAgentProgram, StartStopAndRefreshAgainstAReceiver) {
+  Launch();
+  Command(ID_SystemTray_Restore);
+  ASSERT_TRUE(WaitFor([this] { return IsWindowVisible(main_) != FALSE; }, 3000));
+  Screenshot(main_, "main-stopped");
+
+  Select(ID_ComboBox_COM, 11);  // COM 12
+  Command(ID_Control_Start);
+  ASSERT_TRUE(WaitText(ID_Panel_Status, "Success", 5000)) << Text(ID_Panel_Status);
+  EXPECT_EQ(Text(ID_Panel_TotalUpdates), "1/1");
+  EXPECT_EQ(Text(ID_Panel_OnOff), "On");
+  EXPECT_EQ(Text(ID_Panel_Time).substr(13), ".00");  // whole seconds from 0x8F-AB
+  for (int id : {ID_Panel_Setup, ID_ComboBox_COM, ID_ComboBox_BaudRate, ID_MaskEdit_Interval,
+                 ID_RadioGroup_TimeType, ID_AutoStart_ON, ID_SpeedButton_Start}) {
+    EXPECT_FALSE(Enabled(id)) << id;
+  }
+  EXPECT_TRUE(Enabled(ID_SpeedButton_Stop));
+  EXPECT_EQ(Stored("Comm"), "COM12");
+  Screenshot(main_, "main-running");
+
+  Command(ID_SpeedButton_Stop);
+  ASSERT_TRUE(WaitText(ID_Panel_OnOff, "Off"));
+  EXPECT_TRUE(Enabled(ID_ComboBox_COM));
+
+  Command(ID_SystemTray_Refresh);  // while stopped: one more attempt on the same counters
+  ASSERT_TRUE(WaitText(ID_Panel_TotalUpdates, "2/2", 5000)) << Text(ID_Panel_TotalUpdates);
+  EXPECT_EQ(Text(ID_Panel_OnOff), "Off");
+}
+
+TEST_F(ClockAgentProgram, FailuresShowTheirStatus) {
+  Launch();
+  Select(ID_ComboBox_COM, 18);  // COM 19: no such port
+  Command(ID_Control_Refresh);
+  ASSERT_TRUE(WaitText(ID_Panel_Status, "Error - COM Failure"));
+  EXPECT_EQ(Text(ID_Panel_TotalUpdates), "0/1");
+
+  Select(ID_ComboBox_COM, 2);  // COM 3: a time far from the clock, which wine will not set
+  Command(ID_Control_Refresh);
+  ASSERT_TRUE(WaitText(ID_Panel_Status, "Error - System Update", 5000)) << Text(ID_Panel_Status);
+  EXPECT_EQ(Text(ID_Panel_Time), " Wed 12:00:00.00");
+
+  Select(ID_ComboBox_COM, 10);  // COM 11: a silent receiver
+  const auto started = std::chrono::steady_clock::now();
+  Command(ID_Control_Refresh);
+  ASSERT_TRUE(WaitText(ID_Panel_Status, "Error - DARO Failure", 12000)) << Text(ID_Panel_Status);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  EXPECT_GT(seconds, 5.5) << "30 polls of 200 ms";
+  EXPECT_EQ(Text(ID_Panel_TotalUpdates), "0/3");
+}
+
+TEST_F(ClockAgentProgram, AZeroIntervalIsRefusedAndNothingSaved) {
+  Launch();
+  SendMessageA(Control(ID_MaskEdit_Interval), WM_SETTEXT, 0,
+               reinterpret_cast<LPARAM>("00 00:00"));
+  Command(ID_SpeedButton_Start);
+  EXPECT_EQ(MessageBoxText(), "Error: Interval must be greater than zero.");
+  EXPECT_TRUE(WaitText(ID_Panel_OnOff, "Off"));
+  EXPECT_TRUE(WaitText(ID_Panel_TotalUpdates, "0/0")) << Text(ID_Panel_TotalUpdates);
+  EXPECT_EQ(Stored("Interval"), "21600");
+}
+
+TEST_F(ClockAgentProgram, AutoStartRunsTheFirstAttemptWithoutAWindow) {
+  Store("Comm", "COM12");
+  Store("AutoStart", "ON");
+  Store("Interval", "3600");
+  Launch();
+  ASSERT_TRUE(WaitText(ID_Panel_Status, "Success", 5000)) << Text(ID_Panel_Status);
+  EXPECT_EQ(Text(ID_Panel_OnOff), "On");
+  EXPECT_FALSE(IsWindowVisible(main_));
+}
+
+TEST_F(ClockAgentProgram, RestoreCloseAndExit) {
+  Launch();
+  Tray(WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(WaitFor([this] { return IsWindowVisible(main_) != FALSE; }, 3000));
+  Tray(WM_LBUTTONDOWN);  // a single click does nothing
+  PostMessageA(main_, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([this] { return IsWindowVisible(main_) == FALSE; }, 3000));
+  EXPECT_EQ(WaitForSingleObject(process_.hProcess, 300), static_cast<DWORD>(WAIT_TIMEOUT))
+      << "closing hides; the program runs on";
+
+  // Exit while an attempt polls (a silent receiver): the program ends at once, reporting nothing.
+  Select(ID_ComboBox_COM, 10);
+  Command(ID_Control_Refresh);
+  Sleep(1000);
+  Command(ID_SystemTray_Exit);
+  ASSERT_EQ(WaitForSingleObject(process_.hProcess, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+  DWORD code = 1;
+  GetExitCodeProcess(process_.hProcess, &code);
+  EXPECT_EQ(code, 0u);
+  main_ = nullptr;
+}
+
+TEST_F(ClockAgentProgram, ASecondStartBringsTheFirstForward) {
+  Launch();
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION second{};
+  std::string command = "\"" + ProgramPath() + "\"";
+  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &second));
+  EXPECT_EQ(WaitForSingleObject(second.hProcess, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+  CloseHandle(second.hProcess);
+  CloseHandle(second.hThread);
+  EXPECT_TRUE(WaitFor([this] { return IsWindowVisible(main_) != FALSE; }, 3000));
+}
+
+}  // namespace
+}  // namespace clockagent::test

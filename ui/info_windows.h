@@ -1,0 +1,28 @@
+// The four information windows: About, supported packets, tray icons, possible errors. Each is
+// created once, hidden, and only shown and hidden afterwards.
+#pragma once
+
+#include <windows.h>
+
+namespace clockagent::ui {
+
+class InfoWindows {
+ public:
+  // Creates the four windows hidden, in the order About, Packets, Icons, Errors.
+  void Create(HINSTANCE instance, HICON icon);
+  // Makes one visible, modeless, in front; centred on the screen the first time only.
+  void ShowAbout() { Show(about_); }
+  void ShowPackets() { Show(packets_); }
+  void ShowIcons() { Show(icons_); }
+  void ShowErrors() { Show(errors_); }
+
+ private:
+  struct Window {
+    HWND hwnd = nullptr;
+    bool shownBefore = false;
+  };
+  void Show(Window& window);
+  Window about_, packets_, icons_, errors_;
+};
+
+}  // namespace clockagent::ui

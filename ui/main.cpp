@@ -1,0 +1,87 @@
+// ClockAgent.exe: program entry, the application's own window, and the message loop.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <exception>
+#include <memory>
+
+#include "ui/info_windows.h"
+#include "ui/layout.h"
+#include "ui/main_window.h"
+
+namespace {
+
+constexpr char kApplicationClass[] = "TApplication";
+constexpr char kSingleInstanceMutex[] = "Local\\Velmora.ClockAgent";
+
+LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_CLOSE) {  // from the taskbar entry: the same as Exit
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// The window that carries the taskbar entry: hidden, and shown only while the application is
+// minimised. It owns the main window, which so has no taskbar button of its own.
+HWND CreateApplicationWindow(HINSTANCE instance) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = ApplicationProc;
+  wc.hInstance = instance;
+  wc.hIcon = static_cast<HICON>(LoadImageA(instance, "CAWHITESM", IMAGE_ICON, 0, 0, LR_DEFAULTCOLOR));
+  wc.lpszClassName = kApplicationClass;
+  RegisterClassA(&wc);
+  return CreateWindowExA(0, kApplicationClass, clockagent::ui::kApplicationTitle,
+                         WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, nullptr,
+                         nullptr, instance, nullptr);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  using namespace clockagent::ui;
+
+  // A second start does not add a second icon or compete for the port: it brings the running
+  // program's main window to the front.
+  HANDLE single = CreateMutexA(nullptr, FALSE, kSingleInstanceMutex);
+  if (single != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (HWND running = FindWindowA(kMainWindowClass, nullptr)) {
+      PostMessageA(running, WM_RESTORE_REQUEST, 0, 0);
+    }
+    CloseHandle(single);
+    return 0;
+  }
+
+  try {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    HWND application = CreateApplicationWindow(instance);
+
+    InfoWindows info;
+    auto main = std::make_unique<TForm_Main>(instance, application, info);
+    info.Create(instance, static_cast<HICON>(LoadImageA(instance, "CAWHITESM", IMAGE_ICON, 0, 0,
+                                                        LR_DEFAULTCOLOR)));
+    ShowWindow(application, SW_HIDE);
+
+    MSG msg;
+    for (;;) {
+      while (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+        main->UpdateHint();
+        WaitMessage();
+      }
+      if (GetMessageA(&msg, nullptr, 0, 0) <= 0) break;
+      if (!IsDialogMessageA(main->handle(), &msg)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+      }
+    }
+    main->SetTerminating();
+    main.reset();
+    DestroyWindow(application);
+  } catch (const std::exception& error) {
+    MessageBoxA(nullptr, error.what(), kApplicationTitle, MB_OK | MB_ICONERROR);
+  }
+  if (single != nullptr) CloseHandle(single);
+  return 0;
+}

@@ -1,0 +1,598 @@
+// The main window.
+#include "ui/main_window.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "receiver/system_serial_port.h"
+#include "settings/registry_store.h"
+#include "ui/mask_edit.h"
+
+namespace clockagent::ui {
+namespace {
+
+// The first form of the notification-area record: the size field and a 64-byte tip. (In a
+// 64-bit process that first form is 104 bytes long, its handles being wider.)
+static_assert(NOTIFYICONDATAA_V1_SIZE == (sizeof(void*) == 4 ? 88 : 104), "first record form");
+
+int ControlIdOf(Control control) {
+  switch (control) {
+    case Control::SpeedButton_Start: return ID_SpeedButton_Start;
+    case Control::Control_Start: return ID_Control_Start;
+    case Control::SpeedButton_Stop: return ID_SpeedButton_Stop;
+    case Control::Control_Stop: return ID_Control_Stop;
+    case Control::Panel_Setup: return ID_Panel_Setup;
+    case Control::ComboBox_COM: return ID_ComboBox_COM;
+    case Control::ComboBox_BaudRate: return ID_ComboBox_BaudRate;
+    case Control::ComboBox_DataBits: return ID_ComboBox_DataBits;
+    case Control::ComboBox_Parity: return ID_ComboBox_Parity;
+    case Control::ComboBox_StopBits: return ID_ComboBox_StopBits;
+    case Control::MaskEdit_Interval: return ID_MaskEdit_Interval;
+    case Control::RadioGroup_TimeType: return ID_RadioGroup_TimeType;
+    case Control::RadioGroup_AutoStart: return ID_RadioGroup_AutoStart;
+  }
+  return 0;
+}
+
+int PanelIdOf(Panel panel) {
+  switch (panel) {
+    case Panel::Panel_Status: return ID_Panel_Status;
+    case Panel::Panel_TotalUpdates: return ID_Panel_TotalUpdates;
+    case Panel::Panel_OnOff: return ID_Panel_OnOff;
+    case Panel::Panel_Time: return ID_Panel_Time;
+  }
+  return 0;
+}
+
+// The two buttons of a radio group.
+bool ButtonsOf(int group, int* first, int* second) {
+  if (group == ID_RadioGroup_TimeType) {
+    *first = ID_TimeType_UTC, *second = ID_TimeType_GPS;
+  } else if (group == ID_RadioGroup_AutoStart) {
+    *first = ID_AutoStart_ON, *second = ID_AutoStart_OFF;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+HICON LoadIconResource(HINSTANCE instance, const char* name) {
+  return static_cast<HICON>(LoadImageA(instance, name, IMAGE_ICON, 0, 0, LR_DEFAULTCOLOR));
+}
+
+}  // namespace
+
+TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
+    : instance_(instance), application_(application), info_(info) {
+  HDC screen = GetDC(nullptr);
+  dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+
+  // 1. The window and its components from the layout.
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = Proc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  wc.lpszClassName = kMainWindowClass;
+  // 2. The application icon.
+  appIcon_ = LoadIconResource(instance, "CAWHITESM");
+  wc.hIcon = appIcon_;
+  RegisterClassA(&wc);
+  RegisterWidgetClasses(instance);
+  CreateMenus();
+  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+  RECT frame{0, 0, Scale(kClientWidth), Scale(kClientHeight)};
+  AdjustWindowRectEx(&frame, style, TRUE, WS_EX_CONTROLPARENT);
+  hwnd_ = CreateWindowExA(WS_EX_CONTROLPARENT, kMainWindowClass, kMainCaption, style, CW_USEDEFAULT,
+                          CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
+                          application, menuBar_, instance, this);
+  SendMessageA(application_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon_));
+  SendMessageA(application_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon_));
+  CreateControls();
+  taskbarCreated_ = RegisterWindowMessageA("TaskbarCreated");
+
+  // 3, 4. The tray icons, and the white one added before any attempt.
+  trayIcons_[0] = LoadIconResource(instance, "CAWHITESM");
+  trayIcons_[1] = LoadIconResource(instance, "CABLUESM");
+  trayIcons_[2] = LoadIconResource(instance, "CAYELLOWSM");
+  AddTrayIcon(TrayIconState::SleepingOk);
+
+  // 5. Hints: the hint bar follows the pointer; tips on the speed buttons.
+  CreateTips();
+
+  // The update cycle with its timers, and the settings.
+  port_ = NewSystemSerialPort();
+  link_ = std::make_unique<ReceiverLink>();
+  link_->port = port_.get();
+  Timer_Update.Attach(hwnd_);
+  Timer_DARO.Attach(hwnd_);
+  store_ = NewRegistryStore();
+  cycle_ = std::make_unique<UpdateCycle>(*link_, *this, Timer_Update, Timer_DARO, clock_);
+  settings_ = std::make_unique<Settings>(*store_, *this, *cycle_);
+  cycle_->SetSettingsSaver(settings_.get());
+
+  // 6. Six hours until the first Start replaces it.
+  Timer_Update.SetInterval(kDefaultUpdateIntervalMs);
+  // 7. The default list entries.
+  const SerialLineSettings lists;
+  SetItemIndex(Control::ComboBox_COM, lists.portIndex);
+  SetItemIndex(Control::ComboBox_BaudRate, lists.baudRateIndex);
+  SetItemIndex(Control::ComboBox_DataBits, lists.dataBitsIndex);
+  SetItemIndex(Control::ComboBox_Parity, lists.parityIndex);
+  SetItemIndex(Control::ComboBox_StopBits, lists.stopBitsIndex);
+  // 8. Port 1 and UTC in force.
+  cycle_->ActivePortNumber = 1;
+  cycle_->timing.ActiveTimeType = TimeType::Utc;
+  // 9. The stored settings.
+  settings_->LoadSettings();
+  autoStartIndex_ = ItemIndex(Control::RadioGroup_AutoStart);
+  // 10. Auto Start.
+  if (ItemIndex(Control::RadioGroup_AutoStart) == 0) cycle_->StartUpdates();
+}
+
+TForm_Main::~TForm_Main() {
+  if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+  if (font_ != nullptr) DeleteObject(font_);
+  if (boldFont_ != nullptr) DeleteObject(boldFont_);
+  for (ButtonPicture* p : {&startPicture_, &stopPicture_, &refreshPicture_}) {
+    if (p->bitmap != nullptr) DeleteObject(p->bitmap);
+  }
+  if (trayMenu_ != nullptr) DestroyMenu(trayMenu_);
+}
+
+void TForm_Main::CreateMenus() {
+  menuBar_ = CreateMenu();
+  HMENU current = nullptr;
+  for (int i = 0; i < kMainMenuCount; ++i) {
+    const MenuSpec& m = kMainMenu[i];
+    if (m.id == -1) {
+      current = CreatePopupMenu();
+      AppendMenuA(menuBar_, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(current), m.caption);
+    } else if (m.id == 0) {
+      AppendMenuA(current, MF_SEPARATOR, 0, nullptr);
+    } else {
+      AppendMenuA(current, MF_STRING | (m.enabled ? MF_ENABLED : MF_GRAYED),
+                  static_cast<UINT_PTR>(m.id), m.caption);
+    }
+  }
+  trayMenu_ = CreatePopupMenu();
+  for (int i = 0; i < kTrayMenuCount; ++i) {
+    const MenuSpec& m = kTrayMenu[i];
+    if (m.id == 0) {
+      AppendMenuA(trayMenu_, MF_SEPARATOR, 0, nullptr);
+    } else {
+      AppendMenuA(trayMenu_, MF_STRING | (m.enabled ? MF_ENABLED : MF_GRAYED),
+                  static_cast<UINT_PTR>(m.id), m.caption);
+    }
+  }
+}
+
+void TForm_Main::CreateControls() {
+  font_ = CreateFontA(-Scale(10), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                      DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
+  boldFont_ = CreateFontA(-Scale(13), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                          DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
+  startPicture_ = {LoadBitmapA(instance_, "START"), 2};
+  stopPicture_ = {LoadBitmapA(instance_, "STOP"), 2};
+  refreshPicture_ = {LoadBitmapA(instance_, "REFRESH"), 1};
+
+  for (int i = 0; i < kMainControlCount; ++i) {
+    const ControlSpec& c = kMainControls[i];
+    const HWND parent = c.parent == kNoParent ? hwnd_ : Item(c.parent);
+    const char* windowClass = "STATIC";
+    DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
+    DWORD exStyle = 0;
+    int height = c.height;
+    const char* text = c.text;
+    switch (c.kind) {
+      case Kind::Panel:
+      case Kind::TextPanel:
+      case Kind::StatusField:
+        windowClass = kPanelClass;
+        exStyle = WS_EX_CONTROLPARENT;
+        break;
+      case Kind::Label:
+      case Kind::BoldLabel:
+        style |= SS_LEFTNOWORDWRAP | SS_NOPREFIX;
+        break;
+      case Kind::MaskEdit:
+        windowClass = "EDIT";
+        style |= WS_TABSTOP | ES_LEFT;
+        exStyle = WS_EX_CLIENTEDGE;
+        break;
+      case Kind::RadioGroup:
+        windowClass = kPanelClass;
+        exStyle = WS_EX_CONTROLPARENT;
+        break;
+      case Kind::RadioButton:
+        windowClass = "BUTTON";
+        style |= BS_AUTORADIOBUTTON | WS_TABSTOP;
+        if (c.id == ID_TimeType_UTC || c.id == ID_AutoStart_ON) style |= WS_GROUP;
+        break;
+      case Kind::DropDown:
+        windowClass = "COMBOBOX";
+        style |= CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
+        height = c.height + 8 * 13 + 2;  // an opened list shows eight rows
+        text = "";
+        break;
+      case Kind::SpeedButton:
+        windowClass = kSpeedButtonClass;
+        text = "";
+        break;
+    }
+    HWND control = CreateWindowExA(exStyle, windowClass, text, style, Scale(c.left), Scale(c.top),
+                                   Scale(c.width), Scale(height), parent,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance_,
+                                   nullptr);
+    controls_[c.id] = control;
+    SetWindowLongPtrA(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&c));
+    SendMessageA(control, WM_SETFONT,
+                 reinterpret_cast<WPARAM>(c.kind == Kind::BoldLabel ? boldFont_ : font_), FALSE);
+    if (c.kind == Kind::DropDown) {
+      std::string items = c.text;
+      for (std::size_t from = 0; from <= items.size();) {
+        std::size_t bar = items.find('|', from);
+        if (bar == std::string::npos) bar = items.size();
+        SendMessageA(control, CB_ADDSTRING, 0,
+                     reinterpret_cast<LPARAM>(items.substr(from, bar - from).c_str()));
+        from = bar + 1;
+      }
+      SendMessageA(control, CB_SETITEMHEIGHT, 0, Scale(13));
+    } else if (c.kind == Kind::MaskEdit) {
+      MakeIntervalField(control);
+      SetIntervalFieldText(control, c.text);
+    } else if (c.kind == Kind::Label || c.kind == Kind::BoldLabel) {
+      // Labels size themselves to their text in whatever face stands in for the design font;
+      // the left edge stays where the layout puts it.
+      HDC dc = GetDC(control);
+      HGDIOBJ old = SelectObject(dc, c.kind == Kind::BoldLabel ? boldFont_ : font_);
+      SIZE size{};
+      GetTextExtentPoint32A(dc, c.text, static_cast<int>(std::strlen(c.text)), &size);
+      SelectObject(dc, old);
+      ReleaseDC(control, dc);
+      SetWindowPos(control, nullptr, 0, 0, size.cx + 1, size.cy, SWP_NOMOVE | SWP_NOZORDER);
+    }
+  }
+  SetButtonPicture(Item(ID_SpeedButton_Start), &startPicture_);
+  SetButtonPicture(Item(ID_SpeedButton_Stop), &stopPicture_);
+  SetButtonPicture(Item(ID_SpeedButton_Refresh), &refreshPicture_);
+  // The layout's initial state: UTC, Auto Start off, Stop disabled.
+  SendMessageA(Item(ID_TimeType_UTC), BM_SETCHECK, BST_CHECKED, 0);
+  SendMessageA(Item(ID_AutoStart_OFF), BM_SETCHECK, BST_CHECKED, 0);
+  EnableWindow(Item(ID_SpeedButton_Stop), FALSE);
+}
+
+void TForm_Main::CreateTips() {
+  tips_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                          CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
+                          nullptr, instance_, nullptr);
+  SendMessageA(tips_, TTM_SETDELAYTIME, TTDT_INITIAL, 500);
+  SendMessageA(tips_, TTM_SETDELAYTIME, TTDT_AUTOPOP, 5000);
+  for (int id : {ID_SpeedButton_Start, ID_SpeedButton_Stop, ID_SpeedButton_Refresh}) {
+    const ControlSpec* spec = FindControl(id);
+    // One tool on the button, and one on the tool bar over the same place, which is what
+    // receives the mouse while the button is disabled.
+    TOOLINFOA tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = hwnd_;
+    tool.uId = reinterpret_cast<UINT_PTR>(Item(id));
+    tool.lpszText = const_cast<char*>(spec->hint);
+    SendMessageA(tips_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    TOOLINFOA area{};
+    area.cbSize = sizeof area;
+    area.uFlags = TTF_SUBCLASS;
+    area.hwnd = Item(ID_Panel2);
+    area.uId = static_cast<UINT_PTR>(id);
+    GetWindowRect(Item(id), &area.rect);
+    MapWindowPoints(nullptr, area.hwnd, reinterpret_cast<POINT*>(&area.rect), 2);
+    area.lpszText = const_cast<char*>(spec->hint);
+    SendMessageA(tips_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&area));
+  }
+}
+
+HWND TForm_Main::Item(int id) const {
+  return id > 0 && id < static_cast<int>(sizeof controls_ / sizeof controls_[0]) ? controls_[id]
+                                                                                 : nullptr;
+}
+
+int TForm_Main::ItemIndex(Control control) const {
+  const int id = ControlIdOf(control);
+  int first = 0, second = 0;
+  if (ButtonsOf(id, &first, &second)) {
+    if (SendMessageA(Item(first), BM_GETCHECK, 0, 0) == BST_CHECKED) return 0;
+    if (SendMessageA(Item(second), BM_GETCHECK, 0, 0) == BST_CHECKED) return 1;
+    return -1;
+  }
+  return static_cast<int>(SendMessageA(Item(id), CB_GETCURSEL, 0, 0));
+}
+
+void TForm_Main::SetItemIndex(Control control, int index) {
+  const int id = ControlIdOf(control);
+  int first = 0, second = 0;
+  if (ButtonsOf(id, &first, &second)) {
+    SendMessageA(Item(first), BM_SETCHECK, index == 0 ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageA(Item(second), BM_SETCHECK, index == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
+    if (id == ID_RadioGroup_AutoStart) autoStartIndex_ = index;
+    return;
+  }
+  SendMessageA(Item(id), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+std::string TForm_Main::IntervalText() const { return IntervalFieldText(Item(ID_MaskEdit_Interval)); }
+
+void TForm_Main::SetIntervalText(const char* text) {
+  SetIntervalFieldText(Item(ID_MaskEdit_Interval), text);
+}
+
+void TForm_Main::SetMenuEnabled(int id, bool enabled) {
+  EnableMenuItem(menuBar_, static_cast<UINT>(id), MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+}
+
+void TForm_Main::SetEnabled(Control control, bool enabled) {
+  const int id = ControlIdOf(control);
+  if (id == ID_Control_Start || id == ID_Control_Stop) {
+    SetMenuEnabled(id, enabled);
+    DrawMenuBar(hwnd_);
+    return;
+  }
+  EnableWindow(Item(id), enabled ? TRUE : FALSE);
+  int first = 0, second = 0;
+  if (ButtonsOf(id, &first, &second)) {
+    EnableWindow(Item(first), enabled ? TRUE : FALSE);
+    EnableWindow(Item(second), enabled ? TRUE : FALSE);
+  }
+}
+
+void TForm_Main::SetCaption(Panel panel, const char* text) {
+  SetWindowTextA(Item(PanelIdOf(panel)), text);
+}
+
+void TForm_Main::ShowMessage(const char* text, const char* title, unsigned flags) {
+  MessageBoxA(hwnd_, text, title, flags);
+}
+
+void TForm_Main::RemoveTrayIcons() {
+  for (UINT id : kTrayIconIds) {
+    NOTIFYICONDATAA record{};
+    record.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    record.hWnd = hwnd_;
+    record.uID = id;
+    Shell_NotifyIconA(NIM_DELETE, &record);
+  }
+  trayShown_ = false;
+}
+
+void TForm_Main::AddTrayIcon(TrayIconState state) {
+  const auto index = static_cast<int>(state);
+  NOTIFYICONDATAA record{};
+  record.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  record.hWnd = hwnd_;
+  record.uID = kTrayIconIds[index];
+  record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  record.uCallbackMessage = kTrayCallbackMessage;
+  record.hIcon = trayIcons_[index];
+  lstrcpyA(record.szTip, kApplicationTitle);
+  Shell_NotifyIconA(NIM_ADD, &record);
+  trayState_ = state;
+  trayShown_ = true;
+}
+
+void TForm_Main::ShowHint(const char* hint) {
+  if (hint_ == hint) return;
+  hint_ = hint;
+  SetWindowTextA(Item(ID_Panel_Hint), hint);
+}
+
+void TForm_Main::UpdateHint() {
+  if (menuActive_) return;
+  POINT p;
+  GetCursorPos(&p);
+  HWND top = WindowFromPoint(p);
+  top = top != nullptr ? GetAncestor(top, GA_ROOT) : nullptr;
+  if (top != hwnd_) {  // the pointer is over no control of the main window
+    ShowHint("");
+    return;
+  }
+  // Down to the deepest child under the pointer, disabled ones included.
+  HWND at = hwnd_;
+  for (;;) {
+    POINT local = p;
+    ScreenToClient(at, &local);
+    HWND child = ChildWindowFromPointEx(at, local, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+    if (child == nullptr || child == at) break;
+    at = child;
+  }
+  // Its hint, or its nearest container's.
+  for (; at != nullptr && at != hwnd_; at = GetParent(at)) {
+    const ControlSpec* spec = FindControl(GetDlgCtrlID(at));
+    if (spec != nullptr && spec->hint != nullptr) {
+      ShowHint(spec->hint);
+      return;
+    }
+  }
+  ShowHint("");
+}
+
+void TForm_Main::Restore() {
+  // Centred on the screen at the first showing; afterwards where the user left it.
+  if (!shownBefore_) {
+    shownBefore_ = true;
+    RECT r;
+    GetWindowRect(hwnd_, &r);
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    SetWindowPos(hwnd_, nullptr, left > 0 ? left : 0, top > 0 ? top : 0, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ShowWindow(hwnd_, SW_SHOW);
+  if (IsIconic(application_)) ShowWindow(application_, SW_RESTORE);
+  ShowWindow(application_, SW_HIDE);
+  ShowWindow(hwnd_, SW_SHOW);
+  SetForegroundWindow(hwnd_);
+  BringWindowToTop(hwnd_);
+}
+
+void TForm_Main::FormClose() {
+  ShowWindow(application_, SW_HIDE);
+  ShowWindow(hwnd_, SW_HIDE);
+}
+
+void TForm_Main::FormDestroy() {
+  if (link_ != nullptr && link_->isOpen) CloseLink(*link_);  // no outcome for it
+  RemoveTrayIcons();
+  for (HICON& icon : trayIcons_) {
+    if (icon != nullptr) DestroyIcon(icon);
+    icon = nullptr;
+  }
+}
+
+void TForm_Main::TrayIconMessage(LPARAM mouseEvent) {
+  switch (mouseEvent) {
+    case WM_LBUTTONDBLCLK:
+      Restore();
+      break;
+    case WM_RBUTTONUP: {
+      POINT p;
+      GetCursorPos(&p);
+      SetForegroundWindow(hwnd_);
+      EnableMenuItem(trayMenu_, ID_SystemTray_Close,
+                     MF_BYCOMMAND | (IsWindowVisible(hwnd_) ? MF_ENABLED : MF_GRAYED));
+      TrackPopupMenu(trayMenu_, TPM_RIGHTBUTTON, p.x, p.y, 0, hwnd_, nullptr);
+      PostMessageA(hwnd_, WM_NULL, 0, 0);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void TForm_Main::Command(int id, int code) {
+  switch (id) {
+    case ID_SpeedButton_Start:
+    case ID_Control_Start:
+      cycle_->StartUpdates();
+      break;
+    case ID_SpeedButton_Stop:
+    case ID_Control_Stop:
+      cycle_->StopUpdates();
+      break;
+    case ID_SpeedButton_Refresh:
+    case ID_Control_Refresh:
+    case ID_SystemTray_Refresh:
+      cycle_->RefreshTime();
+      break;
+    case ID_Control_Close:
+    case ID_SystemTray_Close:
+      SendMessageA(hwnd_, WM_CLOSE, 0, 0);
+      break;
+    case ID_Control_Exit:
+    case ID_SystemTray_Exit:
+      terminating_ = true;
+      PostQuitMessage(0);
+      break;
+    case ID_SystemTray_Restore:
+      Restore();
+      break;
+    case ID_HelpPkts:
+      info_.ShowPackets();
+      break;
+    case ID_HelpIcons:
+      info_.ShowIcons();
+      break;
+    case ID_HelpErrors:
+      info_.ShowErrors();
+      break;
+    case ID_HelpAbout:
+    case ID_SystemTray_About:
+      info_.ShowAbout();
+      break;
+    case ID_AutoStart_ON:
+    case ID_AutoStart_OFF:
+      if (code == BN_CLICKED && ItemIndex(Control::RadioGroup_AutoStart) != autoStartIndex_) {
+        autoStartIndex_ = ItemIndex(Control::RadioGroup_AutoStart);
+        settings_->RadioGroup_AutoStartClick();
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+LRESULT CALLBACK TForm_Main::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<TForm_Main*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    self->hwnd_ = window;
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<TForm_Main*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+  return self->Handle(message, wParam, lParam);
+}
+
+LRESULT TForm_Main::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kTrayCallbackMessage) {
+    TrayIconMessage(lParam);
+    return 0;
+  }
+  if (message == taskbarCreated_ && taskbarCreated_ != 0) {  // Explorer restarted
+    if (trayShown_) AddTrayIcon(trayState_);
+    return 0;
+  }
+  switch (message) {
+    case WM_COMMAND:
+      Command(LOWORD(wParam), HIWORD(wParam));
+      return 0;
+    case WM_TIMER:
+      if (wParam == Timer_Update.id() && Timer_Update.Elapsed()) cycle_->Timer_UpdateTimer();
+      if (wParam == Timer_DARO.id() && Timer_DARO.Elapsed()) cycle_->Timer_DAROTimer();
+      return 0;
+    case WM_CLOSE:
+      if (terminating_) break;
+      FormClose();
+      return 0;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_MINIMIZE) {  // the whole application goes to the taskbar
+        ShowWindow(application_, SW_MINIMIZE);
+        return 0;
+      }
+      break;
+    case WM_MENUSELECT:
+      if (HIWORD(wParam) == 0xFFFF && lParam == 0) {
+        menuActive_ = false;
+      } else {
+        menuActive_ = true;
+        ShowHint("");  // menu items have no hints
+      }
+      break;
+    case WM_EXITMENULOOP:
+      menuActive_ = false;
+      break;
+    case WM_RESTORE_REQUEST:
+      Restore();
+      return 0;
+    case WM_CTLCOLORSTATIC:
+      SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    case WM_ENDSESSION:
+      if (wParam) FormDestroy();
+      return 0;
+    case WM_DESTROY:
+      FormDestroy();
+      return 0;
+    case WM_NCDESTROY: {
+      HWND window = hwnd_;
+      hwnd_ = nullptr;
+      return DefWindowProcA(window, message, wParam, lParam);
+    }
+  }
+  return DefWindowProcA(hwnd_, message, wParam, lParam);
+}
+
+}  // namespace clockagent::ui

@@ -1,0 +1,101 @@
+// The main window: setup controls, commands, results, the notification-area icon, and the update
+// cycle and settings it drives.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "receiver/daro_link.h"
+#include "receiver/serial_port.h"
+#include "settings/settings_store.h"
+#include "ui/info_windows.h"
+#include "ui/layout.h"
+#include "ui/widgets.h"
+#include "ui/win_timer.h"
+#include "update/clock_setter.h"
+#include "update/main_view.h"
+#include "update/update_cycle.h"
+
+namespace clockagent::ui {
+
+constexpr UINT kTrayCallbackMessage = 2025;
+constexpr UINT kTrayIconIds[3] = {1005, 1006, 1007};  // by TrayIconState
+constexpr UINT WM_RESTORE_REQUEST = WM_APP + 1;        // from a second start of the program
+
+class TForm_Main final : public MainView {
+ public:
+  TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info);
+  ~TForm_Main();
+  TForm_Main(const TForm_Main&) = delete;
+  TForm_Main& operator=(const TForm_Main&) = delete;
+
+  HWND handle() const { return hwnd_; }
+
+  // MainView
+  int ItemIndex(Control control) const override;
+  void SetItemIndex(Control control, int index) override;
+  std::string IntervalText() const override;
+  void SetIntervalText(const char* text) override;
+  void SetEnabled(Control control, bool enabled) override;
+  void SetCaption(Panel panel, const char* text) override;
+  void ShowMessage(const char* text, const char* title, unsigned flags) override;
+  void RemoveTrayIcons() override;
+  void AddTrayIcon(TrayIconState state) override;
+
+  // The hint of what is under the pointer into the hint bar; run when the message loop is idle.
+  void UpdateHint();
+
+  void Restore();
+  void FormClose();
+  void FormDestroy();
+  void TrayIconMessage(LPARAM mouseEvent);
+  void SetTerminating() { terminating_ = true; }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void Command(int id, int code);
+  void CreateControls();
+  void CreateMenus();
+  void CreateTips();
+  HWND Item(int id) const;
+  int Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
+  void ShowHint(const char* hint);
+  void SetMenuEnabled(int id, bool enabled);
+
+  HINSTANCE instance_;
+  HWND application_;
+  InfoWindows& info_;
+  HWND hwnd_ = nullptr;
+  HWND controls_[512] = {};
+  HMENU menuBar_ = nullptr;
+  HMENU trayMenu_ = nullptr;
+  HWND tips_ = nullptr;
+  HFONT font_ = nullptr;
+  HFONT boldFont_ = nullptr;
+  int dpi_ = 96;
+  HICON appIcon_ = nullptr;
+  HICON trayIcons_[3] = {};
+  ButtonPicture startPicture_, stopPicture_, refreshPicture_;
+  TrayIconState trayState_ = TrayIconState::SleepingOk;
+  bool trayShown_ = false;
+  UINT taskbarCreated_ = 0;
+  bool menuActive_ = false;
+  bool terminating_ = false;
+  bool shownBefore_ = false;
+  int autoStartIndex_ = 1;
+  std::string hint_;
+
+  std::unique_ptr<SerialPort> port_;
+  std::unique_ptr<ReceiverLink> link_;
+  SystemClockSetter clock_;
+  WinTimer Timer_Update{1, 60000, false};
+  WinTimer Timer_DARO{2, kPollIntervalMs, true};
+  std::unique_ptr<SettingsStore> store_;
+  std::unique_ptr<UpdateCycle> cycle_;
+  std::unique_ptr<Settings> settings_;
+};
+
+}  // namespace clockagent::ui
