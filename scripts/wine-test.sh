@@ -73,6 +73,17 @@ for program in clockagent_tests clockagent_no_allocation_test clockagent_win32_t
   "${norights[@]}" wine "$tests/$program.exe" || status=1
 done
 
+# The console tool of the same build, against COM3.
+echo "wine-test: clockagent.com sync --port COM3 --dry-run"
+expected=$'Success\ntime of week: Wed 12:00:00.00\nwould set the clock to 2003-01-08T11:59:47Z (dry run)'
+got=$("${norights[@]}" wine build/windows-mingw/clockagent.com sync --port COM3 --dry-run | tr -d '\r')
+if [[ "$got" == "$expected" ]]; then
+  echo "wine-test: clockagent.com passed"
+else
+  printf 'wine-test: clockagent.com printed:\n%s\n' "$got"
+  status=1
+fi
+
 # Screenshots of the main window, stopped and running, for a person to look at.
 mkdir -p build/screenshots
 for bmp in "$shots"/*.bmp; do

@@ -20,6 +20,12 @@ LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam, LPARA
     PostQuitMessage(0);
     return 0;
   }
+  if (message == WM_SIZE && wParam == SIZE_RESTORED && IsWindowVisible(window)) {
+    // Restored from the taskbar: the main window comes back with it.
+    if (HWND main = FindWindowA(clockagent::ui::kMainWindowClass, nullptr)) {
+      PostMessageA(main, clockagent::ui::WM_APPLICATION_RESTORED, 0, 0);
+    }
+  }
   return DefWindowProcA(window, message, wParam, lParam);
 }
 

@@ -559,6 +559,7 @@ LRESULT TForm_Main::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == SC_MINIMIZE) {  // the whole application goes to the taskbar
+        ShowWindow(hwnd_, SW_HIDE);
         ShowWindow(application_, SW_MINIMIZE);
         return 0;
       }
@@ -576,6 +577,10 @@ LRESULT TForm_Main::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_RESTORE_REQUEST:
       Restore();
+      return 0;
+    case WM_APPLICATION_RESTORED:  // the taskbar entry was restored; the entry stays
+      ShowWindow(hwnd_, SW_SHOW);
+      SetForegroundWindow(hwnd_);
       return 0;
     case WM_CTLCOLORSTATIC:
       SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);

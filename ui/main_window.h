@@ -23,6 +23,7 @@ namespace clockagent::ui {
 constexpr UINT kTrayCallbackMessage = 2025;
 constexpr UINT kTrayIconIds[3] = {1005, 1006, 1007};  // by TrayIconState
 constexpr UINT WM_RESTORE_REQUEST = WM_APP + 1;        // from a second start of the program
+constexpr UINT WM_APPLICATION_RESTORED = WM_APP + 2;   // from the application's own window
 
 class TForm_Main final : public MainView {
  public:

@@ -121,8 +121,10 @@ LRESULT CALLBACK FieldProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam
       }
       break;
     case WM_VALIDATE: {
+      // Only while the focus is really elsewhere: a request left over from an earlier move is
+      // void once the focus is back here.
       const int blank = FirstBlankRequired(RawText(edit));
-      if (blank < 0 || state->validating) return 0;
+      if (blank < 0 || state->validating || GetFocus() == edit) return 0;
       state->validating = true;
       MessageBeep(MB_OK);
       SetFocus(edit);

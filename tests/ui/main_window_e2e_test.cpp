@@ -16,6 +16,10 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
+
+#include <commctrl.h>
 
 #include "settings/settings_store.h"
 #include "tests/support/wine.h"
@@ -110,6 +114,24 @@ void Screenshot(HWND window, const char* name) {
   ReleaseDC(nullptr, screen);
 }
 
+// Near-black pixels that the screen shows of a window between two heights (fractions of its
+// height): text drawn enabled is black, disabled text grey.
+int DarkPixels(HWND window, double from, double to) {
+  RECT r;
+  GetWindowRect(window, &r);
+  HDC screen = GetDC(nullptr);
+  int dark = 0;
+  const int height = r.bottom - r.top;
+  for (int y = r.top + static_cast<int>(height * from); y < r.top + static_cast<int>(height * to); ++y) {
+    for (int x = r.left; x < r.right; ++x) {
+      const COLORREF c = GetPixel(screen, x, y);
+      if (GetRValue(c) < 64 && GetGValue(c) < 64 && GetBValue(c) < 64) ++dark;
+    }
+  }
+  ReleaseDC(nullptr, screen);
+  return dark;
+}
+
 class ClockAgentProgram : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -195,6 +217,39 @@ class ClockAgentProgram : public ::testing::Test {
     const std::string text = TextOf(box) + ": " + TextOf(GetDlgItem(box, 0xFFFF));
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     return text;
+  }
+
+  int FocusId() const {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    GetGUIThreadInfo(process_.dwThreadId, &gui);
+    return gui.hwndFocus != nullptr ? GetDlgCtrlID(gui.hwndFocus) : 0;
+  }
+
+  // Shows the main window in front, as a double-click on the icon does.
+  void ShowMain() {
+    Tray(WM_LBUTTONDBLCLK);
+    ASSERT_TRUE(WaitFor([this] { return IsWindowVisible(main_) != FALSE; }, 3000));
+    Sleep(300);
+  }
+
+  // Real input, as from the mouse and the keyboard.
+  void PointAt(int id, int dx = 0, int dy = 0) {
+    RECT r;
+    GetWindowRect(Control(id), &r);
+    SetCursorPos((r.left + r.right) / 2 + dx, (r.top + r.bottom) / 2 + dy);
+  }
+  void Click(int id) {
+    PointAt(id);
+    Sleep(100);
+    mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
+    mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+    Sleep(200);
+  }
+  static void Key(WORD key) {
+    keybd_event(static_cast<BYTE>(key), 0, 0, 0);
+    keybd_event(static_cast<BYTE>(key), 0, KEYEVENTF_KEYUP, 0);
+    Sleep(60);
   }
 
   PROCESS_INFORMATION process_{};
@@ -329,6 +384,154 @@ TEST_F(ClockAgentProgram, RestoreCloseAndExit) {
   GetExitCodeProcess(process_.hProcess, &code);
   EXPECT_EQ(code, 0u);
   main_ = nullptr;
+}
+
+TEST_F(ClockAgentProgram, TheHintBarFollowsThePointer) {
+  Launch();
+  ShowMain();
+  const struct {
+    int id;
+    int dx;
+    const char* hint;
+  } places[] = {
+      {ID_Label6, 0, "ClockAgent Setup"},
+      {ID_ComboBox_StopBits, 0, "ClockAgent Setup"},
+      {ID_ComboBox_COM, 0, "Serial port selection"},
+      {ID_Label5, 0, "Interval between clock update attempts"},
+      {ID_TimeType_GPS, 0, "Time in GPS or UTC"},
+      {ID_AutoStart_ON, 0, "Automatically start update timer when ClockAgent starts."},
+      {ID_Label_GMT, 0, "Info about last successful clock update"},
+      {ID_Panel_Time, 0, "Time of last successful clock update"},
+      {ID_Panel_Status, 0, "Info about last clock update attempt"},
+      {ID_Panel_OnOff, 0, "ClockAgent status"},
+      {ID_Panel_TotalUpdates, 0, "Successful Updates / Update Attempts"},
+      {ID_Panel_Hint, 0, "Hint Box"},
+      {ID_SpeedButton_Stop, 0, "Stop"},  // disabled, and still it has its hint
+      {ID_SpeedButton_Refresh, 80, ""},  // the tool bar beside the buttons
+  };
+  for (const auto& place : places) {
+    PointAt(place.id, place.dx);
+    EXPECT_TRUE(WaitText(ID_Panel_Hint, place.hint, 2000))
+        << "over " << place.id << ": " << Text(ID_Panel_Hint);
+  }
+
+  // A highlighted menu item empties the bar.
+  PointAt(ID_ComboBox_COM);
+  ASSERT_TRUE(WaitText(ID_Panel_Hint, "Serial port selection"));
+  keybd_event(VK_MENU, 0, 0, 0);
+  Key('C');
+  keybd_event(VK_MENU, 0, KEYEVENTF_KEYUP, 0);
+  EXPECT_TRUE(WaitText(ID_Panel_Hint, "", 2000)) << Text(ID_Panel_Hint);
+  Key(VK_ESCAPE);
+  Key(VK_ESCAPE);
+}
+
+TEST_F(ClockAgentProgram, MinimisingMinimisesTheApplication) {
+  Launch();
+  ShowMain();
+  HWND application = GetWindow(main_, GW_OWNER);
+  ASSERT_NE(application, nullptr);
+  EXPECT_EQ(TextOf(application), "ClockAgent");
+  EXPECT_FALSE(IsWindowVisible(application)) << "no taskbar entry while the window shows";
+  PostMessageA(main_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(WaitFor([&] { return IsIconic(application) && !IsWindowVisible(main_); }, 3000));
+  EXPECT_TRUE(IsWindowVisible(application)) << "the taskbar entry";
+  PostMessageA(application, WM_SYSCOMMAND, SC_RESTORE, 0);
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(main_) != FALSE; }, 3000));
+  EXPECT_TRUE(IsWindowVisible(application)) << "the entry stays until the next close or Restore";
+  Command(ID_SystemTray_Restore);
+  EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(application); }, 3000));
+  EXPECT_TRUE(IsWindowVisible(main_));
+}
+
+TEST_F(ClockAgentProgram, OnlyTheSpeedButtonsShowTips) {
+  Launch();
+  ShowMain();
+  const auto visibleTip = [this] {
+    std::string tip;
+    EnumThreadWindows(
+        process_.dwThreadId,
+        [](HWND w, LPARAM data) -> BOOL {
+          char cls[64] = {};
+          GetClassNameA(w, cls, sizeof cls);
+          if (lstrcmpiA(cls, TOOLTIPS_CLASSA) == 0 && IsWindowVisible(w)) {
+            *reinterpret_cast<std::string*>(data) = TextOf(w);
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&tip));
+    return tip;
+  };
+  for (const auto& [id, tip] : std::vector<std::pair<int, std::string>>{
+           {ID_SpeedButton_Start, "Start"}, {ID_SpeedButton_Stop, "Stop"},
+           {ID_SpeedButton_Refresh, "Refresh Time"}}) {
+    PointAt(ID_Panel_Setup);
+    Sleep(300);
+    PointAt(id, 2, 2);
+    PointAt(id);
+    EXPECT_TRUE(WaitFor([&] { return visibleTip() == tip; }, 2500)) << tip << ": " << visibleTip();
+  }
+  PointAt(ID_ComboBox_COM);
+  Sleep(1200);
+  EXPECT_EQ(visibleTip(), "");
+}
+
+TEST_F(ClockAgentProgram, TheIntervalFieldTakesDigitsOnly) {
+  Launch();
+  ShowMain();
+  Click(ID_MaskEdit_Interval);
+  SendMessageA(Control(ID_MaskEdit_Interval), EM_SETSEL, 0, 0);
+  for (WORD key : {WORD('1'), WORD('2'), WORD('A'), WORD('3'), WORD('4'), WORD('5')}) Key(key);
+  EXPECT_EQ(Text(ID_MaskEdit_Interval), "12 34:50");  // the letter is not typed; space and colon stay
+  Key(VK_ESCAPE);
+  EXPECT_EQ(Text(ID_MaskEdit_Interval), "00 06:00") << "Esc puts back the text it had";
+
+  // A required digit left blank: leaving the field is refused.
+  SendMessageA(Control(ID_MaskEdit_Interval), EM_SETSEL, 5, 5);
+  Key(VK_BACK);
+  EXPECT_EQ(Text(ID_MaskEdit_Interval), "00 0_:00");
+  Key(VK_TAB);
+  EXPECT_EQ(MessageBoxText(), "ClockAgent: Invalid input value.  Use escape key to abandon changes.");
+  Sleep(300);
+  EXPECT_EQ(MessageBoxText(500), "no message box") << "the message shows once";
+  // The focus is back in the field, on the blank digit.
+  EXPECT_TRUE(WaitFor([this] { return FocusId() == ID_MaskEdit_Interval; }, 3000)) << FocusId();
+  DWORD caret = 0;
+  SendMessageA(Control(ID_MaskEdit_Interval), EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
+  EXPECT_EQ(caret, 4u);
+  Key(VK_ESCAPE);
+  EXPECT_EQ(Text(ID_MaskEdit_Interval), "00 06:00");
+}
+
+TEST_F(ClockAgentProgram, TheIconMenuOffersCloseOnlyWhileTheWindowShows) {
+  Launch();
+  const auto menuOpen = [] { return FindWindowA("#32768", nullptr) != nullptr && IsWindowVisible(FindWindowA("#32768", nullptr)); };
+  const auto openMenu = [&] {
+    Tray(WM_RBUTTONUP);
+    return WaitFor(menuOpen, 3000);
+  };
+  // Hidden: "&Close" is disabled, so its letter closes nothing.
+  ASSERT_TRUE(openMenu());
+  Screenshot(FindWindowA("#32768", nullptr), "tray-menu-window-hidden");
+  // The fourth of the five rows and a separator: "&Close", greyed.
+  EXPECT_EQ(DarkPixels(FindWindowA("#32768", nullptr), 0.56, 0.69), 0);
+  EXPECT_GT(DarkPixels(FindWindowA("#32768", nullptr), 0.02, 0.18), 20) << "\"&Restore\" is black";
+  Key('C');
+  Sleep(300);
+  EXPECT_FALSE(IsWindowVisible(main_));
+  if (menuOpen()) Key(VK_ESCAPE);
+  ASSERT_TRUE(WaitFor([&] { return !menuOpen(); }, 3000));
+  // "&Restore" shows the window.
+  ASSERT_TRUE(openMenu());
+  Key('R');
+  ASSERT_TRUE(WaitFor([this] { return IsWindowVisible(main_) != FALSE; }, 3000));
+  // Shown: "&Close" hides it again.
+  ASSERT_TRUE(WaitFor([&] { return !menuOpen(); }, 3000));
+  ASSERT_TRUE(openMenu());
+  Screenshot(FindWindowA("#32768", nullptr), "tray-menu-window-shown");
+  EXPECT_GT(DarkPixels(FindWindowA("#32768", nullptr), 0.56, 0.69), 20) << "\"&Close\" is black";
+  Key('C');
+  EXPECT_TRUE(WaitFor([this] { return IsWindowVisible(main_) == FALSE; }, 3000));
 }
 
 TEST_F(ClockAgentProgram, ASecondStartBringsTheFirstForward) {
