@@ -21,30 +21,12 @@ class RegistryTest : public ::testing::Test, protected CycleRig {
   }
   void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey); }
 
-  // The value as the registry holds it: "REG_SZ:text", "missing", or its other type number.
-  static std::string Stored(const char* name) {
-    char text[64] = {};
-    DWORD size = sizeof text - 1;
-    DWORD type = 0;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, kSettingsKey, name, RRF_RT_ANY | RRF_NOEXPAND, &type,
-                     text, &size) != ERROR_SUCCESS) {
-      return "missing";
-    }
-    if (type == REG_SZ) return std::string("REG_SZ:") + text;
-    return "type " + std::to_string(type);
-  }
-
+  static std::string Stored(const char* name) { return StoredSetting(name); }
   static void Put(const char* name, DWORD type, const void* data, DWORD size) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
+    ASSERT_TRUE(PutSetting(name, type, data, size)) << name;
   }
   static void PutText(const char* name, const char* text, DWORD type = REG_SZ) {
-    Put(name, type, text, static_cast<DWORD>(std::strlen(text) + 1));
+    ASSERT_TRUE(PutSettingText(name, text, type)) << name;
   }
 
   std::unique_ptr<SettingsStore> store = NewRegistryStore();

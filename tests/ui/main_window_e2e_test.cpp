@@ -56,24 +56,11 @@ std::string TextOf(HWND window) {
 }
 
 std::string Stored(const char* name) {
-  char text[64] = {};
-  DWORD size = sizeof text - 1;
-  if (RegGetValueA(HKEY_LOCAL_MACHINE, kSettingsKey, name, RRF_RT_REG_SZ, nullptr, text, &size) !=
-      ERROR_SUCCESS) {
-    return "missing";
-  }
-  return text;
+  const std::string value = StoredSetting(name);
+  return value.rfind("REG_SZ:", 0) == 0 ? value.substr(7) : value;
 }
 
-void Store(const char* name, const char* text) {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                 static_cast<DWORD>(std::strlen(text) + 1));
-  RegCloseKey(key);
-}
+void Store(const char* name, const char* text) { ASSERT_TRUE(PutSettingText(name, text)) << name; }
 
 // Saves what the screen shows of a window as a BMP in the harness's screenshot folder.
 void Screenshot(HWND window, const char* name) {
