@@ -14,7 +14,7 @@ LRESULT CALLBACK InfoProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
-HWND CreateInfoWindow(HINSTANCE instance, const char* caption, int width, int height) {
+HWND CreateInfoWindow(HINSTANCE instance, HWND owner, const char* caption, int width, int height) {
   HDC screen = GetDC(nullptr);
   const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
@@ -22,13 +22,13 @@ HWND CreateInfoWindow(HINSTANCE instance, const char* caption, int width, int he
   RECT frame{0, 0, MulDiv(width, dpi, 96), MulDiv(height, dpi, 96)};
   AdjustWindowRectEx(&frame, style, FALSE, 0);
   return CreateWindowExA(0, kInfoClass, caption, style, CW_USEDEFAULT, CW_USEDEFAULT,
-                         frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                         frame.right - frame.left, frame.bottom - frame.top, owner, nullptr,
                          instance, nullptr);
 }
 
 }  // namespace
 
-void InfoWindows::Create(HINSTANCE instance, HICON icon) {
+void InfoWindows::Create(HINSTANCE instance, HWND application, HICON icon) {
   WNDCLASSA wc{};
   wc.lpfnWndProc = InfoProc;
   wc.hInstance = instance;
@@ -37,10 +37,10 @@ void InfoWindows::Create(HINSTANCE instance, HICON icon) {
   wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   wc.lpszClassName = kInfoClass;
   RegisterClassA(&wc);
-  about_.hwnd = CreateInfoWindow(instance, "About ClockAgent", 303, 169);
-  packets_.hwnd = CreateInfoWindow(instance, "Supported DARO Packets", 263, 103);
-  icons_.hwnd = CreateInfoWindow(instance, "System Tray Icons", 287, 144);
-  errors_.hwnd = CreateInfoWindow(instance, "Possible Errors", 436, 321);
+  about_.hwnd = CreateInfoWindow(instance, application, "About ClockAgent", 303, 169);
+  packets_.hwnd = CreateInfoWindow(instance, application, "Supported DARO Packets", 263, 103);
+  icons_.hwnd = CreateInfoWindow(instance, application, "System Tray Icons", 287, 144);
+  errors_.hwnd = CreateInfoWindow(instance, application, "Possible Errors", 436, 321);
 }
 
 void InfoWindows::Show(Window& window) {

@@ -8,8 +8,9 @@ namespace clockagent::ui {
 
 class InfoWindows {
  public:
-  // Creates the four windows hidden, in the order About, Packets, Icons, Errors.
-  void Create(HINSTANCE instance, HICON icon);
+  // Creates the four windows hidden, in the order About, Packets, Icons, Errors, owned by the
+  // application's own window (so none has a taskbar button).
+  void Create(HINSTANCE instance, HWND application, HICON icon);
   // Makes one visible, modeless, in front; centred on the screen the first time only.
   void ShowAbout() { Show(about_); }
   void ShowPackets() { Show(packets_); }

@@ -66,7 +66,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     InfoWindows info;
     auto main = std::make_unique<TForm_Main>(instance, application, info);
-    info.Create(instance, static_cast<HICON>(LoadImageA(instance, "CAWHITESM", IMAGE_ICON, 0, 0,
+    info.Create(instance, application, static_cast<HICON>(LoadImageA(instance, "CAWHITESM", IMAGE_ICON, 0, 0,
                                                         LR_DEFAULTCOLOR)));
     ShowWindow(application, SW_HIDE);
 

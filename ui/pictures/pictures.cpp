@@ -303,7 +303,10 @@ Bytes Icon(const std::vector<Picture>& images) {
     for (int y = p.height - 1; y >= 0; --y) {
       Bytes row(RowBytes(p.width, 1), 0);
       for (int x = 0; x < p.width; ++x)
-        if (p.At(x, y) == kClear) row[static_cast<std::size_t>(x / 8)] |= 0x80 >> (x % 8);
+        if (p.At(x, y) == kClear) {
+          auto& bits = row[static_cast<std::size_t>(x / 8)];
+          bits = static_cast<std::uint8_t>(bits | (0x80 >> (x % 8)));
+        }
       body.insert(body.end(), row.begin(), row.end());
     }
     bodies.push_back(body);
