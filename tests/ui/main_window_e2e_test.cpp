@@ -119,6 +119,27 @@ int DarkPixels(HWND window, double from, double to) {
   return dark;
 }
 
+// Pixels of one colour in the notification area, as wine shows it without a desktop: a tray window
+// of its own.
+int TrayPixels(COLORREF colour) {
+  HWND tray = FindWindowA("__winex11_standalone_tray", nullptr);
+  if (tray == nullptr) return -1;
+  RECT r;
+  GetWindowRect(tray, &r);
+  HDC screen = GetDC(nullptr);
+  int count = 0;
+  for (int y = r.top; y < r.bottom; ++y) {
+    for (int x = r.left; x < r.right && x < r.left + 400; ++x) {
+      if (GetPixel(screen, x, y) == colour) ++count;
+    }
+  }
+  ReleaseDC(nullptr, screen);
+  return count;
+}
+constexpr COLORREF kDialBlue = RGB(0, 255, 255);
+constexpr COLORREF kDialYellow = RGB(255, 255, 0);
+constexpr COLORREF kRim = RGB(255, 0, 0);
+
 class ClockAgentProgram : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -328,6 +349,26 @@ TEST_F(ClockAgentProgram, FailuresShowTheirStatus) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   EXPECT_GT(seconds, 5.5) << "30 polls of 200 ms";
   EXPECT_EQ(Text(ID_Panel_TotalUpdates), "0/3");
+}
+
+TEST_F(ClockAgentProgram, TheIconShowsTheStateOfTheCycle) {
+  Launch();
+  ASSERT_TRUE(WaitFor([] { return TrayPixels(kRim) > 0; }, 3000)) << "the white icon is there";
+  EXPECT_EQ(TrayPixels(kDialBlue), 0);
+  EXPECT_EQ(TrayPixels(kDialYellow), 0);
+
+  Select(ID_ComboBox_COM, 10);  // COM 11: silent, so the attempt polls for six seconds
+  Command(ID_Control_Refresh);
+  EXPECT_TRUE(WaitFor([] { return TrayPixels(kDialBlue) > 0; }, 3000)) << "blue while polling";
+  ASSERT_TRUE(WaitText(ID_Panel_Status, "Error - DARO Failure", 12000));
+  EXPECT_TRUE(WaitFor([] { return TrayPixels(kDialYellow) > 0 && TrayPixels(kDialBlue) == 0; },
+                      3000))
+      << "yellow after a failure";
+
+  Command(ID_Control_Exit);
+  ASSERT_EQ(WaitForSingleObject(process_.hProcess, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+  main_ = nullptr;
+  EXPECT_TRUE(WaitFor([] { return TrayPixels(kRim) == 0; }, 3000)) << "no icon left after Exit";
 }
 
 TEST_F(ClockAgentProgram, AZeroIntervalIsRefusedAndNothingSaved) {
