@@ -2,14 +2,14 @@
 # Installs the Debian 12 packages a build needs, only those that are missing.
 #   install-deps.sh app     compiler and CMake: enough for the programs
 #   install-deps.sh all     also GoogleTest, Google Benchmark and the MinGW-w64 cross compiler
-#   install-deps.sh wine    wine, Xvfb and ImageMagick, to run and look at the Windows programs
+#   install-deps.sh wine    wine, Xvfb, ImageMagick and fonts, to run and look at the Windows programs
 set -euo pipefail
 
 case "${1:-app}" in
   app) packages=(cmake ninja-build g++) ;;
   all) packages=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-x86-64-posix
                  util-linux) ;;
-  wine) packages=(wine wine64 xvfb imagemagick) ;;
+  wine) packages=(wine wine64 xvfb imagemagick fonts-liberation) ;;
   *) echo "install-deps: unknown set '$1' (app, all or wine)" >&2; exit 2 ;;
 esac
 

@@ -33,6 +33,11 @@ export DISPLAY=":$(cat "$work/display")"
 
 echo "wine-test: preparing a wine prefix"
 wine wineboot -i >/dev/null 2>&1
+# Faces of the same metrics for the Windows fonts the windows are designed in.
+for font in "MS Sans Serif=Liberation Sans" "Times New Roman=Liberation Serif"; do
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "${font%%=*}" /t REG_SZ \
+    /d "${font#*=}" /f >/dev/null 2>&1
+done
 wineserver -w
 
 simulate() {  # COM number, then simulator options

@@ -77,7 +77,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         WaitMessage();
       }
       if (GetMessageA(&msg, nullptr, 0, 0) <= 0) break;
-      if (!IsDialogMessageA(main->handle(), &msg)) {
+      // Tab, Enter and Esc work in whichever of the program's windows is active.
+      HWND active = GetActiveWindow();
+      if (active == nullptr) active = main->handle();
+      if (!IsDialogMessageA(active, &msg)) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
       }

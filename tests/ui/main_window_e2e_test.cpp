@@ -16,6 +16,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -23,6 +24,7 @@
 
 #include "settings/settings_store.h"
 #include "tests/support/wine.h"
+#include "ui/info_windows.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
 #include "update/update_cycle.h"
@@ -560,6 +562,121 @@ TEST_F(ClockAgentProgram, TheIconMenuOffersCloseOnlyWhileTheWindowShows) {
   EXPECT_GT(DarkPixels(FindWindowA("#32768", nullptr), 0.56, 0.69), 20) << "\"&Close\" is black";
   Key('C');
   EXPECT_TRUE(WaitFor([this] { return IsWindowVisible(main_) == FALSE; }, 3000));
+}
+
+// The control of an information window with this identifier, at any depth.
+HWND InfoControl(HWND window, int id) {
+  struct Search {
+    int id;
+    HWND found;
+  } search{id, nullptr};
+  EnumChildWindows(
+      window,
+      [](HWND child, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        if (GetDlgCtrlID(child) != s->id) return TRUE;
+        s->found = child;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+TEST_F(ClockAgentProgram, TheInformationWindowsOpenOnceEach) {
+  Launch();
+  const struct {
+    int command;
+    const char* caption;
+  } windows[] = {{ID_HelpPkts, "Supported DARO Packets"},
+                 {ID_HelpIcons, "System Tray Icons"},
+                 {ID_HelpErrors, "Possible Errors"},
+                 {ID_HelpAbout, "About ClockAgent"},
+                 {ID_SystemTray_About, "About ClockAgent"}};
+  for (const auto& w : windows) {
+    HWND window = FindWindowA(kInfoWindowClass, w.caption);
+    ASSERT_NE(window, nullptr) << w.caption << " exists from start-up on";
+    Command(w.command);
+    EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(window) != FALSE; }, 3000)) << w.caption;
+    Command(w.command);  // again: the same window, brought forward
+    Sleep(300);
+    int copies = 0;
+    for (HWND found = nullptr; (found = FindWindowExA(nullptr, found, kInfoWindowClass, w.caption));) ++copies;
+    EXPECT_EQ(copies, 1) << w.caption;
+  }
+  EXPECT_FALSE(IsWindowVisible(main_)) << "the information windows open without the main window";
+  for (const auto& [command, caption, picture] :
+       {std::tuple{ID_HelpAbout, "About ClockAgent", "about"},
+        std::tuple{ID_HelpPkts, "Supported DARO Packets", "packets"},
+        std::tuple{ID_HelpIcons, "System Tray Icons", "icons"},
+        std::tuple{ID_HelpErrors, "Possible Errors", "errors"}}) {
+    Command(command);  // in front for its picture
+    Sleep(300);
+    Screenshot(FindWindowA(kInfoWindowClass, caption), picture);
+  }
+}
+
+TEST_F(ClockAgentProgram, TheAboutWindowShowsTheVersionAndOkHidesIt) {
+  Launch();
+  HWND about = FindWindowA(kInfoWindowClass, "About ClockAgent");
+  ASSERT_NE(about, nullptr);
+  EXPECT_EQ(TextOf(InfoControl(about, ID_Label_Version)), "Version 1.04x");
+  Command(ID_SystemTray_About);
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(about) != FALSE; }, 3000));
+  PostMessageA(about, WM_COMMAND, ID_Button_OK, 0);  // Button_OKClick
+  EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(about) == FALSE; }, 3000));
+
+  Command(ID_HelpAbout);
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(about) != FALSE; }, 3000));
+  Sleep(300);
+  Key(VK_ESCAPE);  // does nothing
+  Sleep(300);
+  EXPECT_TRUE(IsWindowVisible(about));
+  Key(VK_RETURN);  // presses OK
+  EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(about) == FALSE; }, 3000));
+}
+
+TEST_F(ClockAgentProgram, TheErrorsWindowExplainsEachFailure) {
+  Launch();
+  HWND errors = FindWindowA(kInfoWindowClass, "Possible Errors");
+  ASSERT_NE(errors, nullptr);
+  const std::pair<int, const char*> texts[] = {
+      {ID_Errors_Label1, "COM Failure:"},
+      {ID_Errors_Label4, "DARO Failure:"},
+      {ID_Errors_Label11, "System Update Failure:"},
+      {ID_Errors_Label15, "Bad Time:"},
+      {ID_Errors_Label2, "Unable to open serial port."},
+      {ID_Errors_Label3, "Make sure the port isn't already in use."},
+      {ID_Errors_Label18, "Make sure the port exists."},
+      {ID_Errors_Label5, "The receiver did not return any of the supported DARO"},
+      {ID_Errors_Label6, "timing packets within five seconds. "},
+      {ID_Errors_Label7, "Make sure the serial port settings are correct."},
+      {ID_Errors_Label9, "Make sure the receiver is capable of outputting one of"},
+      {ID_Errors_Label10, "the supported DARO timing packets."},
+      {ID_Errors_Label19, "Make sure the receiver is attached to the correct serial"},
+      {ID_Errors_Label20, "port."},
+      {ID_Errors_Label21, "Make sure the receiver is turned on."},
+      {ID_Errors_Label12, "The PC returned a failure on the attempt to update  the"},
+      {ID_Errors_Label13, "system clock."},
+      {ID_Errors_Label16, "The receiver returned a time <= 0."},
+      {ID_Errors_Label17, "Wait until your receiver obtains GPS time."},
+  };
+  for (const auto& [id, text] : texts) EXPECT_EQ(TextOf(InfoControl(errors, id)), text) << id;
+  // The headings end where the grey column's text ends, and line up with their explanations.
+  RECT heading, explanation;
+  GetWindowRect(InfoControl(errors, ID_Errors_Label11), &heading);
+  GetWindowRect(InfoControl(errors, ID_Errors_Label12), &explanation);
+  EXPECT_EQ(heading.top + 1, explanation.top);
+  RECT com;
+  GetWindowRect(InfoControl(errors, ID_Errors_Label1), &com);
+  EXPECT_NEAR(com.right, heading.right, 1);
+
+  HWND packets = FindWindowA(kInfoWindowClass, "Supported DARO Packets");
+  EXPECT_EQ(TextOf(InfoControl(packets, ID_Packets_Label1)), "Pkt 0x41:");
+  EXPECT_EQ(TextOf(InfoControl(packets, ID_Packets_Label4)), "Pkt 8F-AB:");
+  HWND icons = FindWindowA(kInfoWindowClass, "System Tray Icons");
+  EXPECT_EQ(TextOf(InfoControl(icons, ID_Icons_Label1)), "Sleeping: last update was successful.");
+  EXPECT_EQ(TextOf(InfoControl(icons, ID_Icons_Label2)), "Time update in progress.");
+  EXPECT_EQ(TextOf(InfoControl(icons, ID_Icons_Label3)), "Sleeping: last update was unsuccessful.");
 }
 
 TEST_F(ClockAgentProgram, ASecondStartBringsTheFirstForward) {
