@@ -3,6 +3,7 @@
 #   install-deps.sh app     compiler and CMake: enough for the programs
 #   install-deps.sh all     also GoogleTest, Google Benchmark and the MinGW-w64 cross compiler
 #   install-deps.sh wine    wine, Xvfb, ImageMagick and fonts, to run and look at the Windows programs
+#   install-deps.sh package NSIS, to build the Windows installer
 set -euo pipefail
 
 case "${1:-app}" in
@@ -10,7 +11,8 @@ case "${1:-app}" in
   all) packages=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-x86-64-posix
                  util-linux) ;;
   wine) packages=(wine wine64 xvfb imagemagick fonts-liberation) ;;
-  *) echo "install-deps: unknown set '$1' (app, all or wine)" >&2; exit 2 ;;
+  package) packages=(nsis) ;;
+  *) echo "install-deps: unknown set '$1' (app, all, wine or package)" >&2; exit 2 ;;
 esac
 
 missing=()

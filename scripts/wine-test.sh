@@ -89,6 +89,38 @@ else
   status=1
 fi
 
+# The installer, silently, and its uninstaller, with and without removing the settings.
+setup=build/package/ClockAgent-1.04x-setup.exe
+if [[ -f "$setup" ]]; then
+  echo "wine-test: installer"
+  folder="$WINEPREFIX/drive_c/Program Files/Velmora/ClockAgent"
+  uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ClockAgent'
+  installer_failed() { echo "wine-test: installer: $*"; status=1; }
+  for removal in "" /REMOVESETTINGS; do
+    "${norights[@]}" wine "$setup" /S
+    for f in ClockAgent.exe clockagent.com Uninstall.exe; do
+      [[ -f "$folder/$f" ]] || installer_failed "$f was not installed"
+    done
+    cmp -s "$folder/ClockAgent.exe" build/windows-mingw/ClockAgent.exe ||
+      installer_failed "the installed ClockAgent.exe is not the one built"
+    wine reg query "$uninstall_key" >/dev/null 2>&1 || installer_failed "no uninstall entry"
+    wine reg add 'HKLM\Software\Velmora\ClockAgent' /v Comm /d COM3 /f >/dev/null 2>&1
+    "${norights[@]}" wine "C:\\Program Files\\Velmora\\ClockAgent\\Uninstall.exe" /S $removal
+    for _ in $(seq 40); do [[ -e "$folder/Uninstall.exe" ]] || break; sleep 0.25; done
+    [[ ! -e "$folder" ]] || installer_failed "the uninstaller left $(ls "$folder")"
+    wine reg query "$uninstall_key" >/dev/null 2>&1 && installer_failed "the uninstall entry stayed"
+    if wine reg query 'HKLM\Software\Velmora\ClockAgent' >/dev/null 2>&1; then
+      [[ -z "$removal" ]] || installer_failed "/REMOVESETTINGS kept the settings"
+    else
+      [[ -n "$removal" ]] || installer_failed "the settings were removed unasked"
+    fi
+  done
+  [[ $status -ne 0 ]] || echo "wine-test: installer passed"
+else
+  echo "wine-test: $setup is missing; run scripts/package.sh"
+  status=1
+fi
+
 # Screenshots of the main window, stopped and running, for a person to look at.
 mkdir -p build/screenshots
 for bmp in "$shots"/*.bmp; do

@@ -64,14 +64,16 @@ std::string Stored(const char* name) {
 
 void Store(const char* name, const char* text) { ASSERT_TRUE(PutSettingText(name, text)) << name; }
 
-// Saves what the screen shows of a window as a BMP in the harness's screenshot folder.
+// Saves what the screen shows of a window's client area as a BMP in the harness's screenshot folder.
 void Screenshot(HWND window, const char* name) {
   const char* folder = std::getenv("CLOCKAGENT_SCREENSHOTS");
   if (folder == nullptr) return;
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   Sleep(700);  // the program paints in its own time
+  // The client area: without a window manager nobody draws the frames.
   RECT r;
-  GetWindowRect(window, &r);
+  GetClientRect(window, &r);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
   const int width = r.right - r.left, height = r.bottom - r.top;
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
@@ -677,6 +679,29 @@ TEST_F(ClockAgentProgram, TheErrorsWindowExplainsEachFailure) {
   EXPECT_EQ(TextOf(InfoControl(icons, ID_Icons_Label1)), "Sleeping: last update was successful.");
   EXPECT_EQ(TextOf(InfoControl(icons, ID_Icons_Label2)), "Time update in progress.");
   EXPECT_EQ(TextOf(InfoControl(icons, ID_Icons_Label3)), "Sleeping: last update was unsuccessful.");
+}
+
+// A string of a program's version information, or "" when it has none.
+std::string VersionString(const std::string& program, const char* name) {
+  DWORD unused = 0;
+  const DWORD size = GetFileVersionInfoSizeA(program.c_str(), &unused);
+  if (size == 0) return "";
+  std::string data(size, '\0');
+  if (!GetFileVersionInfoA(program.c_str(), 0, size, &data[0])) return "";
+  char* value = nullptr;
+  UINT length = 0;
+  const std::string path = std::string("\\StringFileInfo\\040904B0\\") + name;
+  if (!VerQueryValueA(data.data(), path.c_str(), reinterpret_cast<void**>(&value), &length)) return "";
+  return value;
+}
+
+TEST(Programs, BothCarryTheirVersion) {
+  const std::string gui = ProgramPath();
+  const std::string console = gui.substr(0, gui.find_last_of('\\')) + "\\clockagent.com";
+  EXPECT_EQ(VersionString(gui, "FileVersion"), "1.04x");
+  EXPECT_EQ(VersionString(gui, "ProductName"), "ClockAgent");
+  EXPECT_EQ(VersionString(console, "FileVersion"), "1.04x");
+  EXPECT_EQ(VersionString(console, "OriginalFilename"), "clockagent.com");
 }
 
 TEST_F(ClockAgentProgram, ASecondStartBringsTheFirstForward) {

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the Windows release: the installer and a zip of the same files, in build/package/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh all
+scripts/install-deps.sh package
+cmake --preset windows-mingw >/dev/null
+cmake --build --preset windows-mingw >/dev/null
+
+version=1.04x
+build=build/windows-mingw
+out=build/package
+mkdir -p "$out"
+makensis -V2 -DBUILD="$PWD/$build" -DOUTFILE="$PWD/$out/ClockAgent-$version-setup.exe" \
+  installer/clockagent.nsi
+rm -f "$out/ClockAgent-$version-windows-x64.zip"
+(cd "$build" && cmake -E tar cf "../../$out/ClockAgent-$version-windows-x64.zip" --format=zip \
+  ClockAgent.exe clockagent.com)
+ls -l "$out"
