@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cli/commands.h"
+#include "ui/widgets.h"
 
 namespace clockagent::ui {
 namespace {
@@ -311,12 +312,7 @@ HWND Build(HINSTANCE instance, HWND owner, const WindowSpec& spec) {
       // (right-aligned) or their centre on the parent (centred).
       char current[128];
       GetWindowTextA(control, current, sizeof current);
-      HDC dc = GetDC(control);
-      HGDIOBJ old = SelectObject(dc, font);
-      SIZE size{};
-      GetTextExtentPoint32A(dc, current, static_cast<int>(std::strlen(current)), &size);
-      SelectObject(dc, old);
-      ReleaseDC(control, dc);
+      const SIZE size = TextSize(control, font, current);
       int left = scale(item.left);
       if (item.look & kRightAligned) left = scale(item.left + item.width) - size.cx;
       if (item.look & kCentred) {
@@ -361,12 +357,7 @@ void InfoWindows::Show(Window& window) {
   if (window.hwnd == nullptr) return;
   if (!window.shownBefore) {
     window.shownBefore = true;
-    RECT r;
-    GetWindowRect(window.hwnd, &r);
-    const int left = (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2;
-    const int top = (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
-    SetWindowPos(window.hwnd, nullptr, left > 0 ? left : 0, top > 0 ? top : 0, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER);
+    CentreOnScreen(window.hwnd);
   }
   ShowWindow(window.hwnd, SW_SHOW);
   SetForegroundWindow(window.hwnd);

@@ -249,12 +249,7 @@ void TForm_Main::CreateControls() {
     } else if (c.kind == Kind::Label || c.kind == Kind::BoldLabel) {
       // Labels size themselves to their text in whatever face stands in for the design font;
       // the left edge stays where the layout puts it.
-      HDC dc = GetDC(control);
-      HGDIOBJ old = SelectObject(dc, c.kind == Kind::BoldLabel ? boldFont_ : font_);
-      SIZE size{};
-      GetTextExtentPoint32A(dc, c.text, static_cast<int>(std::strlen(c.text)), &size);
-      SelectObject(dc, old);
-      ReleaseDC(control, dc);
+      const SIZE size = TextSize(control, c.kind == Kind::BoldLabel ? boldFont_ : font_, c.text);
       SetWindowPos(control, nullptr, 0, 0, size.cx + 1, size.cy, SWP_NOMOVE | SWP_NOZORDER);
     }
   }
@@ -423,13 +418,7 @@ void TForm_Main::Restore() {
   // Centred on the screen at the first showing; afterwards where the user left it.
   if (!shownBefore_) {
     shownBefore_ = true;
-    RECT r;
-    GetWindowRect(hwnd_, &r);
-    const int width = r.right - r.left, height = r.bottom - r.top;
-    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    SetWindowPos(hwnd_, nullptr, left > 0 ? left : 0, top > 0 ? top : 0, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    CentreOnScreen(hwnd_);
   }
   ShowWindow(hwnd_, SW_SHOW);
   if (IsIconic(application_)) ShowWindow(application_, SW_RESTORE);

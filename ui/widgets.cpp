@@ -160,6 +160,25 @@ LRESULT CALLBACK SpeedButtonProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 HWND RootOf(HWND window) { return GetAncestor(window, GA_ROOT); }
 
+void CentreOnScreen(HWND window) {
+  RECT r;
+  GetWindowRect(window, &r);
+  const int left = (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2;
+  const int top = (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
+  SetWindowPos(window, nullptr, left > 0 ? left : 0, top > 0 ? top : 0, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+SIZE TextSize(HWND label, HFONT font, const char* text) {
+  HDC dc = GetDC(label);
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE size{};
+  GetTextExtentPoint32A(dc, text, lstrlenA(text), &size);
+  SelectObject(dc, old);
+  ReleaseDC(label, dc);
+  return size;
+}
+
 bool RegisterWidgetClasses(HINSTANCE instance) {
   WNDCLASSA panel{};
   panel.lpfnWndProc = PanelProc;

@@ -24,6 +24,12 @@ struct ButtonPicture {
 // Gives a speed button its picture (the button does not own it).
 void SetButtonPicture(HWND button, const ButtonPicture* picture);
 
+// Places a top-level window in the middle of the screen, left and top no less than 0.
+void CentreOnScreen(HWND window);
+
+// The size of a label's text in the given font.
+SIZE TextSize(HWND label, HFONT font, const char* text);
+
 // Panels forward the notifications of their children to the top-level window, so that all
 // commands reach one window procedure.
 HWND RootOf(HWND window);

@@ -105,6 +105,24 @@ void Screenshot(HWND window, const char* name) {
   ReleaseDC(nullptr, screen);
 }
 
+// The control of a window with this identifier, at any depth.
+HWND ChildById(HWND window, int id) {
+  struct Search {
+    int id;
+    HWND found;
+  } search{id, nullptr};
+  EnumChildWindows(
+      window,
+      [](HWND child, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        if (GetDlgCtrlID(child) != s->id) return TRUE;
+        s->found = child;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 // Near-black pixels that the screen shows of a window between two heights (fractions of its
 // height): text drawn enabled is black, disabled text grey.
 int DarkPixels(HWND window, double from, double to) {
@@ -177,22 +195,7 @@ class ClockAgentProgram : public ::testing::Test {
     WaitForInputIdle(process_.hProcess, 5000);
   }
 
-  HWND Control(int id) const {
-    struct Search {
-      int id;
-      HWND found;
-    } search{id, nullptr};
-    EnumChildWindows(
-        main_,
-        [](HWND child, LPARAM data) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(data);
-          if (GetDlgCtrlID(child) != s->id) return TRUE;
-          s->found = child;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-  }
+  HWND Control(int id) const { return ChildById(main_, id); }
   std::string Text(int id) const { return TextOf(Control(id)); }
   bool WaitText(int id, const std::string& text, int milliseconds = 3000) const {
     return WaitFor([&] { return Text(id) == text; }, milliseconds);
@@ -566,24 +569,6 @@ TEST_F(ClockAgentProgram, TheIconMenuOffersCloseOnlyWhileTheWindowShows) {
   EXPECT_TRUE(WaitFor([this] { return IsWindowVisible(main_) == FALSE; }, 3000));
 }
 
-// The control of an information window with this identifier, at any depth.
-HWND InfoControl(HWND window, int id) {
-  struct Search {
-    int id;
-    HWND found;
-  } search{id, nullptr};
-  EnumChildWindows(
-      window,
-      [](HWND child, LPARAM data) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(data);
-        if (GetDlgCtrlID(child) != s->id) return TRUE;
-        s->found = child;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 TEST_F(ClockAgentProgram, TheInformationWindowsOpenOnceEach) {
   Launch();
   const struct {
@@ -621,7 +606,7 @@ TEST_F(ClockAgentProgram, TheAboutWindowShowsTheVersionAndOkHidesIt) {
   Launch();
   HWND about = FindWindowA(kInfoWindowClass, "About ClockAgent");
   ASSERT_NE(about, nullptr);
-  EXPECT_EQ(TextOf(InfoControl(about, ID_Label_Version)), "Version 1.04x");
+  EXPECT_EQ(TextOf(ChildById(about, ID_Label_Version)), "Version 1.04x");
   Command(ID_SystemTray_About);
   ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(about) != FALSE; }, 3000));
   PostMessageA(about, WM_COMMAND, ID_Button_OK, 0);  // Button_OKClick
@@ -662,23 +647,23 @@ TEST_F(ClockAgentProgram, TheErrorsWindowExplainsEachFailure) {
       {ID_Errors_Label16, "The receiver returned a time <= 0."},
       {ID_Errors_Label17, "Wait until your receiver obtains GPS time."},
   };
-  for (const auto& [id, text] : texts) EXPECT_EQ(TextOf(InfoControl(errors, id)), text) << id;
+  for (const auto& [id, text] : texts) EXPECT_EQ(TextOf(ChildById(errors, id)), text) << id;
   // The headings end where the grey column's text ends, and line up with their explanations.
   RECT heading, explanation;
-  GetWindowRect(InfoControl(errors, ID_Errors_Label11), &heading);
-  GetWindowRect(InfoControl(errors, ID_Errors_Label12), &explanation);
+  GetWindowRect(ChildById(errors, ID_Errors_Label11), &heading);
+  GetWindowRect(ChildById(errors, ID_Errors_Label12), &explanation);
   EXPECT_EQ(heading.top + 1, explanation.top);
   RECT com;
-  GetWindowRect(InfoControl(errors, ID_Errors_Label1), &com);
+  GetWindowRect(ChildById(errors, ID_Errors_Label1), &com);
   EXPECT_NEAR(com.right, heading.right, 1);
 
   HWND packets = FindWindowA(kInfoWindowClass, "Supported DARO Packets");
-  EXPECT_EQ(TextOf(InfoControl(packets, ID_Packets_Label1)), "Pkt 0x41:");
-  EXPECT_EQ(TextOf(InfoControl(packets, ID_Packets_Label4)), "Pkt 8F-AB:");
+  EXPECT_EQ(TextOf(ChildById(packets, ID_Packets_Label1)), "Pkt 0x41:");
+  EXPECT_EQ(TextOf(ChildById(packets, ID_Packets_Label4)), "Pkt 8F-AB:");
   HWND icons = FindWindowA(kInfoWindowClass, "System Tray Icons");
-  EXPECT_EQ(TextOf(InfoControl(icons, ID_Icons_Label1)), "Sleeping: last update was successful.");
-  EXPECT_EQ(TextOf(InfoControl(icons, ID_Icons_Label2)), "Time update in progress.");
-  EXPECT_EQ(TextOf(InfoControl(icons, ID_Icons_Label3)), "Sleeping: last update was unsuccessful.");
+  EXPECT_EQ(TextOf(ChildById(icons, ID_Icons_Label1)), "Sleeping: last update was successful.");
+  EXPECT_EQ(TextOf(ChildById(icons, ID_Icons_Label2)), "Time update in progress.");
+  EXPECT_EQ(TextOf(ChildById(icons, ID_Icons_Label3)), "Sleeping: last update was unsuccessful.");
 }
 
 // A string of a program's version information, or "" when it has none.
