@@ -4,6 +4,7 @@
 #   install-deps.sh all     also GoogleTest, Google Benchmark and the MinGW-w64 cross compiler
 #   install-deps.sh wine    wine, Xvfb, ImageMagick and fonts, to run and look at the Windows programs
 #   install-deps.sh package NSIS, to build the Windows installer
+#   install-deps.sh fuzz    clang with libFuzzer and the sanitizer runtimes
 set -euo pipefail
 
 case "${1:-app}" in
@@ -12,7 +13,8 @@ case "${1:-app}" in
                  util-linux) ;;
   wine) packages=(wine wine64 xvfb imagemagick fonts-liberation) ;;
   package) packages=(nsis) ;;
-  *) echo "install-deps: unknown set '$1' (app, all, wine or package)" >&2; exit 2 ;;
+  fuzz) packages=(cmake ninja-build clang-14 clang libclang-rt-14-dev) ;;
+  *) echo "install-deps: unknown set '$1' (app, all, wine, package or fuzz)" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Windows cross build, the native build with its tests
-# and benchmarks (briefly, for their figures), the Windows installer, the Windows tests under wine
-# against simulated receivers (the installer included), then the native tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# and benchmarks (briefly, for their figures), a short run of every fuzz target, the Windows
+# installer, the Windows tests under wine against simulated receivers (the installer included),
+# then the native tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,6 +23,9 @@ ctest --preset linux
 
 step "benchmarks"
 build/linux/bench/clockagent_bench --benchmark_min_time=0.2
+
+step "fuzzing, briefly"
+scripts/fuzz.sh 15
 
 step "Windows installer and zip"
 scripts/package.sh
