@@ -133,7 +133,7 @@ LRESULT CALLBACK InfoPanelProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_COMMAND:
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
-      return SendMessageA(GetAncestor(window, GA_ROOT), message, wParam, lParam);
+      return SendMessageA(RootOf(window), message, wParam, lParam);
     case WM_ERASEBKGND:
       return 1;
     case WM_PAINT: {

@@ -4,7 +4,6 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include <cstring>
 
 #include "receiver/system_serial_port.h"
 #include "settings/registry_store.h"
@@ -389,7 +388,7 @@ void TForm_Main::UpdateHint() {
   POINT p;
   GetCursorPos(&p);
   HWND top = WindowFromPoint(p);
-  top = top != nullptr ? GetAncestor(top, GA_ROOT) : nullptr;
+  top = top != nullptr ? RootOf(top) : nullptr;
   if (top != hwnd_) {  // the pointer is over no control of the main window
     ShowHint("");
     return;
