@@ -39,7 +39,8 @@ const char kSimulateHelp[] =
     "\n"
     "Plays a GPS timing receiver on a pseudo-terminal until stopped (Ctrl-C or SIGTERM). The path\n"
     "of the port to open is printed on standard output. By default the receiver answers each time\n"
-    "request (packet 0x21) with packet 0x41 carrying the current GPS time.\n"
+    "request (packet 0x21) with packet 0x41 carrying the current GPS time. Bytes leave at the\n"
+    "rate of the line settings, as on a real serial line.\n"
     "\n"
     "Options:\n"
     "  --link PATH       also make PATH a symbolic link to the port\n"
@@ -48,9 +49,17 @@ const char kSimulateHelp[] =
     "  --broadcast       send packet 0x8F-AB at every second boundary instead of answering\n"
     "                    requests, as timing receivers do\n"
     "  --silent          send nothing at all\n"
+    "  --turnaround MS   wait MS milliseconds after a request before answering (default 0)\n"
     "  --garbage N       send N noise bytes (never DLE) before each packet\n"
+    "  --flood           fill every pause of the line with noise bytes (never DLE)\n"
+    "  --dle-storm N     send N DLE bytes (0x10) before each packet\n"
+    "  --oversize N      send a packet 0x41 of N data bytes before each packet\n"
     "  --split MS        send packets one byte at a time, MS milliseconds apart\n"
     "  --wrong-length    timing packets one data byte too long (11 and 18 bytes)\n"
+    "  --tow VALUE       0x41 carries this time of week (a single: -1, 3.4e38, inf, nan, ...)\n"
+    "  --week N          0x41 carries this week number, 0 to 65535 (default: the current week)\n"
+    "  --hangup-after N  close the receiver's side of the port when the Nth request has arrived;\n"
+    "                    the port then reads nothing and refuses writes\n"
     "  --no-time         a receiver without time yet: 0x41 carries time of week -1, week 0,\n"
     "                    offset 0; 0x8F-AB carries zeros\n"
     "  --replay FILE     send the bytes of FILE (a recording) once, paced at the line rate, and\n"
@@ -77,10 +86,18 @@ struct Options {
   double fixedUnixTime = 0;  // seconds since 1970, UTC
   bool broadcast = false;
   bool silent = false;
+  int turnaroundMs = 0;
   int garbage = 0;
+  bool flood = false;
+  int dleStorm = 0;
+  int oversize = 0;
   int splitMs = -1;
   bool wrongLength = false;
   bool noTime = false;
+  bool fixedTow = false;
+  float tow = 0;
+  int week = -1;  // -1: the current week
+  int hangupAfter = 0;
   std::string replay;
   LineParameters line;
   bool verbose = false;
@@ -152,6 +169,34 @@ int ParseOptions(int argc, char** argv, Options& o) {
       o.wrongLength = true;
     } else if (arg == "--no-time") {
       o.noTime = true;
+    } else if (arg == "--flood") {
+      o.flood = true;
+    } else if (arg == "--tow") {
+      char* end = nullptr;
+      if ((v = value()) == nullptr || (o.tow = std::strtof(v, &end), end == v || *end != '\0')) {
+        return Usage("--tow takes a number (inf and nan too)", v);
+      }
+      o.fixedTow = true;
+    } else if (arg == "--week") {
+      if ((v = value()) == nullptr || !ParseInt(v, 0, 65535, &o.week)) {
+        return Usage("--week takes a week number from 0 to 65535", v);
+      }
+    } else if (arg == "--turnaround") {
+      if ((v = value()) == nullptr || !ParseInt(v, 0, 10000, &o.turnaroundMs)) {
+        return Usage("--turnaround takes milliseconds from 0 to 10000", v);
+      }
+    } else if (arg == "--dle-storm") {
+      if ((v = value()) == nullptr || !ParseInt(v, 0, 100000, &o.dleStorm)) {
+        return Usage("--dle-storm takes a count of bytes from 0 to 100000", v);
+      }
+    } else if (arg == "--oversize") {
+      if ((v = value()) == nullptr || !ParseInt(v, 0, 100000, &o.oversize)) {
+        return Usage("--oversize takes a count of data bytes from 0 to 100000", v);
+      }
+    } else if (arg == "--hangup-after") {
+      if ((v = value()) == nullptr || !ParseInt(v, 1, 1000000, &o.hangupAfter)) {
+        return Usage("--hangup-after takes a count of requests from 1", v);
+      }
     } else if (arg == "--link") {
       if ((v = value()) == nullptr || *v == '\0') return Usage("--link needs a path");
       o.link = v;
@@ -241,14 +286,21 @@ class Simulator {
       std::ifstream in(o_.replay, std::ios::binary);
       replay_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
+    // A character on the line: a start bit, the data bits, the parity bit, the stop bits.
+    const int bits = 1 + o_.line.dataBits + (o_.line.parity != kNoParity ? 1 : 0) +
+                     (o_.line.stopBits == kTwoStopBits ? 2 : 1);
+    byteTime_ = std::chrono::duration_cast<Duration>(std::chrono::duration<double>(
+        static_cast<double>(bits) / static_cast<double>(o_.line.baudRate)));
   }
 
+  // Serves the port until a stop signal, or until the receiver hangs up.
   void Run() {
     double lastBroadcastSecond = std::floor(NowUnix());
     SteadyTime lastReplay = std::chrono::steady_clock::now();
     double replayBudget = 0;
-    while (!g_stop) {
+    while (!g_stop && !hungUp_) {
       const SteadyTime now = std::chrono::steady_clock::now();
+      if (o_.flood && !o_.silent) Flood(now);
       SendDue(now);
 
       if (o_.broadcast && !o_.silent) {
@@ -277,6 +329,8 @@ class Simulator {
   }
 
  private:
+  using Duration = std::chrono::steady_clock::duration;
+
   // The time to report, on the GPS scale, as seconds since the GPS epoch.
   double GpsSeconds(double unixTime) const {
     const double utc = o_.fixedTime ? o_.fixedUnixTime : unixTime;
@@ -310,9 +364,18 @@ class Simulator {
     }
     if (!heard) return;
     ReceiveBytes(*link_, buffer, n, [this](ReceiverLink& l) {
-      if (l.packetId != kTimeRequestId || l.packetLength != 0) return;
+      if (l.packetId != kTimeRequestId || l.packetLength != 0 || hungUp_) return;
+      if (++requests_ == o_.hangupAfter) {
+        hungUp_ = true;
+        if (o_.verbose) std::fputs("hanging up\n", stderr);
+        return;
+      }
       if (o_.broadcast || o_.silent || !o_.replay.empty()) return;
-      Schedule(std::chrono::steady_clock::now(), Packet41(GpsSeconds(NowUnix())));
+      // The answer starts when the four request bytes have crossed the line and the receiver
+      // has turned round.
+      const SteadyTime start = std::chrono::steady_clock::now() + 4 * byteTime_ +
+                               std::chrono::milliseconds(o_.turnaroundMs);
+      Schedule(start, Packet41(GpsSeconds(NowUnix())));
     });
   }
 
@@ -324,8 +387,9 @@ class Simulator {
       PutSingle(data, 0.0f);
     } else {
       const double week = std::floor(gps / kSecondsPerWeek);
-      PutSingle(data, static_cast<float>(gps - week * kSecondsPerWeek));
-      Put16(data, static_cast<std::uint16_t>(static_cast<std::int64_t>(week) & 0xFFFF));
+      PutSingle(data, o_.fixedTow ? o_.tow : static_cast<float>(gps - week * kSecondsPerWeek));
+      const std::int64_t weekSent = o_.week >= 0 ? o_.week : static_cast<std::int64_t>(week);
+      Put16(data, static_cast<std::uint16_t>(weekSent & 0xFFFF));
       PutSingle(data, static_cast<float>(o_.offset));
     }
     if (o_.wrongLength) data.push_back(0);
@@ -374,34 +438,69 @@ class Simulator {
     std::fputc('\n', stderr);
   }
 
-  // Queues a packet to go out from `now`, with its noise first, whole or a byte at a time.
-  void Schedule(SteadyTime now, const Bytes& packet) {
+  std::uint8_t Noise() {
+    std::uint8_t b;
+    do b = static_cast<std::uint8_t>(random_()); while (b == kDle);
+    return b;
+  }
+
+  // Queues a packet to go out from `start`, after what the line still carries, with the
+  // configured faults in front of it.
+  void Schedule(SteadyTime start, const Bytes& packet) {
     Bytes bytes;
-    for (int i = 0; i < o_.garbage; ++i) {
-      std::uint8_t b;
-      do b = static_cast<std::uint8_t>(random_()); while (b == kDle);
-      bytes.push_back(b);
+    for (int i = 0; i < o_.garbage; ++i) bytes.push_back(Noise());
+    bytes.insert(bytes.end(), static_cast<std::size_t>(o_.dleStorm), kDle);
+    if (o_.oversize > 0) {
+      // No byte of it is DLE, so the frame is the id, the data and the end, unstuffed.
+      const Bytes big = {kDle, kPacket41Id};
+      bytes.insert(bytes.end(), big.begin(), big.end());
+      bytes.insert(bytes.end(), static_cast<std::size_t>(o_.oversize), std::uint8_t{0x55});
+      bytes.insert(bytes.end(), {kDle, kEtx});
     }
     bytes.insert(bytes.end(), packet.begin(), packet.end());
     if (!LineMatches()) {  // what arrives at the wrong rate is noise
       for (auto& b : bytes) b = static_cast<std::uint8_t>(random_());
     }
-    if (o_.splitMs < 0) {
-      outbox_.push_back({now, std::move(bytes)});
-      return;
-    }
-    SteadyTime at = std::max(now, outbox_.empty() ? now : outbox_.back().at);
-    for (std::uint8_t b : bytes) {
-      outbox_.push_back({at, Bytes{b}});
-      at += std::chrono::milliseconds(o_.splitMs);
-    }
+    Queue(start, bytes);
   }
 
-  void SendDue(SteadyTime now) {
-    while (!outbox_.empty() && outbox_.front().at <= now) {
-      Transmit(outbox_.front().bytes.data(), outbox_.front().bytes.size());
-      outbox_.pop_front();
+  // Each byte is due when its last bit has crossed the line.
+  void Queue(SteadyTime start, const Bytes& bytes) {
+    const Duration spacing =
+        std::max(byteTime_, Duration(std::chrono::milliseconds(std::max(o_.splitMs, 0))));
+    SteadyTime at = std::max(start, lineFree_);
+    for (std::uint8_t b : bytes) {
+      at += spacing;
+      outbox_.push_back({at, b});
     }
+    lineFree_ = at;
+  }
+
+  // Keeps noise on the line for the next 20 ms wherever nothing else is queued.
+  void Flood(SteadyTime now) {
+    const SteadyTime until = now + std::chrono::milliseconds(20);
+    if (lineFree_ >= until) return;
+    Bytes noise;
+    for (SteadyTime at = std::max(now, lineFree_); at < until; at += byteTime_) {
+      noise.push_back(Noise());
+    }
+    Queue(now, noise);
+  }
+
+  // Hands the port every byte due within the next millisecond.
+  void SendDue(SteadyTime now) {
+    const SteadyTime horizon = now + std::chrono::milliseconds(1);
+    std::uint8_t chunk[1024];
+    std::size_t n = 0;
+    while (!outbox_.empty() && outbox_.front().at <= horizon) {
+      chunk[n++] = outbox_.front().byte;
+      outbox_.pop_front();
+      if (n == sizeof chunk) {
+        Transmit(chunk, n);
+        n = 0;
+      }
+    }
+    if (n > 0) Transmit(chunk, n);
   }
 
   // Writes what the line takes; a full line drops the rest, as a receiver talks on regardless.
@@ -412,7 +511,7 @@ class Simulator {
   int TimeoutMs(SteadyTime now) const {
     int ms = o_.broadcast || replayAt_ < replay_.size() ? 10 : 200;
     if (!outbox_.empty()) {
-      const auto due = std::chrono::duration_cast<std::chrono::milliseconds>(outbox_.front().at - now);
+      const auto due = std::chrono::ceil<std::chrono::milliseconds>(outbox_.front().at - now);
       ms = std::max(0, std::min(ms, static_cast<int>(due.count())));
     }
     return ms;
@@ -420,15 +519,19 @@ class Simulator {
 
   struct Outgoing {
     SteadyTime at;
-    Bytes bytes;
+    std::uint8_t byte;
   };
 
   const Options& o_;
   int master_;
+  Duration byteTime_{};
   std::unique_ptr<ReceiverLink> link_ = std::make_unique<ReceiverLink>();
   std::deque<Outgoing> outbox_;
+  SteadyTime lineFree_{};
   Bytes replay_;
   std::size_t replayAt_ = 0;
+  int requests_ = 0;
+  bool hungUp_ = false;
   std::mt19937 random_{20250};
 };
 
@@ -491,6 +594,8 @@ int RunSimulate(int argc, char** argv) {
   if (!options.link.empty()) unlink(options.link.c_str());
   close(hold);
   close(master);
+  // A receiver that hung up stays gone until stopped.
+  while (!g_stop) poll(nullptr, 0, 100);
   return 0;
 }
 

@@ -167,6 +167,32 @@ TEST_F(SimulatorTest, MismatchedLineSettingsGiveNoTimeUntilTheyMatch) {
   EXPECT_EQ(Iso(clock.last), "2003-01-08T11:59:47Z");
 }
 
+TEST_F(SimulatorTest, AnswersTakeTheirTimeOnTheLine) {
+  Start({"--baud", "2400", "--time", "2003-01-08T11:59:47Z"});
+  SerialLineSettings at2400;
+  at2400.baudRateIndex = 0;
+  ASSERT_EQ(OpenLink(*link, portPath.c_str()), 0);
+  PrepareLink(*link, at2400);
+  context.TimeReceived = 0;
+  WritePacket(1, &kTimeRequestId, *link);
+  const auto sent = std::chrono::steady_clock::now();
+  int reads = 0;
+  const auto giveUp = sent + std::chrono::seconds(2);
+  while (!context.TimeReceived && std::chrono::steady_clock::now() < giveUp) {
+    if (link->port->QueuedBytes() > 0) ++reads;
+    ReadLink(*link, [this](ReceiverLink& l) { DispatchPacket(l, context); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count();
+  CloseLink(*link);
+  ASSERT_EQ(cycle.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::Success});
+  // The 4 request bytes and the 14 of the answer, ten bit times each at 2400 baud: 75 ms.
+  EXPECT_GE(ms, 75.0);
+  EXPECT_LT(ms, 500.0);
+  EXPECT_GT(reads, 3) << "the answer arrives a few bytes at a time";
+}
+
 TEST_F(SimulatorTest, ReplaysARecordingAtTheLineRate) {
   const std::string capture = std::string(CLOCKAGENT_CAPTURES_DIR) + "/rx-c-0x8fab-mixed.bin";
   Start({"--replay", capture, "--baud", "38400"});
@@ -194,7 +220,8 @@ TEST_F(SimulatorTest, ReplaysARecordingAtTheLineRate) {
 TEST(SimulateCommand, RefusesBadOptions) {
   for (const char* args : {"--baud 1200", "--offset x", "--time 2003-13-01T00:00:00Z",
                            "--time 1970-01-01T00:00:00Z", "--parity mark", "--frobnicate",
-                           "--replay /nonexistent/file"}) {
+                           "--replay /nonexistent/file", "--tow", "--tow 1x", "--week 65536",
+                           "--hangup-after 0", "--dle-storm -1", "--oversize many"}) {
     const CliResult run = RunClockagent(std::string("simulate ") + args);
     EXPECT_EQ(run.exitCode, 2) << args;
     EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
