@@ -17,9 +17,10 @@ constexpr std::size_t kRxBlockSize = 8192;
 constexpr std::size_t kPacketBufferSize = 512;
 constexpr std::size_t kFrameBufferSize = 512;
 
-// How long the sender waits after handing a request to the port, so that the request is on the
-// line before the same poll reads the port.
-constexpr std::chrono::milliseconds kPostSendPause{5};
+// How long the sender waits after handing a request to the port before the same poll reads it.
+// At 9600 baud the four request bytes take 4.2 ms on the line and a 0x41 answer 14.6 ms, so a
+// receiver that answers within about 6 ms is read in the poll that asked, not one poll later.
+constexpr std::chrono::milliseconds kPostSendPause{25};
 
 // The one link between the program and the receiver. Everything lives in fixed buffers here;
 // nothing is allocated per byte, packet or read.
