@@ -1,0 +1,125 @@
+// Whole updates against a simulated receiver on a pseudo-terminal, with the cycle's real timers:
+// how long Refresh Time takes to reach its outcome, and how far the time set is from the true
+// time. Each repetition is one attempt; the figures are the median and the maximum.
+#include <benchmark/benchmark.h>
+
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/timer_loop.h"
+#include "receiver/system_serial_port.h"
+#include "tests/support/cli_support.h"
+#include "update/clock_setter.h"
+#include "update/update_cycle.h"
+#include "update/view_state.h"
+
+namespace {
+
+using namespace clockagent;
+
+constexpr int kAttempts = 50;
+
+double NowUnix() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Sets nothing; notes how far the time it was given is from the true time at that moment.
+class StampingClock final : public ClockSetter {
+ public:
+  bool Set(const SystemTime& utc) override {
+    const double now = NowUnix();
+    std::int64_t seconds = 0;
+    SystemTimeToUnixSeconds(utc, &seconds);
+    errorMs = (static_cast<double>(seconds) - now) * 1000.0;
+    return true;
+  }
+  double errorMs = 0;
+};
+
+class BenchView final : public ViewState {
+ public:
+  void PortName(int, char (&name)[kPortNameSize]) const override {
+    std::snprintf(name, sizeof name, "%s", path.c_str());
+  }
+  void AddTrayIcon(TrayIconState state) override {
+    ViewState::AddTrayIcon(state);
+    if (state != TrayIconState::InProgress) ++outcomes;
+  }
+  std::string path;
+  int outcomes = 0;
+};
+
+// A simulated receiver and the cycle wired as the command-line tool wires it.
+struct Rig {
+  explicit Rig(std::vector<std::string> receiverArgs)
+      : receiver(dir.path() + "/receiver", std::move(receiverArgs)) {
+    view.path = dir.path() + "/receiver";
+    link->port = port.get();
+  }
+
+  // Refresh Time, then the timers until the outcome; false unless it is Success.
+  bool Attempt() {
+    const int before = view.outcomes;
+    cycle.RefreshTime();
+    RunTimers({{&timerDaro, [this] { cycle.Timer_DAROTimer(); }}},
+              [&] { return view.outcomes > before; });
+    return view.Caption(Panel::Panel_Status) == "Success";
+  }
+
+  clockagent::test::TempDir dir;
+  clockagent::test::SimulatedReceiver receiver;
+  BenchView view;
+  StampingClock clock;
+  std::unique_ptr<SerialPort> port = NewSystemSerialPort();
+  std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
+  LoopTimer timerUpdate{kDefaultUpdateIntervalMs, false};
+  LoopTimer timerDaro{kPollIntervalMs, false};  // as after an earlier attempt's outcome
+  UpdateCycle cycle{*link, view, timerUpdate, timerDaro, clock};
+};
+
+double Max(const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); }
+
+// Refresh Time to outcome, the receiver answering each request at 9600 baud.
+void BM_RefreshToOutcome(benchmark::State& state) {
+  static Rig rig({});
+  for (auto _ : state) {
+    const auto began = std::chrono::steady_clock::now();
+    if (!rig.Attempt()) state.SkipWithError("the attempt did not succeed");
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
+  }
+}
+BENCHMARK(BM_RefreshToOutcome)
+    ->Iterations(1)
+    ->Repetitions(kAttempts)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->ComputeStatistics("max", Max)
+    ->ReportAggregatesOnly(true);
+
+// How far behind the true time the clock is set, with a receiver broadcasting 0x8F-AB at each
+// second edge. (The time column is only how long each attempt took.)
+void BM_ClockErrorBroadcast(benchmark::State& state) {
+  static Rig rig({"--broadcast"});
+  for (auto _ : state) {
+    if (!rig.Attempt()) state.SkipWithError("the attempt did not succeed");
+  }
+  state.counters["behind_ms"] = -rig.clock.errorMs;
+}
+BENCHMARK(BM_ClockErrorBroadcast)
+    ->Iterations(1)
+    ->Repetitions(kAttempts)
+    ->Unit(benchmark::kMillisecond)
+    ->ComputeStatistics("max", Max)
+    ->ReportAggregatesOnly(true);
+
+}  // namespace
+
+BENCHMARK_MAIN();

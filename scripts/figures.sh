@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Prints the figures kept in BENCHMARKS.md: receive-loop throughput, Refresh Time to outcome, the
+# clock error after an update, and the size and imports of ClockAgent.exe. Expects the linux and
+# windows-mingw presets built (scripts/test.sh builds both first).
+#   scripts/figures.sh [--quick]   --quick: shorter throughput runs, as the test command uses
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+min_time=1
+[[ "${1:-}" == "--quick" ]] && min_time=0.2
+
+echo "== receive loop and calendar (build/linux/bench/clockagent_bench)"
+build/linux/bench/clockagent_bench --benchmark_min_time="$min_time"
+
+echo
+echo "== whole updates against the simulator, 50 attempts each (build/linux/bench/clockagent_update_bench)"
+build/linux/bench/clockagent_update_bench
+
+exe=build/windows-mingw/ClockAgent.exe
+if [[ -f "$exe" ]]; then
+  echo
+  echo "== $exe"
+  echo "size: $(stat -c %s "$exe") bytes"
+  echo "imports: $(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | sort -f | paste -sd ' ')"
+fi
