@@ -23,7 +23,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$work/prefix" WINEDEBUG=${WINEDEBUG_OVERRIDE:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
@@ -38,6 +38,7 @@ for font in "MS Sans Serif=Liberation Sans" "Times New Roman=Liberation Serif"; 
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "${font%%=*}" /t REG_SZ \
     /d "${font#*=}" /f >/dev/null 2>&1
 done
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 wineserver -w
 
 simulate() {  # COM number, then simulator options
@@ -55,6 +56,10 @@ simulate 7 "${fixed[@]}" --garbage 30 --split 5
 simulate 9 "${fixed[@]}"
 simulate 11 --silent
 simulate 12 --broadcast
+simulate 13 --tow nan
+simulate 14 --silent --hangup-after 3
+simulate 15 "${fixed[@]}" --flood --baud 38400
+simulate 16 "${fixed[@]}" --dle-storm 1000 --oversize 600
 # COM9 is in use by another program. (Wine itself does not keep a COM port to one opener, as
 # Windows does; the other program's exclusive hold on the tty is what refuses the open.)
 build/linux/tests/port_holder "$work/com9" >"$work/holder" &

@@ -5,12 +5,17 @@
 //   COM3   answers with 2003-01-08T11:59:47Z: wine refuses to set a clock that far off
 //   COM11  says nothing
 //   COM12  broadcasts 0x8F-AB of the current time at every second edge
+//   COM13  answers with a time of week that is not a number
+//   COM14  says nothing, and hangs up at the third request
+//   COM15  answers COM3's time at 38400 baud within a flood of noise
+//   COM16  answers COM3's time after a storm of 1000 DLEs and a packet of 600 data bytes
 //   COM19  is not mapped
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -356,6 +361,104 @@ TEST_F(ClockAgentProgram, FailuresShowTheirStatus) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   EXPECT_GT(seconds, 5.5) << "30 polls of 200 ms";
   EXPECT_EQ(Text(ID_Panel_TotalUpdates), "0/3");
+}
+
+TEST_F(ClockAgentProgram, FaultsOnTheLineEndInTheirOutcome) {
+  Launch();
+  Select(ID_ComboBox_COM, 12);  // COM 13
+  Command(ID_Control_Refresh);
+  ASSERT_TRUE(WaitText(ID_Panel_Status, "Error - Bad Time", 5000)) << Text(ID_Panel_Status);
+  EXPECT_EQ(Text(ID_Panel_Time), "<Bad time>");
+
+  Select(ID_ComboBox_COM, 14);  // COM 15
+  Select(ID_ComboBox_BaudRate, 4);
+  Command(ID_Control_Refresh);
+  ASSERT_TRUE(WaitText(ID_Panel_Status, "Error - System Update", 5000)) << Text(ID_Panel_Status);
+  EXPECT_EQ(Text(ID_Panel_Time), " Wed 12:00:00.00");
+  EXPECT_EQ(Text(ID_Panel_TotalUpdates), "0/2");
+
+  Select(ID_ComboBox_COM, 15);  // COM 16
+  Select(ID_ComboBox_BaudRate, 2);
+  SetWindowTextA(Control(ID_Panel_Time), "");
+  Command(ID_Control_Refresh);
+  ASSERT_TRUE(WaitText(ID_Panel_TotalUpdates, "0/3", 7000)) << Text(ID_Panel_TotalUpdates);
+  EXPECT_EQ(Text(ID_Panel_Status), "Error - System Update");
+  EXPECT_EQ(Text(ID_Panel_Time), " Wed 12:00:00.00");
+
+  Select(ID_ComboBox_COM, 13);  // COM 14: the line goes dead in the attempt, which runs out
+  Command(ID_Control_Refresh);
+  ASSERT_TRUE(WaitText(ID_Panel_TotalUpdates, "0/4", 8000)) << Text(ID_Panel_TotalUpdates);
+  EXPECT_EQ(Text(ID_Panel_Status), "Error - DARO Failure");
+  Command(ID_Control_Refresh);  // the receiver is gone for good
+  ASSERT_TRUE(WaitText(ID_Panel_TotalUpdates, "0/5", 3000)) << Text(ID_Panel_TotalUpdates);
+  EXPECT_EQ(Text(ID_Panel_Status), "Error - COM Failure");
+}
+
+// The handles a process holds. Wine 8 answers GetProcessHandleCount with 0 for every process; its
+// list of all the system's handles, by owner, is real.
+DWORD HandleCount(HANDLE process) {
+  DWORD count = 0;
+  if (GetProcessHandleCount(process, &count) && count > 0) return count;
+  struct Entry {
+    ULONG ownerPid;
+    BYTE objectType;
+    BYTE flags;
+    USHORT value;
+    PVOID object;
+    ACCESS_MASK access;
+  };
+  struct List {
+    ULONG count;
+    Entry entries[1];
+  };
+  using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  if (query == nullptr) return 0;
+  constexpr ULONG kSystemHandleInformation = 16;
+  std::vector<unsigned char> buffer(1 << 20);
+  ULONG size = 0;
+  const auto bufferSize = [&buffer] { return static_cast<ULONG>(buffer.size()); };
+  while (query(kSystemHandleInformation, buffer.data(), bufferSize(), &size) != 0) {
+    if (buffer.size() >= (64u << 20)) return 0;
+    buffer.resize(buffer.size() * 2);
+  }
+  const auto* list = reinterpret_cast<const List*>(buffer.data());
+  const DWORD pid = GetProcessId(process);
+  for (ULONG i = 0; i < list->count; ++i) {
+    if (list->entries[i].ownerPid == pid) ++count;
+  }
+  return count;
+}
+
+// Hundreds of attempts leave the program holding as many handles as before.
+TEST_F(ClockAgentProgram, ManyAttemptsLeaveTheHandleCountAsItWas) {
+  // The count sees a handle come and go.
+  const DWORD mine = HandleCount(GetCurrentProcess());
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_EQ(HandleCount(GetCurrentProcess()), mine + 1);
+  CloseHandle(event);
+  EXPECT_EQ(HandleCount(GetCurrentProcess()), mine);
+
+  Launch();
+  // Attempt n: a System Update failure (a whole exchange on COM3), or at every third a COM
+  // Failure (no port).
+  const auto attempt = [this](int n) {
+    Select(ID_ComboBox_COM, n % 3 == 0 ? 18 : 2);
+    Command(ID_Control_Refresh);
+    return WaitText(ID_Panel_TotalUpdates, "0/" + std::to_string(n), 3000);
+  };
+  const auto shown = [this] { return Text(ID_Panel_Status) + " " + Text(ID_Panel_TotalUpdates); };
+  for (int n = 1; n <= 20; ++n) ASSERT_TRUE(attempt(n)) << n << ": " << shown();
+  const DWORD before = HandleCount(process_.hProcess);
+  ASSERT_GT(before, 0u);
+  const auto began = std::chrono::steady_clock::now();
+  for (int n = 21; n <= 320; ++n) ASSERT_TRUE(attempt(n)) << n << ": " << shown();
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
+  const DWORD after = HandleCount(process_.hProcess);
+  EXPECT_EQ(after, before);
+  std::printf("300 attempts in %.1f s: %lu handles before, %lu after\n", took.count(),
+              static_cast<unsigned long>(before), static_cast<unsigned long>(after));
 }
 
 TEST_F(ClockAgentProgram, TheIconShowsTheStateOfTheCycle) {
