@@ -86,55 +86,52 @@ struct Rig {
 
 double Max(const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); }
 
+// One attempt a repetition; the figures are the median and the maximum.
+void PerAttempt(benchmark::internal::Benchmark* b) {
+  b->Iterations(1)
+      ->Repetitions(kAttempts)
+      ->Unit(benchmark::kMillisecond)
+      ->ComputeStatistics("max", Max)
+      ->ReportAggregatesOnly(true);
+}
+
+Rig& Answering() {
+  static Rig rig({});
+  return rig;
+}
+Rig& Broadcasting() {
+  static Rig rig({"--broadcast"});
+  return rig;
+}
+
 // Refresh Time to outcome, the receiver answering each request at 9600 baud.
 void BM_RefreshToOutcome(benchmark::State& state) {
-  static Rig rig({});
   for (auto _ : state) {
     const auto began = std::chrono::steady_clock::now();
-    if (!rig.Attempt()) state.SkipWithError("the attempt did not succeed");
+    if (!Answering().Attempt()) state.SkipWithError("the attempt did not succeed");
     state.SetIterationTime(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
   }
 }
-BENCHMARK(BM_RefreshToOutcome)
-    ->Iterations(1)
-    ->Repetitions(kAttempts)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->ComputeStatistics("max", Max)
-    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_RefreshToOutcome)->Apply(PerAttempt)->UseManualTime();
 
-// How far behind the true time the clock is set, with a receiver broadcasting 0x8F-AB at each
-// second edge. (The time column is only how long each attempt took.)
-void BM_ClockErrorBroadcast(benchmark::State& state) {
-  static Rig rig({"--broadcast"});
+// How far behind the true time the clock is set. (The time column is only how long each attempt
+// took.)
+void ClockError(benchmark::State& state, Rig& rig) {
   for (auto _ : state) {
     if (!rig.Attempt()) state.SkipWithError("the attempt did not succeed");
   }
   state.counters["behind_ms"] = -rig.clock.errorMs;
 }
-BENCHMARK(BM_ClockErrorBroadcast)
-    ->Iterations(1)
-    ->Repetitions(kAttempts)
-    ->Unit(benchmark::kMillisecond)
-    ->ComputeStatistics("max", Max)
-    ->ReportAggregatesOnly(true);
 
-// The same with a receiver answering each request with 0x41, whose time of week carries the
-// fraction of the second that the conversion to whole seconds drops.
-void BM_ClockErrorAnswer(benchmark::State& state) {
-  static Rig rig({});
-  for (auto _ : state) {
-    if (!rig.Attempt()) state.SkipWithError("the attempt did not succeed");
-  }
-  state.counters["behind_ms"] = -rig.clock.errorMs;
-}
-BENCHMARK(BM_ClockErrorAnswer)
-    ->Iterations(1)
-    ->Repetitions(kAttempts)
-    ->Unit(benchmark::kMillisecond)
-    ->ComputeStatistics("max", Max)
-    ->ReportAggregatesOnly(true);
+// A receiver broadcasting 0x8F-AB at each second edge.
+void BM_ClockErrorBroadcast(benchmark::State& state) { ClockError(state, Broadcasting()); }
+BENCHMARK(BM_ClockErrorBroadcast)->Apply(PerAttempt);
+
+// A receiver answering each request with 0x41, whose time of week carries the fraction of the
+// second that the conversion to whole seconds drops.
+void BM_ClockErrorAnswer(benchmark::State& state) { ClockError(state, Answering()); }
+BENCHMARK(BM_ClockErrorAnswer)->Apply(PerAttempt);
 
 }  // namespace
 

@@ -14,8 +14,7 @@
 
 #include "receiver/system_serial_port.h"
 #include "tests/support/cli_support.h"
-#include "update/update_cycle.h"
-#include "update/view_state.h"
+#include "tests/support/test_support.h"
 
 namespace clockagent::test {
 namespace {
@@ -41,7 +40,7 @@ int OpenDescriptors() {
 
 std::size_t HeapInUse() { return mallinfo2().uordblks; }
 
-class Soak : public ::testing::Test {
+class Soak : public ::testing::Test, protected CycleRigWith<SoakView> {
  protected:
   Soak() { link->port = port.get(); }
 
@@ -68,12 +67,6 @@ class Soak : public ::testing::Test {
   TempDir dir;
   std::vector<std::unique_ptr<SimulatedReceiver>> receivers;
   std::unique_ptr<SerialPort> port = NewSystemSerialPort();
-  std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
-  SoakView view;
-  TimerState timerUpdate{kDefaultUpdateIntervalMs};
-  TimerState timerDaro{kPollIntervalMs, true};
-  DryRunClockSetter clock;
-  UpdateCycle cycle{*link, view, timerUpdate, timerDaro, clock};
 };
 
 // The port and outcome of attempt n (from 1): a quarter each answered, answered with a bad time,

@@ -142,14 +142,16 @@ class MemoryStore final : public SettingsStore {
 
 // An update cycle wired to a view, timers and a dry-run clock in memory; the link has no port
 // until the test gives it one.
-struct CycleRig {
+template <typename View>
+struct CycleRigWith {
   std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
-  FakeView view;
+  View view;
   TimerState timerUpdate{kDefaultUpdateIntervalMs};
   TimerState timerDaro{kPollIntervalMs, true};
   DryRunClockSetter clock;
   UpdateCycle cycle{*link, view, timerUpdate, timerDaro, clock};
 };
+using CycleRig = CycleRigWith<FakeView>;
 
 // "YYYY-MM-DDTHH:MM:SSZ" of a SystemTime, for readable expectations.
 std::string Iso(const SystemTime& time);
