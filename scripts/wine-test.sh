@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows test programs under wine: a private wine prefix, an Xvfb display, and COM ports
 # mapped to simulated receivers on ptys. Needs the linux and windows-mingw builds.
+#   scripts/wine-test.sh                 every test
+#   scripts/wine-test.sh --clock-error   instead, the clock error of 50 updates by clockagent.com
+# WINEDEBUG_OVERRIDE=+channel,... turns wine's debug channels on for a diagnosis.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -60,6 +63,7 @@ simulate 13 --tow nan
 simulate 14 --silent --hangup-after 3
 simulate 15 "${fixed[@]}" --flood --baud 38400
 simulate 16 "${fixed[@]}" --dle-storm 1000 --oversize 600
+simulate 17 --broadcast --offset 2
 # COM9 is in use by another program. (Wine itself does not keep a COM port to one opener, as
 # Windows does; the other program's exclusive hold on the tty is what refuses the open.)
 build/linux/tests/port_holder "$work/com9" >"$work/holder" &
@@ -71,6 +75,26 @@ wineserver -w  # the port mapping is read when the wine server starts
 # machine's clock or to pass another program's exclusive hold on a port.
 norights=(setpriv --bounding-set -sys_time,-sys_admin --inh-caps -sys_time,-sys_admin)
 "${norights[@]}" wineserver -p >/dev/null 2>&1  # quiet; stopped by the clean-up
+
+if [[ "${1:-}" == "--clock-error" ]]; then
+  # Wine never changes the clock: a time within half a second of its own is answered with
+  # success, any other refused with a message saying by how much it differs. COM17 broadcasts
+  # with a GPS-UTC offset of 2 s, taken as GPS time, so each update asks for the true time plus
+  # 2 s plus its error, and the message tells the error.
+  errors=()
+  for _ in $(seq 50); do
+    # Into a file: wine's helper processes keep a pipe open long after the program has ended.
+    WINEDEBUG=-all,err+sync "${norights[@]}" wine build/windows-mingw/clockagent.com sync \
+      --port COM17 --time-type gps >"$work/sync" 2>&1 || true
+    said=$(sed -n 's/.*difference \(-\?[0-9]*\) ms.*/\1/p' "$work/sync")
+    [[ -n "$said" ]] && errors+=($((said - 2000)))
+  done
+  sorted=$(printf '%s\n' "${errors[@]}" | sort -n)
+  echo "clock error of clockagent.com under wine, ${#errors[@]} updates from 0x8F-AB broadcasts:" \
+    "median $(sed -n "$(((${#errors[@]} + 1) / 2))p" <<<"$sorted") ms," \
+    "lowest $(head -1 <<<"$sorted") ms, highest $(tail -1 <<<"$sorted") ms"
+  exit 0
+fi
 
 export CLOCKAGENT_WINE_HARNESS=1
 shots="$work/screenshots"
