@@ -311,8 +311,8 @@ class Simulator {
         }
       }
       if (replayAt_ < replay_.size()) {
-        // A byte is ten bit times on the line: start, eight data bits, stop.
-        replayBudget += std::chrono::duration<double>(now - lastReplay).count() * o_.line.baudRate / 10.0;
+        // As many bytes as the line has carried since the last turn.
+        replayBudget += std::chrono::duration<double>(now - lastReplay) / byteTime_;
         const auto n = std::min(replay_.size() - replayAt_, static_cast<std::size_t>(replayBudget));
         if (n > 0) {
           Transmit(replay_.data() + replayAt_, n);
