@@ -3,8 +3,6 @@
 
 namespace clockagent {
 
-constexpr const char kVersionText[] = "1.04x";
-
 // Each takes the arguments after the subcommand's name and returns the process exit code.
 int RunDecode(int argc, char** argv);
 int RunSimulate(int argc, char** argv);  // POSIX only

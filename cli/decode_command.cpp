@@ -31,7 +31,8 @@ const char kDecodeHelp[] =
     "their week, time of week and GPS-UTC offset, and the clock time they would set when applied\n"
     "as GPS time and as UTC, truncated to whole seconds; 'bad' marks a time the clock would refuse.\n"
     "\n"
-    "Exit status: 0 when the whole input was read, 2 when it could not be.\n";
+    "Exit status: 0 when the whole input was read, 1 when the output could not be written, 2 when\n"
+    "the input could not be read or the arguments are wrong.\n";
 
 void PrintClockTime(double receiverTime, std::FILE* out) {
   SystemTime time;
@@ -83,6 +84,11 @@ int RunDecode(int argc, char** argv) {
   if (argc == 1 && (std::strcmp(argv[0], "--help") == 0 || std::strcmp(argv[0], "-h") == 0)) {
     std::fputs(kDecodeHelp, stdout);
     return 0;
+  }
+  if (argc == 1 && std::strncmp(argv[0], "--", 2) == 0) {
+    std::fprintf(stderr, "clockagent decode: unknown option: %s (see 'clockagent decode --help')\n",
+                 argv[0]);
+    return 2;
   }
   if (argc != 1) {
     std::fputs("clockagent decode: expects one FILE, or - for standard input "

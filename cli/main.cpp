@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cli/commands.h"
+#include "version.h"
 
 namespace {
 
@@ -36,9 +37,11 @@ void PrintUsage(std::FILE* out) {
   }
   std::fprintf(out,
                "\n"
-               "Run 'clockagent COMMAND --help' for a command's options.\n"
+               "Run 'clockagent COMMAND --help' for a command's options and exit status.\n"
                "  --help      show this text\n"
-               "  --version   show the version\n");
+               "  --version   show the version\n"
+               "\n"
+               "Exit status: a command's own; 2 for a missing or unknown command.\n");
 }
 
 }  // namespace

@@ -43,7 +43,9 @@ const char kSimulateHelp[] =
     "rate of the line settings, as on a real serial line.\n"
     "\n"
     "Options:\n"
-    "  --link PATH       also make PATH a symbolic link to the port\n"
+    "  --link PATH       also make PATH a symbolic link to the port, replacing only a link to a\n"
+    "                    pseudo-terminal that an earlier run left there; the link is removed\n"
+    "                    when stopped\n"
     "  --offset N        GPS-UTC offset in whole seconds, -32768 to 32767 (default 18)\n"
     "  --time UTC        report this fixed time, YYYY-MM-DDTHH:MM:SS[.fff][Z], instead of the clock\n"
     "  --broadcast       send packet 0x8F-AB at every second boundary instead of answering\n"
@@ -74,8 +76,9 @@ const char kSimulateHelp[] =
     "  -v, --verbose     log the bytes received and the packets sent on standard error\n"
     "  --help            show this text\n"
     "\n"
-    "Exit status: 0 when stopped by a signal, 1 when the pseudo-terminal could not be made,\n"
-    "2 for bad options.\n";
+    "Exit status: 0 when stopped by a signal, 1 when the pseudo-terminal or the link could not be\n"
+    "made (also when something other than an earlier run's link stands at --link PATH), 2 for\n"
+    "bad options or a --replay file that cannot be read.\n";
 
 constexpr std::int64_t kGpsEpochUnix = kGpsEpochDays * 86400;
 
@@ -149,13 +152,29 @@ int Usage(const char* message, const char* value = nullptr) {
   return 2;
 }
 
+bool TakesValue(const std::string& arg) {
+  for (const char* option : {"--tow", "--week", "--turnaround", "--dle-storm", "--oversize",
+                             "--hangup-after", "--link", "--replay", "--offset", "--time",
+                             "--garbage", "--split", "--baud", "--data-bits", "--parity",
+                             "--stop-bits"}) {
+    if (arg == option) return true;
+  }
+  return false;
+}
+
 // Parses the options into `o`; returns -1 to go on, or the exit code.
 int ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i];
-    const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-    const char* v = nullptr;
     int n = 0;
+    const char* v = nullptr;
+    if (TakesValue(arg)) {
+      // The next argument, unless there is none or it is itself an option.
+      if (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0 || *argv[i + 1] == '\0') {
+        return Usage((arg + " needs a value").c_str());
+      }
+      v = argv[++i];
+    }
     if (arg == "--help" || arg == "-h") {
       std::fputs(kSimulateHelp, stdout);
       return 0;
@@ -173,67 +192,65 @@ int ParseOptions(int argc, char** argv, Options& o) {
       o.flood = true;
     } else if (arg == "--tow") {
       char* end = nullptr;
-      if ((v = value()) == nullptr || (o.tow = std::strtof(v, &end), end == v || *end != '\0')) {
+      o.tow = std::strtof(v, &end);
+      if (end == v || *end != '\0') {
         return Usage("--tow takes a number (inf and nan too)", v);
       }
       o.fixedTow = true;
     } else if (arg == "--week") {
-      if ((v = value()) == nullptr || !ParseInt(v, 0, 65535, &o.week)) {
+      if (!ParseInt(v, 0, 65535, &o.week)) {
         return Usage("--week takes a week number from 0 to 65535", v);
       }
     } else if (arg == "--turnaround") {
-      if ((v = value()) == nullptr || !ParseInt(v, 0, 10000, &o.turnaroundMs)) {
+      if (!ParseInt(v, 0, 10000, &o.turnaroundMs)) {
         return Usage("--turnaround takes milliseconds from 0 to 10000", v);
       }
     } else if (arg == "--dle-storm") {
-      if ((v = value()) == nullptr || !ParseInt(v, 0, 100000, &o.dleStorm)) {
+      if (!ParseInt(v, 0, 100000, &o.dleStorm)) {
         return Usage("--dle-storm takes a count of bytes from 0 to 100000", v);
       }
     } else if (arg == "--oversize") {
-      if ((v = value()) == nullptr || !ParseInt(v, 0, 100000, &o.oversize)) {
+      if (!ParseInt(v, 0, 100000, &o.oversize)) {
         return Usage("--oversize takes a count of data bytes from 0 to 100000", v);
       }
     } else if (arg == "--hangup-after") {
-      if ((v = value()) == nullptr || !ParseInt(v, 1, 1000000, &o.hangupAfter)) {
+      if (!ParseInt(v, 1, 1000000, &o.hangupAfter)) {
         return Usage("--hangup-after takes a count of requests from 1", v);
       }
     } else if (arg == "--link") {
-      if ((v = value()) == nullptr || *v == '\0') return Usage("--link needs a path");
       o.link = v;
     } else if (arg == "--replay") {
-      if ((v = value()) == nullptr || *v == '\0') return Usage("--replay needs a file");
       o.replay = v;
     } else if (arg == "--offset") {
-      if ((v = value()) == nullptr || !ParseInt(v, -32768, 32767, &o.offset)) {
+      if (!ParseInt(v, -32768, 32767, &o.offset)) {
         return Usage("--offset takes whole seconds from -32768 to 32767", v);
       }
     } else if (arg == "--time") {
-      if ((v = value()) == nullptr || !ParseUtc(v, &o.fixedUnixTime)) {
+      if (!ParseUtc(v, &o.fixedUnixTime)) {
         return Usage("--time takes a UTC time after 1980-01-06 as YYYY-MM-DDTHH:MM:SS[.fff][Z]", v);
       }
       o.fixedTime = true;
     } else if (arg == "--garbage") {
-      if ((v = value()) == nullptr || !ParseInt(v, 0, 100000, &o.garbage)) {
+      if (!ParseInt(v, 0, 100000, &o.garbage)) {
         return Usage("--garbage takes a count of bytes from 0 to 100000", v);
       }
     } else if (arg == "--split") {
-      if ((v = value()) == nullptr || !ParseInt(v, 0, 10000, &o.splitMs)) {
+      if (!ParseInt(v, 0, 10000, &o.splitMs)) {
         return Usage("--split takes milliseconds from 0 to 10000", v);
       }
     } else if (arg == "--baud") {
-      if ((v = value()) == nullptr || !ParseInt(v, 0, 38400, &n) ||
+      if (!ParseInt(v, 0, 38400, &n) ||
           (n != 2400 && n != 4800 && n != 9600 && n != 19200 && n != 38400)) {
         return Usage("--baud takes 2400, 4800, 9600, 19200 or 38400", v);
       }
       o.line.baudRate = static_cast<std::uint32_t>(n);
     } else if (arg == "--data-bits") {
-      if ((v = value()) == nullptr || !ParseInt(v, 7, 8, &n)) {
+      if (!ParseInt(v, 7, 8, &n)) {
         return Usage("--data-bits takes 7 or 8", v);
       }
       o.line.dataBits = static_cast<std::uint8_t>(n);
     } else if (arg == "--parity") {
-      v = value();
-      const std::string p = v != nullptr ? v : "";
+      const std::string p = v;
       if (p == "none") {
         o.line.parity = kNoParity;
       } else if (p == "odd") {
@@ -244,7 +261,7 @@ int ParseOptions(int argc, char** argv, Options& o) {
         return Usage("--parity takes none, odd or even", v);
       }
     } else if (arg == "--stop-bits") {
-      if ((v = value()) == nullptr || !ParseInt(v, 1, 2, &n)) {
+      if (!ParseInt(v, 1, 2, &n)) {
         return Usage("--stop-bits takes 1 or 2", v);
       }
       o.line.stopBits = n == 2 ? kTwoStopBits : kOneStopBit;
@@ -253,6 +270,19 @@ int ParseOptions(int argc, char** argv, Options& o) {
     }
   }
   return -1;
+}
+
+// Where a symbolic link at `path` points; empty when there is none.
+std::string LinkTarget(const std::string& path) {
+  char target[4096];
+  const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+  if (n <= 0) return "";
+  return std::string(target, static_cast<std::size_t>(n));
+}
+
+// What this command links to: the pseudo-terminal it made.
+bool IsPseudoTerminalLink(const std::string& path) {
+  return LinkTarget(path).rfind("/dev/pts/", 0) == 0;
 }
 
 volatile sig_atomic_t g_stop = 0;
@@ -570,8 +600,15 @@ int RunSimulate(int argc, char** argv) {
 
   if (!options.link.empty()) {
     struct stat existing {};
-    if (lstat(options.link.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode)) {
-      unlink(options.link.c_str());
+    if (lstat(options.link.c_str(), &existing) == 0) {
+      if (!IsPseudoTerminalLink(options.link)) {
+        std::fprintf(stderr,
+                     "clockagent simulate: will not replace %s: it is not a link to a "
+                     "pseudo-terminal left by an earlier run (remove it or choose another path)\n",
+                     options.link.c_str());
+        return 1;
+      }
+      unlink(options.link.c_str());  // an earlier run's, left behind
     }
     if (symlink(port.c_str(), options.link.c_str()) != 0) {
       std::fprintf(stderr, "clockagent simulate: cannot link %s: %s\n", options.link.c_str(),
@@ -591,7 +628,8 @@ int RunSimulate(int argc, char** argv) {
 
   Simulator(options, master).Run();
 
-  if (!options.link.empty()) unlink(options.link.c_str());
+  // Unless something else has taken its place meanwhile.
+  if (!options.link.empty() && LinkTarget(options.link) == port) unlink(options.link.c_str());
   close(hold);
   close(master);
   // A receiver that hung up stays gone until stopped.

@@ -10,6 +10,7 @@
 #include "receiver/serial_link.h"
 #include "receiver/system_serial_port.h"
 #include "update/clock_setter.h"
+#include "update/interval_text.h"
 #include "update/update_cycle.h"
 #include "update/view_state.h"
 
@@ -36,6 +37,12 @@ const char kSyncHelp[] =
     "UTC time the clock was set to. Setting the clock needs the right to (root on Linux, an\n"
     "administrator on Windows); without it the outcome is Error - System Update.\n"
     "\n"
+    "A receiver time before this version's release day is a week-number rollover: it is moved\n"
+    "forward by whole periods of 1024 weeks until it is not, and a line says so.\n"
+    "\n"
+    "Exit status: 0 when the clock was set (or would have been, with --dry-run), 1 when the attempt\n"
+    "ended in an error or was interrupted, 2 for bad options.\n"
+    "\n"
     "Options:\n";
 
 const char kRunHelp[] =
@@ -46,8 +53,11 @@ const char kRunHelp[] =
     "outcome with the successful and total attempts, until stopped with Ctrl-C or SIGTERM, which\n"
     "ends an attempt in progress and closes the port.\n"
     "\n"
+    "Exit status: 0 when stopped, 2 for bad options or an interval that is refused.\n"
+    "\n"
     "Options:\n"
-    "  --interval \"dd hh:mm\"  the time between attempts, such as \"00 06:00\"\n";
+    "  --interval \"dd hh:mm\"  the time between attempts, two digits in each field, such as\n"
+    "                      \"00 06:00\"\n";
 
 struct Options {
   std::string port;
@@ -71,12 +81,11 @@ int Choice(const char* value, std::initializer_list<const char*> names) {
   return -1;
 }
 
-// "dd hh:mm" with one or two digits in each field, as the interval field takes it.
-bool IsIntervalText(const char* text) {
-  unsigned d, h, m;
-  int used = 0;
-  return std::sscanf(text, "%2u %2u:%2u%n", &d, &h, &m, &used) == 3 && text[used] == '\0' &&
-         text[0] >= '0' && text[0] <= '9';
+// The value of an option that takes one: the next argument, unless there is none or it is itself
+// an option. Null then.
+const char* OptionValue(int argc, char** argv, int i) {
+  if (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0) return nullptr;
+  return argv[i + 1];
 }
 
 // The window's controls in memory; the port named by its path; message boxes on standard error.
@@ -154,7 +163,6 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
   const auto select = [&view](Control c, int i) { view.SetItemIndex(c, i); };
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i];
-    const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
     int index = -1;
     if (arg == "--help" || arg == "-h") {
       std::fputs(help, stdout);
@@ -163,11 +171,17 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
     } else if (arg == "--dry-run") {
       o.dryRun = true;
       continue;
-    } else if (arg == "--port") {
-      if (v == nullptr || *v == '\0') return Usage(command, "--port needs a device");
+    }
+    const bool known = arg == "--port" || (arg == "--interval" && takesInterval) ||
+                       arg == "--baud" || arg == "--data-bits" || arg == "--parity" ||
+                       arg == "--stop-bits" || arg == "--time-type";
+    if (!known) return Usage(command, "unknown option", arg.c_str());
+    const char* v = OptionValue(argc, argv, i);
+    if (v == nullptr || *v == '\0') return Usage(command, (arg + " needs a value").c_str());
+    if (arg == "--port") {
       o.port = v;
-    } else if (arg == "--interval" && takesInterval) {
-      if (v == nullptr || !IsIntervalText(v)) {
+    } else if (arg == "--interval") {
+      if (IntervalMilliseconds(v) < 0) {
         return Usage(command, "--interval takes \"dd hh:mm\", such as \"00 06:00\"", v);
       }
       o.interval = v;
@@ -192,8 +206,6 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
         return Usage(command, "--time-type takes utc or gps", v);
       }
       select(Control::RadioGroup_TimeType, index);
-    } else {
-      return Usage(command, "unknown option", arg.c_str());
     }
     ++i;  // the option's value
   }
@@ -232,6 +244,10 @@ int RunSync(int argc, char** argv) {
     const std::size_t text = timeOfWeek.find_first_not_of(' ');  // the panel's leading blank
     std::printf("time of week: %s\n", timeOfWeek.c_str() + (text == std::string::npos ? 0 : text));
   }
+  const int rollover = session.cycle.timing.rolloverWeeks;
+  if (session.clock.asked && rollover > 0) {
+    std::printf("week rollover: moved forward %d weeks\n", rollover);
+  }
   if (session.clock.asked) {
     const std::string when = IsoText(session.clock.last);
     if (status != StatusText(UpdateOutcome::Success)) {
@@ -261,6 +277,8 @@ int RunRun(int argc, char** argv) {
   session.Run([&] {
     while (shown < view.outcomes) {
       ++shown;
+      const int rollover = session.cycle.timing.rolloverWeeks;
+      if (rollover > 0) std::printf("week rollover: moved forward %d weeks\n", rollover);
       const std::time_t now = std::time(nullptr);
       char stamp[32];
       std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));

@@ -1,5 +1,5 @@
 ; The ClockAgent installer, built with makensis on any platform:
-;   makensis -DBUILD=<folder with ClockAgent.exe and clockagent.com> -DOUTFILE=<setup.exe> installer/clockagent.nsi
+;   makensis -DBUILD=<the build folder, with ClockAgent.exe and clockagent.com> -DOUTFILE=<setup.exe> installer/clockagent.nsi
 ; Silent install: setup.exe /S [/LOGON]   Silent uninstall: Uninstall.exe /S [/REMOVESETTINGS]
 
 Target amd64-unicode  ; a 64-bit installer for a 64-bit program
@@ -10,8 +10,7 @@ Target amd64-unicode  ; a 64-bit installer for a 64-bit program
 
 !define PRODUCT "ClockAgent"
 !define COMPANY "Velmora"
-!define VERSION_TEXT "1.04x"
-!define VERSION_NUMBER "1.4.0.0"
+!include "${BUILD}\version.nsh"  ; VERSION_TEXT and VERSION_NUMBER, written by the build
 !define SETTINGS_KEY "Software\Velmora\ClockAgent"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\ClockAgent"
 !define TASK "ClockAgent"

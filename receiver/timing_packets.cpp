@@ -2,6 +2,7 @@
 #include "receiver/timing_packets.h"
 
 #include <cstring>
+#include <limits>
 
 #include "update/clock_setting.h"
 
@@ -48,6 +49,7 @@ bool ReadPacket8FAB(const ReceiverLink& link, TimingFields* fields) {
 }
 
 double ReceiverTime(const TimingFields& fields, TimeType timeType) {
+  if (fields.timeOfWeek == kNoTimeYet) return std::numeric_limits<double>::quiet_NaN();
   const double gpsTime = fields.week * kSecondsPerWeek + static_cast<double>(fields.timeOfWeek);
   return timeType == TimeType::Utc ? gpsTime - static_cast<double>(fields.utcOffset) : gpsTime;
 }
@@ -66,7 +68,9 @@ void AcceptTimingPacket(ReceiverLink& link, TimingContext& context, PacketReader
   if (context.TimeReceived || !read(link, &fields)) return;
   context.TimeReceived = 1;
   if (context.Panel_Time != nullptr) ShowTimeOfWeek(fields.timeOfWeek, *context.Panel_Time);
-  ApplyReceiverTime(ReceiverTime(fields, context.ActiveTimeType), *context.clock, *context.cycle);
+  double receiverTime = ReceiverTime(fields, context.ActiveTimeType);
+  context.rolloverWeeks = CorrectWeekRollover(&receiverTime, context.earliestTime);
+  ApplyReceiverTime(receiverTime, *context.clock, *context.cycle);
 }
 
 }  // namespace

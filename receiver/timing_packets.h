@@ -40,7 +40,11 @@ struct TimingFields {
 bool ReadPacket41(const ReceiverLink& link, TimingFields* fields);
 bool ReadPacket8FAB(const ReceiverLink& link, TimingFields* fields);
 
-// week x 604800 + time of week, less the UTC offset for TimeType::Utc; in double precision.
+// The time of week a receiver reports while it has no time yet, in any week.
+constexpr float kNoTimeYet = -1.0f;
+
+// week x 604800 + time of week, less the UTC offset for TimeType::Utc; in double precision. NaN,
+// which no clock takes, while the receiver has no time yet.
 double ReceiverTime(const TimingFields& fields, TimeType timeType);
 
 // What the packet handlers share with the update cycle, and where an accepted packet's time goes.
@@ -50,13 +54,15 @@ struct TimingContext {
   TextTarget* Panel_Time = nullptr;          // the time-of-week display
   ClockSetter* clock = nullptr;              // must be set before packets are dispatched
   OutcomeSink* cycle = nullptr;              // receives the outcome; must be set too
+  double earliestTime = 0;  // an earlier receiver time is a week rollover (0: none corrected)
+  int rolloverWeeks = 0;    // how far the last accepted packet's time was moved forward
 };
 
 // Sends the time request, packet 0x21 without data, followed by the post-send pause.
 void RequestTime(ReceiverLink& link);
 
 // Accept the first timing packet of the right length while TimeReceived is clear: set
-// TimeReceived, show the time of week, then apply the receiver time.
+// TimeReceived, show the time of week, correct a week rollover, then apply the receiver time.
 void HandlePacket41(ReceiverLink& link, TimingContext& context);
 void HandlePacket8FAB(ReceiverLink& link, TimingContext& context);
 

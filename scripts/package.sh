@@ -8,8 +8,8 @@ scripts/install-deps.sh package
 cmake --preset windows-mingw >/dev/null
 cmake --build --preset windows-mingw >/dev/null
 
-version=1.04x
 build=build/windows-mingw
+version=$(cat "$build/version.txt")
 out=build/package
 mkdir -p "$out"
 makensis -V2 -DBUILD="$PWD/$build" -DOUTFILE="$PWD/$out/ClockAgent-$version-setup.exe" \

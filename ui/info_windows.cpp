@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/commands.h"
+#include "version.h"
 #include "ui/widgets.h"
 
 namespace clockagent::ui {

@@ -1,6 +1,8 @@
 // The main window's layout as data: each row reads like a row of the design tables.
 #pragma once
 
+#include "version.h"
+
 namespace clockagent::ui {
 
 // Control identifiers: also what the test driver uses to find a control.
@@ -120,7 +122,7 @@ extern const int kTrayMenuCount;
 
 constexpr int kClientWidth = 393;
 constexpr int kClientHeight = 293;
-constexpr char kMainCaption[] = "ClockAgent 1.04x TESTING ONLY";
+constexpr char kMainCaption[] = "ClockAgent " CLOCKAGENT_VERSION_TEXT " TESTING ONLY";
 constexpr char kApplicationTitle[] = "ClockAgent";
 constexpr char kMainWindowClass[] = "TForm_Main";
 

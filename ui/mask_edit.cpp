@@ -152,9 +152,17 @@ void MakeIntervalField(HWND edit) {
 }
 
 std::string IntervalFieldText(HWND edit) {
-  std::string text = RawText(edit);
-  for (char& c : text) {
-    if (c == kBlank) c = ' ';
+  // Each field is the number its digits make, as "%d" reads a field with a blank in it: "_6"
+  // and "6_" are 6 and "__" is 0 (only a zero total then stops Start). The result is "dd hh:mm" with two digits in every field.
+  const std::string raw = RawText(edit);
+  std::string text = "00 00:00";
+  for (std::size_t field = 0; field < 8; field += 3) {
+    int value = 0;
+    for (std::size_t i = field; i < field + 2; ++i) {
+      if (raw[i] >= '0' && raw[i] <= '9') value = value * 10 + (raw[i] - '0');
+    }
+    text[field] = static_cast<char>('0' + value / 10);
+    text[field + 1] = static_cast<char>('0' + value % 10);
   }
   return text;
 }

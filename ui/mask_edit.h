@@ -13,7 +13,7 @@ namespace clockagent::ui {
 // abandon changes." and puts the focus back on the first blank required digit.
 void MakeIntervalField(HWND edit);
 
-// The text as the program reads it: blanks as spaces ("00 06:00", " 6 06:00").
+// The text as the program reads it, two digits in every field: "_6 06:00" reads "06 06:00".
 std::string IntervalFieldText(HWND edit);
 void SetIntervalFieldText(HWND edit, const char* text);
 

@@ -12,6 +12,15 @@ bool IsUsableReceiverTime(double receiverTime) {
   return receiverTime > 0.0 && receiverTime < kReceiverTimeLimit;  // false for NaN
 }
 
+int CorrectWeekRollover(double* receiverTime, double earliest) {
+  const double t = *receiverTime;
+  if (!IsUsableReceiverTime(t) || !(t < earliest)) return 0;
+  auto periods = static_cast<int>(std::ceil((earliest - t) / kWeekRolloverSeconds));
+  if (t + periods * kWeekRolloverSeconds < earliest) ++periods;  // a quotient rounded down
+  *receiverTime = t + periods * kWeekRolloverSeconds;
+  return periods * 1024;
+}
+
 bool ReceiverTimeToSystemTime(double receiverTime, SystemTime* out) {
   if (!IsUsableReceiverTime(receiverTime)) return false;
 
@@ -73,6 +82,7 @@ void FormatTimeOfWeek(float timeOfWeek, char (&text)[kTimeOfWeekTextSize]) {
     std::snprintf(text, sizeof text, "%s", "<No time yet>");
     return;
   }
+  if (x == 0.0f) x = 0.0f;  // -0 shows as 0
   if (x < 0.0f) x = static_cast<float>(x + kSecondsPerWeek);
   if (!(x >= 0.0f && x < kSecondsPerWeek)) {
     std::snprintf(text, sizeof text, "%s", "<Bad time>");

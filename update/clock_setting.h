@@ -7,6 +7,7 @@
 #include "update/calendar.h"
 #include "update/clock_setter.h"
 #include "update/update_outcome.h"
+#include "version.h"
 
 namespace clockagent {
 
@@ -20,6 +21,19 @@ constexpr double kReceiverTimeLimit =
 
 // True for a receiver time greater than 0 and within the calendar; false for NaN.
 bool IsUsableReceiverTime(double receiverTime);
+
+// Receivers that count the week in 10 bits, or roll over on a fixed date, report times 1024 weeks
+// (or a multiple) in the past. Nothing this program sets the clock from can lie before the day it
+// was released.
+constexpr double kWeekRolloverSeconds = 1024 * 604800.0;
+constexpr double kReleaseReceiverTime =
+    static_cast<double>(DaysFromCivil(kReleaseYear, kReleaseMonth, kReleaseDay) - kGpsEpochDays) *
+    kSecondsPerDay;
+
+// Moves a usable receiver time that lies before `earliest` forward by the fewest whole 1024-week
+// periods that bring it on or after `earliest`, and returns the weeks it moved it (0, 1024, 2048,
+// ...). Any other time is left as it is, however far in the future.
+int CorrectWeekRollover(double* receiverTime, double earliest);
 
 // The UTC calendar time that the clock is set to for `receiverTime`, truncated to whole seconds
 // (milliseconds 0). False, leaving `out` alone, for a time that is not usable.

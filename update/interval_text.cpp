@@ -23,19 +23,24 @@ bool ScanDecimal(const char*& text, std::int64_t* value) {
 }
 
 std::int64_t IntervalMilliseconds(const char* text) {
-  std::int64_t fields[3] = {0, 0, 0};  // days, hours, minutes
-  const char* p = text;
-  if (ScanDecimal(p, &fields[0])) {
-    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
-    if (ScanDecimal(p, &fields[1])) {
-      while (std::isspace(static_cast<unsigned char>(*p))) ++p;
-      if (*p == ':') {
-        ++p;
-        ScanDecimal(p, &fields[2]);
-      }
+  constexpr char kShape[] = "99 99:99";  // 9: a decimal digit
+  int digits[6];
+  int n = 0;
+  for (int i = 0; i < 8; ++i) {
+    const char c = text[i];
+    if (kShape[i] != '9') {
+      if (c != kShape[i]) return -1;
+    } else if (c >= '0' && c <= '9') {
+      digits[n++] = c - '0';
+    } else {
+      return -1;  // also the end of a text that is too short
     }
   }
-  return (fields[0] * 86400 + fields[1] * 3600 + fields[2] * 60) * 1000;
+  if (text[8] != '\0') return -1;
+  const std::int64_t days = digits[0] * 10 + digits[1];
+  const std::int64_t hours = digits[2] * 10 + digits[3];
+  const std::int64_t minutes = digits[4] * 10 + digits[5];
+  return (days * 86400 + hours * 3600 + minutes * 60) * 1000;
 }
 
 void FormatIntervalText(std::uint32_t seconds, char (&text)[kIntervalTextSize]) {

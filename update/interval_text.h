@@ -11,8 +11,10 @@ namespace clockagent {
 // reads as some value of at least 10^9 and below 10^10, so it never overflows.
 bool ScanDecimal(const char*& text, std::int64_t* value);
 
-// The interval of "dd hh:mm" text in milliseconds, read with the pattern "%d %d:%d": days, hours
-// and minutes, hours and minutes not limited to 23 and 59. Numbers that cannot be read count 0.
+// The interval of a "dd hh:mm" text in milliseconds: days, hours and minutes, exactly two decimal
+// digits each, the space and the colon in their places and nothing else. Hours and minutes are not
+// limited to 23 and 59 ("00 30:90" is 31 hours 30 minutes). -1 for any other text: a sign, a
+// blank inside a field, a third digit.
 std::int64_t IntervalMilliseconds(const char* text);
 
 // "%02d %02d:%02d" of the days, hours and minutes in `seconds`; leftover seconds are dropped.

@@ -19,6 +19,7 @@ UpdateCycle::UpdateCycle(ReceiverLink& link, MainView& view, Timer& timerUpdate,
   timing.Panel_Time = &timePanel_;
   timing.clock = &clock;
   timing.cycle = this;
+  timing.earliestTime = kReleaseReceiverTime;
 }
 
 SerialLineSettings UpdateCycle::SelectedLineSettings() const {
@@ -47,6 +48,7 @@ void UpdateCycle::Timer_UpdateTimer() {
   }
   PrepareLink(link_, SelectedLineSettings());
   timing.TimeReceived = 0;
+  timing.rolloverWeeks = 0;
   PollCountdown = kPollsPerAttempt;
   Timer_DARO.SetEnabled(true);
 }
@@ -95,6 +97,7 @@ void UpdateCycle::SetScheduleControls(bool started) {
 
 void UpdateCycle::StartUpdates() {
   ActivePortNumber = view_.ItemIndex(Control::ComboBox_COM) + 1;
+  // A text that is not "dd hh:mm" (-1) gives no period either; the front ends check their own.
   const std::int64_t period = IntervalMilliseconds(view_.IntervalText().c_str());
   if (period <= 0) {
     view_.ShowMessage(kZeroIntervalMessage, kErrorTitle, kMessageOkExclamation);
@@ -108,7 +111,9 @@ void UpdateCycle::StartUpdates() {
   timing.ActiveTimeType = static_cast<TimeType>(view_.ItemIndex(Control::RadioGroup_TimeType));
   if (settings_ != nullptr) settings_->SaveSettings();
   Timer_Update.SetEnabled(true);
-  AttemptCount = 0;
+  // An attempt still polling (begun before a Stop) counts as the first of this run, so that its
+  // outcome shows 1/1 or 0/1 and successes never exceed attempts.
+  AttemptCount = link_.isOpen ? 1 : 0;
   SuccessCount = 0;
   SetScheduleControls(true);
   Timer_UpdateTimer();

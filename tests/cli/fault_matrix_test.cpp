@@ -18,9 +18,10 @@ namespace {
 const char kSuccess[] =
     "Success\n"
     "time of week: Wed 12:00:00.00\n"
-    "would set the clock to 2003-01-08T11:59:47Z (dry run)\n";
+    "would set the clock to 2036-06-18T11:59:42Z (dry run)\n";
 const char kDaroFailure[] = "Error - DARO Failure\n";
 const char kBadTime[] = "Error - Bad Time\ntime of week: <Bad time>\n";
+const char kNoTimeYet[] = "Error - Bad Time\ntime of week: <No time yet>\n";
 
 // Each request reaches the simulator whole and is logged as it arrives.
 constexpr char kRequestLogged[] = "rx: 10 21 10 03\n";
@@ -30,50 +31,74 @@ constexpr int kUntilAnswered = -1;  // one request a poll until the answer is in
 struct Fault {
   const char* name;
   std::vector<std::string> receiver;  // clockagent simulate options
-  std::string sync;                   // clockagent sync options beside --port and --dry-run
+  std::string sync;                   // clockagent sync options beside --dry-run; PORT: its port
   const char* out;
   int requests;  // requests the receiver hears, or kUntilAnswered
+  int exitCode = -1;    // -1: 0 for kSuccess, else 1
+  const char* err = "";
 };
 
+// A receiver that reports 2036-06-18 11:59:42 UTC, Wednesday 12:00:00 of GPS week 2945.
 std::vector<std::string> FixedTime(std::vector<std::string> more) {
-  std::vector<std::string> args = {"--time", "2003-01-08T11:59:47Z", "--offset", "13"};
+  std::vector<std::string> args = {"--time", "2036-06-18T11:59:42Z", "--offset", "18"};
   args.insert(args.end(), more.begin(), more.end());
   return args;
 }
 
 const Fault kFaults[] = {
     // Noise fills every pause of a 38400-baud line; the answer is found in it.
-    {"NoiseFloodAt38400", FixedTime({"--flood", "--baud", "38400"}), "--baud 38400", kSuccess,
-     kUntilAnswered},
+    {"NoiseFloodAt38400", FixedTime({"--flood", "--baud", "38400"}), "--port PORT --baud 38400",
+     kSuccess, kUntilAnswered},
     // The same flood met at 9600 baud is noise only, and the receiver hears no request.
-    {"NoiseFloodAtTheWrongRate", FixedTime({"--flood", "--baud", "38400"}), "", kDaroFailure, 0},
+    {"NoiseFloodAtTheWrongRate", FixedTime({"--flood", "--baud", "38400"}), "--port PORT",
+     kDaroFailure, 0},
     // 15 ms between bytes: the answer spans two polls and completes on the second.
-    {"BytesOneByOne", FixedTime({"--split", "15"}), "", kSuccess, kUntilAnswered},
-    {"WrongLengthAnswersOnly", FixedTime({"--wrong-length"}), "", kDaroFailure, kAllPolls},
-    {"WrongLengthBroadcastsOnly", {"--broadcast", "--wrong-length"}, "", kDaroFailure, kAllPolls},
-    {"TimeOfWeekPlusInfinity", {"--tow", "inf"}, "", kBadTime, kUntilAnswered},
-    {"TimeOfWeekNaN", {"--tow", "nan"}, "", kBadTime, kUntilAnswered},
-    {"TimeOfWeekLargestSingle", {"--tow", "3.4e38"}, "", kBadTime, kUntilAnswered},
-    {"TimeOfWeekMinusOneInWeekZero",
-     {"--tow", "-1", "--week", "0", "--offset", "0"},
-     "",
-     "Error - Bad Time\ntime of week: <No time yet>\n",
+    {"BytesOneByOne", FixedTime({"--split", "15"}), "--port PORT", kSuccess, kUntilAnswered},
+    {"WrongLengthAnswersOnly", FixedTime({"--wrong-length"}), "--port PORT", kDaroFailure,
+     kAllPolls},
+    {"WrongLengthBroadcastsOnly", {"--broadcast", "--wrong-length"}, "--port PORT", kDaroFailure,
+     kAllPolls},
+    {"TimeOfWeekPlusInfinity", {"--tow", "inf"}, "--port PORT", kBadTime, kUntilAnswered},
+    {"TimeOfWeekNaN", {"--tow", "nan"}, "--port PORT", kBadTime, kUntilAnswered},
+    {"TimeOfWeekLargestSingle", {"--tow", "3.4e38"}, "--port PORT", kBadTime, kUntilAnswered},
+    {"TimeOfWeekMinusOneInWeekZero", {"--tow", "-1", "--week", "0", "--offset", "0"},
+     "--port PORT", kNoTimeYet, 1},
+    // No time yet in a real week: the clock is left alone all the same.
+    {"TimeOfWeekMinusOneInWeek2448", {"--tow", "-1", "--week", "2448"}, "--port PORT", kNoTimeYet,
      1},
     // 1000 DLEs are 500 stuffed data bytes, over the packet buffer; the answer's own start
     // still begins a packet.
-    {"EvenDleStormBeforeEachAnswer", FixedTime({"--dle-storm", "1000"}), "", kSuccess,
+    {"EvenDleStormBeforeEachAnswer", FixedTime({"--dle-storm", "1000"}), "--port PORT", kSuccess,
      kUntilAnswered},
     // An odd storm leaves a DLE waiting that swallows the answer's start: every answer is lost.
-    {"OddDleStormBeforeEachAnswer", FixedTime({"--dle-storm", "999"}), "", kDaroFailure,
-     kAllPolls},
+    {"OddDleStormBeforeEachAnswer", FixedTime({"--dle-storm", "999"}), "--port PORT",
+     kDaroFailure, kAllPolls},
     // 600 data bytes: the packet buffer overflows and is dropped; the answer after it counts.
-    {"OversizePacketBeforeEachAnswer", FixedTime({"--oversize", "600"}), "", kSuccess,
+    {"OversizePacketBeforeEachAnswer", FixedTime({"--oversize", "600"}), "--port PORT", kSuccess,
      kUntilAnswered},
-    {"OversizePacketAt38400", FixedTime({"--oversize", "3000", "--baud", "38400"}), "--baud 38400",
-     kSuccess, kUntilAnswered},
+    {"OversizePacketAt38400", FixedTime({"--oversize", "3000", "--baud", "38400"}),
+     "--port PORT --baud 38400", kSuccess, kUntilAnswered},
     // The receiver's side of the line goes away at the third request; the port reads nothing
     // after that and the attempt runs out its polls.
-    {"ReceiverHangsUpMidAttempt", {"--silent", "--hangup-after", "3"}, "", kDaroFailure, 3},
+    {"ReceiverHangsUpMidAttempt", {"--silent", "--hangup-after", "3"}, "--port PORT",
+     kDaroFailure, 3},
+    // A 10-bit week counter: week 1921 is 2945 less 1024.
+    {"WeekRolledOverOnce", FixedTime({"--week", "1921"}), "--port PORT",
+     "Success\n"
+     "time of week: Wed 12:00:00.00\n"
+     "week rollover: moved forward 1024 weeks\n"
+     "would set the clock to 2036-06-18T11:59:42Z (dry run)\n",
+     kUntilAnswered, 0},
+    // 2003 is more than 1024 weeks before the release day.
+    {"WeekRolledOverTwice", {"--time", "2003-01-08T11:59:47Z", "--offset", "13"}, "--port PORT",
+     "Success\n"
+     "time of week: Wed 12:00:00.00\n"
+     "week rollover: moved forward 2048 weeks\n"
+     "would set the clock to 2042-04-09T11:59:47Z (dry run)\n",
+     kUntilAnswered, 0},
+    // The option before --dry-run takes no value from it: nothing is opened, nothing asked.
+    {"AnOptionSwallowsNoOption", FixedTime({}), "--port --dry-run", "", 0, 2,
+     "clockagent sync: --port needs a value (see 'clockagent sync --help')\n"},
 };
 
 double ChildCpuSeconds() {
@@ -102,13 +127,17 @@ TEST_P(FaultMatrix, EndsInItsOutcomeWithin30Polls) {
 
   const double cpuBefore = ChildCpuSeconds();
   const auto began = std::chrono::steady_clock::now();
-  const CliResult run = RunClockagent("sync --dry-run --port '" + port + "' " + fault.sync);
+  std::string options = fault.sync;
+  const auto at = options.find("PORT");
+  if (at != std::string::npos) options.replace(at, 4, "'" + port + "'");
+  const CliResult run = RunClockagent("sync --dry-run " + options);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
   const double cpu = ChildCpuSeconds() - cpuBefore;
 
   EXPECT_EQ(run.out, fault.out);
-  EXPECT_EQ(run.exitCode, std::string(fault.out) == kSuccess ? 0 : 1);
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.exitCode,
+            fault.exitCode >= 0 ? fault.exitCode : std::string(fault.out) == kSuccess ? 0 : 1);
+  EXPECT_EQ(run.err, fault.err);
   const std::string log = receiver.Log();
   const int heard = Count(log, kRequestLogged);
   if (fault.requests == kUntilAnswered) {

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -221,12 +222,50 @@ TEST(SimulateCommand, RefusesBadOptions) {
   for (const char* args : {"--baud 1200", "--offset x", "--time 2003-13-01T00:00:00Z",
                            "--time 1970-01-01T00:00:00Z", "--parity mark", "--frobnicate",
                            "--replay /nonexistent/file", "--tow", "--tow 1x", "--week 65536",
-                           "--hangup-after 0", "--dle-storm -1", "--oversize many"}) {
+                           "--hangup-after 0", "--dle-storm -1", "--oversize many",
+                           "--link --verbose", "--replay --silent"}) {
     const CliResult run = RunClockagent(std::string("simulate ") + args);
     EXPECT_EQ(run.exitCode, 2) << args;
     EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
   }
+  EXPECT_EQ(RunClockagent("simulate --link --verbose").err,
+            "clockagent simulate: --link needs a value (see 'clockagent simulate --help')\n");
   EXPECT_EQ(RunClockagent("simulate --help").exitCode, 0);
+}
+
+TEST(SimulateCommand, LinkReplacesOnlyALinkAnEarlierRunLeft) {
+  TempDir dir;
+  const std::string path = dir.path() + "/receiver";
+  const std::string other = dir.path() + "/other";
+  std::ofstream(other) << "someone's";
+  // A file, a folder and a link to something else are left as they are.
+  const auto refused = [&](const char* what) {
+    const CliResult run = RunClockagent("simulate --link '" + path + "'");
+    EXPECT_EQ(run.exitCode, 1) << what;
+    EXPECT_NE(run.err.find("will not replace " + path), std::string::npos) << run.err;
+  };
+  ASSERT_EQ(symlink(other.c_str(), path.c_str()), 0);
+  refused("a link to a file");
+  EXPECT_EQ(Slurp(path), "someone's");
+  ASSERT_EQ(unlink(path.c_str()), 0);
+  ASSERT_EQ(rename(other.c_str(), path.c_str()), 0);
+  refused("a file");
+  EXPECT_EQ(Slurp(path), "someone's");
+  ASSERT_EQ(unlink(path.c_str()), 0);
+  ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+  refused("a folder");
+  ASSERT_EQ(rmdir(path.c_str()), 0);
+
+  // The link a run killed before it could clean up: replaced, and removed when stopped.
+  ASSERT_EQ(symlink("/dev/pts/4095", path.c_str()), 0);
+  SimulatedReceiver receiver(path, {});
+  ASSERT_TRUE(receiver.ready());
+  char target[64] = {};
+  ASSERT_GT(readlink(path.c_str(), target, sizeof target - 1), 0);
+  EXPECT_STRNE(target, "/dev/pts/4095");
+  EXPECT_EQ(receiver.Stop(), 0);
+  struct stat st {};
+  EXPECT_NE(lstat(path.c_str(), &st), 0);
 }
 
 }  // namespace

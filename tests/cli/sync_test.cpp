@@ -18,7 +18,7 @@
 namespace clockagent::test {
 namespace {
 
-const std::vector<std::string> kFixedTime = {"--time", "2003-01-08T11:59:47Z", "--offset", "13"};
+const std::vector<std::string> kFixedTime = {"--time", "2036-06-18T11:59:42Z", "--offset", "18"};
 
 int Count(const std::string& text, const std::string& what) {
   int n = 0;
@@ -49,16 +49,16 @@ TEST_F(SyncCommand, SuccessWithADryRunClock) {
   EXPECT_EQ(run.out,
             "Success\n"
             "time of week: Wed 12:00:00.00\n"
-            "would set the clock to 2003-01-08T11:59:47Z (dry run)\n");
+            "would set the clock to 2036-06-18T11:59:42Z (dry run)\n");
   EXPECT_EQ(run.err, "");
 }
 
 TEST_F(SyncCommand, GpsTimeAndLineSettings) {
-  Receiver({"--time", "2003-01-08T11:59:47Z", "--offset", "13", "--baud", "19200", "--parity",
+  Receiver({"--time", "2036-06-18T11:59:42Z", "--offset", "18", "--baud", "19200", "--parity",
             "odd", "--stop-bits", "2"});
   const CliResult run = Sync("--dry-run --time-type gps --baud 19200 --parity odd --stop-bits 2");
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(Lines(run.out).at(2), "would set the clock to 2003-01-08T12:00:00Z (dry run)");
+  EXPECT_EQ(Lines(run.out).at(2), "would set the clock to 2036-06-18T12:00:00Z (dry run)");
 }
 
 TEST_F(SyncCommand, ASilentReceiverIsADaroFailureAfter30Polls) {
@@ -111,7 +111,7 @@ TEST_F(SyncCommand, WithoutTheRightTheClockIsNotSet) {
   EXPECT_EQ(run.out,
             "Error - System Update\n"
             "time of week: Wed 12:00:00.00\n"
-            "could not set the clock to 2003-01-08T11:59:47Z\n");
+            "could not set the clock to 2036-06-18T11:59:42Z\n");
 }
 
 TEST_F(SyncCommand, BadOptionsAndHelp) {
@@ -121,6 +121,30 @@ TEST_F(SyncCommand, BadOptionsAndHelp) {
     const CliResult run = RunClockagent(std::string("sync ") + args);
     EXPECT_EQ(run.exitCode, 2) << args;
     EXPECT_EQ(Lines(run.err).size(), 1u) << args << ": " << run.err;
+  }
+  // An option never takes the next option as its value; nothing is attempted then (an attempt
+  // would print its outcome).
+  const struct {
+    const char* command;
+    const char* args;
+    const char* err;
+  } refused[] = {
+      {"sync", "--port --dry-run", "--port needs a value"},
+      {"sync", "--port '' --dry-run", "--port needs a value"},
+      {"sync", "--port x --baud --parity none", "--baud needs a value"},
+      {"run", "--port x --interval --dry-run", "--interval needs a value"},
+      {"run", "--interval '00 06:00' --port --time-type utc", "--port needs a value"},
+      {"run", "--port x --interval '00 -1:90'", "--interval takes \"dd hh:mm\", such as \"00 06:00\": 00 -1:90"},
+      {"run", "--port x --interval '01 -5:00'", "--interval takes \"dd hh:mm\", such as \"00 06:00\": 01 -5:00"},
+      {"run", "--port x --interval '0 06:00'", "--interval takes \"dd hh:mm\", such as \"00 06:00\": 0 06:00"},
+      {"run", "--port x --interval '00 006:00'", "--interval takes \"dd hh:mm\", such as \"00 06:00\": 00 006:00"},
+  };
+  for (const auto& r : refused) {
+    const CliResult run = RunClockagent(std::string(r.command) + " " + r.args);
+    EXPECT_EQ(run.exitCode, 2) << r.args;
+    EXPECT_EQ(run.err, std::string("clockagent ") + r.command + ": " + r.err + " (see 'clockagent " +
+                           r.command + " --help')\n");
+    EXPECT_EQ(run.out, "");
   }
   const CliResult help = RunClockagent("sync --help");
   EXPECT_EQ(help.exitCode, 0);

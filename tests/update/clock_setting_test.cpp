@@ -140,6 +140,41 @@ TEST(SystemTimeToUnixSeconds, ValidRecordsOnly) {
   EXPECT_TRUE(invalid(1969, 12, 31, 23, 59, 59));
 }
 
+TEST(WeekRollover, MovesEarlierTimesForwardByWholePeriodsOf1024Weeks) {
+  constexpr double kWeek = 604800;
+  constexpr double kRelease = kReleaseReceiverTime;
+  static_assert(kRelease == 1480723200.0, "2026-12-08 00:00:00, 2448 weeks and 2 days in");
+  const double kEarlier = 1200 * kWeek;  // a test's own release day: 2003-01-05
+  const struct {
+    double received;
+    double earliest;
+    int weeks;
+  } cases[] = {
+      {kRelease - 1, kRelease, 1024},
+      {kRelease, kRelease, 0},
+      {kRelease + 0.5, kRelease, 0},
+      {kRelease - 1024 * kWeek, kRelease, 1024},
+      {kRelease - 1024 * kWeek - 0.001, kRelease, 2048},
+      {kRelease - 2048 * kWeek, kRelease, 2048},
+      {1, kRelease, 3072},           // week 0 of a 10-bit receiver lands in 2038
+      {65535 * kWeek, kRelease, 0},  // far in the future: as received
+      {kEarlier - 1, kEarlier, 1024},
+      {kEarlier, kEarlier, 0},
+      {100, 0, 0},  // no release day: nothing moves
+  };
+  for (const auto& c : cases) {
+    double t = c.received;
+    EXPECT_EQ(CorrectWeekRollover(&t, c.earliest), c.weeks) << std::fixed << c.received;
+    EXPECT_EQ(t, c.received + c.weeks * kWeek) << std::fixed << c.received;
+  }
+  // Times no clock takes stay as they are.
+  for (double bad : {0.0, -1.0, std::nan(""), -std::numeric_limits<double>::infinity()}) {
+    double t = bad;
+    EXPECT_EQ(CorrectWeekRollover(&t, kRelease), 0);
+    EXPECT_TRUE(t == bad || (std::isnan(t) && std::isnan(bad)));
+  }
+}
+
 std::string TimeOfWeekText(float x) {
   char text[kTimeOfWeekTextSize];
   FormatTimeOfWeek(x, text);
@@ -154,6 +189,7 @@ TEST(TimeOfWeekDisplay, Texts) {
   EXPECT_EQ(TimeOfWeekText(std::numeric_limits<float>::infinity()), "<Bad time>");
   EXPECT_EQ(TimeOfWeekText(-std::numeric_limits<float>::infinity()), "<Bad time>");
   EXPECT_EQ(TimeOfWeekText(0.0f), " Sun 00:00:00.00");
+  EXPECT_EQ(TimeOfWeekText(-0.0f), " Sun 00:00:00.00");
   EXPECT_EQ(TimeOfWeekText(-3600.0f), " Sat 23:00:00.00");
   EXPECT_EQ(TimeOfWeekText(-604800.0f), " Sun 00:00:00.00");
   EXPECT_EQ(TimeOfWeekText(345600.5f), " Thu 00:00:00.50");

@@ -47,14 +47,15 @@ TEST(IntervalText, ReadAsDaysHoursAndMinutes) {
   EXPECT_EQ(IntervalMilliseconds("00 30:90"), 113400000);
   EXPECT_EQ(IntervalMilliseconds("99 99:99"), 8915940000);
   EXPECT_EQ(IntervalMilliseconds("00 00:00"), 0);
-  // Fields that cannot be read count 0.
-  EXPECT_EQ(IntervalMilliseconds("01"), 86400000);
-  EXPECT_EQ(IntervalMilliseconds("01 02"), 93600000);
-  EXPECT_EQ(IntervalMilliseconds("01 02:"), 93600000);
-  EXPECT_EQ(IntervalMilliseconds(" 1  2:3"), 93780000);
-  EXPECT_EQ(IntervalMilliseconds("__ 06:00"), 0);
-  EXPECT_EQ(IntervalMilliseconds(""), 0);
-  EXPECT_EQ(IntervalMilliseconds("99999999999999999999 00:00"), 9999999999LL * 86400000);
+  // Exactly two decimal digits in each field, and nothing else: signs, blanks, a third digit,
+  // a missing field or separator are all refused.
+  for (const char* text : {"00 -1:90", "01 -5:00", "+1 00:00", "-0 00:01", "0 06:00", "00 6:00",
+                           "00 06:0", "000 06:00", "00 006:00", "00 06:000", " 1 06:00",
+                           "00  6:00", "00 06: 1", "__ 06:00", "01", "01 02:", "", "00-06:00",
+                           "00 06 00", "00:06:00", "00 06:00 ", " 00 06:00", "0x 06:00",
+                           "99999999999999999999 00:00"}) {
+    EXPECT_EQ(IntervalMilliseconds(text), -1) << '"' << text << '"';
+  }
 }
 
 TEST(IntervalText, ShownAsTwoDigitFields) {
@@ -153,13 +154,28 @@ TEST_F(UpdateCycleTest, OtherPacketsDoNotExtendTheAttempt) {
   EXPECT_EQ(Caption(Panel::Panel_Status), "Error - DARO Failure");
 }
 
-TEST_F(UpdateCycleTest, ReceiverWithoutTimeIsABadTime) {
-  cycle.RefreshTime();
-  port.incoming = Frame(0x41, {0xBF, 0x80, 0, 0, 0, 0, 0, 0, 0, 0});
-  cycle.Timer_DAROTimer();
-  EXPECT_EQ(Caption(Panel::Panel_Status), "Error - Bad Time");
-  EXPECT_EQ(Caption(Panel::Panel_Time), "<No time yet>");
+TEST_F(UpdateCycleTest, ReceiverWithoutTimeIsABadTimeInEveryWeek) {
+  // Time of week -1 with week 0, 2448 (2026) and 65535; offset 0 and 18.
+  for (const Bytes& data : {Bytes{0xBF, 0x80, 0, 0, 0, 0, 0, 0, 0, 0},
+                           Bytes{0xBF, 0x80, 0, 0, 0x09, 0x90, 0x41, 0x90, 0, 0},
+                           Bytes{0xBF, 0x80, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0}}) {
+    cycle.RefreshTime();
+    port.incoming = Frame(0x41, data);
+    cycle.Timer_DAROTimer();
+    EXPECT_EQ(Caption(Panel::Panel_Status), "Error - Bad Time");
+    EXPECT_EQ(Caption(Panel::Panel_Time), "<No time yet>");
+  }
   EXPECT_EQ(clock.calls, 0);
+}
+
+TEST_F(UpdateCycleTest, AWeekRolloverIsCorrectedBeforeTheClockIsSet) {
+  cycle.timing.earliestTime = kReleaseReceiverTime;
+  cycle.RefreshTime();
+  ReceiverAnswers();  // week 1200: 2003, 2048 weeks before 2042
+  cycle.Timer_DAROTimer();
+  EXPECT_EQ(Iso(clock.last), "2042-04-09T11:59:47Z");
+  EXPECT_EQ(cycle.timing.rolloverWeeks, 2048);
+  EXPECT_EQ(Caption(Panel::Panel_Time), " Wed 12:00:00.00");  // the time of week as received
 }
 
 TEST_F(UpdateCycleTest, StartWithAZeroIntervalChangesNothing) {
@@ -232,6 +248,21 @@ TEST_F(UpdateCycleTest, StopDuringAnAttemptLetsItFinish) {
   EXPECT_EQ(Caption(Panel::Panel_Status), "Success");
   EXPECT_EQ(Caption(Panel::Panel_TotalUpdates), "1/1");
   EXPECT_EQ(view.tray, TrayIconState::SleepingOk);
+}
+
+TEST_F(UpdateCycleTest, AnAttemptOutlivingAStopCountsAsTheFirstOfTheNextStart) {
+  view.interval = "00 00:01";
+  for (const bool succeeds : {true, false}) {
+    cycle.StartUpdates();
+    cycle.StopUpdates();
+    cycle.StartUpdates();  // the first attempt still polls
+    EXPECT_EQ(cycle.AttemptCount, 1);
+    if (succeeds) ReceiverAnswers();
+    for (int poll = 0; poll < kPollsPerAttempt && link->isOpen; ++poll) cycle.Timer_DAROTimer();
+    EXPECT_EQ(Caption(Panel::Panel_TotalUpdates), succeeds ? "1/1" : "0/1");
+    cycle.StopUpdates();
+    port.incoming.clear();
+  }
 }
 
 TEST_F(UpdateCycleTest, RefreshWhileStoppedAddsToTheCountersOfTheLastStart) {
