@@ -16,7 +16,6 @@
 #include "tests/support/cli_support.h"
 #include "update/clock_setter.h"
 #include "update/update_cycle.h"
-#include "update/view_state.h"
 
 namespace {
 
@@ -43,45 +42,47 @@ class StampingClock final : public ClockSetter {
   double errorMs = 0;
 };
 
-class BenchView final : public ViewState {
+// Counts the outcomes; the port is the simulated receiver's.
+class BenchFront final : public CycleFrontEnd {
  public:
-  void PortName(int, char (&name)[kPortNameSize]) const override {
-    std::snprintf(name, sizeof name, "%s", path.c_str());
+  CycleChoices Choices() override { return choices; }
+  void AttemptBegan() override {}
+  void TimeOfWeekReceived(float) override {}
+  void AttemptEnded(const AttemptResult& result) override {
+    ++outcomes;
+    succeeded = result.outcome == UpdateOutcome::Success;
   }
-  void AddTrayIcon(TrayIconState state) override {
-    ViewState::AddTrayIcon(state);
-    if (state != TrayIconState::InProgress) ++outcomes;
-  }
-  std::string path;
+  void ScheduleChanged(bool) override {}
+  void Refused(const char*) override {}
+  CycleChoices choices;
   int outcomes = 0;
+  bool succeeded = false;
 };
 
 // A simulated receiver and the cycle wired as the command-line tool wires it.
 struct Rig {
   explicit Rig(std::vector<std::string> receiverArgs)
       : receiver(dir.path() + "/receiver", std::move(receiverArgs)) {
-    view.path = dir.path() + "/receiver";
-    link->port = port.get();
+    front.choices.port.device = dir.path() + "/receiver";
   }
 
   // Refresh Time, then the timers until the outcome; false unless it is Success.
   bool Attempt() {
-    const int before = view.outcomes;
-    cycle.RefreshTime();
-    RunTimers({{&timerDaro, [this] { cycle.Timer_DAROTimer(); }}},
-              [&] { return view.outcomes > before; });
-    return view.Caption(Panel::Panel_Status) == "Success";
+    const int before = front.outcomes;
+    engine.cycle.RefreshTime();
+    RunTimers({{&timerPoll, [this] { engine.cycle.Timer_DAROTimer(); }}},
+              [&] { return front.outcomes > before; });
+    return front.succeeded;
   }
 
   clockagent::test::TempDir dir;
   clockagent::test::SimulatedReceiver receiver;
-  BenchView view;
+  BenchFront front;
   StampingClock clock;
   std::unique_ptr<SerialPort> port = NewSystemSerialPort();
-  std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
   LoopTimer timerUpdate{kDefaultUpdateIntervalMs, false};
-  LoopTimer timerDaro{kPollIntervalMs, false};  // as after an earlier attempt's outcome
-  UpdateCycle cycle{*link, view, timerUpdate, timerDaro, clock};
+  LoopTimer timerPoll{kPollIntervalMs, false};  // as after an earlier attempt's outcome
+  UpdateEngine engine{*port, timerUpdate, timerPoll, clock, front};
 };
 
 double Max(const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); }

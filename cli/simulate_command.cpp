@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "receiver/daro_link.h"
 #include "receiver/serial_link.h"
 #include "receiver/timing_packets.h"
@@ -66,11 +67,10 @@ const char kSimulateHelp[] =
     "                    offset 0; 0x8F-AB carries zeros\n"
     "  --replay FILE     send the bytes of FILE (a recording) once, paced at the line rate, and\n"
     "                    answer nothing\n"
-    "  --baud N          the receiver's line settings: 2400, 4800, 9600 (default), 19200, 38400;\n"
-    "  --data-bits N     7 or 8 (default)\n"
-    "  --parity P        none (default), odd or even\n"
-    "  --stop-bits N     1 (default) or 2\n"
-    "                    When the program's settings differ, requests go unheard and packets\n"
+    "  --baud N, --data-bits N, --parity P, --stop-bits N\n"
+    "                    the receiver's line settings, as 'clockagent sync' takes them (9600,\n"
+    "                    8, none and 1 by default). When the program's settings differ,\n"
+    "                    requests go unheard and packets\n"
     "                    arrive as noise. A pseudo-terminal carries the program's baud rate, stop\n"
     "                    bits and odd parity, so those are what is compared.\n"
     "  -v, --verbose     log the bytes received and the packets sent on standard error\n"
@@ -102,7 +102,8 @@ struct Options {
   int week = -1;  // -1: the current week
   int hangupAfter = 0;
   std::string replay;
-  LineParameters line;
+  SerialLineSettings lineChoice;
+  LineParameters line;  // what lineChoice stands for
   bool verbose = false;
 };
 
@@ -146,17 +147,14 @@ bool ParseUtc(const char* text, double* unixTime) {
   return true;
 }
 
-int Usage(const char* message, const char* value = nullptr) {
-  std::fprintf(stderr, "clockagent simulate: %s%s%s (see 'clockagent simulate --help')\n", message,
-               value != nullptr ? ": " : "", value != nullptr ? value : "");
-  return 2;
+int Usage(const std::string& message, const char* value = nullptr) {
+  return clockagent::Usage("simulate", value != nullptr ? message + ": " + value : message);
 }
 
 bool TakesValue(const std::string& arg) {
   for (const char* option : {"--tow", "--week", "--turnaround", "--dle-storm", "--oversize",
                              "--hangup-after", "--link", "--replay", "--offset", "--time",
-                             "--garbage", "--split", "--baud", "--data-bits", "--parity",
-                             "--stop-bits"}) {
+                             "--garbage", "--split"}) {
     if (arg == option) return true;
   }
   return false;
@@ -166,14 +164,11 @@ bool TakesValue(const std::string& arg) {
 int ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i];
-    int n = 0;
     const char* v = nullptr;
-    if (TakesValue(arg)) {
-      // The next argument, unless there is none or it is itself an option.
-      if (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0 || *argv[i + 1] == '\0') {
-        return Usage((arg + " needs a value").c_str());
-      }
-      v = argv[++i];
+    const LineList* line = LineOption(arg);
+    if (TakesValue(arg) || line != nullptr) {
+      v = OptionValue(argc, argv, i++);
+      if (v == nullptr) return Usage(arg + " needs a value");
     }
     if (arg == "--help" || arg == "-h") {
       std::fputs(kSimulateHelp, stdout);
@@ -238,37 +233,15 @@ int ParseOptions(int argc, char** argv, Options& o) {
       if (!ParseInt(v, 0, 10000, &o.splitMs)) {
         return Usage("--split takes milliseconds from 0 to 10000", v);
       }
-    } else if (arg == "--baud") {
-      if (!ParseInt(v, 0, 38400, &n) ||
-          (n != 2400 && n != 4800 && n != 9600 && n != 19200 && n != 38400)) {
-        return Usage("--baud takes 2400, 4800, 9600, 19200 or 38400", v);
-      }
-      o.line.baudRate = static_cast<std::uint32_t>(n);
-    } else if (arg == "--data-bits") {
-      if (!ParseInt(v, 7, 8, &n)) {
-        return Usage("--data-bits takes 7 or 8", v);
-      }
-      o.line.dataBits = static_cast<std::uint8_t>(n);
-    } else if (arg == "--parity") {
-      const std::string p = v;
-      if (p == "none") {
-        o.line.parity = kNoParity;
-      } else if (p == "odd") {
-        o.line.parity = kOddParity;
-      } else if (p == "even") {
-        o.line.parity = kEvenParity;
-      } else {
-        return Usage("--parity takes none, odd or even", v);
-      }
-    } else if (arg == "--stop-bits") {
-      if (!ParseInt(v, 1, 2, &n)) {
-        return Usage("--stop-bits takes 1 or 2", v);
-      }
-      o.line.stopBits = n == 2 ? kTwoStopBits : kOneStopBit;
+    } else if (line != nullptr) {
+      const int index = ChoiceIndex(*line, v);
+      if (index < 0) return Usage(arg + " takes " + ChoiceWords(*line), v);
+      o.lineChoice.*line->index = index;
     } else {
       return Usage("unknown option", arg.c_str());
     }
   }
+  o.line = LineParametersOf(o.lineChoice);
   return -1;
 }
 
@@ -370,14 +343,11 @@ class Simulator {
   bool LineMatches() const {
     termios t{};
     if (tcgetattr(master_, &t) != 0) return true;
-    const speed_t speeds[] = {B2400, B4800, B9600, B19200, B38400};
-    speed_t mine = B9600;
-    for (std::size_t i = 0; i < 5; ++i) {
-      if (kBaudRates[i] == o_.line.baudRate) mine = speeds[i];
-    }
+    termios mine{};
+    cfsetspeed(&mine, o_.line.baudRate);  // glibc takes the rate in bits per second too
     const bool twoStops = (t.c_cflag & CSTOPB) != 0;
     const bool odd = (t.c_cflag & PARODD) != 0;
-    return cfgetospeed(&t) == mine && twoStops == (o_.line.stopBits == kTwoStopBits) &&
+    return cfgetospeed(&t) == cfgetospeed(&mine) && twoStops == (o_.line.stopBits == kTwoStopBits) &&
            odd == (o_.line.parity == kOddParity);
   }
 

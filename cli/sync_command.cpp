@@ -2,30 +2,23 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "cli/timer_loop.h"
-#include "receiver/serial_link.h"
+#include "receiver/line_settings.h"
 #include "receiver/system_serial_port.h"
 #include "update/clock_setter.h"
+#include "update/clock_setting.h"
 #include "update/interval_text.h"
 #include "update/update_cycle.h"
-#include "update/view_state.h"
 
 namespace clockagent {
 namespace {
-
-const char kLineOptionsHelp[] =
-    "  --port DEV          the receiver's serial port (/dev/ttyS0, /dev/ttyUSB0, COM3, ...)\n"
-    "  --baud N            2400, 4800, 9600 (default), 19200 or 38400\n"
-    "  --data-bits N       7 or 8 (default)\n"
-    "  --parity P          none (default), odd or even\n"
-    "  --stop-bits N       1 (default) or 2\n"
-    "  --time-type T       utc (default: the receiver's GPS-UTC offset is taken off) or gps\n"
-    "  --dry-run           do not set the clock; show the time it would be set to\n"
-    "  --help              show this text\n";
 
 const char kSyncHelp[] =
     "Usage: clockagent sync --port DEV [OPTIONS]\n"
@@ -59,159 +52,138 @@ const char kRunHelp[] =
     "  --interval \"dd hh:mm\"  the time between attempts, two digits in each field, such as\n"
     "                      \"00 06:00\"\n";
 
+// The options both commands take, after the command's own text.
+void PrintOptionsHelp() {
+  std::printf("  --port DEV          the receiver's serial port (/dev/ttyS0, /dev/ttyUSB0, COM3, ...)\n");
+  const char* const forms[] = {"N", "N", "P", "N"};
+  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
+    const std::string option = std::string(kLineLists[i].option) + " " + forms[i];
+    std::printf("  %-19s %s\n", option.c_str(), ChoiceWords(kLineLists[i], true).c_str());
+  }
+  std::printf(
+      "  --time-type T       utc (default: the receiver's GPS-UTC offset is taken off) or gps\n"
+      "  --dry-run           do not set the clock; show the time it would be set to\n"
+      "  --help              show this text\n");
+}
+
 struct Options {
-  std::string port;
-  std::string interval;
+  CycleChoices choices;
   bool dryRun = false;
 };
 
-int Usage(const char* command, const char* message, const char* value = nullptr) {
-  std::fprintf(stderr, "clockagent %s: %s%s%s (see 'clockagent %s --help')\n", command, message,
-               value != nullptr ? ": " : "", value != nullptr ? value : "", command);
-  return 2;
-}
-
-// Index of `value` among `names`, or -1.
-int Choice(const char* value, std::initializer_list<const char*> names) {
-  int i = 0;
-  for (const char* name : names) {
-    if (value != nullptr && std::strcmp(value, name) == 0) return i;
-    ++i;
-  }
-  return -1;
-}
-
-// The value of an option that takes one: the next argument, unless there is none or it is itself
-// an option. Null then.
-const char* OptionValue(int argc, char** argv, int i) {
-  if (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0) return nullptr;
-  return argv[i + 1];
-}
-
-// The window's controls in memory; the port named by its path; message boxes on standard error.
-class ConsoleView final : public ViewState {
- public:
-  void PortName(int, char (&name)[kPortNameSize]) const override {
+// "COM3" on Windows is port 3 of the device namespace, which also reaches COM10 and above; any
+// other name is a device path.
+PortChoice PortNamed(const char* name) {
+  PortChoice port;
 #ifdef _WIN32
-    int number = 0;
-    int used = 0;
-    if (std::sscanf(port.c_str(), "COM%d%n", &number, &used) == 1 &&
-        static_cast<std::size_t>(used) == port.size()) {
-      FormatPortName(number, name);  // the device namespace reaches COM10 and above too
-      return;
-    }
+  int number = 0;
+  int used = 0;
+  if (std::sscanf(name, "COM%d%n", &number, &used) == 1 && name[used] == '\0' && number > 0) {
+    port.number = number;
+    return port;
+  }
 #endif
-    std::snprintf(name, sizeof name, "%s", port.c_str());
-  }
-  void ShowMessage(const char* text, const char* title, unsigned flags) override {
-    ViewState::ShowMessage(text, title, flags);
-    std::fprintf(stderr, "clockagent: %s: %s\n", title, text);
-  }
-  void AddTrayIcon(TrayIconState state) override {
-    ViewState::AddTrayIcon(state);
-    if (state != TrayIconState::InProgress) ++outcomes;  // an attempt has ended
-  }
+  port.device = name;
+  return port;
+}
 
-  std::string port;
-  int outcomes = 0;
-};
-
-// Passes the time on and remembers it.
-class ObservedClock final : public ClockSetter {
+// The console as the cycle's front end: the choices come from the options, and each outcome is
+// handed to the command to print.
+class ConsoleFront final : public CycleFrontEnd {
  public:
-  explicit ObservedClock(ClockSetter& inner) : inner_(inner) {}
-  bool Set(const SystemTime& utc) override {
-    asked = true;
-    last = utc;
-    return inner_.Set(utc);
+  using Printer = std::function<void(const AttemptResult&, const std::string& timeOfWeek)>;
+  ConsoleFront(const CycleChoices& choices, Printer print)
+      : choices_(choices), print_(std::move(print)) {}
+
+  CycleChoices Choices() override { return choices_; }
+  void AttemptBegan() override { timeOfWeek_.clear(); }
+  void TimeOfWeekReceived(float timeOfWeek) override {
+    char text[kTimeOfWeekTextSize];
+    FormatTimeOfWeek(timeOfWeek, text);
+    timeOfWeek_ = text + std::strspn(text, " ");  // without the panel's leading blank
   }
-  bool asked = false;
-  SystemTime last;
+  void AttemptEnded(const AttemptResult& result) override {
+    ++ended;
+    print_(result, timeOfWeek_);
+    std::fflush(stdout);
+  }
+  void ScheduleChanged(bool) override {}
+  void Refused(const char* message) override {
+    std::fprintf(stderr, "clockagent: Error: %s\n", message);
+  }
+
+  int ended = 0;
 
  private:
-  ClockSetter& inner_;
+  CycleChoices choices_;
+  Printer print_;
+  std::string timeOfWeek_;
 };
 
-// Everything one run of the cycle needs, wired as the Windows program wires its window.
+// The cycle with its port, timers and clock, as the window program has them.
 struct Session {
-  Session(ConsoleView& v, bool dryRun) : view(v), clock(dryRun ? static_cast<ClockSetter&>(dryRun_) : system_) {
-    link->port = port.get();
-  }
+  Session(bool dryRun, ConsoleFront& front)
+      : clock(dryRun ? static_cast<ClockSetter&>(dryRunClock) : systemClock),
+        engine(*port, timerUpdate, timerPoll, clock, front) {}
   bool Run(const std::function<bool()>& done) {
-    return RunTimers({{&timerDaro, [this] { cycle.Timer_DAROTimer(); }},
-                      {&timerUpdate, [this] { cycle.Timer_UpdateTimer(); }}},
+    UpdateCycle& cycle = engine.cycle;
+    return RunTimers({{&timerPoll, [&cycle] { cycle.Timer_DAROTimer(); }},
+                      {&timerUpdate, [&cycle] { cycle.Timer_UpdateTimer(); }}},
                      done);
   }
-  ~Session() {
-    if (link->isOpen) CloseLink(*link);  // no outcome for an attempt cut short
-  }
 
-  ConsoleView& view;
-  DryRunClockSetter dryRun_;
-  SystemClockSetter system_;
-  ObservedClock clock;
+  DryRunClockSetter dryRunClock;
+  SystemClockSetter systemClock;
+  ClockSetter& clock;
   std::unique_ptr<SerialPort> port = NewSystemSerialPort();
-  std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
   LoopTimer timerUpdate{kDefaultUpdateIntervalMs, false};
-  LoopTimer timerDaro{kPollIntervalMs, true};
-  UpdateCycle cycle{*link, view, timerUpdate, timerDaro, clock};
+  LoopTimer timerPoll{kPollIntervalMs, true};
+  UpdateEngine engine;  // last: its destructor closes a port an attempt left open
 };
 
-// Reads the options shared by sync and run into the view; returns -1 to go on, or the exit code.
+// Reads the options shared by sync and run; returns -1 to go on, or the exit code.
 int ParseOptions(const char* command, const char* help, int argc, char** argv, bool takesInterval,
-                 ConsoleView& view, Options& o) {
-  const auto select = [&view](Control c, int i) { view.SetItemIndex(c, i); };
+                 Options& o) {
+  bool hasPort = false;
+  bool hasInterval = false;
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i];
-    int index = -1;
     if (arg == "--help" || arg == "-h") {
       std::fputs(help, stdout);
-      std::fputs(kLineOptionsHelp, stdout);
+      PrintOptionsHelp();
       return 0;
     } else if (arg == "--dry-run") {
       o.dryRun = true;
       continue;
     }
-    const bool known = arg == "--port" || (arg == "--interval" && takesInterval) ||
-                       arg == "--baud" || arg == "--data-bits" || arg == "--parity" ||
-                       arg == "--stop-bits" || arg == "--time-type";
-    if (!known) return Usage(command, "unknown option", arg.c_str());
-    const char* v = OptionValue(argc, argv, i);
-    if (v == nullptr || *v == '\0') return Usage(command, (arg + " needs a value").c_str());
-    if (arg == "--port") {
-      o.port = v;
+    const LineList* line = LineOption(arg);
+    const bool known = line != nullptr || arg == "--port" || arg == "--time-type" ||
+                       (arg == "--interval" && takesInterval);
+    if (!known) return Usage(command, "unknown option: " + arg);
+    const char* v = OptionValue(argc, argv, i++);
+    if (v == nullptr) return Usage(command, arg + " needs a value");
+    if (line != nullptr) {
+      const int index = ChoiceIndex(*line, v);
+      if (index < 0) return Usage(command, arg + " takes " + ChoiceWords(*line) + ": " + v);
+      o.choices.line.*line->index = index;
+    } else if (arg == "--port") {
+      o.choices.port = PortNamed(v);
+      hasPort = true;
     } else if (arg == "--interval") {
-      if (IntervalMilliseconds(v) < 0) {
-        return Usage(command, "--interval takes \"dd hh:mm\", such as \"00 06:00\"", v);
+      o.choices.intervalMs = IntervalMilliseconds(v);
+      if (o.choices.intervalMs < 0) {
+        return Usage(command, std::string("--interval takes \"dd hh:mm\", such as \"00 06:00\": ") + v);
       }
-      o.interval = v;
-    } else if (arg == "--baud") {
-      if ((index = Choice(v, {"2400", "4800", "9600", "19200", "38400"})) < 0) {
-        return Usage(command, "--baud takes 2400, 4800, 9600, 19200 or 38400", v);
-      }
-      select(Control::ComboBox_BaudRate, index);
-    } else if (arg == "--data-bits") {
-      if ((index = Choice(v, {"7", "8"})) < 0) return Usage(command, "--data-bits takes 7 or 8", v);
-      select(Control::ComboBox_DataBits, index);
-    } else if (arg == "--parity") {
-      if ((index = Choice(v, {"none", "odd", "even"})) < 0) {
-        return Usage(command, "--parity takes none, odd or even", v);
-      }
-      select(Control::ComboBox_Parity, index);
-    } else if (arg == "--stop-bits") {
-      if ((index = Choice(v, {"1", "2"})) < 0) return Usage(command, "--stop-bits takes 1 or 2", v);
-      select(Control::ComboBox_StopBits, index);
+      hasInterval = true;
     } else if (arg == "--time-type") {
-      if ((index = Choice(v, {"utc", "gps"})) < 0) {
-        return Usage(command, "--time-type takes utc or gps", v);
+      if (std::strcmp(v, "utc") != 0 && std::strcmp(v, "gps") != 0) {
+        return Usage(command, std::string("--time-type takes utc or gps: ") + v);
       }
-      select(Control::RadioGroup_TimeType, index);
+      o.choices.timeType = std::strcmp(v, "utc") == 0 ? TimeType::Utc : TimeType::Gps;
     }
-    ++i;  // the option's value
   }
-  if (o.port.empty()) return Usage(command, "--port is required");
-  if (takesInterval && o.interval.empty()) return Usage(command, "--interval is required");
-  view.port = o.port;
+  if (!hasPort) return Usage(command, "--port is required");
+  if (takesInterval && !hasInterval) return Usage(command, "--interval is required");
   return -1;
 }
 
@@ -221,73 +193,65 @@ std::string IsoText(const SystemTime& time) {
   return text;
 }
 
+void PrintRollover(const AttemptResult& result) {
+  if (result.rolloverWeeks > 0) {
+    std::printf("week rollover: moved forward %d weeks\n", result.rolloverWeeks);
+  }
+}
+
 }  // namespace
 
 int RunSync(int argc, char** argv) {
-  ConsoleView view;
   Options options;
-  const int parsed = ParseOptions("sync", kSyncHelp, argc, argv, false, view, options);
+  const int parsed = ParseOptions("sync", kSyncHelp, argc, argv, false, options);
   if (parsed >= 0) return parsed;
 
-  InstallStopSignals();
-  Session session(view, options.dryRun);
-  session.cycle.RefreshTime();
-  if (!session.Run([&view] { return view.outcomes > 0; })) {
-    std::fputs("clockagent sync: interrupted\n", stderr);
-    return 1;
-  }
-
-  const std::string& status = view.Caption(Panel::Panel_Status);
-  std::printf("%s\n", status.c_str());
-  const std::string& timeOfWeek = view.Caption(Panel::Panel_Time);
-  if (!timeOfWeek.empty()) {
-    const std::size_t text = timeOfWeek.find_first_not_of(' ');  // the panel's leading blank
-    std::printf("time of week: %s\n", timeOfWeek.c_str() + (text == std::string::npos ? 0 : text));
-  }
-  const int rollover = session.cycle.timing.rolloverWeeks;
-  if (session.clock.asked && rollover > 0) {
-    std::printf("week rollover: moved forward %d weeks\n", rollover);
-  }
-  if (session.clock.asked) {
-    const std::string when = IsoText(session.clock.last);
-    if (status != StatusText(UpdateOutcome::Success)) {
+  bool succeeded = false;
+  ConsoleFront front(options.choices, [&](const AttemptResult& result, const std::string& tow) {
+    succeeded = result.outcome == UpdateOutcome::Success;
+    std::printf("%s\n", StatusText(result.outcome));
+    if (!tow.empty()) std::printf("time of week: %s\n", tow.c_str());
+    if (!result.clockAsked) return;
+    PrintRollover(result);
+    const std::string when = IsoText(result.clockTime);
+    if (!succeeded) {
       std::printf("could not set the clock to %s\n", when.c_str());
     } else if (options.dryRun) {
       std::printf("would set the clock to %s (dry run)\n", when.c_str());
     } else {
       std::printf("set the clock to %s\n", when.c_str());
     }
+  });
+
+  InstallStopSignals();
+  Session session(options.dryRun, front);
+  session.engine.cycle.RefreshTime();
+  if (!session.Run([&front] { return front.ended > 0; })) {
+    std::fputs("clockagent sync: interrupted\n", stderr);
+    return 1;
   }
-  return status == StatusText(UpdateOutcome::Success) ? 0 : 1;
+  return succeeded ? 0 : 1;
 }
 
 int RunRun(int argc, char** argv) {
-  ConsoleView view;
   Options options;
-  const int parsed = ParseOptions("run", kRunHelp, argc, argv, true, view, options);
+  const int parsed = ParseOptions("run", kRunHelp, argc, argv, true, options);
   if (parsed >= 0) return parsed;
-  view.SetIntervalText(options.interval.c_str());
+
+  ConsoleFront front(options.choices, [](const AttemptResult& result, const std::string&) {
+    PrintRollover(result);
+    const std::time_t now = std::time(nullptr);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+    std::printf("%s %s %d/%d\n", stamp, StatusText(result.outcome),
+                static_cast<int>(result.successes), static_cast<int>(result.attempts));
+  });
 
   InstallStopSignals();
-  Session session(view, options.dryRun);
-  session.cycle.StartUpdates();
-  if (!session.timerUpdate.Enabled()) return 2;  // the interval was refused, as shown
-
-  int shown = 0;
-  session.Run([&] {
-    while (shown < view.outcomes) {
-      ++shown;
-      const int rollover = session.cycle.timing.rolloverWeeks;
-      if (rollover > 0) std::printf("week rollover: moved forward %d weeks\n", rollover);
-      const std::time_t now = std::time(nullptr);
-      char stamp[32];
-      std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-      std::printf("%s %s %s\n", stamp, view.Caption(Panel::Panel_Status).c_str(),
-                  view.Caption(Panel::Panel_TotalUpdates).c_str());
-      std::fflush(stdout);
-    }
-    return false;  // until a stop signal
-  });
+  Session session(options.dryRun, front);
+  session.engine.cycle.StartUpdates();
+  if (!session.engine.cycle.Started()) return 2;  // the interval was refused, as shown
+  session.Run([] { return false; });  // until a stop signal
   return 0;
 }
 

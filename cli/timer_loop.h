@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "update/main_view.h"
+#include "update/timer.h"
 
 namespace clockagent {
 

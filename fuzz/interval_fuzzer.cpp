@@ -7,25 +7,49 @@
 
 #include "update/interval_text.h"
 #include "update/update_cycle.h"
-#include "update/view_state.h"
+
+namespace {
+
+// A port that never opens.
+struct NoPort final : clockagent::SerialPort {
+  bool Open(const char*) override { return false; }
+  bool SetLineParameters(const clockagent::LineParameters&) override { return false; }
+  void Flush() override {}
+  std::uint32_t QueuedBytes() override { return 0; }
+  std::uint32_t Read(std::uint8_t*, std::uint32_t) override { return 0; }
+  void Write(const std::uint8_t*, std::size_t) override {}
+  void Close() override {}
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace clockagent;
   const std::string text(reinterpret_cast<const char*>(data), size);
   const std::int64_t ms = IntervalMilliseconds(text.c_str());
 
-  auto link = std::make_unique<ReceiverLink>();  // no port: an attempt fails at once
-  ViewState view;
-  view.interval = text;
+  // A front end that only holds the interval and notes a refusal.
+  struct Front final : CycleFrontEnd {
+    CycleChoices Choices() override { return choices; }
+    void AttemptBegan() override {}
+    void TimeOfWeekReceived(float) override {}
+    void AttemptEnded(const AttemptResult&) override {}
+    void ScheduleChanged(bool) override {}
+    void Refused(const char*) override { refused = true; }
+    CycleChoices choices;
+    bool refused = false;
+  } front;
+  front.choices.intervalMs = ms;
+  NoPort port;  // an attempt fails at once
   TimerState timerUpdate{kDefaultUpdateIntervalMs};
-  TimerState timerDaro{kPollIntervalMs, true};
+  TimerState timerPoll{kPollIntervalMs, true};
   DryRunClockSetter clock;
-  UpdateCycle cycle{*link, view, timerUpdate, timerDaro, clock};
-  cycle.StartUpdates();
+  UpdateEngine engine(port, timerUpdate, timerPoll, clock, front);
+  engine.cycle.StartUpdates();
   // Started exactly when the interval is one the timer can hold, with that very period.
   const bool fits = ms > 0 && ms <= std::numeric_limits<std::uint32_t>::max();
   if (timerUpdate.enabled != fits) __builtin_trap();
   if (fits && timerUpdate.interval != static_cast<std::uint32_t>(ms)) __builtin_trap();
-  if (!fits && view.message.empty()) __builtin_trap();
+  if (fits == front.refused) __builtin_trap();
   return 0;
 }

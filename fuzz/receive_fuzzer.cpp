@@ -1,5 +1,5 @@
 // Fuzzes the receive loop with dispatch and both timing-packet handlers over arbitrary bytes,
-// ending in a dry-run clock and a recording outcome sink.
+// each accepted packet applied to a dry-run clock as the update cycle applies it.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -13,20 +13,28 @@ namespace {
 
 using namespace clockagent;
 
-struct Panel final : TextTarget {
-  void SetText(const char* text) override {
-    // The display text is always one of three forms and fits its buffer.
+// Applies each accepted packet as the update cycle does: the display text, the rollover rule and
+// the clock.
+struct Applier final : TimingSink {
+  void TimingPacketReceived(const TimingReport& report) override {
+    char text[kTimeOfWeekTextSize];
+    FormatTimeOfWeek(report.fields.timeOfWeek, text);
+    // The display text is always one of three forms.
     if (text[0] != ' ' && text[0] != '<') __builtin_trap();
-  }
-};
-
-struct Cycle final : OutcomeSink {
-  void ReportOutcome(UpdateOutcome outcome) override {
+    double receiverTime = report.receiverTime;
+    CorrectWeekRollover(&receiverTime, kReleaseReceiverTime);
+    SystemTime asked;
+    const UpdateOutcome outcome = ApplyReceiverTime(receiverTime, clock, &asked);
     if (outcome != UpdateOutcome::Success && outcome != UpdateOutcome::BadTime) __builtin_trap();
-    last = outcome;
+    // An accepted time was set exactly when it is a valid calendar time, on or after the release.
+    std::int64_t seconds = 0;
+    if (outcome == UpdateOutcome::Success &&
+        (!SystemTimeToUnixSeconds(clock.last, &seconds) || receiverTime < kReleaseReceiverTime)) {
+      __builtin_trap();
+    }
     ++reports;
   }
-  UpdateOutcome last = UpdateOutcome::DaroFailure;
+  DryRunClockSetter clock;
   int reports = 0;
 };
 
@@ -43,27 +51,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   link->packetId = 0;
   link->afterDle = 0;
   link->isOpen = 1;
-  Panel panel;
-  DryRunClockSetter clock;
-  Cycle cycle;
+  Applier applier;
   TimingContext context;
   context.TimeReceived = 0;
-  context.Panel_Time = &panel;
-  context.clock = &clock;
-  context.cycle = &cycle;
+  context.sink = &applier;
 
   ReceiveBytes(*link, data, size, [&](ReceiverLink& completed) {
     if (completed.packetLength > kPacketBufferSize) __builtin_trap();
-    const int reportsBefore = cycle.reports;
     DispatchPacket(completed, context);
-    if (cycle.reports != reportsBefore) {
-      // An accepted time was set exactly when it is a valid calendar time.
-      std::int64_t seconds = 0;
-      if (cycle.last == UpdateOutcome::Success && !SystemTimeToUnixSeconds(clock.last, &seconds)) {
-        __builtin_trap();
-      }
-      context.TimeReceived = 0;  // a new attempt, so every timing packet is looked at
-    }
+    context.TimeReceived = 0;  // a new attempt, so every timing packet is looked at
   });
   if (link->rxPos != 0 || link->rxRemaining != 0) __builtin_trap();
   if (link->packetCount < 0 || link->packetCount > static_cast<std::int32_t>(kPacketBufferSize)) {

@@ -1,16 +1,15 @@
 // Fuzzes loading the settings from a store holding anything: any value names, types, lengths and
-// texts. Whatever is stored, every list keeps a selection it has and the interval field shows
-// "dd hh:mm".
+// texts.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
 
 #include "settings/settings_store.h"
-#include "update/update_cycle.h"
-#include "update/view_state.h"
+#include "update/interval_text.h"
 
 namespace {
 
@@ -74,28 +73,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     store.values[name] = FuzzStore::Value{text, (head & 0x80) == 0};
   }
 
-  auto link = std::make_unique<ReceiverLink>();
-  ViewState view;
-  TimerState timerUpdate{kDefaultUpdateIntervalMs};
-  TimerState timerDaro{kPollIntervalMs, true};
-  DryRunClockSetter clock;
-  UpdateCycle cycle{*link, view, timerUpdate, timerDaro, clock};
-  Settings settings{store, view, cycle};
-  settings.LoadSettings();
+  StoredSettings stored;
+  if (!LoadSettings(store, &stored)) return 0;  // a first run: nothing was read
 
-  const struct {
-    Control control;
-    int entries;
-  } lists[] = {{Control::ComboBox_COM, 20},     {Control::ComboBox_BaudRate, 5},
-               {Control::ComboBox_DataBits, 2}, {Control::ComboBox_Parity, 3},
-               {Control::ComboBox_StopBits, 2}, {Control::RadioGroup_TimeType, 2},
-               {Control::RadioGroup_AutoStart, 2}};
-  for (const auto& list : lists) {
-    const int index = view.ItemIndex(list.control);
-    Check(index >= 0 && index < list.entries);
+  // Whatever is stored, what is read is a list entry each list has, and an interval the field
+  // shows as "dd hh:mm".
+  if (stored.portNumber) Check(*stored.portNumber >= 1 && *stored.portNumber <= kPortCount);
+  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
+    if (stored.lineIndex[i]) {
+      Check(*stored.lineIndex[i] >= 0 && *stored.lineIndex[i] < kLineLists[i].count);
+    }
   }
-  const std::string& interval = view.interval;
-  Check(interval.size() == 8 && interval[2] == ' ' && interval[5] == ':');
-  for (int i : {0, 1, 3, 4, 6, 7}) Check(interval[static_cast<std::size_t>(i)] >= '0' && interval[static_cast<std::size_t>(i)] <= '9');
+  if (stored.intervalSeconds) {
+    char interval[kIntervalTextSize];
+    FormatIntervalText(*stored.intervalSeconds, interval);
+    Check(std::strlen(interval) == 8 && interval[2] == ' ' && interval[5] == ':');
+    for (int i : {0, 1, 3, 4, 6, 7}) Check(interval[i] >= '0' && interval[i] <= '9');
+  }
   return 0;
 }

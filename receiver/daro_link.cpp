@@ -1,8 +1,6 @@
 // DARO framing: receive state machine and transmit encoder.
 #include "receiver/daro_link.h"
 
-#include <thread>
-
 #include "receiver/serial_port.h"
 
 namespace clockagent {
@@ -41,6 +39,7 @@ int ParseByte(ReceiverLink& link) {
   // Any other byte after a DLE starts a new packet with that id.
   link.packetCount = 0;
   link.packetId = b;
+  link.packetArrival = link.blockArrival;
   return 0;
 }
 
@@ -73,7 +72,7 @@ int WritePacket(std::size_t length, const std::uint8_t* bytes, ReceiverLink& lin
 
 void SendPacket(ReceiverLink& link, std::size_t length, const std::uint8_t* bytes) {
   WritePacket(length, bytes, link);
-  std::this_thread::sleep_for(kPostSendPause);
+  link.clock->Pause(kPostSendPause);
 }
 
 }  // namespace clockagent

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "receiver/link_clock.h"
+
 namespace clockagent {
 
 class SerialPort;
@@ -28,11 +30,13 @@ struct ReceiverLink {
   // Port side.
   SerialPort* port = nullptr;  // where frames are written; null writes nowhere
   std::uint8_t isOpen = 0;     // dispatch delivers packets only while this is set
+  LinkClock* clock = &SystemLinkClock();  // arrival times and the pauses
 
   // Receive block: what one read delivered.
   std::uint8_t rxBuffer[kRxBlockSize] = {};
   std::int32_t rxPos = 0;          // next byte to parse
   std::uint32_t rxRemaining = 0;   // bytes of the block not yet parsed
+  ClockReading blockArrival;       // when the block was read
 
   // Framing state.
   std::uint8_t packetBuffer[kPacketBufferSize] = {};  // de-stuffed data bytes, id not included
@@ -40,6 +44,7 @@ struct ReceiverLink {
   std::uint32_t packetLength = 0;  // data length of the last completed packet
   std::int32_t packetId = 0;       // id of the packet being received (or the last one); 0 after overflow
   std::uint8_t afterDle = 0;       // the previous byte was an unpaired DLE
+  ClockReading packetArrival;      // when the block that began the packet was read
 };
 
 // Parses the byte at rxBuffer[rxPos] and advances. Returns 1 when that byte completed a packet:

@@ -2,29 +2,23 @@
 #include "receiver/serial_link.h"
 
 #include <cstdio>
-#include <thread>
 
 namespace clockagent {
-namespace {
-
-template <class T, std::size_t N>
-T Entry(const T (&list)[N], int index, T fallback) {
-  return index >= 0 && static_cast<std::size_t>(index) < N ? list[index] : fallback;
-}
-
-}  // namespace
-
-LineParameters LineParametersOf(const SerialLineSettings& settings) {
-  LineParameters p;
-  p.baudRate = Entry(kBaudRates, settings.baudRateIndex, kLineParametersAtOpen.baudRate);
-  p.dataBits = Entry(kDataBits, settings.dataBitsIndex, kLineParametersAtOpen.dataBits);
-  p.parity = Entry(kParityCodes, settings.parityIndex, kLineParametersAtOpen.parity);
-  p.stopBits = Entry(kStopBitsCodes, settings.stopBitsIndex, kLineParametersAtOpen.stopBits);
-  return p;
-}
 
 void FormatPortName(int portNumber, char (&name)[kPortNameSize]) {
   std::snprintf(name, sizeof name, "\\\\.\\COM%d", portNumber);
+}
+
+void PortOpenName(const PortChoice& port, char (&name)[kPortNameSize]) {
+  if (port.device.empty()) {
+    FormatPortName(port.number, name);
+  } else {
+    std::snprintf(name, sizeof name, "%s", port.device.c_str());
+  }
+}
+
+std::string PortDisplayName(const PortChoice& port) {
+  return port.device.empty() ? "COM" + std::to_string(port.number) : port.device;
 }
 
 int OpenLink(ReceiverLink& link, const char* portName) {
@@ -42,9 +36,9 @@ int OpenLink(ReceiverLink& link, const char* portName) {
 void PrepareLink(ReceiverLink& link, const SerialLineSettings& settings) {
   if (link.port == nullptr) return;
   link.port->Flush();
-  std::this_thread::sleep_for(kLineSettlePause);
+  link.clock->Pause(kLineSettlePause);
   link.port->SetLineParameters(LineParametersOf(settings));
-  std::this_thread::sleep_for(kLineSettlePause);
+  link.clock->Pause(kLineSettlePause);
 }
 
 int CloseLink(ReceiverLink& link) {

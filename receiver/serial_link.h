@@ -5,34 +5,28 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "receiver/daro_link.h"
+#include "receiver/line_settings.h"
 #include "receiver/serial_port.h"
 
 namespace clockagent {
 
-// The line settings as chosen in the lists of the main window: each the index of an entry.
-struct SerialLineSettings {
-  int portIndex = 0;      // "COM 1" to "COM 20"
-  int baudRateIndex = 2;  // 2400, 4800, 9600, 19200, 38400
-  int dataBitsIndex = 1;  // "7", "8"
-  int parityIndex = 0;    // "NONE", "ODD", "EVEN"
-  int stopBitsIndex = 0;  // "1", "2"
-};
-
-constexpr int kPortCount = 20;
-constexpr std::uint32_t kBaudRates[] = {2400, 4800, 9600, 19200, 38400};
-constexpr std::uint8_t kDataBits[] = {7, 8};
-constexpr std::uint8_t kParityCodes[] = {kNoParity, kOddParity, kEvenParity};
-constexpr std::uint8_t kStopBitsCodes[] = {kOneStopBit, kTwoStopBits};
-
-// The values the indexes stand for. An index outside its list applies the value the port is
-// opened with (9600 baud, 8 data bits, no parity, one stop bit) for that setting.
-LineParameters LineParametersOf(const SerialLineSettings& settings);
-
 // "\\.\COM%d": port 7 is \\.\COM7, COM7 in the Windows device namespace.
 constexpr std::size_t kPortNameSize = 260;  // room for a device path as well
 void FormatPortName(int portNumber, char (&name)[kPortNameSize]);
+
+// The port an attempt opens: a number of the window's list, or a device that stands instead.
+struct PortChoice {
+  int number = 1;      // COM1 to COM20; what the settings keep as "COM%d"
+  std::string device;  // a device path (the console tool's --port on Linux); empty: the number's
+};
+
+// The name the port is opened under: the device, or "\\.\COM%d" of the number.
+void PortOpenName(const PortChoice& port, char (&name)[kPortNameSize]);
+// The name a user knows it by: the device, or "COM%d" of the number.
+std::string PortDisplayName(const PortChoice& port);
 
 // The pause on each side of applying the line settings: long enough for a UART or a USB adapter
 // to settle on a new rate, short against the 200 ms receive poll.
@@ -53,6 +47,7 @@ int ReadLink(ReceiverLink& link, OnPacket&& onPacket) {
   if (link.port == nullptr || link.port->QueuedBytes() == 0) return 0;
   link.rxPos = 0;
   link.rxRemaining = link.port->Read(link.rxBuffer, static_cast<std::uint32_t>(kRxBlockSize));
+  link.blockArrival = link.clock->Now();
   RunReceiveLoop(link, onPacket);
   return 0;
 }

@@ -10,17 +10,6 @@
 namespace clockagent {
 namespace {
 
-speed_t SpeedOf(std::uint32_t baudRate) {
-  switch (baudRate) {
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    default: return B0;
-  }
-}
-
 class PosixSerialPort final : public SerialPort {
  public:
   ~PosixSerialPort() override {
@@ -47,14 +36,14 @@ class PosixSerialPort final : public SerialPort {
   bool SetLineParameters(const LineParameters& p) override {
     termios t{};
     if (fd_ < 0 || ::tcgetattr(fd_, &t) != 0) return false;
-    const speed_t speed = SpeedOf(p.baudRate);
-    if (speed == B0 || (p.dataBits != 7 && p.dataBits != 8) || p.parity > kEvenParity ||
+    if ((p.dataBits != 7 && p.dataBits != 8) || p.parity > kEvenParity ||
         (p.stopBits != kOneStopBit && p.stopBits != kTwoStopBits)) {
       return false;
     }
     ::cfmakeraw(&t);
-    ::cfsetispeed(&t, speed);
-    ::cfsetospeed(&t, speed);
+    // glibc takes the rate in bits per second as well as as a B constant (so do the BSDs, whose
+    // constants are the rates); a rate it does not know is refused.
+    if (::cfsetspeed(&t, p.baudRate) != 0) return false;
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     t.c_cflag |= (p.dataBits == 7 ? CS7 : CS8) | CLOCAL | CREAD;
     if (p.parity != kNoParity) t.c_cflag |= PARENB | (p.parity == kOddParity ? PARODD : 0);

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <limits>
 
-#include "update/clock_setting.h"
 
 namespace clockagent {
 
@@ -63,24 +62,25 @@ namespace {
 
 using PacketReader = bool (*)(const ReceiverLink&, TimingFields*);
 
-void AcceptTimingPacket(ReceiverLink& link, TimingContext& context, PacketReader read) {
-  TimingFields fields;
-  if (context.TimeReceived || !read(link, &fields)) return;
+void AcceptTimingPacket(ReceiverLink& link, TimingContext& context, TimingPacket packet,
+                        PacketReader read) {
+  TimingReport report;
+  if (context.TimeReceived || !read(link, &report.fields)) return;
   context.TimeReceived = 1;
-  if (context.Panel_Time != nullptr) ShowTimeOfWeek(fields.timeOfWeek, *context.Panel_Time);
-  double receiverTime = ReceiverTime(fields, context.ActiveTimeType);
-  context.rolloverWeeks = CorrectWeekRollover(&receiverTime, context.earliestTime);
-  ApplyReceiverTime(receiverTime, *context.clock, *context.cycle);
+  report.packet = packet;
+  report.receiverTime = ReceiverTime(report.fields, context.ActiveTimeType);
+  report.arrival = link.packetArrival;
+  context.sink->TimingPacketReceived(report);
 }
 
 }  // namespace
 
 void HandlePacket41(ReceiverLink& link, TimingContext& context) {
-  AcceptTimingPacket(link, context, ReadPacket41);
+  AcceptTimingPacket(link, context, TimingPacket::Packet41, ReadPacket41);
 }
 
 void HandlePacket8FAB(ReceiverLink& link, TimingContext& context) {
-  AcceptTimingPacket(link, context, ReadPacket8FAB);
+  AcceptTimingPacket(link, context, TimingPacket::Packet8FAB, ReadPacket8FAB);
 }
 
 void DispatchPacket(ReceiverLink& link, TimingContext& context) {

@@ -7,10 +7,6 @@
 
 namespace clockagent {
 
-class ClockSetter;
-class OutcomeSink;
-class TextTarget;
-
 // Whether the receiver's time is applied as UTC (its GPS-UTC offset subtracted) or as GPS time.
 enum class TimeType : std::int32_t { Utc = 0, Gps = 1 };
 
@@ -47,22 +43,37 @@ constexpr float kNoTimeYet = -1.0f;
 // which no clock takes, while the receiver has no time yet.
 double ReceiverTime(const TimingFields& fields, TimeType timeType);
 
-// What the packet handlers share with the update cycle, and where an accepted packet's time goes.
+enum class TimingPacket { Packet41, Packet8FAB };
+
+// What a receiver said in an accepted timing packet.
+struct TimingReport {
+  TimingPacket packet = TimingPacket::Packet41;
+  TimingFields fields;
+  double receiverTime = 0;    // ReceiverTime of the fields in the time type in force
+  ClockReading arrival;       // when the block that began the packet was read
+};
+
+// Where accepted timing packets go.
+class TimingSink {
+ public:
+  virtual void TimingPacketReceived(const TimingReport& report) = 0;
+
+ protected:
+  ~TimingSink() = default;
+};
+
+// What the packet handlers share with the update cycle.
 struct TimingContext {
-  std::uint8_t TimeReceived = 1;             // a timing packet was accepted in this attempt
-  TimeType ActiveTimeType = TimeType::Utc;   // the time type in force
-  TextTarget* Panel_Time = nullptr;          // the time-of-week display
-  ClockSetter* clock = nullptr;              // must be set before packets are dispatched
-  OutcomeSink* cycle = nullptr;              // receives the outcome; must be set too
-  double earliestTime = 0;  // an earlier receiver time is a week rollover (0: none corrected)
-  int rolloverWeeks = 0;    // how far the last accepted packet's time was moved forward
+  std::uint8_t TimeReceived = 1;            // a timing packet was accepted in this attempt
+  TimeType ActiveTimeType = TimeType::Utc;  // the time type in force
+  TimingSink* sink = nullptr;               // where an accepted packet is reported; must be set
 };
 
 // Sends the time request, packet 0x21 without data, followed by the post-send pause.
 void RequestTime(ReceiverLink& link);
 
 // Accept the first timing packet of the right length while TimeReceived is clear: set
-// TimeReceived, show the time of week, correct a week rollover, then apply the receiver time.
+// TimeReceived and report it to the context's sink.
 void HandlePacket41(ReceiverLink& link, TimingContext& context);
 void HandlePacket8FAB(ReceiverLink& link, TimingContext& context);
 

@@ -18,19 +18,6 @@ bool ReadIndex(const char* text, int count, int* index) {
   return true;
 }
 
-struct StoredList {
-  const char* name;
-  Control control;
-  int entries;
-};
-
-const StoredList kLineLists[] = {
-    {"BaudRate", Control::ComboBox_BaudRate, 5},
-    {"DataBits", Control::ComboBox_DataBits, 2},
-    {"Parity", Control::ComboBox_Parity, 3},
-    {"StopBits", Control::ComboBox_StopBits, 2},
-};
-
 // The interval field holds two digits of days.
 constexpr std::int64_t kLongestShownInterval = 100 * 86400 - 1;
 
@@ -60,67 +47,61 @@ void WriteSetting(SettingsStore& store, StoreRoot root, const char* keyPath, con
   }
 }
 
-bool Settings::Read(const char* name, char (&text)[kSettingTextSize]) {
-  return ReadSetting(store_, StoreRoot::LocalMachine, kSettingsKey, name, text);
+namespace {
+
+bool Read(SettingsStore& store, const char* name, char (&text)[kSettingTextSize]) {
+  return ReadSetting(store, StoreRoot::LocalMachine, kSettingsKey, name, text);
 }
 
-void Settings::Write(const char* name, const char* text) {
-  WriteSetting(store_, StoreRoot::LocalMachine, kSettingsKey, name, text);
+void Write(SettingsStore& store, const char* name, const char* text) {
+  WriteSetting(store, StoreRoot::LocalMachine, kSettingsKey, name, text);
 }
 
-void Settings::LoadSettings() {
+}  // namespace
+
+bool LoadSettings(SettingsStore& store, StoredSettings* stored) {
+  *stored = StoredSettings{};
   char text[kSettingTextSize];
-  if (!Read("Comm", text)) {  // a first run: store the defaults, read nothing
-    SaveSettings();
-    return;
-  }
+  if (!Read(store, "Comm", text)) return false;  // a first run: nothing more is read
   int index = 0;
   // The first three characters ("COM") are skipped unexamined.
   if (std::strlen(text) > 3 && ReadIndex(text + 3, kPortCount + 1, &index) && index >= 1) {
-    view_.SetItemIndex(Control::ComboBox_COM, index - 1);
+    stored->portNumber = index;
   }
-  for (const StoredList& list : kLineLists) {
-    if (Read(list.name, text) && ReadIndex(text, list.entries, &index)) {
-      view_.SetItemIndex(list.control, index);
+  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
+    if (Read(store, kLineLists[i].storedName, text) &&
+        ReadIndex(text, kLineLists[i].count, &index)) {
+      stored->lineIndex[i] = index;
     }
   }
-  if (Read("Interval", text)) {
+  if (Read(store, "Interval", text)) {
     const char* p = text;
     std::int64_t seconds = 0;
     if (ScanDecimal(p, &seconds) && seconds >= 0 && seconds <= kLongestShownInterval) {
-      char interval[kIntervalTextSize];
-      FormatIntervalText(static_cast<std::uint32_t>(seconds), interval);
-      view_.SetIntervalText(interval);
+      stored->intervalSeconds = static_cast<std::uint32_t>(seconds);
     }
   }
-  if (Read("TimeType", text)) {
-    view_.SetItemIndex(Control::RadioGroup_TimeType, std::strcmp(text, "UTC") == 0 ? 0 : 1);
+  if (Read(store, "TimeType", text)) {
+    stored->timeType = std::strcmp(text, "UTC") == 0 ? TimeType::Utc : TimeType::Gps;
   }
-  if (Read("AutoStart", text)) {
-    const int autoStart = std::strcmp(text, "ON") == 0 ? 0 : 1;
-    if (autoStart != view_.ItemIndex(Control::RadioGroup_AutoStart)) {
-      view_.SetItemIndex(Control::RadioGroup_AutoStart, autoStart);
-      RadioGroup_AutoStartClick();  // as a change of selection clicks the group
-    }
-  }
+  if (Read(store, "AutoStart", text)) stored->autoStart = std::strcmp(text, "ON") == 0;
+  return true;
 }
 
-void Settings::SaveSettings() {
+void SaveSettings(SettingsStore& store, const SettingsToSave& settings) {
   char text[32];
-  std::snprintf(text, sizeof text, "%ld", static_cast<long>(cycle_.Timer_Update.Interval() / 1000));
-  Write("Interval", text);
-  Write("TimeType", cycle_.timing.ActiveTimeType == TimeType::Utc ? "UTC" : "GPS");
-  Write("AutoStart", view_.ItemIndex(Control::RadioGroup_AutoStart) == 0 ? "ON" : "OFF");
-  std::snprintf(text, sizeof text, "COM%d", cycle_.ActivePortNumber);
-  Write("Comm", text);
-  for (const StoredList& list : kLineLists) {
-    std::snprintf(text, sizeof text, "%d", view_.ItemIndex(list.control));
-    Write(list.name, text);
+  std::snprintf(text, sizeof text, "%ld", static_cast<long>(settings.intervalMs / 1000));
+  Write(store, "Interval", text);
+  Write(store, "TimeType", settings.timeType == TimeType::Utc ? "UTC" : "GPS");
+  SaveAutoStart(store, settings.autoStart);
+  std::snprintf(text, sizeof text, "COM%d", settings.portNumber);
+  Write(store, "Comm", text);
+  for (const LineList& list : kLineLists) {
+    std::snprintf(text, sizeof text, "%d", settings.line.*list.index);
+    Write(store, list.storedName, text);
   }
 }
 
-void Settings::RadioGroup_AutoStartClick() {
-  Write("AutoStart", view_.ItemIndex(Control::RadioGroup_AutoStart) == 0 ? "ON" : "OFF");
-}
+void SaveAutoStart(SettingsStore& store, bool on) { Write(store, "AutoStart", on ? "ON" : "OFF"); }
 
 }  // namespace clockagent

@@ -3,12 +3,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
-#include "update/main_view.h"
-#include "update/update_cycle.h"
+#include "receiver/line_settings.h"
+#include "receiver/timing_packets.h"
 
 namespace clockagent {
 
@@ -51,26 +54,35 @@ bool ReadSetting(SettingsStore& store, StoreRoot root, const char* keyPath, cons
 void WriteSetting(SettingsStore& store, StoreRoot root, const char* keyPath, const char* name,
                   const char* text);
 
-// The settings of the main window's controls under kSettingsKey below the local machine.
-class Settings final : public SettingsSaver {
- public:
-  Settings(SettingsStore& store, MainView& view, UpdateCycle& cycle)
-      : store_(store), view_(view), cycle_(cycle) {}
-
-  // Reads the stored settings into the controls; on a first run stores the defaults instead.
-  void LoadSettings();
-  // Writes all eight values, in their fixed order.
-  void SaveSettings() override;
-  // The Auto Start radio group was clicked: store the choice at once.
-  void RadioGroup_AutoStartClick();
-
- private:
-  bool Read(const char* name, char (&text)[kSettingTextSize]);
-  void Write(const char* name, const char* text);
-
-  SettingsStore& store_;
-  MainView& view_;
-  UpdateCycle& cycle_;
+// The eight settings as the store holds them. A value that is absent, or that the program cannot
+// use, is left empty; the front end then keeps what it had.
+struct StoredSettings {
+  std::optional<int> portNumber;                            // "Comm": "COM%d", 1 to 20
+  std::optional<int> lineIndex[std::size(kLineLists)];      // "BaudRate", ... in kLineLists' order
+  std::optional<std::uint32_t> intervalSeconds;             // "Interval", below 100 days
+  std::optional<TimeType> timeType;                         // "TimeType": exactly "UTC" is UTC
+  std::optional<bool> autoStart;                            // "AutoStart": exactly "ON" is on
 };
+
+// What Start (and a first run) writes.
+struct SettingsToSave {
+  std::uint32_t intervalMs = 0;  // stored in whole seconds
+  TimeType timeType = TimeType::Utc;
+  bool autoStart = false;
+  int portNumber = 1;
+  SerialLineSettings line;
+};
+
+// Reads the settings under kSettingsKey below the local machine into `stored`, in their fixed
+// order. False on a first run (no "Comm", or no store to read): then nothing else is read, and the
+// caller stores its defaults with SaveSettings.
+bool LoadSettings(SettingsStore& store, StoredSettings* stored);
+
+// Writes all eight values, each on its own, in their fixed order; a failed write does not stop
+// the others.
+void SaveSettings(SettingsStore& store, const SettingsToSave& settings);
+
+// The Auto Start choice alone, as a click on it stores it at once.
+void SaveAutoStart(SettingsStore& store, bool on);
 
 }  // namespace clockagent

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -33,22 +35,36 @@ void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 namespace clockagent::test {
 namespace {
 
-// Outlets that keep what they are given in fixed storage.
-struct FixedText final : TextTarget {
-  void SetText(const char* text) override {
-    std::snprintf(last, sizeof last, "%s", text);
-    ++calls;
+// A receiver in memory: serves one recording, a block at a time, and counts what is written.
+struct RecordingReceiver final : NullPort {
+  bool Open(const char*) override { return true; }
+  std::uint32_t QueuedBytes() override { return static_cast<std::uint32_t>(size - at); }
+  std::uint32_t Read(std::uint8_t* buffer, std::uint32_t room) override {
+    const std::size_t n = std::min<std::size_t>(room, size - at);
+    std::memcpy(buffer, bytes + at, n);
+    at += n;
+    return static_cast<std::uint32_t>(n);
   }
-  char last[kTimeOfWeekTextSize] = {};
-  int calls = 0;
+  void Write(const std::uint8_t*, std::size_t length) override { written += length; }
+  const std::uint8_t* bytes = nullptr;
+  std::size_t size = 0;
+  std::size_t at = 0;
+  std::size_t written = 0;
 };
-struct CountingCycle final : OutcomeSink {
-  void ReportOutcome(UpdateOutcome) override { ++reports; }
-  int reports = 0;
-};
-struct CountingPort final : NullPort {
-  void Write(const std::uint8_t*, std::size_t length) override { bytes += length; }
-  std::size_t bytes = 0;
+
+// A front end that keeps what it is told in fixed storage.
+struct CountingFront final : CycleFrontEnd {
+  CycleChoices Choices() override { return choices; }
+  void AttemptBegan() override {}
+  void TimeOfWeekReceived(float timeOfWeek) override { FormatTimeOfWeek(timeOfWeek, shown); }
+  void AttemptEnded(const AttemptResult& result) override {
+    if (result.outcome == UpdateOutcome::Success) ++successes;
+  }
+  void ScheduleChanged(bool) override {}
+  void Refused(const char*) override {}
+  CycleChoices choices;
+  char shown[kTimeOfWeekTextSize] = {};
+  int successes = 0;
 };
 
 TEST(NoAllocation, TheCounterSeesAllocations) {
@@ -57,40 +73,65 @@ TEST(NoAllocation, TheCounterSeesAllocations) {
   EXPECT_EQ(g_allocations - before, 1);
 }
 
-TEST(NoAllocation, ParsingDispatchingAndSendingAllocateNothing) {
+struct CountingSink final : TimingSink {
+  void TimingPacketReceived(const TimingReport&) override { ++reports; }
+  int reports = 0;
+};
+
+TEST(NoAllocation, ParsingAndDispatchingWholeRecordingsAllocateNothing) {
   std::vector<Bytes> captures;
   for (const std::string& name : CaptureNames()) captures.push_back(ReadCapture(name));
-  ASSERT_EQ(captures.size(), 6u);
   auto link = std::make_unique<ReceiverLink>();
-  CountingPort port;
-  FixedText panel;
-  DryRunClockSetter clock;
-  CountingCycle cycle;
-  TimingContext context;
-  context.Panel_Time = &panel;
-  context.clock = &clock;
-  context.cycle = &cycle;
-  link->port = &port;
   link->isOpen = 1;
+  CountingSink sink;
+  TimingContext context;
+  context.sink = &sink;
 
   const long before = g_allocations;
   long packets = 0;
   for (const Bytes& capture : captures) {
     context.TimeReceived = 0;  // a new attempt for each recording
-    RequestTime(*link);
     ReceiveBytes(*link, capture.data(), capture.size(), [&](ReceiverLink& completed) {
       ++packets;
       DispatchPacket(completed, context);
     });
   }
+  EXPECT_EQ(g_allocations - before, 0);
+  EXPECT_GT(packets, 500);
+  EXPECT_EQ(sink.reports, 6);
+}
+
+TEST(NoAllocation, WholeAttemptsOverTheRecordingsAllocateNothing) {
+  std::vector<Bytes> captures;
+  for (const std::string& name : CaptureNames()) captures.push_back(ReadCapture(name));
+  ASSERT_EQ(captures.size(), 6u);
+  RecordingReceiver receiver;
+  CountingFront front;
+  TimerState timerUpdate{kDefaultUpdateIntervalMs};
+  TimerState timerPoll{kPollIntervalMs};
+  DryRunClockSetter clock;
+  FakeLinkClock linkClock;
+  UpdateEngine engine(receiver, timerUpdate, timerPoll, clock, front);
+  engine.link->clock = &linkClock;
+  engine.cycle.SetEarliestReceiverTime(0);
+
+  // Each recording holds a timing packet: an attempt requests, reads, parses and dispatches
+  // until it is found, then shows the time of week, sets the clock and reports the outcome.
+  const long before = g_allocations;
+  for (const Bytes& capture : captures) {
+    receiver.bytes = capture.data();
+    receiver.size = capture.size();
+    receiver.at = 0;
+    engine.cycle.RefreshTime();
+    while (timerPoll.enabled) engine.cycle.Timer_DAROTimer();
+  }
   const long allocations = g_allocations - before;
 
   EXPECT_EQ(allocations, 0);
-  EXPECT_GT(packets, 500);
-  EXPECT_EQ(port.bytes, 6u * 4u);
-  EXPECT_EQ(cycle.reports, 6);  // every recording holds a timing packet, each set the clock
+  EXPECT_EQ(front.successes, 6);
   EXPECT_EQ(clock.calls, 6);
-  EXPECT_EQ(panel.calls, 6);
+  EXPECT_EQ(receiver.written % 4, 0u);
+  EXPECT_GE(receiver.written, 6u * 4u);
 }
 
 }  // namespace

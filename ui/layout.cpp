@@ -1,6 +1,10 @@
 // The main window's layout, its menus, and their texts and hints.
 #include "ui/layout.h"
 
+#include <iterator>
+
+#include "receiver/line_settings.h"
+
 namespace clockagent::ui {
 namespace {
 
@@ -37,18 +41,15 @@ const ControlSpec kMainControls[] = {
     {ID_AutoStart_ON, "ON", Kind::RadioButton, ID_RadioGroup_AutoStart, 8, 16, 80, 17, "ON", nullptr, 0},
     {ID_AutoStart_OFF, "OFF", Kind::RadioButton, ID_RadioGroup_AutoStart, 92, 16, 80, 17, "OFF", nullptr, 0},
     {ID_Label2, "Label2", Kind::Label, ID_Panel_Setup, 216, 36, 48, 13, "Serial Port", kPortHint, 0},
-    {ID_ComboBox_COM, "ComboBox_COM", Kind::DropDown, ID_Panel_Setup, 280, 32, 89, 21,
-     "COM 1|COM 2|COM 3|COM 4|COM 5|COM 6|COM 7|COM 8|COM 9|COM 10|COM 11|COM 12|COM 13|COM 14|"
-     "COM 15|COM 16|COM 17|COM 18|COM 19|COM 20",
-     kPortHint, 0},
+    {ID_ComboBox_COM, "ComboBox_COM", Kind::DropDown, ID_Panel_Setup, 280, 32, 89, 21, "", kPortHint, 0},
     {ID_Label6, "Label6", Kind::Label, ID_Panel_Setup, 216, 61, 51, 13, "Baud Rate", nullptr, 0},
-    {ID_ComboBox_BaudRate, "ComboBox_BaudRate", Kind::DropDown, ID_Panel_Setup, 280, 57, 89, 21, "2400|4800|9600|19200|38400", nullptr, 0},
+    {ID_ComboBox_BaudRate, "ComboBox_BaudRate", Kind::DropDown, ID_Panel_Setup, 280, 57, 89, 21, "", nullptr, 0},
     {ID_Label8, "Label8", Kind::Label, ID_Panel_Setup, 216, 86, 43, 13, "Data Bits", nullptr, 0},
-    {ID_ComboBox_DataBits, "ComboBox_DataBits", Kind::DropDown, ID_Panel_Setup, 280, 82, 89, 21, "7|8", nullptr, 0},
+    {ID_ComboBox_DataBits, "ComboBox_DataBits", Kind::DropDown, ID_Panel_Setup, 280, 82, 89, 21, "", nullptr, 0},
     {ID_Label11, "Label11", Kind::Label, ID_Panel_Setup, 216, 111, 26, 13, "Parity", nullptr, 0},
-    {ID_ComboBox_Parity, "ComboBox_Parity", Kind::DropDown, ID_Panel_Setup, 280, 107, 89, 21, "NONE|ODD|EVEN", nullptr, 0},
+    {ID_ComboBox_Parity, "ComboBox_Parity", Kind::DropDown, ID_Panel_Setup, 280, 107, 89, 21, "", nullptr, 0},
     {ID_Label12, "Label12", Kind::Label, ID_Panel_Setup, 216, 136, 42, 13, "Stop Bits", nullptr, 0},
-    {ID_ComboBox_StopBits, "ComboBox_StopBits", Kind::DropDown, ID_Panel_Setup, 280, 132, 89, 21, "1|2", nullptr, 0},
+    {ID_ComboBox_StopBits, "ComboBox_StopBits", Kind::DropDown, ID_Panel_Setup, 280, 132, 89, 21, "", nullptr, 0},
 
     {ID_SpeedButton_Start, "SpeedButton_Start", Kind::SpeedButton, ID_Panel2, 6, 3, 25, 25, "START", "Start", 0},
     {ID_SpeedButton_Stop, "SpeedButton_Stop", Kind::SpeedButton, ID_Panel2, 31, 3, 25, 25, "STOP", "Stop", 0},
@@ -95,6 +96,22 @@ const MenuSpec kTrayMenu[] = {
     {ID_SystemTray_Exit, "SystemTray_Exit", "E&xit", true},
 };
 const int kTrayMenuCount = sizeof kTrayMenu / sizeof kTrayMenu[0];
+
+std::vector<std::string> DropDownItems(int id) {
+  std::vector<std::string> items;
+  if (id == ID_ComboBox_COM) {
+    for (int port = 1; port <= kPortCount; ++port) items.push_back("COM " + std::to_string(port));
+  }
+  const int lists[] = {ID_ComboBox_BaudRate, ID_ComboBox_DataBits, ID_ComboBox_Parity,
+                       ID_ComboBox_StopBits};  // in the order of kLineLists
+  for (std::size_t i = 0; i < std::size(lists); ++i) {
+    if (id != lists[i]) continue;
+    for (int entry = 0; entry < kLineLists[i].count; ++entry) {
+      items.emplace_back(kLineLists[i].choices[entry].text);
+    }
+  }
+  return items;
+}
 
 const ControlSpec* FindControl(int id) {
   for (const ControlSpec& spec : kMainControls) {

@@ -1,6 +1,9 @@
 // The main window's layout as data: each row reads like a row of the design tables.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "version.h"
 
 namespace clockagent::ui {
@@ -100,7 +103,7 @@ struct ControlSpec {
   Kind kind;
   int parent;  // a ControlId, or kNoParent for the window
   int left, top, width, height;
-  const char* text;  // caption, initial text, or the list's items separated by '|'
+  const char* text;  // caption or initial text; a list's items come from DropDownItems
   const char* hint;  // nullptr: the container's hint applies
   unsigned bevel;
 };
@@ -127,5 +130,8 @@ constexpr char kApplicationTitle[] = "ClockAgent";
 constexpr char kMainWindowClass[] = "TForm_Main";
 
 const ControlSpec* FindControl(int id);
+
+// The entries of a drop-down list: "COM 1" to "COM 20", or a line setting's texts.
+std::vector<std::string> DropDownItems(int id);
 
 }  // namespace clockagent::ui

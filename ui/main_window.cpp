@@ -5,9 +5,14 @@
 #include <shellapi.h>
 
 
+#include <cstdio>
+#include <iterator>
+
 #include "receiver/system_serial_port.h"
 #include "settings/registry_store.h"
 #include "ui/mask_edit.h"
+#include "update/clock_setting.h"
+#include "update/interval_text.h"
 
 namespace clockagent::ui {
 namespace {
@@ -16,34 +21,15 @@ namespace {
 // 64-bit process that first form is 104 bytes long, its handles being wider.)
 static_assert(NOTIFYICONDATAA_V1_SIZE == (sizeof(void*) == 4 ? 88 : 104), "first record form");
 
-int ControlIdOf(Control control) {
-  switch (control) {
-    case Control::SpeedButton_Start: return ID_SpeedButton_Start;
-    case Control::Control_Start: return ID_Control_Start;
-    case Control::SpeedButton_Stop: return ID_SpeedButton_Stop;
-    case Control::Control_Stop: return ID_Control_Stop;
-    case Control::Panel_Setup: return ID_Panel_Setup;
-    case Control::ComboBox_COM: return ID_ComboBox_COM;
-    case Control::ComboBox_BaudRate: return ID_ComboBox_BaudRate;
-    case Control::ComboBox_DataBits: return ID_ComboBox_DataBits;
-    case Control::ComboBox_Parity: return ID_ComboBox_Parity;
-    case Control::ComboBox_StopBits: return ID_ComboBox_StopBits;
-    case Control::MaskEdit_Interval: return ID_MaskEdit_Interval;
-    case Control::RadioGroup_TimeType: return ID_RadioGroup_TimeType;
-    case Control::RadioGroup_AutoStart: return ID_RadioGroup_AutoStart;
-  }
-  return 0;
-}
+// The setup controls, in the order the schedule enables and disables them.
+constexpr int kSetupControls[] = {ID_Panel_Setup,        ID_ComboBox_COM,     ID_ComboBox_BaudRate,
+                                  ID_ComboBox_DataBits,  ID_ComboBox_Parity,  ID_ComboBox_StopBits,
+                                  ID_MaskEdit_Interval,  ID_RadioGroup_TimeType,
+                                  ID_RadioGroup_AutoStart};
 
-int PanelIdOf(Panel panel) {
-  switch (panel) {
-    case Panel::Panel_Status: return ID_Panel_Status;
-    case Panel::Panel_TotalUpdates: return ID_Panel_TotalUpdates;
-    case Panel::Panel_OnOff: return ID_Panel_OnOff;
-    case Panel::Panel_Time: return ID_Panel_Time;
-  }
-  return 0;
-}
+// The drop-down lists of the line settings, in the order of kLineLists.
+constexpr int kLineListControls[] = {ID_ComboBox_BaudRate, ID_ComboBox_DataBits, ID_ComboBox_Parity,
+                                     ID_ComboBox_StopBits};
 
 // The two buttons of a radio group.
 bool ButtonsOf(int group, int* first, int* second) {
@@ -102,34 +88,27 @@ TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
   // 5. Hints: the hint bar follows the pointer; tips on the speed buttons.
   CreateTips();
 
-  // The update cycle with its timers, and the settings.
+  // The update cycle with its timers (port 1 and UTC in force until Start or Refresh Time), and
+  // the settings.
   port_ = NewSystemSerialPort();
-  link_ = std::make_unique<ReceiverLink>();
-  link_->port = port_.get();
   Timer_Update.Attach(hwnd_);
   Timer_DARO.Attach(hwnd_);
   store_ = NewRegistryStore();
-  cycle_ = std::make_unique<UpdateCycle>(*link_, *this, Timer_Update, Timer_DARO, clock_);
-  settings_ = std::make_unique<Settings>(*store_, *this, *cycle_);
-  cycle_->SetSettingsSaver(settings_.get());
+  engine_ = std::make_unique<UpdateEngine>(*port_, Timer_Update, Timer_DARO, clock_, *this);
+  engine_->cycle.SetSettingsSaver(this);
 
   // 6. Six hours until the first Start replaces it.
   Timer_Update.SetInterval(kDefaultUpdateIntervalMs);
   // 7. The default list entries.
+  SetItemIndex(ID_ComboBox_COM, 0);
   const SerialLineSettings lists;
-  SetItemIndex(Control::ComboBox_COM, lists.portIndex);
-  SetItemIndex(Control::ComboBox_BaudRate, lists.baudRateIndex);
-  SetItemIndex(Control::ComboBox_DataBits, lists.dataBitsIndex);
-  SetItemIndex(Control::ComboBox_Parity, lists.parityIndex);
-  SetItemIndex(Control::ComboBox_StopBits, lists.stopBitsIndex);
-  // 8. Port 1 and UTC in force.
-  cycle_->ActivePortNumber = 1;
-  cycle_->timing.ActiveTimeType = TimeType::Utc;
+  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
+    SetItemIndex(kLineListControls[i], lists.*kLineLists[i].index);
+  }
   // 9. The stored settings.
-  settings_->LoadSettings();
-  autoStartIndex_ = ItemIndex(Control::RadioGroup_AutoStart);
+  LoadSettings();
   // 10. Auto Start.
-  if (ItemIndex(Control::RadioGroup_AutoStart) == 0) cycle_->StartUpdates();
+  if (ItemIndex(ID_RadioGroup_AutoStart) == 0) engine_->cycle.StartUpdates();
 }
 
 TForm_Main::~TForm_Main() {
@@ -233,13 +212,8 @@ void TForm_Main::CreateControls() {
     SendMessageA(control, WM_SETFONT,
                  reinterpret_cast<WPARAM>(c.kind == Kind::BoldLabel ? boldFont_ : font_), FALSE);
     if (c.kind == Kind::DropDown) {
-      std::string items = c.text;
-      for (std::size_t from = 0; from <= items.size();) {
-        std::size_t bar = items.find('|', from);
-        if (bar == std::string::npos) bar = items.size();
-        SendMessageA(control, CB_ADDSTRING, 0,
-                     reinterpret_cast<LPARAM>(items.substr(from, bar - from).c_str()));
-        from = bar + 1;
+      for (const std::string& item : DropDownItems(c.id)) {
+        SendMessageA(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
       }
       SendMessageA(control, CB_SETITEMHEIGHT, 0, Scale(13));
     } else if (c.kind == Kind::MaskEdit) {
@@ -295,8 +269,7 @@ HWND TForm_Main::Item(int id) const {
                                                                                  : nullptr;
 }
 
-int TForm_Main::ItemIndex(Control control) const {
-  const int id = ControlIdOf(control);
+int TForm_Main::ItemIndex(int id) const {
   int first = 0, second = 0;
   if (ButtonsOf(id, &first, &second)) {
     if (SendMessageA(Item(first), BM_GETCHECK, 0, 0) == BST_CHECKED) return 0;
@@ -306,8 +279,7 @@ int TForm_Main::ItemIndex(Control control) const {
   return static_cast<int>(SendMessageA(Item(id), CB_GETCURSEL, 0, 0));
 }
 
-void TForm_Main::SetItemIndex(Control control, int index) {
-  const int id = ControlIdOf(control);
+void TForm_Main::SetItemIndex(int id, int index) {
   int first = 0, second = 0;
   if (ButtonsOf(id, &first, &second)) {
     SendMessageA(Item(first), BM_SETCHECK, index == 0 ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -318,18 +290,11 @@ void TForm_Main::SetItemIndex(Control control, int index) {
   SendMessageA(Item(id), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
-std::string TForm_Main::IntervalText() const { return IntervalFieldText(Item(ID_MaskEdit_Interval)); }
-
-void TForm_Main::SetIntervalText(const char* text) {
-  SetIntervalFieldText(Item(ID_MaskEdit_Interval), text);
-}
-
 void TForm_Main::SetMenuEnabled(int id, bool enabled) {
   EnableMenuItem(menuBar_, static_cast<UINT>(id), MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
 }
 
-void TForm_Main::SetEnabled(Control control, bool enabled) {
-  const int id = ControlIdOf(control);
+void TForm_Main::SetEnabled(int id, bool enabled) {
   if (id == ID_Control_Start || id == ID_Control_Stop) {
     SetMenuEnabled(id, enabled);
     DrawMenuBar(hwnd_);
@@ -343,12 +308,90 @@ void TForm_Main::SetEnabled(Control control, bool enabled) {
   }
 }
 
-void TForm_Main::SetCaption(Panel panel, const char* text) {
-  SetWindowTextA(Item(PanelIdOf(panel)), text);
+void TForm_Main::SetCaption(int id, const char* text) { SetWindowTextA(Item(id), text); }
+
+CycleChoices TForm_Main::Choices() {
+  CycleChoices choices;
+  choices.port.number = ItemIndex(ID_ComboBox_COM) + 1;
+  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
+    choices.line.*kLineLists[i].index = ItemIndex(kLineListControls[i]);
+  }
+  choices.timeType = static_cast<TimeType>(ItemIndex(ID_RadioGroup_TimeType));
+  choices.intervalMs = IntervalMilliseconds(IntervalFieldText(Item(ID_MaskEdit_Interval)).c_str());
+  return choices;
 }
 
-void TForm_Main::ShowMessage(const char* text, const char* title, unsigned flags) {
-  MessageBoxA(hwnd_, text, title, flags);
+void TForm_Main::AttemptBegan() {
+  RemoveTrayIcons();
+  AddTrayIcon(TrayIconState::InProgress);
+}
+
+void TForm_Main::TimeOfWeekReceived(float timeOfWeek) {
+  char text[kTimeOfWeekTextSize];
+  FormatTimeOfWeek(timeOfWeek, text);
+  SetCaption(ID_Panel_Time, text);
+}
+
+void TForm_Main::AttemptEnded(const AttemptResult& result) {
+  SetCaption(ID_Panel_Status, StatusText(result.outcome));
+  char counts[32];
+  std::snprintf(counts, sizeof counts, "%d/%d", static_cast<int>(result.successes),
+                static_cast<int>(result.attempts));
+  SetCaption(ID_Panel_TotalUpdates, counts);
+  RemoveTrayIcons();
+  AddTrayIcon(IconStateAfter(result.outcome));
+}
+
+void TForm_Main::ScheduleChanged(bool started) {
+  SetEnabled(ID_SpeedButton_Stop, started);
+  SetEnabled(ID_Control_Stop, started);
+  SetEnabled(ID_SpeedButton_Start, !started);
+  SetEnabled(ID_Control_Start, !started);
+  for (int id : kSetupControls) SetEnabled(id, !started);
+  SetCaption(ID_Panel_OnOff, started ? "On" : "Off");
+}
+
+void TForm_Main::Refused(const char* message) {
+  MessageBoxA(hwnd_, message, "Error", MB_OK | MB_ICONEXCLAMATION);
+}
+
+void TForm_Main::SaveSettings() {
+  const UpdateCycle& cycle = engine_->cycle;
+  SettingsToSave settings;
+  settings.intervalMs = cycle.UpdateInterval();
+  settings.timeType = cycle.ActiveTimeType();
+  settings.autoStart = ItemIndex(ID_RadioGroup_AutoStart) == 0;
+  settings.portNumber = cycle.ActivePort().number;
+  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
+    settings.line.*kLineLists[i].index = ItemIndex(kLineListControls[i]);
+  }
+  clockagent::SaveSettings(*store_, settings);
+}
+
+void TForm_Main::LoadSettings() {
+  StoredSettings stored;
+  if (!clockagent::LoadSettings(*store_, &stored)) {  // a first run: store the defaults
+    SaveSettings();
+    return;
+  }
+  if (stored.portNumber) SetItemIndex(ID_ComboBox_COM, *stored.portNumber - 1);
+  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
+    if (stored.lineIndex[i]) SetItemIndex(kLineListControls[i], *stored.lineIndex[i]);
+  }
+  if (stored.intervalSeconds) {
+    char interval[kIntervalTextSize];
+    FormatIntervalText(*stored.intervalSeconds, interval);
+    SetIntervalFieldText(Item(ID_MaskEdit_Interval), interval);
+  }
+  if (stored.timeType) SetItemIndex(ID_RadioGroup_TimeType, *stored.timeType == TimeType::Utc ? 0 : 1);
+  if (stored.autoStart && (*stored.autoStart ? 0 : 1) != ItemIndex(ID_RadioGroup_AutoStart)) {
+    SetItemIndex(ID_RadioGroup_AutoStart, *stored.autoStart ? 0 : 1);
+    RadioGroup_AutoStartClick();  // as a change of selection clicks the group
+  }
+}
+
+void TForm_Main::RadioGroup_AutoStartClick() {
+  SaveAutoStart(*store_, ItemIndex(ID_RadioGroup_AutoStart) == 0);
 }
 
 void TForm_Main::RemoveTrayIcons() {
@@ -359,7 +402,6 @@ void TForm_Main::RemoveTrayIcons() {
     record.uID = id;
     Shell_NotifyIconA(NIM_DELETE, &record);
   }
-  trayShown_ = false;
 }
 
 void TForm_Main::AddTrayIcon(TrayIconState state) {
@@ -374,7 +416,6 @@ void TForm_Main::AddTrayIcon(TrayIconState state) {
   lstrcpyA(record.szTip, kApplicationTitle);
   Shell_NotifyIconA(NIM_ADD, &record);
   trayState_ = state;
-  trayShown_ = true;
 }
 
 void TForm_Main::ShowHint(const char* hint) {
@@ -433,7 +474,7 @@ void TForm_Main::FormClose() {
 }
 
 void TForm_Main::FormDestroy() {
-  if (link_ != nullptr && link_->isOpen) CloseLink(*link_);  // no outcome for it
+  if (engine_ != nullptr) engine_->cycle.Abandon();  // an attempt polling: no outcome for it
   RemoveTrayIcons();
   for (HICON& icon : trayIcons_) {
     if (icon != nullptr) DestroyIcon(icon);
@@ -465,16 +506,16 @@ void TForm_Main::Command(int id, int code) {
   switch (id) {
     case ID_SpeedButton_Start:
     case ID_Control_Start:
-      cycle_->StartUpdates();
+      engine_->cycle.StartUpdates();
       break;
     case ID_SpeedButton_Stop:
     case ID_Control_Stop:
-      cycle_->StopUpdates();
+      engine_->cycle.StopUpdates();
       break;
     case ID_SpeedButton_Refresh:
     case ID_Control_Refresh:
     case ID_SystemTray_Refresh:
-      cycle_->RefreshTime();
+      engine_->cycle.RefreshTime();
       break;
     case ID_Control_Close:
     case ID_SystemTray_Close:
@@ -503,9 +544,9 @@ void TForm_Main::Command(int id, int code) {
       break;
     case ID_AutoStart_ON:
     case ID_AutoStart_OFF:
-      if (code == BN_CLICKED && ItemIndex(Control::RadioGroup_AutoStart) != autoStartIndex_) {
-        autoStartIndex_ = ItemIndex(Control::RadioGroup_AutoStart);
-        settings_->RadioGroup_AutoStartClick();
+      if (code == BN_CLICKED && ItemIndex(ID_RadioGroup_AutoStart) != autoStartIndex_) {
+        autoStartIndex_ = ItemIndex(ID_RadioGroup_AutoStart);
+        RadioGroup_AutoStartClick();
       }
       break;
     default:
@@ -530,7 +571,7 @@ LRESULT TForm_Main::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     return 0;
   }
   if (message == taskbarCreated_ && taskbarCreated_ != 0) {  // Explorer restarted
-    if (trayShown_) AddTrayIcon(trayState_);
+    AddTrayIcon(trayState_);
     return 0;
   }
   switch (message) {
@@ -538,8 +579,8 @@ LRESULT TForm_Main::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       Command(LOWORD(wParam), HIWORD(wParam));
       return 0;
     case WM_TIMER:
-      if (wParam == Timer_Update.id() && Timer_Update.Elapsed()) cycle_->Timer_UpdateTimer();
-      if (wParam == Timer_DARO.id() && Timer_DARO.Elapsed()) cycle_->Timer_DAROTimer();
+      if (wParam == Timer_Update.id() && Timer_Update.Elapsed()) engine_->cycle.Timer_UpdateTimer();
+      if (wParam == Timer_DARO.id() && Timer_DARO.Elapsed()) engine_->cycle.Timer_DAROTimer();
       return 0;
     case WM_CLOSE:
       if (terminating_) break;

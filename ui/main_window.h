@@ -15,7 +15,7 @@
 #include "ui/widgets.h"
 #include "ui/win_timer.h"
 #include "update/clock_setter.h"
-#include "update/main_view.h"
+#include "update/cycle_front_end.h"
 #include "update/update_cycle.h"
 
 namespace clockagent::ui {
@@ -25,7 +25,9 @@ constexpr UINT kTrayIconIds[3] = {1005, 1006, 1007};  // by TrayIconState
 constexpr UINT WM_RESTORE_REQUEST = WM_APP + 1;        // from a second start of the program
 constexpr UINT WM_APPLICATION_RESTORED = WM_APP + 2;   // from the application's own window
 
-class TForm_Main final : public MainView {
+// The window is the update cycle's front end: its controls hold the settings (the cycle reads them
+// through Choices) and show what the cycle tells it.
+class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
  public:
   TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info);
   ~TForm_Main();
@@ -34,16 +36,21 @@ class TForm_Main final : public MainView {
 
   HWND handle() const { return hwnd_; }
 
-  // MainView
-  int ItemIndex(Control control) const override;
-  void SetItemIndex(Control control, int index) override;
-  std::string IntervalText() const override;
-  void SetIntervalText(const char* text) override;
-  void SetEnabled(Control control, bool enabled) override;
-  void SetCaption(Panel panel, const char* text) override;
-  void ShowMessage(const char* text, const char* title, unsigned flags) override;
-  void RemoveTrayIcons() override;
-  void AddTrayIcon(TrayIconState state) override;
+  // CycleFrontEnd
+  CycleChoices Choices() override;
+  void AttemptBegan() override;
+  void TimeOfWeekReceived(float timeOfWeek) override;
+  void AttemptEnded(const AttemptResult& result) override;
+  void ScheduleChanged(bool started) override;
+  void Refused(const char* message) override;
+
+  // SettingsSaver: Start stores what it put in force and what the lists and Auto Start show.
+  void SaveSettings() override;
+  void LoadSettings();
+  void RadioGroup_AutoStartClick();
+
+  void RemoveTrayIcons();
+  void AddTrayIcon(TrayIconState state);
 
   // The hint of what is under the pointer into the hint bar; run when the message loop is idle.
   void UpdateHint();
@@ -62,6 +69,10 @@ class TForm_Main final : public MainView {
   void CreateMenus();
   void CreateTips();
   HWND Item(int id) const;
+  int ItemIndex(int id) const;
+  void SetItemIndex(int id, int index);
+  void SetEnabled(int id, bool enabled);
+  void SetCaption(int id, const char* text);
   int Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
   void ShowHint(const char* hint);
   void SetMenuEnabled(int id, bool enabled);
@@ -81,7 +92,6 @@ class TForm_Main final : public MainView {
   HICON trayIcons_[3] = {};
   ButtonPicture startPicture_, stopPicture_, refreshPicture_;
   TrayIconState trayState_ = TrayIconState::SleepingOk;
-  bool trayShown_ = false;
   UINT taskbarCreated_ = 0;
   bool menuActive_ = false;
   bool terminating_ = false;
@@ -90,13 +100,11 @@ class TForm_Main final : public MainView {
   std::string hint_;
 
   std::unique_ptr<SerialPort> port_;
-  std::unique_ptr<ReceiverLink> link_;
   SystemClockSetter clock_;
   WinTimer Timer_Update{1, 60000, false};
   WinTimer Timer_DARO{2, kPollIntervalMs, true};
   std::unique_ptr<SettingsStore> store_;
-  std::unique_ptr<UpdateCycle> cycle_;
-  std::unique_ptr<Settings> settings_;
+  std::unique_ptr<UpdateEngine> engine_;
 };
 
 }  // namespace clockagent::ui

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "update/main_view.h"
+#include "update/timer.h"
 
 namespace clockagent::ui {
 

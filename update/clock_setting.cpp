@@ -66,13 +66,9 @@ bool SetClockFromReceiverTime(double receiverTime, ClockSetter& clock) {
   return clock.Set(time);
 }
 
-void ApplyReceiverTime(double receiverTime, ClockSetter& clock, OutcomeSink& cycle) {
-  UpdateOutcome outcome = UpdateOutcome::BadTime;
-  if (IsUsableReceiverTime(receiverTime)) {
-    outcome = SetClockFromReceiverTime(receiverTime, clock) ? UpdateOutcome::Success
-                                                            : UpdateOutcome::SystemUpdateFailure;
-  }
-  cycle.ReportOutcome(outcome);
+UpdateOutcome ApplyReceiverTime(double receiverTime, ClockSetter& clock, SystemTime* asked) {
+  if (!ReceiverTimeToSystemTime(receiverTime, asked)) return UpdateOutcome::BadTime;
+  return clock.Set(*asked) ? UpdateOutcome::Success : UpdateOutcome::SystemUpdateFailure;
 }
 
 void FormatTimeOfWeek(float timeOfWeek, char (&text)[kTimeOfWeekTextSize]) {
@@ -95,12 +91,6 @@ void FormatTimeOfWeek(float timeOfWeek, char (&text)[kTimeOfWeekTextSize]) {
   const auto second = static_cast<float>(std::fmod(d, 60.0));
   std::snprintf(text, sizeof text, " %s %02d:%02d:%05.2f", WeekdayNames[day], hour, minute,
                 static_cast<double>(second));
-}
-
-void ShowTimeOfWeek(float timeOfWeek, TextTarget& target) {
-  char text[kTimeOfWeekTextSize];
-  FormatTimeOfWeek(timeOfWeek, text);
-  target.SetText(text);
 }
 
 }  // namespace clockagent

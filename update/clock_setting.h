@@ -51,18 +51,10 @@ void FormatIsoTime(const SystemTime& time, char (&text)[kIsoTimeTextSize]);
 // for a time outside the calendar.
 bool SetClockFromReceiverTime(double receiverTime, ClockSetter& clock);
 
-// Ends an attempt that received a time: sets the clock when the time is usable and reports
-// Success, SystemUpdateFailure or BadTime to the update cycle.
-void ApplyReceiverTime(double receiverTime, ClockSetter& clock, OutcomeSink& cycle);
-
-// A control whose text can be replaced, such as the time panel.
-class TextTarget {
- public:
-  virtual void SetText(const char* text) = 0;
-
- protected:
-  ~TextTarget() = default;
-};
+// The outcome of an attempt that received a time: for a usable time, the clock is asked to take
+// it (`*asked` gets the calendar time) and the outcome is Success or SystemUpdateFailure as the
+// platform answered; any other time is a BadTime and the clock is left alone.
+UpdateOutcome ApplyReceiverTime(double receiverTime, ClockSetter& clock, SystemTime* asked);
 
 extern const char* const WeekdayNames[7];
 
@@ -70,6 +62,5 @@ extern const char* const WeekdayNames[7];
 // time outside one week.
 constexpr std::size_t kTimeOfWeekTextSize = 32;
 void FormatTimeOfWeek(float timeOfWeek, char (&text)[kTimeOfWeekTextSize]);
-void ShowTimeOfWeek(float timeOfWeek, TextTarget& target);
 
 }  // namespace clockagent

@@ -1,133 +1,131 @@
 // The update cycle.
 #include "update/update_cycle.h"
 
-#include <cstdio>
 #include <limits>
-#include <string>
 
 #include "receiver/serial_link.h"
-#include "update/interval_text.h"
 
 namespace clockagent {
 
-UpdateCycle::UpdateCycle(ReceiverLink& link, MainView& view, Timer& timerUpdate, Timer& timerDaro,
-                         ClockSetter& clock)
-    : Timer_Update(timerUpdate), Timer_DARO(timerDaro), link_(link), view_(view),
-      timePanel_(view) {
-  timing.TimeReceived = 1;
-  timing.ActiveTimeType = TimeType::Utc;
-  timing.Panel_Time = &timePanel_;
-  timing.clock = &clock;
-  timing.cycle = this;
-  timing.earliestTime = kReleaseReceiverTime;
-}
-
-SerialLineSettings UpdateCycle::SelectedLineSettings() const {
-  SerialLineSettings s;
-  s.portIndex = view_.ItemIndex(Control::ComboBox_COM);
-  s.baudRateIndex = view_.ItemIndex(Control::ComboBox_BaudRate);
-  s.dataBitsIndex = view_.ItemIndex(Control::ComboBox_DataBits);
-  s.parityIndex = view_.ItemIndex(Control::ComboBox_Parity);
-  s.stopBitsIndex = view_.ItemIndex(Control::ComboBox_StopBits);
-  return s;
+UpdateCycle::UpdateCycle(ReceiverLink& link, Timer& timerUpdate, Timer& timerPoll,
+                         ClockSetter& clock, CycleFrontEnd& front)
+    : link_(link), timerUpdate_(timerUpdate), timerPoll_(timerPoll), clock_(clock), front_(front) {
+  timing_.TimeReceived = 1;
+  timing_.ActiveTimeType = TimeType::Utc;
+  timing_.sink = this;
 }
 
 void UpdateCycle::Timer_UpdateTimer() {
   // An attempt is polling: it goes on untouched, and this one is not begun.
   if (link_.isOpen) return;
 
-  view_.RemoveTrayIcons();
-  view_.AddTrayIcon(TrayIconState::InProgress);
+  front_.AttemptBegan();
   char name[kPortNameSize];
-  view_.PortName(ActivePortNumber, name);
+  PortOpenName(activePort_, name);
   const int opened = OpenLink(link_, name);
-  ++AttemptCount;
+  ++attemptCount_;
+  result_ = AttemptResult{};
+  reported_ = false;
   if (opened != 0) {
     ReportOutcome(UpdateOutcome::ComFailure);
     return;
   }
-  PrepareLink(link_, SelectedLineSettings());
-  timing.TimeReceived = 0;
-  timing.rolloverWeeks = 0;
-  PollCountdown = kPollsPerAttempt;
-  Timer_DARO.SetEnabled(true);
+  PrepareLink(link_, front_.Choices().line);
+  timing_.TimeReceived = 0;
+  pollCountdown_ = kPollsPerAttempt;
+  timerPoll_.SetEnabled(true);
 }
 
 void UpdateCycle::Timer_DAROTimer() {
-  if (!link_.isOpen || timing.TimeReceived) return;
+  if (!link_.isOpen || timing_.TimeReceived) return;
   RequestTime(link_);
-  ReadLink(link_, [this](ReceiverLink& completed) { DispatchPacket(completed, timing); });
-  if (timing.TimeReceived) return;  // the attempt has reported its outcome
-  if (--PollCountdown <= 0) {
-    PollCountdown = kPollsPerAttempt;
+  ReadLink(link_, [this](ReceiverLink& completed) { DispatchPacket(completed, timing_); });
+  if (reported_) {
+    reported_ = false;
+    ApplyReport(report_);
+    return;  // the attempt has reported its outcome
+  }
+  if (--pollCountdown_ <= 0) {
+    pollCountdown_ = kPollsPerAttempt;
     ReportOutcome(UpdateOutcome::DaroFailure);
   }
 }
 
-void UpdateCycle::ReportOutcome(UpdateOutcome outcome) {
-  Timer_DARO.SetEnabled(false);
-  CloseLink(link_);
-  if (AttemptCount > kMostAttemptsCounted) {
-    AttemptCount = 1;
-    SuccessCount = 0;
-  }
-  if (outcome == UpdateOutcome::Success) ++SuccessCount;
-  view_.SetCaption(Panel::Panel_Status, StatusText(outcome));
-  char counts[32];
-  std::snprintf(counts, sizeof counts, "%d/%d", static_cast<int>(SuccessCount),
-                static_cast<int>(AttemptCount));
-  view_.SetCaption(Panel::Panel_TotalUpdates, counts);
-  view_.RemoveTrayIcons();
-  view_.AddTrayIcon(IconStateAfter(outcome));
+// Called from inside the receive loop: the packet is applied once the loop has returned.
+void UpdateCycle::TimingPacketReceived(const TimingReport& report) {
+  report_ = report;
+  reported_ = true;
 }
 
-void UpdateCycle::SetScheduleControls(bool started) {
-  view_.SetEnabled(Control::SpeedButton_Stop, started);
-  view_.SetEnabled(Control::Control_Stop, started);
-  view_.SetEnabled(Control::SpeedButton_Start, !started);
-  view_.SetEnabled(Control::Control_Start, !started);
-  for (Control setup : {Control::Panel_Setup, Control::ComboBox_COM, Control::ComboBox_BaudRate,
-                        Control::ComboBox_DataBits, Control::ComboBox_Parity,
-                        Control::ComboBox_StopBits, Control::MaskEdit_Interval,
-                        Control::RadioGroup_TimeType, Control::RadioGroup_AutoStart}) {
-    view_.SetEnabled(setup, !started);
+void UpdateCycle::ApplyReport(const TimingReport& report) {
+  front_.TimeOfWeekReceived(report.fields.timeOfWeek);
+  double receiverTime = report.receiverTime;
+  result_.rolloverWeeks = CorrectWeekRollover(&receiverTime, earliest_);
+  const UpdateOutcome outcome = ApplyReceiverTime(receiverTime, clock_, &result_.clockTime);
+  result_.clockAsked = outcome != UpdateOutcome::BadTime;
+  ReportOutcome(outcome);
+}
+
+void UpdateCycle::ReportOutcome(UpdateOutcome outcome) {
+  timerPoll_.SetEnabled(false);
+  CloseLink(link_);
+  if (attemptCount_ > kMostAttemptsCounted) {
+    attemptCount_ = 1;
+    successCount_ = 0;
   }
-  view_.SetCaption(Panel::Panel_OnOff, started ? "On" : "Off");
+  if (outcome == UpdateOutcome::Success) ++successCount_;
+  result_.outcome = outcome;
+  result_.successes = successCount_;
+  result_.attempts = attemptCount_;
+  front_.AttemptEnded(result_);
+}
+
+void UpdateCycle::Abandon() {
+  if (link_.isOpen) CloseLink(link_);
 }
 
 void UpdateCycle::StartUpdates() {
-  ActivePortNumber = view_.ItemIndex(Control::ComboBox_COM) + 1;
+  const CycleChoices choices = front_.Choices();
+  activePort_ = choices.port;
   // A text that is not "dd hh:mm" (-1) gives no period either; the front ends check their own.
-  const std::int64_t period = IntervalMilliseconds(view_.IntervalText().c_str());
+  const std::int64_t period = choices.intervalMs;
   if (period <= 0) {
-    view_.ShowMessage(kZeroIntervalMessage, kErrorTitle, kMessageOkExclamation);
+    front_.Refused(kZeroIntervalMessage);
     return;
   }
   if (period > std::numeric_limits<std::uint32_t>::max()) {
-    view_.ShowMessage(kLongIntervalMessage, kErrorTitle, kMessageOkExclamation);
+    front_.Refused(kLongIntervalMessage);
     return;
   }
-  Timer_Update.SetInterval(static_cast<std::uint32_t>(period));
-  timing.ActiveTimeType = static_cast<TimeType>(view_.ItemIndex(Control::RadioGroup_TimeType));
+  timerUpdate_.SetInterval(static_cast<std::uint32_t>(period));
+  timing_.ActiveTimeType = choices.timeType;
   if (settings_ != nullptr) settings_->SaveSettings();
-  Timer_Update.SetEnabled(true);
+  timerUpdate_.SetEnabled(true);
   // An attempt still polling (begun before a Stop) counts as the first of this run, so that its
   // outcome shows 1/1 or 0/1 and successes never exceed attempts.
-  AttemptCount = link_.isOpen ? 1 : 0;
-  SuccessCount = 0;
-  SetScheduleControls(true);
+  attemptCount_ = link_.isOpen ? 1 : 0;
+  successCount_ = 0;
+  front_.ScheduleChanged(true);
   Timer_UpdateTimer();
 }
 
 void UpdateCycle::StopUpdates() {
-  SetScheduleControls(false);
-  Timer_Update.SetEnabled(false);
+  front_.ScheduleChanged(false);
+  timerUpdate_.SetEnabled(false);
 }
 
 void UpdateCycle::RefreshTime() {
-  ActivePortNumber = view_.ItemIndex(Control::ComboBox_COM) + 1;
-  timing.ActiveTimeType = static_cast<TimeType>(view_.ItemIndex(Control::RadioGroup_TimeType));
+  const CycleChoices choices = front_.Choices();
+  activePort_ = choices.port;
+  timing_.ActiveTimeType = choices.timeType;
   Timer_UpdateTimer();
+}
+
+UpdateEngine::UpdateEngine(SerialPort& port, Timer& timerUpdate, Timer& timerPoll,
+                           ClockSetter& clock, CycleFrontEnd& front)
+    : link(std::make_unique<ReceiverLink>()),
+      cycle(*link, timerUpdate, timerPoll, clock, front) {
+  link->port = &port;
 }
 
 }  // namespace clockagent

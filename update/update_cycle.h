@@ -1,13 +1,17 @@
 // The update cycle: when attempts begin, how the receive poll drives them, and how their outcomes
-// are shown and counted.
+// are counted and told to the front end.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "receiver/daro_link.h"
+#include "receiver/serial_link.h"
 #include "receiver/timing_packets.h"
+#include "update/clock_setter.h"
 #include "update/clock_setting.h"
-#include "update/main_view.h"
+#include "update/cycle_front_end.h"
+#include "update/timer.h"
 
 namespace clockagent {
 
@@ -16,7 +20,6 @@ constexpr std::uint32_t kPollIntervalMs = 200;
 constexpr std::uint32_t kDefaultUpdateIntervalMs = 21600000;  // six hours
 constexpr std::int32_t kMostAttemptsCounted = 9999;
 
-constexpr char kErrorTitle[] = "Error";
 constexpr char kZeroIntervalMessage[] = "Interval must be greater than zero.";
 // The timer counts milliseconds in 32 bits: 49 days 17:02 is the longest whole-minute interval.
 constexpr char kLongIntervalMessage[] =
@@ -31,14 +34,17 @@ class SettingsSaver {
   ~SettingsSaver() = default;
 };
 
-class UpdateCycle final : public OutcomeSink {
+class UpdateCycle final : private TimingSink {
  public:
-  UpdateCycle(ReceiverLink& link, MainView& view, Timer& timerUpdate, Timer& timerDaro,
-              ClockSetter& clock);
+  UpdateCycle(ReceiverLink& link, Timer& timerUpdate, Timer& timerPoll, ClockSetter& clock,
+              CycleFrontEnd& front);
   UpdateCycle(const UpdateCycle&) = delete;
   UpdateCycle& operator=(const UpdateCycle&) = delete;
 
   void SetSettingsSaver(SettingsSaver* saver) { settings_ = saver; }
+  // Receiver times before this are week rollovers (see CorrectWeekRollover); the release day
+  // unless a test says otherwise.
+  void SetEarliestReceiverTime(double receiverTime) { earliest_ = receiverTime; }
 
   void StartUpdates();
   void StopUpdates();
@@ -49,36 +55,53 @@ class UpdateCycle final : public OutcomeSink {
   // One receive poll of the attempt in progress.
   void Timer_DAROTimer();
 
-  // Ends the current attempt with its outcome.
-  void ReportOutcome(UpdateOutcome outcome) override;
+  // Ends the attempt in progress with its outcome.
+  void ReportOutcome(UpdateOutcome outcome);
+  // Ends it without an outcome, as when the program ends: closes a port left open.
+  void Abandon();
 
-  // Program-wide values.
-  std::int32_t AttemptCount = 0;
-  std::int32_t SuccessCount = 0;
-  int PollCountdown = kPollsPerAttempt;
-  int ActivePortNumber = 1;
-  TimingContext timing;  // TimeReceived and ActiveTimeType, shared with the packet handlers
-
-  Timer& Timer_Update;
-  Timer& Timer_DARO;
+  std::int32_t AttemptCount() const { return attemptCount_; }
+  std::int32_t SuccessCount() const { return successCount_; }
+  const PortChoice& ActivePort() const { return activePort_; }
+  TimeType ActiveTimeType() const { return timing_.ActiveTimeType; }
+  std::uint32_t UpdateInterval() const { return timerUpdate_.Interval(); }
+  bool Started() const { return timerUpdate_.Enabled(); }
+  bool Polling() const { return link_.isOpen != 0; }
 
  private:
-  class TimePanel final : public TextTarget {
-   public:
-    explicit TimePanel(MainView& view) : view_(view) {}
-    void SetText(const char* text) override { view_.SetCaption(Panel::Panel_Time, text); }
-
-   private:
-    MainView& view_;
-  };
-
-  SerialLineSettings SelectedLineSettings() const;
-  void SetScheduleControls(bool started);
+  void TimingPacketReceived(const TimingReport& report) override;
+  void ApplyReport(const TimingReport& report);
 
   ReceiverLink& link_;
-  MainView& view_;
-  TimePanel timePanel_;
+  Timer& timerUpdate_;
+  Timer& timerPoll_;
+  ClockSetter& clock_;
+  CycleFrontEnd& front_;
   SettingsSaver* settings_ = nullptr;
+  double earliest_ = kReleaseReceiverTime;
+
+  std::int32_t attemptCount_ = 0;
+  std::int32_t successCount_ = 0;
+  int pollCountdown_ = kPollsPerAttempt;
+  PortChoice activePort_;  // COM1 until Start or Refresh Time
+  TimingContext timing_;   // TimeReceived and ActiveTimeType, shared with the packet handlers
+  AttemptResult result_;   // of the attempt in progress
+  bool reported_ = false;  // a timing packet of this poll waits to be applied
+  TimingReport report_;
+};
+
+// A serial port, the receiver link over it and an update cycle wired to timers, a clock and a
+// front end: what the window program, the console tool, the benchmark and the tests each run.
+class UpdateEngine {
+ public:
+  UpdateEngine(SerialPort& port, Timer& timerUpdate, Timer& timerPoll, ClockSetter& clock,
+               CycleFrontEnd& front);
+  ~UpdateEngine() { cycle.Abandon(); }
+  UpdateEngine(const UpdateEngine&) = delete;
+  UpdateEngine& operator=(const UpdateEngine&) = delete;
+
+  std::unique_ptr<ReceiverLink> link;  // 8 KiB of buffers: on the heap
+  UpdateCycle cycle;
 };
 
 }  // namespace clockagent

@@ -23,13 +23,4 @@ const char* StatusText(UpdateOutcome outcome);
 // The icon state after an attempt ends with `outcome`.
 TrayIconState IconStateAfter(UpdateOutcome outcome);
 
-// Where an attempt's outcome goes: the update cycle, which ends the attempt.
-class OutcomeSink {
- public:
-  virtual void ReportOutcome(UpdateOutcome outcome) = 0;
-
- protected:
-  ~OutcomeSink() = default;
-};
-
 }  // namespace clockagent

@@ -30,6 +30,16 @@ TEST(PortNames, AreInTheDeviceNamespace) {
   EXPECT_STREQ(name, "\\\\.\\COM12");
   FormatPortName(3, name);
   EXPECT_STREQ(name, "\\\\.\\COM3");
+  // A device path stands instead of the number; users know either by its plain name.
+  PortChoice port;
+  port.number = 7;
+  PortOpenName(port, name);
+  EXPECT_STREQ(name, "\\\\.\\COM7");
+  EXPECT_EQ(PortDisplayName(port), "COM7");
+  port.device = "/dev/ttyUSB0";
+  PortOpenName(port, name);
+  EXPECT_STREQ(name, "/dev/ttyUSB0");
+  EXPECT_EQ(PortDisplayName(port), "/dev/ttyUSB0");
 }
 
 TEST(LineSettings, IndexesStandForTheTableValues) {

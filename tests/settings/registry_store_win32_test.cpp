@@ -12,12 +12,11 @@
 namespace clockagent::test {
 namespace {
 
-class RegistryTest : public ::testing::Test, protected CycleRig {
+class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(UnderWine()) << "never run this on Windows itself: it rewrites the program's key";
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
-    link->port = &port;
   }
   void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey); }
 
@@ -30,12 +29,12 @@ class RegistryTest : public ::testing::Test, protected CycleRig {
   }
 
   std::unique_ptr<SettingsStore> store = NewRegistryStore();
-  NullPort port;
-  Settings settings{*store, view, cycle};
 };
 
 TEST_F(RegistryTest, AFirstRunCreatesTheKeyWithTheEightDefaults) {
-  settings.LoadSettings();
+  StoredSettings stored;
+  EXPECT_FALSE(LoadSettings(*store, &stored));
+  SaveSettings(*store, SettingsToSave{21600000, TimeType::Utc, false, 1, SerialLineSettings{}});
   EXPECT_EQ(Stored("Interval"), "REG_SZ:21600");
   EXPECT_EQ(Stored("TimeType"), "REG_SZ:UTC");
   EXPECT_EQ(Stored("AutoStart"), "REG_SZ:OFF");
@@ -53,33 +52,29 @@ TEST_F(RegistryTest, StoredTextsAreReadAndOtherTypesAreAbsent) {
   Put("BaudRate", REG_DWORD, &three, sizeof three);
   PutText("Parity", "2", REG_EXPAND_SZ);  // read as it stands
   PutText("StopBits", "");               // empty: absent
-  settings.LoadSettings();
-  EXPECT_EQ(view.ItemIndex(Control::ComboBox_COM), 4);
-  EXPECT_EQ(view.ItemIndex(Control::RadioGroup_TimeType), 1);
-  EXPECT_EQ(view.ItemIndex(Control::ComboBox_BaudRate), 2);
-  EXPECT_EQ(view.ItemIndex(Control::ComboBox_Parity), 2);
-  EXPECT_EQ(view.ItemIndex(Control::ComboBox_StopBits), 0);
+  StoredSettings stored;
+  ASSERT_TRUE(LoadSettings(*store, &stored));
+  EXPECT_EQ(stored.portNumber, 5);
+  EXPECT_EQ(stored.timeType, TimeType::Gps);
+  EXPECT_FALSE(stored.lineIndex[0].has_value());
+  EXPECT_EQ(stored.lineIndex[2], 2);
+  EXPECT_FALSE(stored.lineIndex[3].has_value());
   EXPECT_EQ(Stored("BaudRate"), "type 4");  // nothing was written over it
 }
 
 TEST_F(RegistryTest, AnIntervalSavedAtStartComesBackNormalised) {
-  view.interval = "00 30:90";
-  cycle.SetSettingsSaver(&settings);
-  cycle.StartUpdates();
+  SettingsToSave saved;
+  saved.intervalMs = 113400000;  // "00 30:90"
+  SaveSettings(*store, saved);
   EXPECT_EQ(Stored("Interval"), "REG_SZ:113400");
-
-  FakeView fresh;
-  Settings again{*store, fresh, cycle};
-  again.LoadSettings();
-  EXPECT_EQ(fresh.interval, "01 07:30");
+  StoredSettings stored;
+  ASSERT_TRUE(LoadSettings(*store, &stored));
+  EXPECT_EQ(stored.intervalSeconds, 113400u);  // "01 07:30"
 }
 
 TEST_F(RegistryTest, AutoStartIsWrittenOnItsOwn) {
-  settings.LoadSettings();
   PutText("BaudRate", "4");
-  view.index[static_cast<int>(Control::RadioGroup_AutoStart)] = 0;
-  view.index[static_cast<int>(Control::ComboBox_BaudRate)] = 1;
-  settings.RadioGroup_AutoStartClick();
+  SaveAutoStart(*store, true);
   EXPECT_EQ(Stored("AutoStart"), "REG_SZ:ON");
   EXPECT_EQ(Stored("BaudRate"), "REG_SZ:4");
 }

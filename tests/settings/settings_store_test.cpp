@@ -1,23 +1,17 @@
 // Loading and saving the settings over a store in memory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "settings/settings_store.h"
 #include "tests/support/test_support.h"
-#include "update/update_cycle.h"
 
 namespace clockagent::test {
 namespace {
 
-class SettingsTest : public ::testing::Test, protected CycleRig {
+class SettingsTest : public ::testing::Test {
  protected:
-  SettingsTest() {
-    link->port = &port;
-    cycle.SetSettingsSaver(&settings);
-  }
-
-  int Index(Control c) const { return view.ItemIndex(c); }
   void Store(const char* name, const char* text) { store.values[name] = {text, true}; }
   std::vector<std::string> Writes() const {
     std::vector<std::string> writes;
@@ -26,42 +20,36 @@ class SettingsTest : public ::testing::Test, protected CycleRig {
     }
     return writes;
   }
+  // Loads, expecting a stored "Comm" (no first run).
+  StoredSettings Load() {
+    StoredSettings stored;
+    EXPECT_TRUE(LoadSettings(store, &stored));
+    return stored;
+  }
 
   MemoryStore store;
-  NullPort port;
-  Settings settings{store, view, cycle};
 };
 
+// What a window that was just created stores at a first run, in the fixed order.
+const SettingsToSave kWindowDefaults = {21600000, TimeType::Utc, false, 1, SerialLineSettings{}};
 const std::vector<std::string> kDefaults = {
     "Interval=21600", "TimeType=UTC", "AutoStart=OFF", "Comm=COM1",
     "BaudRate=2",     "DataBits=1",   "Parity=0",      "StopBits=0"};
 
-TEST_F(SettingsTest, FirstRunStoresTheDefaultsInOrder) {
-  settings.LoadSettings();
+TEST_F(SettingsTest, AFirstRunReadsOnlyCommAndTheDefaultsAreStoredInOrder) {
+  Store("BaudRate", "4");  // without "Comm", nothing else is read
+  Store("TimeType", "GPS");
+  StoredSettings stored;
+  EXPECT_FALSE(LoadSettings(store, &stored));
+  EXPECT_EQ(store.log, std::vector<std::string>{"read Comm"});
+  EXPECT_FALSE(stored.lineIndex[0].has_value());
+  SaveSettings(store, kWindowDefaults);
   EXPECT_EQ(Writes(), kDefaults);
   EXPECT_TRUE(store.keyExists);
   EXPECT_EQ(store.openKeys, 0);
-  EXPECT_EQ(Index(Control::ComboBox_COM), 0);
-  EXPECT_EQ(Index(Control::ComboBox_BaudRate), 2);
-  EXPECT_EQ(view.interval, "00 06:00");
-  EXPECT_EQ(Index(Control::RadioGroup_AutoStart), 1);
 }
 
-TEST_F(SettingsTest, WithoutCommAllEightAreOverwrittenAndNoneRead) {
-  Store("BaudRate", "4");
-  Store("TimeType", "GPS");
-  Store("AutoStart", "ON");
-  Store("Interval", "60");
-  settings.LoadSettings();
-  EXPECT_EQ(store.log.front(), "read Comm");
-  EXPECT_EQ(std::count_if(store.log.begin(), store.log.end(),
-                          [](const std::string& e) { return e.rfind("read ", 0) == 0; }),
-            1);
-  EXPECT_EQ(Writes(), kDefaults);
-  EXPECT_EQ(Index(Control::ComboBox_BaudRate), 2);
-}
-
-TEST_F(SettingsTest, StoredValuesReachTheControls) {
+TEST_F(SettingsTest, StoredValuesAreRead) {
   Store("Comm", "XYZ5");  // the first three characters are never looked at
   Store("BaudRate", "4");
   Store("DataBits", "0");
@@ -70,37 +58,31 @@ TEST_F(SettingsTest, StoredValuesReachTheControls) {
   Store("Interval", "90061");
   Store("TimeType", "GPS");
   Store("AutoStart", "OFF");
-  settings.LoadSettings();
-  EXPECT_EQ(Index(Control::ComboBox_COM), 4);
-  EXPECT_EQ(Index(Control::ComboBox_BaudRate), 4);
-  EXPECT_EQ(Index(Control::ComboBox_DataBits), 0);
-  EXPECT_EQ(Index(Control::ComboBox_Parity), 2);
-  EXPECT_EQ(Index(Control::ComboBox_StopBits), 1);
-  EXPECT_EQ(view.interval, "01 01:01");
-  EXPECT_EQ(Index(Control::RadioGroup_TimeType), 1);
+  const StoredSettings stored = Load();
+  EXPECT_EQ(stored.portNumber, 5);
+  EXPECT_EQ(stored.lineIndex[0], 4);
+  EXPECT_EQ(stored.lineIndex[1], 0);
+  EXPECT_EQ(stored.lineIndex[2], 2);
+  EXPECT_EQ(stored.lineIndex[3], 1);
+  EXPECT_EQ(stored.intervalSeconds, 90061u);
+  EXPECT_EQ(stored.timeType, TimeType::Gps);
+  EXPECT_EQ(stored.autoStart, false);
   EXPECT_TRUE(Writes().empty());
-  // Loading sets controls only.
-  EXPECT_EQ(cycle.ActivePortNumber, 1);
-  EXPECT_EQ(cycle.timing.ActiveTimeType, TimeType::Utc);
-  EXPECT_EQ(timerUpdate.interval, kDefaultUpdateIntervalMs);
+  EXPECT_EQ(store.log.size(), 8u);
 }
 
 TEST_F(SettingsTest, ComparisonsAreCaseSensitive) {
   Store("Comm", "COM2");
   Store("TimeType", "utc");
   Store("AutoStart", "On");
-  settings.LoadSettings();
-  EXPECT_EQ(Index(Control::RadioGroup_TimeType), 1);
-  EXPECT_EQ(Index(Control::RadioGroup_AutoStart), 1);
-  EXPECT_TRUE(Writes().empty());  // OFF was already selected: no click
-}
-
-TEST_F(SettingsTest, AutoStartOnSelectedByLoadingIsWrittenBackAtOnce) {
-  Store("Comm", "COM2");
+  StoredSettings stored = Load();
+  EXPECT_EQ(stored.timeType, TimeType::Gps);
+  EXPECT_EQ(stored.autoStart, false);
+  Store("TimeType", "UTC");
   Store("AutoStart", "ON");
-  settings.LoadSettings();
-  EXPECT_EQ(Index(Control::RadioGroup_AutoStart), 0);
-  EXPECT_EQ(Writes(), std::vector<std::string>{"AutoStart=ON"});
+  stored = Load();
+  EXPECT_EQ(stored.timeType, TimeType::Utc);
+  EXPECT_EQ(stored.autoStart, true);
 }
 
 TEST_F(SettingsTest, WhatCannotBeAListEntryCountsAsAbsent) {
@@ -111,24 +93,20 @@ TEST_F(SettingsTest, WhatCannotBeAListEntryCountsAsAbsent) {
   Store("StopBits", "");
   store.values["TimeType"] = {"GPS", false};  // a number value, not a string
   Store("Interval", "8640000");               // 100 days do not fit two digits
-  settings.LoadSettings();
-  EXPECT_EQ(Index(Control::ComboBox_COM), 0);
-  EXPECT_EQ(Index(Control::ComboBox_BaudRate), 2);
-  EXPECT_EQ(Index(Control::ComboBox_DataBits), 1);
-  EXPECT_EQ(Index(Control::ComboBox_Parity), 0);
-  EXPECT_EQ(Index(Control::ComboBox_StopBits), 0);
-  EXPECT_EQ(Index(Control::RadioGroup_TimeType), 0);
-  EXPECT_EQ(view.interval, "00 06:00");
+  const StoredSettings stored = Load();
+  EXPECT_FALSE(stored.portNumber.has_value());
+  for (const auto& index : stored.lineIndex) EXPECT_FALSE(index.has_value());
+  EXPECT_FALSE(stored.timeType.has_value());
+  EXPECT_FALSE(stored.intervalSeconds.has_value());
+  EXPECT_FALSE(stored.autoStart.has_value());
   EXPECT_EQ(store.openKeys, 0);
 
   for (const char* comm : {"COM", "CO", "COM0", "COMx"}) {
     Store("Comm", comm);
     Store("BaudRate", "3");
-    view.index[static_cast<int>(Control::ComboBox_COM)] = 0;
-    settings.LoadSettings();
-    EXPECT_EQ(Index(Control::ComboBox_COM), 0) << comm;
-    EXPECT_EQ(Index(Control::ComboBox_BaudRate), 3) << comm << ": the rest is still read";
-    EXPECT_TRUE(Writes().empty()) << comm << " is stored, so this is no first run";
+    const StoredSettings again = Load();
+    EXPECT_FALSE(again.portNumber.has_value()) << comm;
+    EXPECT_EQ(again.lineIndex[0], 3) << comm << ": the rest is still read";
   }
 }
 
@@ -136,58 +114,54 @@ TEST_F(SettingsTest, TextsOfTwentyCharactersOrMoreCountAsAbsent) {
   Store("Comm", "COM2");
   Store("Interval", "0000000000000000060");   // 19 characters: read
   Store("BaudRate", "00000000000000000004");  // 20 characters: absent
-  settings.LoadSettings();
-  EXPECT_EQ(view.interval, "00 00:01");
-  EXPECT_EQ(Index(Control::ComboBox_BaudRate), 2);
+  const StoredSettings stored = Load();
+  EXPECT_EQ(stored.intervalSeconds, 60u);
+  EXPECT_FALSE(stored.lineIndex[0].has_value());
 }
 
-TEST_F(SettingsTest, IntervalsShowAsDaysHoursAndMinutes) {
+TEST_F(SettingsTest, IntervalsUpTo99Days23Hours59MinutesAreRead) {
   Store("Comm", "COM2");
-  for (const auto& [stored, shown] : std::vector<std::pair<const char*, const char*>>{
-           {"0", "00 00:00"}, {"113400", "01 07:30"}, {"59", "00 00:00"},
-           {"8639999", "99 23:59"}, {"4294967", "49 17:02"}}) {
-    Store("Interval", stored);
-    settings.LoadSettings();
-    EXPECT_EQ(view.interval, shown) << stored;
+  for (const auto& [text, seconds] : std::vector<std::pair<const char*, int>>{
+           {"0", 0}, {"113400", 113400}, {"59", 59}, {"8639999", 8639999}, {"8640000", -1},
+           {"-60", -1}, {"60x", 60}}) {
+    Store("Interval", text);
+    const StoredSettings stored = Load();
+    EXPECT_EQ(stored.intervalSeconds.has_value(), seconds >= 0) << text;
+    if (seconds >= 0) {
+      EXPECT_EQ(*stored.intervalSeconds, static_cast<std::uint32_t>(seconds));
+    }
   }
 }
 
 TEST_F(SettingsTest, StartSavesWhatIsInForceAndItComesBackNormalised) {
-  view.interval = "00 30:90";
-  view.index[static_cast<int>(Control::ComboBox_COM)] = 11;
-  view.index[static_cast<int>(Control::ComboBox_Parity)] = 1;
-  view.index[static_cast<int>(Control::RadioGroup_TimeType)] = 1;
-  cycle.StartUpdates();
+  SettingsToSave saved;
+  saved.intervalMs = 113400000;  // "00 30:90"
+  saved.timeType = TimeType::Gps;
+  saved.portNumber = 12;
+  saved.line.parityIndex = 1;
+  SaveSettings(store, saved);
   EXPECT_EQ(Writes(), (std::vector<std::string>{"Interval=113400", "TimeType=GPS",
                                                 "AutoStart=OFF", "Comm=COM12", "BaudRate=2",
                                                 "DataBits=1", "Parity=1", "StopBits=0"}));
-
-  FakeView fresh;
-  Settings again{store, fresh, cycle};
-  again.LoadSettings();
-  EXPECT_EQ(fresh.interval, "01 07:30");
-  EXPECT_EQ(fresh.ItemIndex(Control::ComboBox_COM), 11);
-  EXPECT_EQ(fresh.ItemIndex(Control::ComboBox_Parity), 1);
-  EXPECT_EQ(fresh.ItemIndex(Control::RadioGroup_TimeType), 1);
+  const StoredSettings stored = Load();
+  EXPECT_EQ(stored.intervalSeconds, 113400u);  // shown as "01 07:30"
+  EXPECT_EQ(stored.portNumber, 12);
+  EXPECT_EQ(stored.lineIndex[2], 1);
+  EXPECT_EQ(stored.timeType, TimeType::Gps);
 }
 
-TEST_F(SettingsTest, AutoStartClickWritesOnlyAutoStart) {
-  view.index[static_cast<int>(Control::RadioGroup_AutoStart)] = 0;
-  view.index[static_cast<int>(Control::ComboBox_BaudRate)] = 4;
-  settings.RadioGroup_AutoStartClick();
-  view.index[static_cast<int>(Control::RadioGroup_AutoStart)] = 1;
-  settings.RadioGroup_AutoStartClick();
+TEST_F(SettingsTest, AutoStartAloneIsWrittenOnAClick) {
+  SaveAutoStart(store, true);
+  SaveAutoStart(store, false);
   EXPECT_EQ(Writes(), (std::vector<std::string>{"AutoStart=ON", "AutoStart=OFF"}));
 }
 
-TEST_F(SettingsTest, AStoreThatCannotBeOpenedLeavesTheDefaults) {
+TEST_F(SettingsTest, AStoreThatCannotBeOpenedReadsAsAFirstRunAndTakesNoWrite) {
   store.opens = false;
-  settings.LoadSettings();
-  cycle.StartUpdates();
+  StoredSettings stored;
+  EXPECT_FALSE(LoadSettings(store, &stored));
+  SaveSettings(store, kWindowDefaults);
   EXPECT_TRUE(store.log.empty());
-  EXPECT_EQ(Index(Control::ComboBox_BaudRate), 2);
-  EXPECT_EQ(view.interval, "00 06:00");
-  EXPECT_TRUE(timerUpdate.enabled);  // the program runs on with its defaults
 }
 
 TEST_F(SettingsTest, FailedWritesDoNotStopTheOthers) {
@@ -206,8 +180,7 @@ TEST_F(SettingsTest, FailedWritesDoNotStopTheOthers) {
     }
     std::vector<std::string> attempts;
   } failing;
-  Settings s{failing, view, cycle};
-  s.SaveSettings();
+  SaveSettings(failing, kWindowDefaults);
   EXPECT_EQ(failing.attempts, kDefaults);
 }
 

@@ -1,6 +1,7 @@
 // Ten thousand attempts through the update cycle on real pseudo-terminals, with every kind of
 // outcome: nothing leaks (descriptors, heap), and the counters wrap after the 9999th attempt.
-// The poll timer is stood in for by calling its tick at once; the pauses of the link are real.
+// The poll timer is stood in for by calling its tick as soon as bytes arrive; the link's pauses
+// take no time.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -11,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "receiver/system_serial_port.h"
 #include "tests/support/cli_support.h"
@@ -19,14 +21,24 @@
 namespace clockagent::test {
 namespace {
 
-// The window in memory, its port numbers standing for paths.
-class SoakView final : public ViewState {
+// A front end that keeps only the last outcome, so that it holds no more memory after ten
+// thousand attempts than after one; the port numbers stand for paths.
+class SoakFront final : public CycleFrontEnd {
  public:
-  void PortName(int number, char (&name)[kPortNameSize]) const override {
-    const auto path = paths.find(number);
-    std::snprintf(name, sizeof name, "%s", path != paths.end() ? path->second.c_str() : "");
+  CycleChoices Choices() override { return choices; }
+  void AttemptBegan() override {}
+  void TimeOfWeekReceived(float) override {}
+  void AttemptEnded(const AttemptResult& result) override {
+    status = StatusText(result.outcome);
+    std::snprintf(counters, sizeof counters, "%d/%d", static_cast<int>(result.successes),
+                  static_cast<int>(result.attempts));
   }
-  std::map<int, std::string> paths;
+  void ScheduleChanged(bool) override {}
+  void Refused(const char*) override {}
+
+  CycleChoices choices;
+  const char* status = "";
+  char counters[32] = "";
 };
 
 int OpenDescriptors() {
@@ -40,33 +52,48 @@ int OpenDescriptors() {
 
 std::size_t HeapInUse() { return mallinfo2().uordblks; }
 
-class Soak : public ::testing::Test, protected CycleRigWith<SoakView> {
+class Soak : public ::testing::Test {
  protected:
-  Soak() { link->port = port.get(); }
+  Soak() {
+    front.choices.intervalMs = 60000;                            // "00 00:01"
+    front.choices.line.baudRateIndex = kFast;
+  }
 
   void Receiver(int number, std::vector<std::string> args) {
     const std::string path = dir.path() + "/receiver" + std::to_string(number);
+    args.insert(args.end(), {"--baud", kBaudRateChoices[kFast].word});
     receivers.push_back(std::make_unique<SimulatedReceiver>(path, std::move(args)));
     ASSERT_TRUE(receivers.back()->ready());
-    view.paths[number] = path;
+    paths[number] = path;
   }
 
-  // Runs the attempt begun by Start or Refresh Time to its outcome, polling back to back.
+  // Runs the attempt begun by Start or Refresh Time to its outcome. The link does not pause: the
+  // next poll comes as soon as bytes have begun to arrive, or after 20 ms without any.
   void PollToOutcome() {
-    while (timerDaro.enabled) cycle.Timer_DAROTimer();
+    while (rig.timerPoll.enabled) {
+      cycle.Timer_DAROTimer();
+      for (int ms = 0; ms < 20 && rig.timerPoll.enabled && port->QueuedBytes() == 0; ++ms) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    }
   }
 
   // One attempt by Refresh Time on port `number`.
-  const std::string& Refresh(int number) {
-    view.index[static_cast<int>(Control::ComboBox_COM)] = number - 1;
+  std::string Refresh(int number) {
+    front.choices.port.device = paths[number];
     cycle.RefreshTime();
     PollToOutcome();
-    return view.Caption(Panel::Panel_Status);
+    return front.status;
   }
 
+  static constexpr int kFast = 4;  // 38400 baud, so that an answer takes 4 ms on the line
   TempDir dir;
   std::vector<std::unique_ptr<SimulatedReceiver>> receivers;
+  std::map<int, std::string> paths;
   std::unique_ptr<SerialPort> port = NewSystemSerialPort();
+  CycleRigWith<SoakFront> rig{*port};
+  SoakFront& front = rig.front;
+  UpdateCycle& cycle = rig.cycle;
 };
 
 // The port and outcome of attempt n (from 1): a quarter each answered, answered with a bad time,
@@ -88,28 +115,28 @@ Planned Plan(int n) {
 TEST_F(Soak, TenThousandAttempts) {
   Receiver(1, {});
   Receiver(2, {"--tow", "nan"});
-  view.paths[3] = dir.path() + "/no-such-port";
+  paths[3] = dir.path() + "/no-such-port";
   Receiver(4, {"--silent"});
   Receiver(5, {"--silent"});
   auto holder = NewSystemSerialPort();  // another program holding port 4
-  ASSERT_TRUE(holder->Open(view.paths[4].c_str()));
+  ASSERT_TRUE(holder->Open(paths[4].c_str()));
 
-  view.SetIntervalText("00 00:01");
   const int descriptors = OpenDescriptors();
   std::size_t heapAfterWarmUp = 0;
   int successes = 0;
   const auto began = std::chrono::steady_clock::now();
 
+  front.choices.port.device = paths[1];
   cycle.StartUpdates();  // its first attempt goes to port 1 at once
   PollToOutcome();
-  ASSERT_EQ(view.Caption(Panel::Panel_Status), "Success");
+  ASSERT_STREQ(front.status, "Success");
   ++successes;
   constexpr int kAttempts = 10001;
   for (int n = 2; n <= kAttempts; ++n) {
     const Planned plan = Plan(n);
     ASSERT_EQ(Refresh(plan.port), plan.status) << "attempt " << n;
     if (n <= 9999 && std::string(plan.status) == "Success") ++successes;
-    ASSERT_FALSE(link->isOpen) << "attempt " << n;
+    ASSERT_FALSE(cycle.Polling()) << "attempt " << n;
     if (n % 1000 == 0) {
       ASSERT_EQ(OpenDescriptors(), descriptors) << "after attempt " << n;
       if (n == 1000) heapAfterWarmUp = HeapInUse();
@@ -117,13 +144,13 @@ TEST_F(Soak, TenThousandAttempts) {
                   OpenDescriptors(), HeapInUse());
     }
     if (n == 9999) {
-      EXPECT_EQ(view.Caption(Panel::Panel_TotalUpdates), std::to_string(successes) + "/9999");
+      EXPECT_EQ(std::string(front.counters), std::to_string(successes) + "/9999");
     }
     if (n == 10000) {
-      EXPECT_EQ(view.Caption(Panel::Panel_TotalUpdates), "0/1");  // wrapped
+      EXPECT_STREQ(front.counters, "0/1");  // wrapped
     }
   }
-  EXPECT_EQ(view.Caption(Panel::Panel_TotalUpdates), "1/2");
+  EXPECT_STREQ(front.counters, "1/2");
   EXPECT_EQ(successes, 2500);
   cycle.StopUpdates();
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
@@ -140,7 +167,7 @@ TEST_F(Soak, AReceiverThatHangsUpLeavesNothingOpen) {
   Receiver(1, {"--silent", "--hangup-after", "2"});
   const int descriptors = OpenDescriptors();
   EXPECT_EQ(Refresh(1), "Error - DARO Failure");
-  EXPECT_FALSE(link->isOpen);
+  EXPECT_FALSE(cycle.Polling());
   EXPECT_EQ(OpenDescriptors(), descriptors);
   // The receiver has gone for good: the next attempt cannot open the port.
   EXPECT_EQ(Refresh(1), "Error - COM Failure");

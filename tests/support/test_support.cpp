@@ -81,49 +81,53 @@ void RecordingPort::Write(const std::uint8_t* frame, std::size_t length) {
   writes.emplace_back(frame, frame + length);
 }
 
-const char* ControlName(Control control) {
-  static const char* const kNames[kControlCount] = {
-      "SpeedButton_Start", "Control_Start",     "SpeedButton_Stop",  "Control_Stop",
-      "Panel_Setup",       "ComboBox_COM",      "ComboBox_BaudRate", "ComboBox_DataBits",
-      "ComboBox_Parity",   "ComboBox_StopBits", "MaskEdit_Interval", "RadioGroup_TimeType",
-      "RadioGroup_AutoStart"};
-  return kNames[static_cast<int>(control)];
+std::string RecordedAttempt::ReportedTime() const {
+  if (sink.reports.size() != 1) return "no single report";
+  SystemTime time;
+  if (!ReceiverTimeToSystemTime(sink.reports[0].receiverTime, &time)) return "bad";
+  return Iso(time);
 }
 
-void FakeView::SetEnabled(Control control, bool value) {
-  ViewState::SetEnabled(control, value);
-  log.push_back(std::string(value ? "enable " : "disable ") + ControlName(control));
-}
-
-void FakeView::SetCaption(Panel panel, const char* text) {
-  static const char* const kNames[kPanelCount] = {"Panel_Status", "Panel_TotalUpdates",
-                                                  "Panel_OnOff", "Panel_Time"};
-  ViewState::SetCaption(panel, text);
-  log.push_back(std::string(kNames[static_cast<int>(panel)]) + "=" + text);
-}
-
-void FakeView::ShowMessage(const char* text, const char* title, unsigned flags) {
-  ViewState::ShowMessage(text, title, flags);
-  log.push_back(std::string("message ") + title + " " + std::to_string(flags) + ": " + text);
-}
-
-void FakeView::RemoveTrayIcons() {
-  ViewState::RemoveTrayIcons();
-  log.push_back("remove icons");
-}
-
-void FakeView::AddTrayIcon(TrayIconState state) {
-  static const char* const kNames[] = {"SleepingOk", "InProgress", "SleepingFailed"};
-  ViewState::AddTrayIcon(state);
-  log.push_back(std::string("add icon ") + kNames[static_cast<int>(state)]);
-}
-
-void FakeView::PortName(int portNumber, char (&name)[kPortNameSize]) const {
-  if (portPath.empty()) {
-    ViewState::PortName(portNumber, name);
-  } else {
-    std::snprintf(name, sizeof name, "%s", portPath.c_str());
+std::vector<std::string> RecordedAttempt::TimesOfWeek() const {
+  std::vector<std::string> texts;
+  for (const TimingReport& report : sink.reports) {
+    char text[kTimeOfWeekTextSize];
+    FormatTimeOfWeek(report.fields.timeOfWeek, text);
+    texts.emplace_back(text);
   }
+  return texts;
+}
+
+void RecordingFront::AttemptBegan() { log.push_back("began"); }
+
+void RecordingFront::TimeOfWeekReceived(float value) {
+  char text[kTimeOfWeekTextSize];
+  FormatTimeOfWeek(value, text);
+  timeOfWeek = text;
+  log.push_back(std::string("time of week ") + text);
+}
+
+void RecordingFront::AttemptEnded(const AttemptResult& result) {
+  results.push_back(result);
+  log.push_back("ended " + Status() + " " + Counters());
+}
+
+void RecordingFront::ScheduleChanged(bool value) {
+  started = value;
+  log.push_back(value ? "started" : "stopped");
+}
+
+void RecordingFront::Refused(const char* message) {
+  log.push_back(std::string("refused: ") + message);
+}
+
+std::string RecordingFront::Status() const {
+  return results.empty() ? "" : StatusText(results.back().outcome);
+}
+
+std::string RecordingFront::Counters() const {
+  if (results.empty()) return "";
+  return std::to_string(results.back().successes) + "/" + std::to_string(results.back().attempts);
 }
 
 namespace {

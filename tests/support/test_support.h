@@ -1,6 +1,7 @@
 // Shared test helpers: captures, byte literals and recording stand-ins for the core's outlets.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -14,8 +15,9 @@
 #include "update/clock_setter.h"
 #include "update/clock_setting.h"
 #include "update/update_cycle.h"
+#include "update/cycle_front_end.h"
+#include "update/timer.h"
 #include "update/update_outcome.h"
-#include "update/view_state.h"
 
 namespace clockagent::test {
 
@@ -69,16 +71,38 @@ class RecordingPort final : public SerialPort {
   std::vector<Bytes> writes;
 };
 
-class RecordingText final : public TextTarget {
+// Accepted timing packets, as the receiver reports them.
+class RecordingSink final : public TimingSink {
  public:
-  void SetText(const char* text) override { texts.emplace_back(text); }
-  std::vector<std::string> texts;
+  void TimingPacketReceived(const TimingReport& report) override { reports.push_back(report); }
+  std::vector<TimingReport> reports;
 };
 
-class RecordingCycle final : public OutcomeSink {
+// The timing context of an attempt that waits for its packet, reporting to a recording sink.
+struct RecordedAttempt {
+  RecordedAttempt() {
+    context.TimeReceived = 0;
+    context.sink = &sink;
+  }
+  RecordedAttempt(const RecordedAttempt&) = delete;
+  RecordedAttempt& operator=(const RecordedAttempt&) = delete;
+
+  // The receiver time of the one report as a calendar time, "bad" when no clock takes it.
+  std::string ReportedTime() const;
+  // Each report's time of week, as the window shows it.
+  std::vector<std::string> TimesOfWeek() const;
+
+  RecordingSink sink;
+  TimingContext context;
+};
+
+// The link's clocks for tests: pauses take no time, and the time is what the test says.
+class FakeLinkClock final : public LinkClock {
  public:
-  void ReportOutcome(UpdateOutcome outcome) override { outcomes.push_back(outcome); }
-  std::vector<UpdateOutcome> outcomes;
+  ClockReading Now() override { return now; }
+  void Pause(std::chrono::milliseconds duration) override { paused += duration; }
+  ClockReading now;
+  std::chrono::milliseconds paused{0};
 };
 
 class RefusingClock final : public ClockSetter {
@@ -90,39 +114,50 @@ class RefusingClock final : public ClockSetter {
   int calls = 0;
 };
 
-// Where an accepted timing packet goes, recorded: the time panel, a dry-run clock and the update
-// cycle, wired into a TimingContext whose attempt is waiting for its packet.
-struct RecordedAttempt {
-  RecordedAttempt() {
-    context.TimeReceived = 0;
-    context.Panel_Time = &panel;
-    context.clock = &clock;
-    context.cycle = &cycle;
-  }
-  RecordedAttempt(const RecordedAttempt&) = delete;
-  RecordedAttempt& operator=(const RecordedAttempt&) = delete;
-
-  RecordingText panel;
-  DryRunClockSetter clock;
-  RecordingCycle cycle;
-  TimingContext context;
-};
-
-const char* ControlName(Control control);
-
-// The main window in memory, logging the calls that change what the user sees.
-class FakeView final : public ViewState {
+// The update cycle's front end, recorded: the choices are the test's, the events are logged.
+class RecordingFront final : public CycleFrontEnd {
  public:
-  void SetEnabled(Control control, bool value) override;
-  void SetCaption(Panel panel, const char* text) override;
-  void ShowMessage(const char* text, const char* title, unsigned flags) override;
-  void RemoveTrayIcons() override;
-  void AddTrayIcon(TrayIconState state) override;
-  void PortName(int portNumber, char (&name)[kPortNameSize]) const override;
+  RecordingFront() { choices.intervalMs = 21600000; }  // "00 06:00", as the window starts
 
-  std::vector<std::string> log;
-  std::string portPath;  // when set, every port number opens this path
+  CycleChoices Choices() override { return choices; }
+  void AttemptBegan() override;
+  void TimeOfWeekReceived(float timeOfWeek) override;
+  void AttemptEnded(const AttemptResult& result) override;
+  void ScheduleChanged(bool started) override;
+  void Refused(const char* message) override;
+
+  // The last outcome's status text and its counters, "Success" and "1/1"; empty before any.
+  std::string Status() const;
+  std::string Counters() const;
+
+  CycleChoices choices;
+  std::vector<std::string> log;  // "began", "time of week  Wed 12:00:00.00", "ended Success 1/1",
+                                 // "started", "stopped", "refused: ..."
+  std::vector<AttemptResult> results;
+  std::string timeOfWeek;        // the last one received, as the window shows it
+  bool started = false;
 };
+
+// An update cycle over a port the test holds, with timers as plain state, a dry-run clock, link
+// clocks that do not pause, and a front end (a recording one unless the test has its own).
+// Receiver times of any year are taken as they are: the rollover rule has tests of its own.
+template <typename Front>
+struct CycleRigWith {
+  explicit CycleRigWith(SerialPort& port) : engine(port, timerUpdate, timerPoll, clock, front) {
+    engine.link->clock = &linkClock;
+    engine.cycle.SetEarliestReceiverTime(0);
+  }
+
+  Front front;
+  TimerState timerUpdate{kDefaultUpdateIntervalMs};
+  TimerState timerPoll{kPollIntervalMs, true};
+  DryRunClockSetter clock;
+  FakeLinkClock linkClock;
+  UpdateEngine engine;
+  UpdateCycle& cycle = engine.cycle;
+  ReceiverLink& link = *engine.link;
+};
+using CycleRig = CycleRigWith<RecordingFront>;
 
 // A store of named string values in memory, logging reads and writes in order.
 class MemoryStore final : public SettingsStore {
@@ -139,22 +174,6 @@ class MemoryStore final : public SettingsStore {
   std::vector<std::string> log;  // "read Comm", "write Comm=COM1"
   int openKeys = 0;              // keys open now
 };
-
-// An update cycle wired to a view, timers and a dry-run clock in memory; the link has no port
-// until the test gives it one.
-template <typename View>
-struct CycleRigWith {
-  // Receiver times of any year are taken as they are: the rollover rule has tests of its own.
-  CycleRigWith() { cycle.timing.earliestTime = 0; }
-
-  std::unique_ptr<ReceiverLink> link = std::make_unique<ReceiverLink>();
-  View view;
-  TimerState timerUpdate{kDefaultUpdateIntervalMs};
-  TimerState timerDaro{kPollIntervalMs, true};
-  DryRunClockSetter clock;
-  UpdateCycle cycle{*link, view, timerUpdate, timerDaro, clock};
-};
-using CycleRig = CycleRigWith<FakeView>;
 
 // "YYYY-MM-DDTHH:MM:SSZ" of a SystemTime, for readable expectations.
 std::string Iso(const SystemTime& time);

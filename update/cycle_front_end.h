@@ -1,0 +1,51 @@
+// What the update cycle needs of whoever drives it and shows what it does: the window program,
+// the console tool, a test. The cycle asks it for the user's choices and tells it what happened.
+#pragma once
+
+#include <cstdint>
+
+#include "receiver/serial_link.h"
+#include "receiver/timing_packets.h"
+#include "update/clock_setter.h"
+#include "update/update_outcome.h"
+
+namespace clockagent {
+
+// What attempts need, as the user has chosen it at the moment the cycle asks: Start takes the
+// port, the interval and the time type, Refresh Time the port and the time type, and each attempt
+// the line settings as it begins.
+struct CycleChoices {
+  PortChoice port;
+  SerialLineSettings line;
+  TimeType timeType = TimeType::Utc;
+  std::int64_t intervalMs = -1;  // IntervalMilliseconds of the "dd hh:mm" text; -1: none
+};
+
+// How an attempt ended.
+struct AttemptResult {
+  UpdateOutcome outcome = UpdateOutcome::DaroFailure;
+  bool clockAsked = false;  // a usable time was taken and the clock was asked to take it
+  SystemTime clockTime;     // ... this time, in UTC
+  int rolloverWeeks = 0;    // how far a receiver's rolled-over week was moved forward
+  std::int32_t successes = 0;  // the counters with this attempt
+  std::int32_t attempts = 0;
+};
+
+class CycleFrontEnd {
+ public:
+  virtual CycleChoices Choices() = 0;
+
+  virtual void AttemptBegan() = 0;
+  // An accepted timing packet's time of week, as the packet carries it (FormatTimeOfWeek shows it).
+  virtual void TimeOfWeekReceived(float timeOfWeek) = 0;
+  virtual void AttemptEnded(const AttemptResult& result) = 0;
+  // Start (true) or Stop (false).
+  virtual void ScheduleChanged(bool started) = 0;
+  // Start refused the interval; nothing else changed.
+  virtual void Refused(const char* message) = 0;
+
+ protected:
+  ~CycleFrontEnd() = default;
+};
+
+}  // namespace clockagent
