@@ -53,6 +53,10 @@ const char kSimulateHelp[] =
     "                    requests, as timing receivers do\n"
     "  --silent          send nothing at all\n"
     "  --turnaround MS   wait MS milliseconds after a request before answering (default 0)\n"
+    "  --latency MS      send each timing packet MS milliseconds after the moment it names\n"
+    "                    (default 0). Without it the packets are true to the bit: an answer's\n"
+    "                    time of week names the moment its first byte leaves (chosen so that a\n"
+    "                    single holds it exactly), a broadcast's the second edge it leaves at.\n"
     "  --garbage N       send N noise bytes (never DLE) before each packet\n"
     "  --flood           fill every pause of the line with noise bytes (never DLE)\n"
     "  --dle-storm N     send N DLE bytes (0x10) before each packet\n"
@@ -90,6 +94,7 @@ struct Options {
   bool broadcast = false;
   bool silent = false;
   int turnaroundMs = 0;
+  int latencyMs = 0;
   int garbage = 0;
   bool flood = false;
   int dleStorm = 0;
@@ -154,6 +159,7 @@ int Usage(const std::string& message, const char* value = nullptr) {
 bool TakesValue(const std::string& arg) {
   for (const char* option : {"--tow", "--week", "--turnaround", "--dle-storm", "--oversize",
                              "--hangup-after", "--link", "--replay", "--offset", "--time",
+                             "--latency",
                              "--garbage", "--split"}) {
     if (arg == option) return true;
   }
@@ -199,6 +205,10 @@ int ParseOptions(int argc, char** argv, Options& o) {
     } else if (arg == "--turnaround") {
       if (!ParseInt(v, 0, 10000, &o.turnaroundMs)) {
         return Usage("--turnaround takes milliseconds from 0 to 10000", v);
+      }
+    } else if (arg == "--latency") {
+      if (!ParseInt(v, 0, 1000, &o.latencyMs)) {
+        return Usage("--latency takes milliseconds from 0 to 1000", v);
       }
     } else if (arg == "--dle-storm") {
       if (!ParseInt(v, 0, 100000, &o.dleStorm)) {
@@ -307,10 +317,15 @@ class Simulator {
       SendDue(now);
 
       if (o_.broadcast && !o_.silent) {
-        const double second = std::floor(NowUnix());
-        if (second > lastBroadcastSecond) {
-          lastBroadcastSecond = second;
-          Schedule(now, Packet8FAB(GpsSeconds(second)));
+        // Each second edge's packet is queued a little ahead, so that its first byte leaves at
+        // the edge (and the latency) exactly.
+        const double unix = NowUnix();
+        const double edge = std::floor(unix) + 1;
+        if (edge > lastBroadcastSecond && edge - unix < 0.05) {
+          lastBroadcastSecond = edge;
+          const SteadyTime at = now + std::chrono::duration_cast<Duration>(
+                                          std::chrono::duration<double>(edge - unix));
+          ScheduleAt(at + std::chrono::milliseconds(o_.latencyMs), Packet8FAB(GpsSeconds(edge)));
         }
       }
       if (replayAt_ < replay_.size()) {
@@ -326,7 +341,8 @@ class Simulator {
       lastReplay = now;
 
       pollfd p{master_, POLLIN, 0};
-      const int ready = poll(&p, 1, TimeoutMs(now));
+      const timespec timeout = Timeout(now);
+      const int ready = ppoll(&p, 1, &timeout, nullptr);
       if (ready > 0 && (p.revents & POLLIN)) Receive();
     }
   }
@@ -371,11 +387,10 @@ class Simulator {
         return;
       }
       if (o_.broadcast || o_.silent || !o_.replay.empty()) return;
-      // The answer starts when the four request bytes have crossed the line and the receiver
-      // has turned round.
-      const SteadyTime start = std::chrono::steady_clock::now() + 4 * byteTime_ +
-                               std::chrono::milliseconds(o_.turnaroundMs);
-      Schedule(start, Packet41(GpsSeconds(NowUnix())));
+      // The answer starts once the four request bytes have crossed the line and the receiver
+      // has turned round, at the first moment whose time of week a single holds exactly.
+      ScheduleAnswer(std::chrono::steady_clock::now() + 4 * byteTime_ +
+                     std::chrono::milliseconds(o_.turnaroundMs));
     });
   }
 
@@ -444,9 +459,8 @@ class Simulator {
     return b;
   }
 
-  // Queues a packet to go out from `start`, after what the line still carries, with the
-  // configured faults in front of it.
-  void Schedule(SteadyTime start, const Bytes& packet) {
+  // The bytes the configured faults put in front of every packet.
+  Bytes Faults() {
     Bytes bytes;
     for (int i = 0; i < o_.garbage; ++i) bytes.push_back(Noise());
     bytes.insert(bytes.end(), static_cast<std::size_t>(o_.dleStorm), kDle);
@@ -457,17 +471,72 @@ class Simulator {
       bytes.insert(bytes.end(), static_cast<std::size_t>(o_.oversize), std::uint8_t{0x55});
       bytes.insert(bytes.end(), {kDle, kEtx});
     }
+    return bytes;
+  }
+
+  // The GPS time of a moment of the steady clock.
+  double GpsAt(SteadyTime at) const {
+    const double unix =
+        NowUnix() + std::chrono::duration<double>(at - std::chrono::steady_clock::now()).count();
+    return GpsSeconds(unix);
+  }
+
+  // Queues a packet whose first byte leaves at `packetStart` (or as soon after as the line is
+  // free), behind the configured faults.
+  void ScheduleAt(SteadyTime packetStart, const Bytes& packet) {
+    Bytes bytes = Faults();
+    const SteadyTime start = packetStart - static_cast<int>(bytes.size()) * Spacing();
     bytes.insert(bytes.end(), packet.begin(), packet.end());
-    if (!LineMatches()) {  // what arrives at the wrong rate is noise
+    Send(start, bytes);
+  }
+
+  // Queues a 0x41 answer from `earliest` on. Its time of week names the moment its first byte
+  // leaves, less the latency, and that moment is chosen so that a single holds it exactly: the
+  // answer is then true to the bit.
+  void ScheduleAnswer(SteadyTime earliest) {
+    Bytes bytes = Faults();
+    const SteadyTime lineStart = std::max(earliest, lineFree_);
+    SteadyTime packetStart = lineStart + static_cast<int>(bytes.size()) * Spacing();
+    const auto latency = std::chrono::milliseconds(o_.latencyMs);
+    double gps = GpsAt(packetStart - latency);
+    if (!o_.fixedTow && !o_.fixedTime && !o_.noTime) {
+      const double exact = NextExactTime(gps);
+      packetStart += std::chrono::duration_cast<Duration>(std::chrono::duration<double>(exact - gps));
+      gps = exact;
+    }
+    const Bytes packet = Packet41(gps);
+    bytes.insert(bytes.end(), packet.begin(), packet.end());
+    Send(packetStart - static_cast<int>(bytes.size() - packet.size()) * Spacing(), bytes);
+  }
+
+  // The first GPS time from `gps` on whose time of week is a single-precision value.
+  static double NextExactTime(double gps) {
+    double week = std::floor(gps / kSecondsPerWeek);
+    const double tow = gps - week * kSecondsPerWeek;
+    float single = static_cast<float>(tow);
+    if (static_cast<double>(single) < tow) single = std::nextafter(single, 1e9f);
+    if (single >= static_cast<float>(kSecondsPerWeek)) {
+      week += 1;
+      single = 0;
+    }
+    return week * kSecondsPerWeek + static_cast<double>(single);
+  }
+
+  // Hands the bytes to the line from `start` on; what arrives at the wrong rate is noise.
+  void Send(SteadyTime start, Bytes bytes) {
+    if (!LineMatches()) {
       for (auto& b : bytes) b = static_cast<std::uint8_t>(random_());
     }
     Queue(start, bytes);
   }
 
+  Duration Spacing() const {
+    return std::max(byteTime_, Duration(std::chrono::milliseconds(std::max(o_.splitMs, 0))));
+  }
+
   // Each byte is due when its last bit has crossed the line.
   void Queue(SteadyTime start, const Bytes& bytes) {
-    const Duration spacing =
-        std::max(byteTime_, Duration(std::chrono::milliseconds(std::max(o_.splitMs, 0))));
+    const Duration spacing = Spacing();
     SteadyTime at = std::max(start, lineFree_);
     for (std::uint8_t b : bytes) {
       at += spacing;
@@ -488,11 +557,12 @@ class Simulator {
   }
 
   // Hands the port every byte due within the next millisecond.
+  // Hands the port every byte that is due: none goes early, so the program never sees a byte
+  // before its time.
   void SendDue(SteadyTime now) {
-    const SteadyTime horizon = now + std::chrono::milliseconds(1);
     std::uint8_t chunk[1024];
     std::size_t n = 0;
-    while (!outbox_.empty() && outbox_.front().at <= horizon) {
+    while (!outbox_.empty() && outbox_.front().at <= now) {
       chunk[n++] = outbox_.front().byte;
       outbox_.pop_front();
       if (n == sizeof chunk) {
@@ -508,13 +578,16 @@ class Simulator {
     [[maybe_unused]] const ssize_t written = write(master_, bytes, n);
   }
 
-  int TimeoutMs(SteadyTime now) const {
-    int ms = o_.broadcast || replayAt_ < replay_.size() ? 10 : 200;
-    if (!outbox_.empty()) {
-      const auto due = std::chrono::ceil<std::chrono::milliseconds>(outbox_.front().at - now);
-      ms = std::max(0, std::min(ms, static_cast<int>(due.count())));
-    }
-    return ms;
+  // Until the next byte is due, to the microsecond; at most 10 ms while broadcasting or replaying
+  // and 200 ms otherwise.
+  timespec Timeout(SteadyTime now) const {
+    Duration wait = std::chrono::milliseconds(o_.broadcast || replayAt_ < replay_.size() ? 10 : 200);
+    if (!outbox_.empty()) wait = std::max(Duration::zero(), std::min(wait, outbox_.front().at - now));
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+    timespec t{};
+    t.tv_sec = static_cast<time_t>(ns / 1000000000);
+    t.tv_nsec = static_cast<long>(ns % 1000000000);
+    return t;
   }
 
   struct Outgoing {

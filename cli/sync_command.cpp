@@ -1,4 +1,6 @@
 // clockagent sync and clockagent run: the update cycle against a receiver on a serial port.
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -62,6 +64,8 @@ void PrintOptionsHelp() {
   }
   std::printf(
       "  --time-type T       utc (default: the receiver's GPS-UTC offset is taken off) or gps\n"
+      "  --latency MS        how many milliseconds after the moment it names the receiver sends a\n"
+      "                      timing packet, -1000 to 1000 (default 0)\n"
       "  --dry-run           do not set the clock; show the time it would be set to\n"
       "  --help              show this text\n");
 }
@@ -125,11 +129,14 @@ struct Session {
   Session(bool dryRun, ConsoleFront& front)
       : clock(dryRun ? static_cast<ClockSetter&>(dryRunClock) : systemClock),
         engine(*port, timerUpdate, timerPoll, clock, front) {}
+  // The timers, and the port while an attempt waits for its packet: bytes are read the moment
+  // they arrive, not at the next poll.
   bool Run(const std::function<bool()>& done) {
     UpdateCycle& cycle = engine.cycle;
+    const ArrivalHandler arrival = CycleArrival(*port, cycle);
     return RunTimers({{&timerPoll, [&cycle] { cycle.Timer_DAROTimer(); }},
                       {&timerUpdate, [&cycle] { cycle.Timer_UpdateTimer(); }}},
-                     done);
+                     done, &arrival);
   }
 
   DryRunClockSetter dryRunClock;
@@ -158,7 +165,7 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
     }
     const LineList* line = LineOption(arg);
     const bool known = line != nullptr || arg == "--port" || arg == "--time-type" ||
-                       (arg == "--interval" && takesInterval);
+                       arg == "--latency" || (arg == "--interval" && takesInterval);
     if (!known) return Usage(command, "unknown option: " + arg);
     const char* v = OptionValue(argc, argv, i++);
     if (v == nullptr) return Usage(command, arg + " needs a value");
@@ -175,6 +182,10 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
         return Usage(command, std::string("--interval takes \"dd hh:mm\", such as \"00 06:00\": ") + v);
       }
       hasInterval = true;
+    } else if (arg == "--latency") {
+      if (!ParseLatency(v, &o.choices.latencyMs)) {
+        return Usage(command, std::string("--latency takes whole milliseconds from -1000 to 1000: ") + v);
+      }
     } else if (arg == "--time-type") {
       if (std::strcmp(v, "utc") != 0 && std::strcmp(v, "gps") != 0) {
         return Usage(command, std::string("--time-type takes utc or gps: ") + v);
@@ -189,7 +200,15 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
 
 std::string IsoText(const SystemTime& time) {
   char text[kIsoTimeTextSize];
-  FormatIsoTime(time, text);
+  FormatIsoTimeMs(time, text);
+  return text;
+}
+
+// "clock was 0.473 s behind": the computer's clock read earlier than the receiver's time.
+std::string OffsetText(double offsetSeconds) {
+  char text[64];
+  std::snprintf(text, sizeof text, "clock was %.3f s %s", std::fabs(offsetSeconds),
+                offsetSeconds >= 0 ? "behind" : "ahead");
   return text;
 }
 
@@ -212,6 +231,7 @@ int RunSync(int argc, char** argv) {
     std::printf("%s\n", StatusText(result.outcome));
     if (!tow.empty()) std::printf("time of week: %s\n", tow.c_str());
     if (!result.clockAsked) return;
+    std::printf("%s\n", OffsetText(result.offsetSeconds).c_str());
     PrintRollover(result);
     const std::string when = IsoText(result.clockTime);
     if (!succeeded) {
@@ -243,8 +263,9 @@ int RunRun(int argc, char** argv) {
     const std::time_t now = std::time(nullptr);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-    std::printf("%s %s %d/%d\n", stamp, StatusText(result.outcome),
-                static_cast<int>(result.successes), static_cast<int>(result.attempts));
+    std::printf("%s %s %d/%d%s\n", stamp, StatusText(result.outcome),
+                static_cast<int>(result.successes), static_cast<int>(result.attempts),
+                result.clockAsked ? (" " + OffsetText(result.offsetSeconds)).c_str() : "");
   });
 
   InstallStopSignals();

@@ -17,7 +17,19 @@ void InstallStopSignals() {
   std::signal(SIGTERM, OnStopSignal);
 }
 
-bool RunTimers(const std::vector<TimerHandler>& timers, const std::function<bool()>& done) {
+ArrivalHandler CycleArrival(SerialPort& port, UpdateCycle& cycle) {
+  return ArrivalHandler{
+      [&port, &cycle](std::chrono::milliseconds timeout) {
+        if (cycle.WaitsForPacketStart()) return port.WaitForBytes(timeout);
+        const bool inPacket = cycle.Polling();
+        std::this_thread::sleep_for(inPacket ? std::min(timeout, kPacketReadInterval) : timeout);
+        return inPacket;
+      },
+      [&cycle] { cycle.BytesArrived(); }};
+}
+
+bool RunTimers(const std::vector<TimerHandler>& timers, const std::function<bool()>& done,
+               const ArrivalHandler* arrival) {
   constexpr auto kLongestSleep = std::chrono::milliseconds(50);  // how soon a signal is noticed
   while (!done()) {
     if (g_stopRequested) return false;
@@ -33,7 +45,12 @@ bool RunTimers(const std::vector<TimerHandler>& timers, const std::function<bool
       }
       next = std::min(next, t.timer->Due());
     }
-    if (next > now) std::this_thread::sleep_for(next - now);
+    if (next <= now) continue;
+    if (arrival == nullptr) {
+      std::this_thread::sleep_for(next - now);
+    } else if (arrival->wait(std::chrono::ceil<std::chrono::milliseconds>(next - now))) {
+      arrival->onArrival();
+    }
   }
   return true;
 }

@@ -6,7 +6,9 @@
 #include <functional>
 #include <vector>
 
+#include "receiver/serial_port.h"
 #include "update/timer.h"
+#include "update/update_cycle.h"
 
 namespace clockagent {
 
@@ -46,8 +48,21 @@ struct TimerHandler {
 extern volatile std::sig_atomic_t g_stopRequested;
 void InstallStopSignals();
 
-// Runs the handlers of enabled timers as their ticks come due, until `done` returns true or a
-// stop signal arrives. Returns false when stopped by a signal.
-bool RunTimers(const std::vector<TimerHandler>& timers, const std::function<bool()>& done);
+// What the loop waits on between ticks besides time: `wait` waits at most the given time for
+// something to arrive (bytes at a port) and says whether it did; `onArrival` handles it.
+struct ArrivalHandler {
+  std::function<bool(std::chrono::milliseconds)> wait;
+  std::function<void()> onArrival;
+};
+
+// The port of an update cycle, waited on as an attempt needs it: at once for a byte that may
+// begin a packet, every kPacketReadInterval inside one (see UpdateCycle::WaitsForPacketStart).
+ArrivalHandler CycleArrival(SerialPort& port, UpdateCycle& cycle);
+
+// Runs the handlers of enabled timers as their ticks come due, and `arrival`'s handler as soon as
+// what it waits for arrives, until `done` returns true or a stop signal arrives. Returns false
+// when stopped by a signal.
+bool RunTimers(const std::vector<TimerHandler>& timers, const std::function<bool()>& done,
+               const ArrivalHandler* arrival = nullptr);
 
 }  // namespace clockagent

@@ -19,6 +19,8 @@ struct NoPort final : clockagent::SerialPort {
   std::uint32_t Read(std::uint8_t*, std::uint32_t) override { return 0; }
   void Write(const std::uint8_t*, std::size_t) override {}
   void Close() override {}
+  std::intptr_t ArrivalHandle() override { return -1; }
+  bool WaitForBytes(std::chrono::milliseconds) override { return false; }
 };
 
 }  // namespace

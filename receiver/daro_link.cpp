@@ -15,11 +15,18 @@ int ParseByte(ReceiverLink& link) {
     link.packetCount = 0;
     link.packetId = 0;
     link.afterDle = 0;
+    link.inPacket = 0;
   }
 
   if (!link.afterDle) {
     if (b == kDle) {
       link.afterDle = 1;
+      // The block was read once its last byte had arrived; each byte before that began one
+      // character time earlier than the one after it.
+      const std::int64_t before = (static_cast<std::int64_t>(link.rxRemaining) + 1) *
+                                  link.characterTimeNs;
+      link.dleArrival.systemNs = link.blockArrival.systemNs - before;
+      link.dleArrival.monotonicNs = link.blockArrival.monotonicNs - before;
     } else {
       link.packetBuffer[link.packetCount++] = b;
     }
@@ -34,12 +41,14 @@ int ParseByte(ReceiverLink& link) {
   if (b == kEtx) {
     link.packetLength = static_cast<std::uint32_t>(link.packetCount);
     link.packetCount = 0;
+    link.inPacket = 0;
     return 1;
   }
   // Any other byte after a DLE starts a new packet with that id.
   link.packetCount = 0;
   link.packetId = b;
-  link.packetArrival = link.blockArrival;
+  link.inPacket = 1;
+  link.packetArrival = link.dleArrival;
   return 0;
 }
 
@@ -72,7 +81,6 @@ int WritePacket(std::size_t length, const std::uint8_t* bytes, ReceiverLink& lin
 
 void SendPacket(ReceiverLink& link, std::size_t length, const std::uint8_t* bytes) {
   WritePacket(length, bytes, link);
-  link.clock->Pause(kPostSendPause);
 }
 
 }  // namespace clockagent

@@ -19,11 +19,6 @@ constexpr std::size_t kRxBlockSize = 8192;
 constexpr std::size_t kPacketBufferSize = 512;
 constexpr std::size_t kFrameBufferSize = 512;
 
-// How long the sender waits after handing a request to the port before the same poll reads it.
-// At 9600 baud the four request bytes take 4.2 ms on the line and a 0x41 answer 14.6 ms, so a
-// receiver that answers within about 6 ms is read in the poll that asked, not one poll later.
-constexpr std::chrono::milliseconds kPostSendPause{25};
-
 // The one link between the program and the receiver. Everything lives in fixed buffers here;
 // nothing is allocated per byte, packet or read.
 struct ReceiverLink {
@@ -37,6 +32,7 @@ struct ReceiverLink {
   std::int32_t rxPos = 0;          // next byte to parse
   std::uint32_t rxRemaining = 0;   // bytes of the block not yet parsed
   ClockReading blockArrival;       // when the block was read
+  std::int64_t characterTimeNs = 0;  // how long one character takes on the line
 
   // Framing state.
   std::uint8_t packetBuffer[kPacketBufferSize] = {};  // de-stuffed data bytes, id not included
@@ -44,7 +40,9 @@ struct ReceiverLink {
   std::uint32_t packetLength = 0;  // data length of the last completed packet
   std::int32_t packetId = 0;       // id of the packet being received (or the last one); 0 after overflow
   std::uint8_t afterDle = 0;       // the previous byte was an unpaired DLE
-  ClockReading packetArrival;      // when the block that began the packet was read
+  std::uint8_t inPacket = 0;       // a packet has begun and not yet ended
+  ClockReading dleArrival;         // when the last DLE outside a pair began to arrive
+  ClockReading packetArrival;      // when the first byte (the DLE) of the packet began to arrive
 };
 
 // Parses the byte at rxBuffer[rxPos] and advances. Returns 1 when that byte completed a packet:
@@ -93,7 +91,9 @@ int EncodeFrame(std::size_t length, const std::uint8_t* bytes,
 // exceed the frame buffer is not written at all and returns -1.
 int WritePacket(std::size_t length, const std::uint8_t* bytes, ReceiverLink& link);
 
-// WritePacket followed by the post-send pause.
+// Sends a packet. There is no pause after it: the answer is read the moment its bytes arrive (an
+// attempt waits on the port between polls), and a pause would only make it wait in the driver,
+// which blurs when it arrived and blocks the one thread.
 void SendPacket(ReceiverLink& link, std::size_t length, const std::uint8_t* bytes);
 
 }  // namespace clockagent

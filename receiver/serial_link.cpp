@@ -21,6 +21,12 @@ std::string PortDisplayName(const PortChoice& port) {
   return port.device.empty() ? "COM" + std::to_string(port.number) : port.device;
 }
 
+std::int64_t CharacterTimeNs(const LineParameters& line) {
+  const int bits = 1 + line.dataBits + (line.parity != kNoParity ? 1 : 0) +
+                   (line.stopBits == kTwoStopBits ? 2 : 1);
+  return line.baudRate > 0 ? bits * std::int64_t{1000000000} / line.baudRate : 0;
+}
+
 int OpenLink(ReceiverLink& link, const char* portName) {
   if (link.isOpen) CloseLink(link);
   link.rxPos = 0;
@@ -28,6 +34,8 @@ int OpenLink(ReceiverLink& link, const char* portName) {
   link.rxRemaining = 0;
   link.packetLength = 0;
   link.afterDle = 0;
+  link.inPacket = 0;
+  link.characterTimeNs = CharacterTimeNs(kLineParametersAtOpen);
   const bool opened = link.port != nullptr && link.port->Open(portName);
   link.isOpen = opened ? 1 : 0;
   return opened ? 0 : -1;
@@ -37,8 +45,14 @@ void PrepareLink(ReceiverLink& link, const SerialLineSettings& settings) {
   if (link.port == nullptr) return;
   link.port->Flush();
   link.clock->Pause(kLineSettlePause);
-  link.port->SetLineParameters(LineParametersOf(settings));
+  const LineParameters line = LineParametersOf(settings);
+  if (link.port->SetLineParameters(line)) link.characterTimeNs = CharacterTimeNs(line);
   link.clock->Pause(kLineSettlePause);
+  // What came meanwhile came at the settings of the open, and nobody was there to note when: a
+  // packet is taken only from its first byte on, as it arrives.
+  while (link.port->QueuedBytes() > 0) {
+    if (link.port->Read(link.rxBuffer, static_cast<std::uint32_t>(kRxBlockSize)) == 0) break;
+  }
 }
 
 int CloseLink(ReceiverLink& link) {

@@ -32,12 +32,16 @@ std::string PortDisplayName(const PortChoice& port);
 // to settle on a new rate, short against the 200 ms receive poll.
 constexpr std::chrono::milliseconds kLineSettlePause{10};
 
+// How long a character of these line settings takes on the line: a start bit, the data bits, a
+// parity bit if any, and the stop bits.
+std::int64_t CharacterTimeNs(const LineParameters& line);
+
 // Resets the framing state (all but packetId) and opens the port. Returns 0 with isOpen set, or
 // -1 with isOpen clear. A link that is still open is closed first, so no port is ever lost.
 int OpenLink(ReceiverLink& link, const char* portName);
 
 // Right after a successful OpenLink: flush, then apply the chosen line settings between two short
-// pauses. A port that refuses them keeps those of the open.
+// pauses, and drop what arrived meanwhile. A port that refuses them keeps those of the open.
 void PrepareLink(ReceiverLink& link, const SerialLineSettings& settings);
 
 // Reads what the port holds, at most one block, and runs the receive loop over it, calling

@@ -1,6 +1,7 @@
 // The serial port as the receiver link sees it; each platform supplies its own.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -47,8 +48,19 @@ class SerialPort {
   // not reported. The caller may reuse the frame's memory as soon as this returns.
   virtual void Write(const std::uint8_t* frame, std::size_t length) = 0;
 
-  // Clears errors and any break, drops what is queued either way, and closes the port.
+  // Lets a frame already handed over finish leaving, clears errors and any break, drops what is
+  // queued either way, and closes the port.
   virtual void Close() = 0;
+
+  // For a caller that waits on several things at once (the window's message loop): what to wait
+  // on until bytes arrive, as an integer: an event handle on Windows, armed anew by each call and
+  // signalled at once when bytes already wait; the file descriptor on POSIX. -1 while the port is
+  // closed or cannot be waited on.
+  virtual std::intptr_t ArrivalHandle() = 0;
+
+  // Waits at most `timeout` for bytes to arrive. True when bytes wait (or may); false after the
+  // whole timeout, also on a line that has gone away.
+  virtual bool WaitForBytes(std::chrono::milliseconds timeout) = 0;
 };
 
 }  // namespace clockagent

@@ -1,5 +1,6 @@
 // The serial port on POSIX systems: a tty device opened exclusively, raw, non-blocking.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -80,10 +81,34 @@ class PosixSerialPort final : public SerialPort {
     [[maybe_unused]] const ssize_t written = ::write(fd_, frame, length);
   }
 
+  std::intptr_t ArrivalHandle() override { return fd_; }
+
+  bool WaitForBytes(std::chrono::milliseconds timeout) override {
+    if (fd_ >= 0) {
+      pollfd p{fd_, POLLIN, 0};
+      const auto began = std::chrono::steady_clock::now();
+      if (::poll(&p, 1, static_cast<int>(timeout.count())) > 0) {
+        if ((p.revents & POLLIN) && !(p.revents & (POLLHUP | POLLERR))) return true;
+        if (QueuedBytes() > 0) return true;  // what came before the line went
+        // A line that has gone is ready at once, and for ever: wait out the rest instead.
+        timeout -= std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - began);
+      } else {
+        return false;
+      }
+    }
+    if (timeout.count() > 0) ::poll(nullptr, 0, static_cast<int>(timeout.count()));
+    return false;
+  }
+
   void Close() override {
     if (fd_ < 0) return;
+    // A frame handed over leaves whole; what is drained is gone, so only what came in is dropped.
+    // (On a pseudo-terminal, dropping the output would also take the drained frame back from the
+    // other side before it is read.)
+    ::tcdrain(fd_);
     ::ioctl(fd_, TIOCCBRK);
-    ::tcflush(fd_, TCIOFLUSH);
+    ::tcflush(fd_, TCIFLUSH);
     ::ioctl(fd_, TIOCNXCL);  // a pty's slave outlives this descriptor; let the next open in
     ::close(fd_);            // also releases the lock
     fd_ = -1;

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <initializer_list>
 
 #include "receiver/daro_link.h"
 #include "receiver/system_serial_port.h"
@@ -68,13 +69,17 @@ class Win32SerialPort final : public SerialPort {
     if (portHandle_ != INVALID_HANDLE_VALUE) Close();
     std::memset(&readOverlapped_, 0, sizeof readOverlapped_);
     std::memset(&writeOverlapped_, 0, sizeof writeOverlapped_);
+    std::memset(&arrivalOverlapped_, 0, sizeof arrivalOverlapped_);
     readOverlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     writeOverlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    arrivalOverlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     portHandle_ = OpenPort(name);
     if (portHandle_ == INVALID_HANDLE_VALUE) {
       ReleaseEvents();
       return false;
     }
+    // A character received is what a wait for arriving bytes waits for.
+    SetCommMask(portHandle_, EV_RXCHAR);
     return true;
   }
 
@@ -131,8 +136,47 @@ class Win32SerialPort final : public SerialPort {
     }
   }
 
+  std::intptr_t ArrivalHandle() override {
+    if (portHandle_ == INVALID_HANDLE_VALUE) return -1;
+    if (arrivalPending_ && HasOverlappedIoCompleted(&arrivalOverlapped_)) arrivalPending_ = false;
+    if (!arrivalPending_) {
+      ResetEvent(arrivalOverlapped_.hEvent);
+      if (WaitCommEvent(portHandle_, &arrivalMask_, &arrivalOverlapped_)) {
+        SetEvent(arrivalOverlapped_.hEvent);  // it happened already
+      } else if (GetLastError() == ERROR_IO_PENDING) {
+        arrivalPending_ = true;
+      } else {
+        return -1;  // this port cannot be waited on: the caller's timers go on alone
+      }
+    }
+    // Armed first, looked at second: bytes that came before the wait was armed wake it too.
+    if (QueuedBytes() > 0) SetEvent(arrivalOverlapped_.hEvent);
+    return reinterpret_cast<std::intptr_t>(arrivalOverlapped_.hEvent);
+  }
+
+  bool WaitForBytes(std::chrono::milliseconds timeout) override {
+    const std::intptr_t event = ArrivalHandle();
+    const auto ms = static_cast<DWORD>(timeout.count());
+    if (event == -1) {
+      Sleep(ms);
+      return false;
+    }
+    return WaitForSingleObject(reinterpret_cast<HANDLE>(event), ms) == WAIT_OBJECT_0;
+  }
+
   void Close() override {
     if (portHandle_ == INVALID_HANDLE_VALUE) return;
+    if (arrivalPending_) {
+      // A cleared mask ends the wait; it is finished before its record and event go.
+      SetCommMask(portHandle_, 0);
+      DWORD done = 0;
+      GetOverlappedResult(portHandle_, &arrivalOverlapped_, &done, TRUE);
+      arrivalPending_ = false;
+    }
+    if (writePending_) {  // a frame handed over leaves whole, never cut off by the purge
+      DWORD done = 0;
+      GetOverlappedResult(portHandle_, &writeOverlapped_, &done, TRUE);
+    }
     DWORD errors = 0;
     COMSTAT status;
     ClearCommError(portHandle_, &errors, &status);
@@ -146,15 +190,18 @@ class Win32SerialPort final : public SerialPort {
 
  private:
   void ReleaseEvents() {
-    if (readOverlapped_.hEvent != nullptr) CloseHandle(readOverlapped_.hEvent);
-    if (writeOverlapped_.hEvent != nullptr) CloseHandle(writeOverlapped_.hEvent);
-    readOverlapped_.hEvent = nullptr;
-    writeOverlapped_.hEvent = nullptr;
+    for (OVERLAPPED* record : {&readOverlapped_, &writeOverlapped_, &arrivalOverlapped_}) {
+      if (record->hEvent != nullptr) CloseHandle(record->hEvent);
+      record->hEvent = nullptr;
+    }
   }
 
   HANDLE portHandle_ = INVALID_HANDLE_VALUE;
   OVERLAPPED readOverlapped_{};
   OVERLAPPED writeOverlapped_{};
+  OVERLAPPED arrivalOverlapped_{};  // the wait for a character received
+  DWORD arrivalMask_ = 0;
+  bool arrivalPending_ = false;
   std::uint8_t writeBuffer_[kFrameBufferSize] = {};
   bool writePending_ = false;
 };

@@ -104,4 +104,11 @@ void SaveSettings(SettingsStore& store, const SettingsToSave& settings) {
 
 void SaveAutoStart(SettingsStore& store, bool on) { Write(store, "AutoStart", on ? "ON" : "OFF"); }
 
+int LoadLatency(SettingsStore& store) {
+  char text[kSettingTextSize];
+  if (!Read(store, "Latency", text)) return 0;
+  int ms = 0;
+  return ParseLatency(text, &ms) ? ms : 0;
+}
+
 }  // namespace clockagent

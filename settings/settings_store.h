@@ -85,4 +85,9 @@ void SaveSettings(SettingsStore& store, const SettingsToSave& settings);
 // The Auto Start choice alone, as a click on it stores it at once.
 void SaveAutoStart(SettingsStore& store, bool on);
 
+// The receiver's latency: the optional string value "Latency", whole milliseconds from -1000 to
+// 1000 (an optional sign, then digits). Absent or anything else counts as 0. Nothing writes it
+// but the user.
+int LoadLatency(SettingsStore& store);
+
 }  // namespace clockagent

@@ -74,7 +74,24 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     for (;;) {
       while (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
         main->UpdateHint();
-        WaitMessage();
+        // While an attempt waits for its packet, its bytes are read the moment they arrive, not
+        // at the next poll: the one thread waits on the port beside its messages.
+        const std::intptr_t arrival = main->ArrivalHandle();
+        if (arrival != -1) {
+          HANDLE port = reinterpret_cast<HANDLE>(arrival);
+          if (MsgWaitForMultipleObjectsEx(1, &port, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
+              WAIT_OBJECT_0) {
+            main->BytesArrived();
+          }
+        } else if (main->InPacket()) {
+          const auto wait = static_cast<DWORD>(clockagent::kPacketReadInterval.count());
+          if (MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
+              WAIT_TIMEOUT) {
+            main->BytesArrived();
+          }
+        } else {
+          WaitMessage();
+        }
       }
       if (GetMessageA(&msg, nullptr, 0, 0) <= 0) break;
       // Tab, Enter and Esc work in whichever of the program's windows is active.

@@ -318,8 +318,19 @@ CycleChoices TForm_Main::Choices() {
   }
   choices.timeType = static_cast<TimeType>(ItemIndex(ID_RadioGroup_TimeType));
   choices.intervalMs = IntervalMilliseconds(IntervalFieldText(Item(ID_MaskEdit_Interval)).c_str());
+  choices.latencyMs = LoadLatency(*store_);
   return choices;
 }
+
+std::intptr_t TForm_Main::ArrivalHandle() {
+  return engine_ != nullptr && engine_->cycle.WaitsForPacketStart() ? port_->ArrivalHandle() : -1;
+}
+
+bool TForm_Main::InPacket() const {
+  return engine_ != nullptr && engine_->cycle.Polling() && !engine_->cycle.WaitsForPacketStart();
+}
+
+void TForm_Main::BytesArrived() { engine_->cycle.BytesArrived(); }
 
 void TForm_Main::AttemptBegan() {
   RemoveTrayIcons();

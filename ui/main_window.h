@@ -55,6 +55,13 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   // The hint of what is under the pointer into the hint bar; run when the message loop is idle.
   void UpdateHint();
 
+  // While an attempt waits for the start of its packet, what the message loop waits on beside its
+  // messages until bytes arrive at the port (an event handle); -1 otherwise. Inside a packet,
+  // the loop reads what has come every kPacketReadInterval. BytesArrived reads them.
+  std::intptr_t ArrivalHandle();
+  bool InPacket() const;
+  void BytesArrived();
+
   void Restore();
   void FormClose();
   void FormDestroy();

@@ -1,4 +1,4 @@
-// The system clock on POSIX: clock_settime(CLOCK_REALTIME), whole seconds.
+// The system clock on POSIX: clock_settime(CLOCK_REALTIME), to the millisecond.
 #include <time.h>
 
 #include <cstdint>
@@ -15,7 +15,7 @@ bool SystemClockSetter::Set(const SystemTime& utc) {
   if (seconds > static_cast<std::int64_t>(std::numeric_limits<time_t>::max())) return false;
   timespec ts{};
   ts.tv_sec = static_cast<time_t>(seconds);
-  ts.tv_nsec = 0;
+  ts.tv_nsec = static_cast<long>(utc.wMilliseconds) * 1000000;
   return clock_settime(CLOCK_REALTIME, &ts) == 0;
 }
 

@@ -1,6 +1,7 @@
 // From receiver time to the system clock, and the time-of-week display.
 #include "update/clock_setting.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -24,9 +25,14 @@ int CorrectWeekRollover(double* receiverTime, double earliest) {
 bool ReceiverTimeToSystemTime(double receiverTime, SystemTime* out) {
   if (!IsUsableReceiverTime(receiverTime)) return false;
 
-  // Truncate to whole seconds first and split those exactly: a whole day or hour can never come
-  // out as the second before it, as a rounded floating-point quotient could make it.
-  const auto seconds = static_cast<std::int64_t>(receiverTime);
+  // Whole seconds first, split exactly in integers: a whole day or hour can never come out as the
+  // second before it, as a rounded floating-point quotient could make it. Then the fraction,
+  // truncated to the millisecond, with a microsecond's allowance for decimal fractions that a
+  // double holds a hair low (.001 is 0.000999...), and never carried into the next second.
+  const double whole = std::floor(receiverTime);
+  const auto seconds = static_cast<std::int64_t>(whole);
+  const auto milliseconds =
+      std::min(999.0, std::floor((receiverTime - whole) * 1000.0 + 1e-3));
   const std::int64_t days = seconds / 86400;
   const auto secondOfDay = static_cast<unsigned>(seconds % 86400);
   const CivilDate date = CivilFromDays(kGpsEpochDays + days);
@@ -38,7 +44,7 @@ bool ReceiverTimeToSystemTime(double receiverTime, SystemTime* out) {
   time.wHour = static_cast<std::uint16_t>(secondOfDay / 3600);
   time.wMinute = static_cast<std::uint16_t>(secondOfDay % 3600 / 60);
   time.wSecond = static_cast<std::uint16_t>(secondOfDay % 60);
-  time.wMilliseconds = 0;
+  time.wMilliseconds = static_cast<std::uint16_t>(milliseconds);
   *out = time;
   return true;
 }
@@ -52,6 +58,12 @@ bool SystemTimeToUnixSeconds(const SystemTime& time, std::int64_t* seconds) {
   *seconds = DaysFromCivil(time.wYear, time.wMonth, time.wDay) * 86400 + time.wHour * 3600 +
              time.wMinute * 60 + time.wSecond;
   return true;
+}
+
+void FormatIsoTimeMs(const SystemTime& time, char (&text)[kIsoTimeTextSize]) {
+  std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", time.wYear % 10000u,
+                time.wMonth % 100u, time.wDay % 100u, time.wHour % 100u, time.wMinute % 100u,
+                time.wSecond % 100u, time.wMilliseconds % 1000u);
 }
 
 void FormatIsoTime(const SystemTime& time, char (&text)[kIsoTimeTextSize]) {

@@ -35,17 +35,25 @@ constexpr double kReleaseReceiverTime =
 // ...). Any other time is left as it is, however far in the future.
 int CorrectWeekRollover(double* receiverTime, double earliest);
 
-// The UTC calendar time that the clock is set to for `receiverTime`, truncated to whole seconds
-// (milliseconds 0). False, leaving `out` alone, for a time that is not usable.
+// The UTC calendar time that the clock is set to for `receiverTime`, truncated to the millisecond:
+// a whole second never comes out as the millisecond before it, and no fraction is carried into
+// the next second. False, leaving `out` alone, for a time that is not usable.
 bool ReceiverTimeToSystemTime(double receiverTime, SystemTime* out);
+
+// The receiver time, on the UTC scale, of a moment of the system clock given in nanoseconds since
+// 1970-01-01 00:00:00 UTC.
+constexpr double ReceiverTimeOf(std::int64_t systemNs) {
+  return static_cast<double>(systemNs - kGpsEpochDays * 86400 * std::int64_t{1000000000}) * 1e-9;
+}
 
 // Seconds since 1970-01-01 00:00:00 UTC of a calendar time. False for a record that is not a valid
 // time from 1970 to 9999.
 bool SystemTimeToUnixSeconds(const SystemTime& time, std::int64_t* seconds);
 
-// "YYYY-MM-DDTHH:MM:SSZ"
-constexpr std::size_t kIsoTimeTextSize = 24;
+// "YYYY-MM-DDTHH:MM:SSZ", or with the milliseconds "YYYY-MM-DDTHH:MM:SS.mmmZ".
+constexpr std::size_t kIsoTimeTextSize = 32;
 void FormatIsoTime(const SystemTime& time, char (&text)[kIsoTimeTextSize]);
+void FormatIsoTimeMs(const SystemTime& time, char (&text)[kIsoTimeTextSize]);
 
 // Sets the clock from a receiver time. True when the platform accepted the new time; false also
 // for a time outside the calendar.

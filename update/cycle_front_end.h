@@ -19,15 +19,22 @@ struct CycleChoices {
   SerialLineSettings line;
   TimeType timeType = TimeType::Utc;
   std::int64_t intervalMs = -1;  // IntervalMilliseconds of the "dd hh:mm" text; -1: none
+  int latencyMs = 0;  // how long after the moment it names the receiver sends a timing packet
 };
 
 // How an attempt ended.
 struct AttemptResult {
   UpdateOutcome outcome = UpdateOutcome::DaroFailure;
-  bool clockAsked = false;  // a usable time was taken and the clock was asked to take it
-  SystemTime clockTime;     // ... this time, in UTC
-  int rolloverWeeks = 0;    // how far a receiver's rolled-over week was moved forward
-  std::int32_t successes = 0;  // the counters with this attempt
+  PortChoice port;               // the port it used
+  ClockReading ended;            // when it ended, on the computer's clock
+  bool packetTaken = false;      // a timing packet was accepted
+  TimingPacket packet = TimingPacket::Packet41;
+  bool clockAsked = false;       // its time was usable and the clock was asked to take it
+  SystemTime clockTime;          // ... this time, in UTC, to the millisecond
+  double offsetSeconds = 0;      // ... the receiver's time less the computer's clock at that
+                                 // instant: positive when the computer was behind
+  int rolloverWeeks = 0;         // how far a receiver's rolled-over week was moved forward
+  std::int32_t successes = 0;    // the counters with this attempt
   std::int32_t attempts = 0;
 };
 

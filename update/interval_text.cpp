@@ -43,6 +43,21 @@ std::int64_t IntervalMilliseconds(const char* text) {
   return (days * 86400 + hours * 3600 + minutes * 60) * 1000;
 }
 
+bool ParseLatency(const char* text, int* ms) {
+  const char* p = text;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  if (*p == '\0') return false;
+  int value = 0;
+  for (; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    value = value * 10 + (*p - '0');
+    if (value > kLongestLatencyMs) return false;
+  }
+  *ms = negative ? -value : value;
+  return true;
+}
+
 void FormatIntervalText(std::uint32_t seconds, char (&text)[kIntervalTextSize]) {
   std::snprintf(text, sizeof text, "%02u %02u:%02u", seconds / 86400 % 1000u,
                 seconds % 86400 / 3600, seconds % 3600 / 60);

@@ -1,4 +1,5 @@
-// The interval between updates as the user writes it, "dd hh:mm", and as seconds.
+// Spans of time as the user writes them: the interval between updates, "dd hh:mm", and a
+// receiver's latency in milliseconds.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,11 @@ bool ScanDecimal(const char*& text, std::int64_t* value);
 // limited to 23 and 59 ("00 30:90" is 31 hours 30 minutes). -1 for any other text: a sign, a
 // blank inside a field, a third digit.
 std::int64_t IntervalMilliseconds(const char* text);
+
+// A receiver's latency in whole milliseconds, from -1000 to 1000: an optional sign and digits,
+// nothing else.
+constexpr int kLongestLatencyMs = 1000;
+bool ParseLatency(const char* text, int* ms);
 
 // "%02d %02d:%02d" of the days, hours and minutes in `seconds`; leftover seconds are dropped.
 constexpr std::size_t kIntervalTextSize = 16;

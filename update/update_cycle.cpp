@@ -39,16 +39,23 @@ void UpdateCycle::Timer_UpdateTimer() {
 void UpdateCycle::Timer_DAROTimer() {
   if (!link_.isOpen || timing_.TimeReceived) return;
   RequestTime(link_);
-  ReadLink(link_, [this](ReceiverLink& completed) { DispatchPacket(completed, timing_); });
-  if (reported_) {
-    reported_ = false;
-    ApplyReport(report_);
-    return;  // the attempt has reported its outcome
-  }
+  if (ReadAndApply()) return;  // the attempt has reported its outcome
   if (--pollCountdown_ <= 0) {
     pollCountdown_ = kPollsPerAttempt;
     ReportOutcome(UpdateOutcome::DaroFailure);
   }
+}
+
+void UpdateCycle::BytesArrived() {
+  if (link_.isOpen && !timing_.TimeReceived) ReadAndApply();
+}
+
+bool UpdateCycle::ReadAndApply() {
+  ReadLink(link_, [this](ReceiverLink& completed) { DispatchPacket(completed, timing_); });
+  if (!reported_) return false;
+  reported_ = false;
+  ApplyReport(report_);
+  return true;
 }
 
 // Called from inside the receive loop: the packet is applied once the loop has returned.
@@ -59,10 +66,18 @@ void UpdateCycle::TimingPacketReceived(const TimingReport& report) {
 
 void UpdateCycle::ApplyReport(const TimingReport& report) {
   front_.TimeOfWeekReceived(report.fields.timeOfWeek);
+  result_.packetTaken = true;
+  result_.packet = report.packet;
   double receiverTime = report.receiverTime;
   result_.rolloverWeeks = CorrectWeekRollover(&receiverTime, earliest_);
-  const UpdateOutcome outcome = ApplyReceiverTime(receiverTime, clock_, &result_.clockTime);
+  // The packet names the moment its first byte began to arrive, less the receiver's latency: the
+  // time now is that, and as long again as has passed since, read just before the clock is set.
+  const ClockReading now = link_.clock->Now();
+  const double elapsed = static_cast<double>(now.monotonicNs - report.arrival.monotonicNs) * 1e-9;
+  const double timeNow = receiverTime + activeLatencyMs_ * 1e-3 + elapsed;
+  const UpdateOutcome outcome = ApplyReceiverTime(timeNow, clock_, &result_.clockTime);
   result_.clockAsked = outcome != UpdateOutcome::BadTime;
+  if (result_.clockAsked) result_.offsetSeconds = timeNow - ReceiverTimeOf(now.systemNs);
   ReportOutcome(outcome);
 }
 
@@ -75,6 +90,8 @@ void UpdateCycle::ReportOutcome(UpdateOutcome outcome) {
   }
   if (outcome == UpdateOutcome::Success) ++successCount_;
   result_.outcome = outcome;
+  result_.port = activePort_;
+  result_.ended = link_.clock->Now();
   result_.successes = successCount_;
   result_.attempts = attemptCount_;
   front_.AttemptEnded(result_);
@@ -99,6 +116,7 @@ void UpdateCycle::StartUpdates() {
   }
   timerUpdate_.SetInterval(static_cast<std::uint32_t>(period));
   timing_.ActiveTimeType = choices.timeType;
+  activeLatencyMs_ = choices.latencyMs;
   if (settings_ != nullptr) settings_->SaveSettings();
   timerUpdate_.SetEnabled(true);
   // An attempt still polling (begun before a Stop) counts as the first of this run, so that its
@@ -118,6 +136,7 @@ void UpdateCycle::RefreshTime() {
   const CycleChoices choices = front_.Choices();
   activePort_ = choices.port;
   timing_.ActiveTimeType = choices.timeType;
+  activeLatencyMs_ = choices.latencyMs;
   Timer_UpdateTimer();
 }
 

@@ -2,6 +2,7 @@
 // are counted and told to the front end.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -19,6 +20,7 @@ constexpr int kPollsPerAttempt = 30;
 constexpr std::uint32_t kPollIntervalMs = 200;
 constexpr std::uint32_t kDefaultUpdateIntervalMs = 21600000;  // six hours
 constexpr std::int32_t kMostAttemptsCounted = 9999;
+constexpr std::chrono::milliseconds kPacketReadInterval{5};
 
 constexpr char kZeroIntervalMessage[] = "Interval must be greater than zero.";
 // The timer counts milliseconds in 32 bits: 49 days 17:02 is the longest whole-minute interval.
@@ -52,8 +54,15 @@ class UpdateCycle final : private TimingSink {
 
   // Begins an attempt; while one is polling, does nothing at all.
   void Timer_UpdateTimer();
-  // One receive poll of the attempt in progress.
+  // One receive poll of the attempt in progress: a request, then what the port holds.
   void Timer_DAROTimer();
+  // Bytes have arrived at the port between polls: they are read at once, no request sent.
+  void BytesArrived();
+  // While an attempt polls, how its loop waits for bytes: for a byte that may begin a packet it
+  // wakes at once, since the moment that byte began to arrive is what the clock is set from.
+  // Once a packet has begun, reading what has come every kPacketReadInterval is enough, and far
+  // cheaper than a wake-up for each byte where those are dear (wine polls for them).
+  bool WaitsForPacketStart() const { return Polling() && !link_.inPacket; }
 
   // Ends the attempt in progress with its outcome.
   void ReportOutcome(UpdateOutcome outcome);
@@ -63,6 +72,7 @@ class UpdateCycle final : private TimingSink {
   std::int32_t AttemptCount() const { return attemptCount_; }
   std::int32_t SuccessCount() const { return successCount_; }
   const PortChoice& ActivePort() const { return activePort_; }
+  int ActiveLatencyMs() const { return activeLatencyMs_; }
   TimeType ActiveTimeType() const { return timing_.ActiveTimeType; }
   std::uint32_t UpdateInterval() const { return timerUpdate_.Interval(); }
   bool Started() const { return timerUpdate_.Enabled(); }
@@ -70,6 +80,8 @@ class UpdateCycle final : private TimingSink {
 
  private:
   void TimingPacketReceived(const TimingReport& report) override;
+  // Reads what the port holds; true when that ended the attempt.
+  bool ReadAndApply();
   void ApplyReport(const TimingReport& report);
 
   ReceiverLink& link_;
@@ -84,6 +96,7 @@ class UpdateCycle final : private TimingSink {
   std::int32_t successCount_ = 0;
   int pollCountdown_ = kPollsPerAttempt;
   PortChoice activePort_;  // COM1 until Start or Refresh Time
+  int activeLatencyMs_ = 0;
   TimingContext timing_;   // TimeReceived and ActiveTimeType, shared with the packet handlers
   AttemptResult result_;   // of the attempt in progress
   bool reported_ = false;  // a timing packet of this poll waits to be applied

@@ -24,6 +24,43 @@ class SerialLinkTest : public ::testing::Test {
   std::vector<Packet> completed;
 };
 
+TEST_F(SerialLinkTest, APacketIsStampedWhenItsFirstByteBeganToArrive) {
+  FakeLinkClock clock;
+  link->clock = &clock;
+  link->characterTimeNs = 1000;
+  std::vector<ClockReading> stamps;
+  const auto read = [&] {
+    ReadLink(*link, [&](ReceiverLink& l) { stamps.push_back(l.packetArrival); });
+  };
+  // Three noise bytes and a packet of 14 in one read: the read comes when the last has arrived,
+  // so the packet's DLE, 14 bytes from the end, began 14 character times before it.
+  const Bytes packet = Frame(0x41, Bytes(10, 0x55));
+  port.incoming = {1, 2, 3};
+  port.incoming.insert(port.incoming.end(), packet.begin(), packet.end());
+  clock.now = ClockReading{1'000'000, 2'000'000};
+  read();
+  // A DLE that ends one read begins the packet completed by the next: its own read counts.
+  port.incoming = {0x10};
+  clock.now = ClockReading{5'000'000, 6'000'000};
+  read();
+  port.incoming.assign(packet.begin() + 1, packet.end());
+  clock.now = ClockReading{9'000'000, 9'500'000};
+  read();
+  ASSERT_EQ(stamps.size(), 2u);
+  EXPECT_EQ(stamps[0].systemNs, 1'000'000 - 14 * 1000);
+  EXPECT_EQ(stamps[0].monotonicNs, 2'000'000 - 14 * 1000);
+  EXPECT_EQ(stamps[1].systemNs, 5'000'000 - 1000);
+  EXPECT_EQ(stamps[1].monotonicNs, 6'000'000 - 1000);
+}
+
+TEST(LineSettings, ACharacterTakesItsBitsAtTheLineRate) {
+  LineParameters line;  // 9600 baud, 8 data bits, no parity, one stop bit: 10 bits
+  EXPECT_EQ(CharacterTimeNs(line), 1041666);
+  line.baudRate = 38400, line.dataBits = 7, line.parity = kEvenParity,
+  line.stopBits = kTwoStopBits;  // 11 bits
+  EXPECT_EQ(CharacterTimeNs(line), 286458);
+}
+
 TEST(PortNames, AreInTheDeviceNamespace) {
   char name[kPortNameSize];
   FormatPortName(12, name);
@@ -110,13 +147,18 @@ TEST_F(SerialLinkTest, OpeningAnOpenLinkClosesTheOldPortFirst) {
             (std::vector<std::string>{"Open \\\\.\\COM1", "Close", "Open \\\\.\\COM2"}));
 }
 
-TEST_F(SerialLinkTest, PrepareFlushesThenAppliesTheChosenSettings) {
+TEST_F(SerialLinkTest, PrepareFlushesAppliesTheChosenSettingsAndDropsWhatCameMeanwhile) {
   ASSERT_EQ(OpenLink(*link, "\\\\.\\COM1"), 0);
   SerialLineSettings s;
   s.baudRateIndex = 4, s.parityIndex = 2, s.stopBitsIndex = 1;
+  port.incoming = Frame(0x41, Bytes(10, 0x55));  // came while the line was being set up
   PrepareLink(*link, s);
   EXPECT_EQ(port.calls, (std::vector<std::string>{"Open \\\\.\\COM1", "Flush",
-                                                  "SetLineParameters 38400 8 2 2"}));
+                                                  "SetLineParameters 38400 8 2 2", "QueuedBytes",
+                                                  "Read 8192", "QueuedBytes"}));
+  EXPECT_EQ(Read(), 0);
+  EXPECT_TRUE(completed.empty());
+  EXPECT_EQ(link->characterTimeNs, 312500);  // 12 bits at 38400 baud
 }
 
 TEST_F(SerialLinkTest, ReadWithNothingQueuedReadsNothing) {

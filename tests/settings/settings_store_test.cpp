@@ -156,6 +156,19 @@ TEST_F(SettingsTest, AutoStartAloneIsWrittenOnAClick) {
   EXPECT_EQ(Writes(), (std::vector<std::string>{"AutoStart=ON", "AutoStart=OFF"}));
 }
 
+TEST_F(SettingsTest, TheLatencyIsWholeMillisecondsFromMinus1000To1000OrNone) {
+  EXPECT_EQ(LoadLatency(store), 0);  // absent
+  for (const auto& [text, ms] : std::vector<std::pair<const char*, int>>{
+           {"25", 25}, {"-1000", -1000}, {"+1000", 1000}, {"0", 0}, {"007", 7},
+           {"1001", 0}, {"-1001", 0}, {"25ms", 0}, {" 25", 0}, {"2.5", 0}, {"-", 0},
+           {"99999999999999999", 0}}) {
+    Store("Latency", text);
+    EXPECT_EQ(LoadLatency(store), ms) << text;
+  }
+  store.values["Latency"] = {"25", false};  // a number value, not a string
+  EXPECT_EQ(LoadLatency(store), 0);
+}
+
 TEST_F(SettingsTest, AStoreThatCannotBeOpenedReadsAsAFirstRunAndTakesNoWrite) {
   store.opens = false;
   StoredSettings stored;

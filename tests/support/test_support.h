@@ -52,6 +52,8 @@ class NullPort : public SerialPort {
   std::uint32_t Read(std::uint8_t*, std::uint32_t) override { return 0; }
   void Write(const std::uint8_t*, std::size_t) override {}
   void Close() override {}
+  std::intptr_t ArrivalHandle() override { return -1; }
+  bool WaitForBytes(std::chrono::milliseconds) override { return QueuedBytes() > 0; }
 };
 
 // A port in memory that logs every call in order and serves the bytes put in `incoming`.
@@ -64,6 +66,8 @@ class RecordingPort final : public SerialPort {
   std::uint32_t Read(std::uint8_t* buffer, std::uint32_t size) override;
   void Write(const std::uint8_t* frame, std::size_t length) override;
   void Close() override { calls.push_back("Close"); }
+  std::intptr_t ArrivalHandle() override { return -1; }
+  bool WaitForBytes(std::chrono::milliseconds) override { return !incoming.empty(); }
 
   bool opens = true;        // what Open answers
   Bytes incoming;           // what the receiver has sent and the port holds

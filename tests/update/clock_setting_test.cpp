@@ -9,32 +9,48 @@
 namespace clockagent::test {
 namespace {
 
+// To the millisecond: "YYYY-MM-DDTHH:MM:SS.mmmZ".
 std::string CalendarOf(double receiverTime) {
   SystemTime time;
   if (!ReceiverTimeToSystemTime(receiverTime, &time)) return "bad";
-  EXPECT_EQ(time.wMilliseconds, 0);
-  return Iso(time);
+  char text[kIsoTimeTextSize];
+  FormatIsoTimeMs(time, text);
+  return text;
 }
 
 TEST(ReceiverTimeToCalendar, FixedDates) {
-  EXPECT_EQ(CalendarOf(1), "1980-01-06T00:00:01Z");
-  EXPECT_EQ(CalendarOf(725760000), "2003-01-05T00:00:00Z");
-  EXPECT_EQ(CalendarOf(725759987), "2003-01-04T23:59:47Z");
-  EXPECT_EQ(CalendarOf(762091200), "2004-02-29T12:00:00Z");
-  EXPECT_EQ(CalendarOf(1009411199), "2011-12-31T23:59:59Z");
-  EXPECT_EQ(CalendarOf(1009411200), "2012-01-01T00:00:00Z");
-  EXPECT_EQ(CalendarOf(725760000.75), "2003-01-05T00:00:00Z");
-  EXPECT_EQ(CalendarOf(0.5), "1980-01-06T00:00:00Z");
+  EXPECT_EQ(CalendarOf(1), "1980-01-06T00:00:01.000Z");
+  EXPECT_EQ(CalendarOf(725760000), "2003-01-05T00:00:00.000Z");
+  EXPECT_EQ(CalendarOf(725759987), "2003-01-04T23:59:47.000Z");
+  EXPECT_EQ(CalendarOf(762091200), "2004-02-29T12:00:00.000Z");
+  EXPECT_EQ(CalendarOf(1009411199), "2011-12-31T23:59:59.000Z");
+  EXPECT_EQ(CalendarOf(1009411200), "2012-01-01T00:00:00.000Z");
+}
+
+TEST(ReceiverTimeToCalendar, TheFractionIsKeptToTheMillisecondAndNeverCarried) {
+  const struct {
+    double receiverTime;
+    const char* calendar;
+  } cases[] = {
+      {725760000.75, "2003-01-05T00:00:00.750Z"},
+      {0.5, "1980-01-06T00:00:00.500Z"},
+      {725760000.001, "2003-01-05T00:00:00.001Z"},    // held a hair below .001
+      {725760000.0019, "2003-01-05T00:00:00.001Z"},   // truncated, not rounded
+      {725759999.9999, "2003-01-04T23:59:59.999Z"},   // not the next second
+      {std::nextafter(725760000.0, 0.0), "2003-01-04T23:59:59.999Z"},
+      {1480723200 + 1 / 64.0, "2026-12-08T00:00:00.015Z"},  // a single's step in mid-week
+  };
+  for (const auto& c : cases) EXPECT_EQ(CalendarOf(c.receiverTime), c.calendar) << c.receiverTime;
 }
 
 TEST(ReceiverTimeToCalendar, FullGregorianRuleBeyond2011) {
   // 2000 is a leap year, 2100 is not, 2400 is.
   const double day = 86400;
   const double feb28of2100 = (DaysFromCivil(2100, 2, 28) - kGpsEpochDays) * day;
-  EXPECT_EQ(CalendarOf(feb28of2100 + day), "2100-03-01T00:00:00Z");
+  EXPECT_EQ(CalendarOf(feb28of2100 + day), "2100-03-01T00:00:00.000Z");
   const double feb28of2400 = (DaysFromCivil(2400, 2, 28) - kGpsEpochDays) * day;
-  EXPECT_EQ(CalendarOf(feb28of2400 + day), "2400-02-29T00:00:00Z");
-  EXPECT_EQ(CalendarOf(2400 * 604800.0 + 18), "2026-01-04T00:00:18Z");
+  EXPECT_EQ(CalendarOf(feb28of2400 + day), "2400-02-29T00:00:00.000Z");
+  EXPECT_EQ(CalendarOf(2400 * 604800.0 + 18), "2026-01-04T00:00:18.000Z");
 }
 
 TEST(ReceiverTimeToCalendar, WholeDaysAndHoursNeverComeOutAsTheSecondBefore) {
@@ -65,7 +81,7 @@ TEST(ReceiverTimeToCalendar, UnusableTimesAreRefused) {
     EXPECT_EQ(time.wYear, 77) << "left alone for " << t;
     EXPECT_FALSE(IsUsableReceiverTime(t)) << t;
   }
-  EXPECT_EQ(CalendarOf(std::nextafter(kReceiverTimeLimit, 0.0)), "9999-12-31T23:59:59Z");
+  EXPECT_EQ(CalendarOf(std::nextafter(kReceiverTimeLimit, 0.0)).substr(0, 19), "9999-12-31T23:59:59");
 }
 
 TEST(ApplyReceiverTime, DecidesTheOutcome) {

@@ -92,7 +92,7 @@ TEST_F(UpdateCycleTest, AnAttemptOpensPreparesAndPolls) {
   timerPoll.enabled = false;
   cycle.RefreshTime();
   EXPECT_EQ(port.calls, (std::vector<std::string>{"Open \\\\.\\COM12", "Flush",
-                                                  "SetLineParameters 38400 8 0 0"}));
+                                                  "SetLineParameters 38400 8 0 0", "QueuedBytes"}));
   EXPECT_EQ(rig.linkClock.paused, 2 * kLineSettlePause);
   EXPECT_TRUE(timerPoll.enabled);
   EXPECT_TRUE(cycle.Polling());
@@ -118,6 +118,46 @@ TEST_F(UpdateCycleTest, AnAttemptOpensPreparesAndPolls) {
   EXPECT_TRUE(port.calls.empty());
 }
 
+TEST_F(UpdateCycleTest, TheClockIsSetToTheTimeNamedAdvancedByTheTimeSinceAndTheLatency) {
+  // The computer's clock reads 2003-01-08 11:59:47.000 UTC when the answer has been read; the
+  // answer's 14 bytes took 14 x 1041666 ns at 9600 baud, so its first began 14.583 ms earlier.
+  constexpr std::int64_t kRead = (726062387 + kGpsEpochDays * 86400) * std::int64_t{1000000000};
+  rig.linkClock.now = ClockReading{kRead, 5'000'000'000};
+  front.choices.latencyMs = 20;
+  cycle.RefreshTime();
+  ReceiverAnswers();
+  cycle.Timer_DAROTimer();
+  ASSERT_EQ(front.results.size(), 1u);
+  const AttemptResult& result = front.results[0];
+  char set[kIsoTimeTextSize];
+  FormatIsoTimeMs(result.clockTime, set);
+  EXPECT_STREQ(set, "2003-01-08T11:59:47.034Z");  // 20 ms latency and 14.583 ms since
+  EXPECT_NEAR(result.offsetSeconds, 0.034583, 1e-6);
+  EXPECT_TRUE(result.packetTaken);
+  EXPECT_EQ(result.packet, TimingPacket::Packet41);
+  EXPECT_EQ(result.ended.systemNs, kRead);
+  EXPECT_EQ(PortDisplayName(result.port), "COM1");
+
+  // Ahead: the same answer read with the computer's clock 1.5 s later.
+  rig.linkClock.now.systemNs += 1'500'000'000;
+  cycle.RefreshTime();
+  ReceiverAnswers();
+  cycle.Timer_DAROTimer();
+  EXPECT_NEAR(front.results[1].offsetSeconds, 0.034583 - 1.5, 1e-6);
+}
+
+TEST_F(UpdateCycleTest, BytesArrivingBetweenPollsAreReadAtOnceWithoutARequest) {
+  cycle.RefreshTime();
+  cycle.BytesArrived();  // nothing there: nothing happens
+  EXPECT_TRUE(front.results.empty());
+  ReceiverAnswers();
+  cycle.BytesArrived();
+  EXPECT_EQ(front.Status(), "Success");
+  EXPECT_TRUE(port.writes.empty());
+  cycle.BytesArrived();  // after the outcome: nothing is read
+  EXPECT_EQ(port.calls.back(), "Close");
+}
+
 TEST_F(UpdateCycleTest, TimeTypeInForceComesFromTheChoicesAtRefresh) {
   front.choices.timeType = TimeType::Gps;
   cycle.RefreshTime();
@@ -138,7 +178,7 @@ TEST_F(UpdateCycleTest, ASilentReceiverFailsOnThe30thPoll) {
   EXPECT_EQ(front.Counters(), "0/1");
   EXPECT_FALSE(front.results[0].clockAsked);
   EXPECT_EQ(port.writes.size(), 30u);
-  EXPECT_EQ(rig.linkClock.paused, 2 * kLineSettlePause + 30 * kPostSendPause);
+  EXPECT_EQ(rig.linkClock.paused, 2 * kLineSettlePause);
   EXPECT_FALSE(cycle.Polling());
   EXPECT_FALSE(timerPoll.enabled);
 }
@@ -270,8 +310,8 @@ TEST_F(UpdateCycleTest, RefreshWhileStoppedAddsToTheCountersOfTheLastStart) {
   port.opens = true;
   front.choices.port.number = 7;  // not saved, used at once
   cycle.RefreshTime();
-  EXPECT_EQ(port.calls.back(), "SetLineParameters 9600 8 0 0");
-  EXPECT_EQ(port.calls[port.calls.size() - 3], "Open \\\\.\\COM7");
+  EXPECT_EQ(port.calls[port.calls.size() - 2], "SetLineParameters 9600 8 0 0");
+  EXPECT_EQ(port.calls[port.calls.size() - 4], "Open \\\\.\\COM7");
   ReceiverAnswers();
   cycle.Timer_DAROTimer();
   EXPECT_EQ(front.Counters(), "1/2");

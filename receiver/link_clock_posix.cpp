@@ -1,21 +1,25 @@
-// The machine's clocks, and the one place where the link sleeps.
-#include "receiver/link_clock.h"
+// The machine's clocks on POSIX, and the one place where the link sleeps.
+#include <time.h>
 
 #include <thread>
+
+#include "receiver/link_clock.h"
 
 namespace clockagent {
 namespace {
 
+std::int64_t Nanoseconds(clockid_t clock) {
+  timespec ts{};
+  clock_gettime(clock, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
 class SystemClocks final : public LinkClock {
  public:
   ClockReading Now() override {
-    using std::chrono::duration_cast;
-    using std::chrono::nanoseconds;
     ClockReading now;
-    now.systemNs =
-        duration_cast<nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-    now.monotonicNs =
-        duration_cast<nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    now.monotonicNs = Nanoseconds(CLOCK_MONOTONIC);
+    now.systemNs = Nanoseconds(CLOCK_REALTIME);
     return now;
   }
   void Pause(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
