@@ -77,6 +77,17 @@ wineserver -w  # the port mapping is read when the wine server starts
 norights=(setpriv --bounding-set -sys_time,-sys_admin --inh-caps -sys_time,-sys_admin)
 "${norights[@]}" wineserver -p >/dev/null 2>&1  # quiet; stopped by the clean-up
 
+# summarize PROGRAM WHAT ERRORS...: the median and extremes of clock errors in milliseconds.
+summarize() {
+  local program=$1 what=$2
+  shift 2
+  local sorted
+  sorted=$(printf '%s\n' "$@" | sort -n)
+  echo "clock error of $program under wine, $# updates from $what:" \
+    "median $(sed -n "$((($# + 1) / 2))p" <<<"$sorted") ms," \
+    "lowest $(head -1 <<<"$sorted") ms, highest $(tail -1 <<<"$sorted") ms"
+}
+
 if [[ "${1:-}" == "--clock-error" ]]; then
   # Wine never changes the clock: a time within half a second of its own is answered with
   # success, any other refused with a message saying by how much it differs. COM17 broadcasts
@@ -92,10 +103,16 @@ if [[ "${1:-}" == "--clock-error" ]]; then
       said=$(sed -n 's/.*difference \(-\?[0-9]*\) ms.*/\1/p' "$work/sync")
       [[ -n "$said" ]] && errors+=($((said - 2000)))
     done
-    sorted=$(printf '%s\n' "${errors[@]}" | sort -n)
-    echo "clock error of clockagent.com under wine, ${#errors[@]} updates from $packet $kind:" \
-      "median $(sed -n "$(((${#errors[@]} + 1) / 2))p" <<<"$sorted") ms," \
-      "lowest $(head -1 <<<"$sorted") ms, highest $(tail -1 <<<"$sorted") ms"
+    summarize "clockagent.com" "$packet $kind" "${errors[@]}"
+  done
+  # The window program: its refusals, each followed by the port it was measured on.
+  CLOCKAGENT_WINE_HARNESS=1 CLOCKAGENT_CLOCK_ERROR=1 WINEDEBUG=-all,err+sync "${norights[@]}" \
+    wine "$tests/clockagent_ui_tests.exe" --gtest_filter='*ClockErrorFigure' >"$work/gui" 2>&1 || true
+  for port in COM17:0x8F-AB:broadcasts COM18:0x41:answers; do
+    IFS=: read -r com packet kind <<<"$port"
+    mapfile -t errors < <(sed -n 's/.*difference \(-\?[0-9]*\) ms.*/\1/p; s/^measured \(COM[0-9]*\).*/\1/p' \
+      "$work/gui" | awk -v com="$com" '/^COM/ { if ($0 == com && said != "") print said - 2000; said = ""; next } { said = $0 }')
+    summarize "ClockAgent.exe" "$packet $kind" "${errors[@]}"
   done
   exit 0
 fi
