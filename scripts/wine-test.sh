@@ -3,7 +3,8 @@
 # mapped to simulated receivers on ptys. Needs the linux and windows-mingw builds.
 #   scripts/wine-test.sh                 every test
 #   scripts/wine-test.sh --clock-error   instead, the clock error of 50 updates by clockagent.com
-# WINEDEBUG_OVERRIDE=+channel,... turns wine's debug channels on for a diagnosis.
+# WINEDEBUG_OVERRIDE=+channel,... turns wine's debug channels on for a diagnosis;
+# WINE_TEST_ONLY=clockagent_service_tests (say) runs one test program alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,7 +13,8 @@ scripts/install-deps.sh wine
 native=build/linux/clockagent
 tests=build/windows-mingw/tests
 for f in "$native" build/linux/tests/port_holder "$tests/clockagent_tests.exe" \
-    "$tests/clockagent_win32_tests.exe" "$tests/clockagent_ui_tests.exe"; do
+    "$tests/clockagent_win32_tests.exe" "$tests/clockagent_service_tests.exe" \
+    "$tests/clockagent_ui_tests.exe"; do
   [[ -x "$f" || -f "$f" ]] || { echo "wine-test: $f is missing; build the linux and windows-mingw presets" >&2; exit 2; }
 done
 
@@ -123,7 +125,9 @@ mkdir -p "$shots"
 export CLOCKAGENT_SCREENSHOTS="$shots"
 status=0
 for program in clockagent_tests clockagent_no_allocation_test clockagent_win32_tests \
-    clockagent_ui_tests; do
+    clockagent_service_tests clockagent_ui_tests; do
+  # WINE_TEST_ONLY=PROGRAM runs that one alone, for a quicker look.
+  [[ -n "${WINE_TEST_ONLY:-}" && "$program" != "$WINE_TEST_ONLY" ]] && continue
   echo "wine-test: $program.exe"
   "${norights[@]}" wine "$tests/$program.exe" || status=1
 done
