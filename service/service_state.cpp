@@ -193,6 +193,7 @@ void ServiceFront::AttemptEnded(const AttemptResult& result) {
   state_.attempts = result.attempts;
   state_.offsetKnown = result.clockAsked;
   state_.offsetSeconds = result.offsetSeconds;
+  if (observer_) observer_(result);
 }
 
 void ServiceFront::ScheduleChanged(bool started) {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "settings/settings_store.h"
 #include "update/cycle_front_end.h"
@@ -56,6 +58,10 @@ class ServiceFront final : public CycleFrontEnd, public SettingsSaver {
   bool Load();
   // A Start request's settings.
   void Choose(const CycleChoices& choices) { choices_ = choices; }
+  // Told of every attempt's end besides: the record, the Event Log.
+  void SetObserver(std::function<void(const AttemptResult&)> observer) {
+    observer_ = std::move(observer);
+  }
   const ServiceState& State() const { return state_; }
   // The message of the last refusal, cleared here.
   std::string TakeRefusal();
@@ -74,6 +80,7 @@ class ServiceFront final : public CycleFrontEnd, public SettingsSaver {
   CycleChoices choices_;
   ServiceState state_;
   std::string refusal_;
+  std::function<void(const AttemptResult&)> observer_;
 };
 
 }  // namespace clockagent
