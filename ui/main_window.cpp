@@ -77,7 +77,11 @@ TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
   SendMessageA(Item(ID_TimeType_UTC), BM_SETCHECK, BST_CHECKED, 0);
   SendMessageA(Item(ID_AutoStart_OFF), BM_SETCHECK, BST_CHECKED, 0);
   EnableWindow(Item(ID_SpeedButton_Stop), FALSE);
+  // Explorer announces a restart with "TaskbarCreated", and the icon is added again. The program
+  // runs with the highest rights, and a process with raised rights hears that message from
+  // Explorer only when it admits it.
   taskbarCreated_ = RegisterWindowMessageA("TaskbarCreated");
+  ChangeWindowMessageFilterEx(hwnd_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
 
   // 3, 4. The tray icons, and the white one added before any attempt.
   trayIcons_[0] = LoadIconResource(instance, "CAWHITESM");
