@@ -368,7 +368,9 @@ void TForm_Main::Restore() {
     CentreOnScreen(hwnd_);
   }
   ShowWindow(hwnd_, SW_SHOW);
-  if (IsIconic(application_)) ShowWindow(application_, SW_RESTORE);
+  // Restored without being activated, so that the main window, not the application's own, is
+  // the one the focus comes back to.
+  if (IsIconic(application_)) ShowWindow(application_, SW_SHOWNOACTIVATE);
   ShowWindow(application_, SW_HIDE);
   ShowWindow(hwnd_, SW_SHOW);
   SetForegroundWindow(hwnd_);

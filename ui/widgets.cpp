@@ -284,8 +284,6 @@ void Release(HWND button) {
 
 LRESULT CALLBACK SpeedButtonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_MOUSEACTIVATE:
-      return MA_NOACTIVATE;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
       SetCapture(window);
