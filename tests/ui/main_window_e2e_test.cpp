@@ -305,26 +305,31 @@ class ClockAgentProgram : public ::testing::Test {
   // The text of the program's message box once it shows, then closed with OK.
   std::string MessageBoxText(int milliseconds = 3000) {
     HWND box = nullptr;
-    WaitFor(
-        [&] {
-          box = nullptr;
-          EnumThreadWindows(
-              process_.dwThreadId,
-              [](HWND w, LPARAM data) -> BOOL {
-                char cls[32] = {};
-                GetClassNameA(w, cls, sizeof cls);
-                if (std::strcmp(cls, "#32770") != 0 || !IsWindowVisible(w)) return TRUE;
-                *reinterpret_cast<HWND*>(data) = w;
-                return FALSE;
-              },
-              reinterpret_cast<LPARAM>(&box));
-          return box != nullptr;
-        },
-        milliseconds);
+    WaitFor([&] { return (box = Shown("#32770")) != nullptr; }, milliseconds);
     if (box == nullptr) return "no message box";
     const std::string text = TextOf(box) + ": " + TextOf(GetDlgItem(box, 0xFFFF));
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     return text;
+  }
+
+  // The program's visible top-level window of a class (a message box, a tip, an opened list).
+  HWND Shown(const char* windowClass) const {
+    struct Search {
+      const char* windowClass;
+      HWND found;
+    } search{windowClass, nullptr};
+    EnumThreadWindows(
+        process_.dwThreadId,
+        [](HWND w, LPARAM data) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(data);
+          char cls[64] = {};
+          GetClassNameA(w, cls, sizeof cls);
+          if (lstrcmpiA(cls, s->windowClass) != 0 || !IsWindowVisible(w)) return TRUE;
+          s->found = w;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
   }
 
   int FocusId() const {
@@ -688,19 +693,8 @@ TEST_F(ClockAgentProgram, OnlyTheSpeedButtonsShowTips) {
   Launch();
   ShowMain();
   const auto visibleTip = [this] {
-    std::string tip;
-    EnumThreadWindows(
-        process_.dwThreadId,
-        [](HWND w, LPARAM data) -> BOOL {
-          char cls[64] = {};
-          GetClassNameA(w, cls, sizeof cls);
-          if (lstrcmpiA(cls, TOOLTIPS_CLASSA) == 0 && IsWindowVisible(w)) {
-            *reinterpret_cast<std::string*>(data) = TextOf(w);
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&tip));
-    return tip;
+    HWND tip = Shown(TOOLTIPS_CLASSA);
+    return tip != nullptr ? TextOf(tip) : std::string();
   };
   for (const auto& [id, tip] : std::vector<std::pair<int, std::string>>{
            {ID_SpeedButton_Start, "Start"}, {ID_SpeedButton_Stop, "Stop"},
@@ -1004,20 +998,7 @@ TEST_F(ClockAgentProgram, StatusFieldsAndGroupCaptionsKeepTheirGaps) {
 TEST_F(ClockAgentProgram, OpenedListsShowAtMostEightRows) {
   Launch();
   ShowMain();
-  const auto openedList = [this] {
-    HWND list = nullptr;
-    EnumThreadWindows(
-        process_.dwThreadId,
-        [](HWND w, LPARAM data) -> BOOL {
-          char cls[32] = {};
-          GetClassNameA(w, cls, sizeof cls);
-          if (lstrcmpiA(cls, "ComboLBox") != 0 || !IsWindowVisible(w)) return TRUE;
-          *reinterpret_cast<HWND*>(data) = w;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&list));
-    return list;
-  };
+  const auto openedList = [this] { return Shown("ComboLBox"); };
   for (const auto& [id, rows] : {std::pair{ID_ComboBox_COM, 8}, std::pair{ID_ComboBox_BaudRate, 5},
                                  std::pair{ID_ComboBox_Parity, 3}}) {
     SendMessageA(Control(id), CB_SHOWDROPDOWN, TRUE, 0);
