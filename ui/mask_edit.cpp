@@ -56,6 +56,14 @@ void Apply(HWND edit, FieldState* state, Edit change) {
   Show(edit, field);
 }
 
+// Backspace, or Delete and the commands that clear the selection: the mask always takes them.
+auto Eraser(bool backward) {
+  return [backward](MaskedText& field) {
+    Erase(field, backward);
+    return true;
+  };
+}
+
 std::string ClipboardText(HWND owner) {
   std::string text;
   if (!OpenClipboard(owner)) return text;
@@ -84,7 +92,7 @@ LRESULT CALLBACK FieldProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam
     case WM_CHAR:
       switch (wParam) {
         case '\b':
-          Apply(edit, state, [](MaskedText& field) { return Erase(field, true), true; });
+          Apply(edit, state, Eraser(true));
           break;
         case 27:  // Esc
           state->modified = false;
@@ -113,7 +121,7 @@ LRESULT CALLBACK FieldProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam
     case WM_KEYDOWN:
       if (wParam == VK_DELETE) {
         if (GetKeyState(VK_SHIFT) < 0) return SendMessageA(edit, WM_CUT, 0, 0);
-        Apply(edit, state, [](MaskedText& field) { return Erase(field, false), true; });
+        Apply(edit, state, Eraser(false));
         return 0;
       }
       if (wParam == VK_INSERT) {  // Shift+Insert pastes, Ctrl+Insert copies
@@ -140,10 +148,10 @@ LRESULT CALLBACK FieldProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam
     }
     case WM_CUT:
       DefSubclassProc(edit, WM_COPY, 0, 0);
-      Apply(edit, state, [](MaskedText& field) { return Erase(field, false), true; });
+      Apply(edit, state, Eraser(false));
       return 0;
     case WM_CLEAR:
-      Apply(edit, state, [](MaskedText& field) { return Erase(field, false), true; });
+      Apply(edit, state, Eraser(false));
       return 0;
     case WM_UNDO:
     case EM_UNDO:
