@@ -51,10 +51,6 @@ HICON LoadIconResource(HINSTANCE instance, const char* name) {
 
 TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
     : instance_(instance), application_(application), info_(info) {
-  HDC screen = GetDC(nullptr);
-  dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-
   // 1. The window and its components from the layout.
   WNDCLASSA wc{};
   wc.lpfnWndProc = Proc;
@@ -69,15 +65,23 @@ TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
   RegisterWidgetClasses(instance);
   CreateMenus();
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-  RECT frame{0, 0, Scale(kClientWidth), Scale(kClientHeight)};
+  RECT frame{0, 0, Scaled(kMainLayout.width), Scaled(kMainLayout.height)};
   AdjustWindowRectEx(&frame, style, TRUE, WS_EX_CONTROLPARENT);
-  hwnd_ = CreateWindowExA(WS_EX_CONTROLPARENT, kMainWindowClass, kMainCaption, style, CW_USEDEFAULT,
+  hwnd_ = CreateWindowExA(WS_EX_CONTROLPARENT, kMainWindowClass, kMainLayout.caption, style, CW_USEDEFAULT,
                           CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
                           application, menuBar_, instance, this);
   SendMessageA(application_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon_));
   SendMessageA(application_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon_));
-  CreateControls();
+  controls_.Build(instance, hwnd_, kMainLayout);
+  // The layout's initial state: UTC, Auto Start off, Stop disabled.
+  SendMessageA(Item(ID_TimeType_UTC), BM_SETCHECK, BST_CHECKED, 0);
+  SendMessageA(Item(ID_AutoStart_OFF), BM_SETCHECK, BST_CHECKED, 0);
+  EnableWindow(Item(ID_SpeedButton_Stop), FALSE);
+  // Explorer announces a restart with "TaskbarCreated", and the icon is added again. The program
+  // runs with the highest rights, and a process with raised rights hears that message from
+  // Explorer only when it admits it.
   taskbarCreated_ = RegisterWindowMessageA("TaskbarCreated");
+  ChangeWindowMessageFilterEx(hwnd_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
 
   // 3, 4. The tray icons, and the white one added before any attempt.
   trayIcons_[0] = LoadIconResource(instance, "CAWHITESM");
@@ -113,11 +117,6 @@ TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
 
 TForm_Main::~TForm_Main() {
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
-  if (font_ != nullptr) DeleteObject(font_);
-  if (boldFont_ != nullptr) DeleteObject(boldFont_);
-  for (ButtonPicture* p : {&startPicture_, &stopPicture_, &refreshPicture_}) {
-    if (p->bitmap != nullptr) DeleteObject(p->bitmap);
-  }
   if (trayMenu_ != nullptr) DestroyMenu(trayMenu_);
 }
 
@@ -148,93 +147,6 @@ void TForm_Main::CreateMenus() {
   }
 }
 
-void TForm_Main::CreateControls() {
-  font_ = CreateFontA(-Scale(10), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                      DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
-  boldFont_ = CreateFontA(-Scale(13), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                          DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
-  startPicture_ = {LoadBitmapA(instance_, "START"), 2};
-  stopPicture_ = {LoadBitmapA(instance_, "STOP"), 2};
-  refreshPicture_ = {LoadBitmapA(instance_, "REFRESH"), 1};
-
-  for (int i = 0; i < kMainControlCount; ++i) {
-    const ControlSpec& c = kMainControls[i];
-    const HWND parent = c.parent == kNoParent ? hwnd_ : Item(c.parent);
-    const char* windowClass = "STATIC";
-    DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-    DWORD exStyle = 0;
-    int height = c.height;
-    const char* text = c.text;
-    switch (c.kind) {
-      case Kind::Panel:
-      case Kind::TextPanel:
-      case Kind::StatusField:
-        windowClass = kPanelClass;
-        exStyle = WS_EX_CONTROLPARENT;
-        break;
-      case Kind::Label:
-      case Kind::BoldLabel:
-        style |= SS_LEFTNOWORDWRAP | SS_NOPREFIX;
-        break;
-      case Kind::MaskEdit:
-        windowClass = "EDIT";
-        style |= WS_TABSTOP | ES_LEFT;
-        exStyle = WS_EX_CLIENTEDGE;
-        break;
-      case Kind::RadioGroup:
-        windowClass = kPanelClass;
-        exStyle = WS_EX_CONTROLPARENT;
-        break;
-      case Kind::RadioButton:
-        windowClass = "BUTTON";
-        style |= BS_AUTORADIOBUTTON | WS_TABSTOP;
-        if (c.id == ID_TimeType_UTC || c.id == ID_AutoStart_ON) style |= WS_GROUP;
-        break;
-      case Kind::DropDown:
-        windowClass = "COMBOBOX";
-        style |= CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
-        height = c.height + 8 * 13 + 2;  // an opened list shows eight rows
-        text = "";
-        break;
-      case Kind::SpeedButton:
-        windowClass = kSpeedButtonClass;
-        text = "";
-        break;
-    }
-    HWND control = CreateWindowExA(exStyle, windowClass, text, style, Scale(c.left), Scale(c.top),
-                                   Scale(c.width), Scale(height), parent,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance_,
-                                   nullptr);
-    controls_[c.id] = control;
-    SetWindowLongPtrA(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&c));
-    SendMessageA(control, WM_SETFONT,
-                 reinterpret_cast<WPARAM>(c.kind == Kind::BoldLabel ? boldFont_ : font_), FALSE);
-    if (c.kind == Kind::DropDown) {
-      for (const std::string& item : DropDownItems(c.id)) {
-        SendMessageA(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
-      }
-      SendMessageA(control, CB_SETITEMHEIGHT, 0, Scale(13));
-    } else if (c.kind == Kind::MaskEdit) {
-      MakeIntervalField(control);
-      SetIntervalFieldText(control, c.text);
-    } else if (c.kind == Kind::Label || c.kind == Kind::BoldLabel) {
-      // Labels size themselves to their text in whatever face stands in for the design font;
-      // the left edge stays where the layout puts it.
-      const SIZE size = TextSize(control, c.kind == Kind::BoldLabel ? boldFont_ : font_, c.text);
-      SetWindowPos(control, nullptr, 0, 0, size.cx + 1, size.cy, SWP_NOMOVE | SWP_NOZORDER);
-    }
-  }
-  SetButtonPicture(Item(ID_SpeedButton_Start), &startPicture_);
-  SetButtonPicture(Item(ID_SpeedButton_Stop), &stopPicture_);
-  SetButtonPicture(Item(ID_SpeedButton_Refresh), &refreshPicture_);
-  // The layout's initial state: UTC, Auto Start off, Stop disabled.
-  SendMessageA(Item(ID_TimeType_UTC), BM_SETCHECK, BST_CHECKED, 0);
-  SendMessageA(Item(ID_AutoStart_OFF), BM_SETCHECK, BST_CHECKED, 0);
-  EnableWindow(Item(ID_SpeedButton_Stop), FALSE);
-}
-
 void TForm_Main::CreateTips() {
   tips_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
@@ -242,7 +154,7 @@ void TForm_Main::CreateTips() {
   SendMessageA(tips_, TTM_SETDELAYTIME, TTDT_INITIAL, 500);
   SendMessageA(tips_, TTM_SETDELAYTIME, TTDT_AUTOPOP, 5000);
   for (int id : {ID_SpeedButton_Start, ID_SpeedButton_Stop, ID_SpeedButton_Refresh}) {
-    const ControlSpec* spec = FindControl(id);
+    const ControlSpec* spec = RowOf(Item(id));
     // One tool on the button, and one on the tool bar over the same place, which is what
     // receives the mouse while the button is disabled.
     TOOLINFOA tool{};
@@ -262,11 +174,6 @@ void TForm_Main::CreateTips() {
     area.lpszText = const_cast<char*>(spec->hint);
     SendMessageA(tips_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&area));
   }
-}
-
-HWND TForm_Main::Item(int id) const {
-  return id > 0 && id < static_cast<int>(sizeof controls_ / sizeof controls_[0]) ? controls_[id]
-                                                                                 : nullptr;
 }
 
 int TForm_Main::ItemIndex(int id) const {
@@ -454,7 +361,7 @@ void TForm_Main::UpdateHint() {
   }
   // Its hint, or its nearest container's.
   for (; at != nullptr && at != hwnd_; at = GetParent(at)) {
-    const ControlSpec* spec = FindControl(GetDlgCtrlID(at));
+    const ControlSpec* spec = RowOf(at);
     if (spec != nullptr && spec->hint != nullptr) {
       ShowHint(spec->hint);
       return;
@@ -470,7 +377,9 @@ void TForm_Main::Restore() {
     CentreOnScreen(hwnd_);
   }
   ShowWindow(hwnd_, SW_SHOW);
-  if (IsIconic(application_)) ShowWindow(application_, SW_RESTORE);
+  // Restored without being activated, so that the main window, not the application's own, is
+  // the one the focus comes back to.
+  if (IsIconic(application_)) ShowWindow(application_, SW_SHOWNOACTIVATE);
   ShowWindow(application_, SW_HIDE);
   ShowWindow(hwnd_, SW_SHOW);
   SetForegroundWindow(hwnd_);
@@ -620,9 +529,9 @@ LRESULT TForm_Main::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       ShowWindow(hwnd_, SW_SHOW);
       SetForegroundWindow(hwnd_);
       return 0;
-    case WM_CTLCOLORSTATIC:
-      SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    case WM_ACTIVATE:
+      if (KeepFocus(hwnd_, wParam, &focus_)) return 0;
+      break;
     case WM_ENDSESSION:
       if (wParam) FormDestroy();
       return 0;

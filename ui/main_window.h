@@ -73,15 +73,13 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void Command(int id, int code);
-  void CreateControls();
   void CreateMenus();
   void CreateTips();
-  HWND Item(int id) const;
+  HWND Item(int id) const { return controls_[id]; }
   int ItemIndex(int id) const;
   void SetItemIndex(int id, int index);
   void SetEnabled(int id, bool enabled);
   void SetCaption(int id, const char* text);
-  int Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
   void ShowHint(const char* hint);
   void SetMenuEnabled(int id, bool enabled);
 
@@ -89,16 +87,13 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   HWND application_;
   InfoWindows& info_;
   HWND hwnd_ = nullptr;
-  HWND controls_[512] = {};
+  Controls controls_;
+  HWND focus_ = nullptr;  // the control that had the focus when the window was last active
   HMENU menuBar_ = nullptr;
   HMENU trayMenu_ = nullptr;
   HWND tips_ = nullptr;
-  HFONT font_ = nullptr;
-  HFONT boldFont_ = nullptr;
-  int dpi_ = 96;
   HICON appIcon_ = nullptr;
   HICON trayIcons_[3] = {};
-  ButtonPicture startPicture_, stopPicture_, refreshPicture_;
   TrayIconState trayState_ = TrayIconState::SleepingOk;
   UINT taskbarCreated_ = 0;
   bool menuActive_ = false;
