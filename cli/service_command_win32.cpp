@@ -256,7 +256,7 @@ int Status() {
     std::printf("last update: none yet\n");
     return 0;
   }
-  std::printf("last update: %s at %s\n", StatusText(state.outcome), state.endedAt.c_str());
+  std::printf("last update: %s at %s\n", StatusText(state.outcome), UtcText(state.endedNs).c_str());
   const std::size_t text = state.timeOfWeek.find_first_not_of(' ');
   if (text != std::string::npos) std::printf("time of week: %s\n", state.timeOfWeek.c_str() + text);
   if (state.offsetKnown) {

@@ -4,14 +4,17 @@
 #include <windows.h>
 
 #include <sddl.h>
+#include <shlobj.h>
 
 namespace clockagent {
 namespace {
 
+// Asked of the shell, not the environment: a service need not have the variable.
 std::string Folder() {
   char data[MAX_PATH];
-  const DWORD n = GetEnvironmentVariableA("ProgramData", data, sizeof data);
-  if (n == 0 || n >= sizeof data) return "";
+  if (SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, data) != S_OK) {
+    return "";
+  }
   return std::string(data) + "\\Velmora\\ClockAgent";
 }
 

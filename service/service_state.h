@@ -28,7 +28,7 @@ struct ServiceState {
   bool polling = false;   // an attempt is in progress: the blue icon
   bool ended = false;     // an attempt has ended since the service started; then:
   UpdateOutcome outcome = UpdateOutcome::DaroFailure;
-  std::string endedAt;     // "YYYY-MM-DDTHH:MM:SS.mmmZ"
+  std::int64_t endedNs = 0;  // when, on the system clock (UtcText and LocalTimeText show it)
   std::string timeOfWeek;  // as the window shows it (" Wed 12:00:00.00"); empty before a packet
   std::int32_t successes = 0;
   std::int32_t attempts = 0;

@@ -6,13 +6,17 @@
 
 
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
 #include "receiver/system_serial_port.h"
+#include "record/record_folder_win32.h"
+#include "service/service_pipes_win32.h"
 #include "settings/registry_store.h"
 #include "ui/mask_edit.h"
 #include "update/clock_setting.h"
 #include "update/interval_text.h"
+#include "update/windows_time.h"
 
 namespace clockagent::ui {
 namespace {
@@ -50,7 +54,8 @@ HICON LoadIconResource(HINSTANCE instance, const char* name) {
 }  // namespace
 
 TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
-    : instance_(instance), application_(application), info_(info) {
+    : instance_(instance), application_(application), info_(info), record_(RecordPath()) {
+  MakeRecordFolder();
   // 1. The window and its components from the layout.
   WNDCLASSA wc{};
   wc.lpfnWndProc = Proc;
@@ -111,8 +116,14 @@ TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
   }
   // 9. The stored settings.
   LoadSettings();
+  // The service, if it runs, does the updates; the window follows it from now on.
+  FollowService();
+  SetTimer(hwnd_, kServiceTimerId, kServiceLookMs, nullptr);
   // 10. Auto Start.
-  if (ItemIndex(ID_RadioGroup_AutoStart) == 0) engine_->cycle.StartUpdates();
+  if (!serviceMode_ && ItemIndex(ID_RadioGroup_AutoStart) == 0) {
+    engine_->cycle.StartUpdates();
+    WarnOfWindowsTime();
+  }
 }
 
 TForm_Main::~TForm_Main() {
@@ -254,8 +265,14 @@ void TForm_Main::AttemptEnded(const AttemptResult& result) {
   std::snprintf(counts, sizeof counts, "%d/%d", static_cast<int>(result.successes),
                 static_cast<int>(result.attempts));
   SetCaption(ID_Panel_TotalUpdates, counts);
+  tip_ = TipText(&result, LocalTimeText(result.ended.systemNs));
   RemoveTrayIcons();
   AddTrayIcon(IconStateAfter(result.outcome));
+  if (!record_.Path().empty() && !record_.Append(result) && !recordNoted_) {
+    recordNoted_ = true;  // said once; the updates go on
+    ShowHint(("Cannot write the record " + record_.Path()).c_str());
+  }
+  events_.AttemptEnded(result);
 }
 
 void TForm_Main::ScheduleChanged(bool started) {
@@ -264,7 +281,81 @@ void TForm_Main::ScheduleChanged(bool started) {
   SetEnabled(ID_SpeedButton_Start, !started);
   SetEnabled(ID_Control_Start, !started);
   for (int id : kSetupControls) SetEnabled(id, !started);
+  if (serviceMode_) SetEnabled(ID_RadioGroup_AutoStart, false);  // the service's, not ours
   SetCaption(ID_Panel_OnOff, started ? "On" : "Off");
+}
+
+void TForm_Main::WarnOfWindowsTime() {
+  if (windowsTimeTold_ || !(serviceMode_ ? serviceShown_.started : engine_->cycle.Started())) return;
+  if (!WindowsTimeOverwrites()) return;
+  windowsTimeTold_ = true;
+  MessageBoxA(hwnd_, kWindowsTimeAdvice, kApplicationTitle, MB_OK | MB_ICONWARNING);
+}
+
+void TForm_Main::FollowService() {
+  std::string reply;
+  ServiceState state;
+  const bool runs = AskService(kStatePipeName, EncodeRequest(ServiceRequest::State), &reply) ==
+                        PipeAnswer::Answered &&
+                    DecodeState(reply, &state);
+  if (runs != serviceMode_) {
+    serviceMode_ = runs;
+    serviceShownValid_ = false;
+    // Auto Start is the service's while it runs, which the group says plainly.
+    SetWindowTextA(Item(ID_RadioGroup_AutoStart), runs ? kAutoStartByService : "Auto Start");
+    SetEnabled(ID_RadioGroup_AutoStart, !runs && !engine_->cycle.Started());
+    if (!runs) ScheduleChanged(engine_->cycle.Started());  // the window's own schedule again
+  }
+  if (runs) ShowServiceState(state);
+}
+
+void TForm_Main::ShowServiceState(const ServiceState& state) {
+  const bool all = !serviceShownValid_;
+  if (all || state.started != serviceShown_.started) ScheduleChanged(state.started);
+  if (state.ended) {
+    SetCaption(ID_Panel_Status, StatusText(state.outcome));
+    char counts[32];
+    std::snprintf(counts, sizeof counts, "%d/%d", static_cast<int>(state.successes),
+                  static_cast<int>(state.attempts));
+    SetCaption(ID_Panel_TotalUpdates, counts);
+  }
+  if (!state.timeOfWeek.empty()) SetCaption(ID_Panel_Time, state.timeOfWeek.c_str());
+  std::string tip = kApplicationTitle;
+  if (state.ended) {
+    AttemptResult last;
+    last.outcome = state.outcome;
+    last.offsetSeconds = state.offsetSeconds;
+    tip = TipText(&last, LocalTimeText(state.endedNs));
+  }
+  const TrayIconState icon = state.polling ? TrayIconState::InProgress
+                             : state.ended ? IconStateAfter(state.outcome)
+                                           : TrayIconState::SleepingOk;
+  if (all || icon != trayState_ || tip != tip_) {
+    tip_ = tip;
+    RemoveTrayIcons();
+    AddTrayIcon(icon);
+  }
+  serviceShown_ = state;
+  serviceShownValid_ = true;
+}
+
+void TForm_Main::AskTheService(ServiceRequest request) {
+  const bool control = request == ServiceRequest::Start || request == ServiceRequest::Stop;
+  std::string reply;
+  const PipeAnswer answer =
+      AskService(control ? kControlPipeName : kStatePipeName,
+                 EncodeRequest(request, request == ServiceRequest::Start ? Choices() : CycleChoices{}),
+                 &reply);
+  if (answer == PipeAnswer::AccessDenied) {
+    MessageBoxA(hwnd_, kAdministratorNeeded, kApplicationTitle, MB_OK | MB_ICONINFORMATION);
+  } else if (answer != PipeAnswer::Answered) {
+    MessageBoxA(hwnd_, "The ClockAgent service did not answer.", kApplicationTitle,
+                MB_OK | MB_ICONEXCLAMATION);
+  } else if (reply.rfind(kRefusedReply, 0) == 0) {
+    Refused(reply.c_str() + std::strlen(kRefusedReply));  // as Start itself refuses
+  }
+  FollowService();  // shows the change at once
+  if (request == ServiceRequest::Start) WarnOfWindowsTime();
 }
 
 void TForm_Main::Refused(const char* message) {
@@ -329,7 +420,7 @@ void TForm_Main::AddTrayIcon(TrayIconState state) {
   record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   record.uCallbackMessage = kTrayCallbackMessage;
   record.hIcon = trayIcons_[index];
-  lstrcpyA(record.szTip, kApplicationTitle);
+  lstrcpynA(record.szTip, tip_.c_str(), sizeof record.szTip);
   Shell_NotifyIconA(NIM_ADD, &record);
   trayState_ = state;
 }
@@ -392,6 +483,7 @@ void TForm_Main::FormClose() {
 }
 
 void TForm_Main::FormDestroy() {
+  KillTimer(hwnd_, kServiceTimerId);
   if (engine_ != nullptr) engine_->cycle.Abandon();  // an attempt polling: no outcome for it
   RemoveTrayIcons();
   for (HICON& icon : trayIcons_) {
@@ -424,16 +516,29 @@ void TForm_Main::Command(int id, int code) {
   switch (id) {
     case ID_SpeedButton_Start:
     case ID_Control_Start:
-      engine_->cycle.StartUpdates();
+      if (serviceMode_) {
+        AskTheService(ServiceRequest::Start);
+      } else {
+        engine_->cycle.StartUpdates();
+        WarnOfWindowsTime();
+      }
       break;
     case ID_SpeedButton_Stop:
     case ID_Control_Stop:
-      engine_->cycle.StopUpdates();
+      if (serviceMode_) {
+        AskTheService(ServiceRequest::Stop);
+      } else {
+        engine_->cycle.StopUpdates();
+      }
       break;
     case ID_SpeedButton_Refresh:
     case ID_Control_Refresh:
     case ID_SystemTray_Refresh:
-      engine_->cycle.RefreshTime();
+      if (serviceMode_) {
+        AskTheService(ServiceRequest::Refresh);
+      } else {
+        engine_->cycle.RefreshTime();
+      }
       break;
     case ID_Control_Close:
     case ID_SystemTray_Close:
@@ -497,6 +602,7 @@ LRESULT TForm_Main::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       Command(LOWORD(wParam), HIWORD(wParam));
       return 0;
     case WM_TIMER:
+      if (wParam == kServiceTimerId) FollowService();
       if (wParam == Timer_Update.id() && Timer_Update.Elapsed()) engine_->cycle.Timer_UpdateTimer();
       if (wParam == Timer_DARO.id() && Timer_DARO.Elapsed()) engine_->cycle.Timer_DAROTimer();
       return 0;

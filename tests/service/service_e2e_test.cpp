@@ -84,18 +84,6 @@ bool WaitFor(const std::function<bool()>& condition, int milliseconds) {
   return condition();
 }
 
-std::string FileText(const std::string& path) {
-  std::string text;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "missing";
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
-  CloseHandle(file);
-  return text;
-}
-
 ServiceState State() {
   std::string reply;
   ServiceState state;

@@ -31,6 +31,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include "record/record_folder_win32.h"
+#include "service/service_state.h"
 #include "settings/settings_store.h"
 #include "tests/support/wine.h"
 #include "ui/info_windows.h"
@@ -267,6 +269,7 @@ class ClockAgentProgram : public ::testing::Test {
     ASSERT_TRUE(UnderWine()) << "never run this on Windows itself: it rewrites the program's key";
     ASSERT_NE(std::getenv("CLOCKAGENT_WINE_HARNESS"), nullptr);
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+    DeleteFileA(RecordPath().c_str());
   }
   void TearDown() override {
     if (process_.hProcess != nullptr) {
@@ -433,6 +436,19 @@ TEST_F(ClockAgentProgram, StartStopAndRefreshAgainstAReceiver) {
   Command(ID_SystemTray_Refresh);  // while stopped: one more attempt on the same counters
   ASSERT_TRUE(WaitText(ID_Panel_TotalUpdates, "2/2", 5000)) << Text(ID_Panel_TotalUpdates);
   EXPECT_EQ(Text(ID_Panel_OnOff), "Off");
+  // Both in the record, in ProgramData (written just after the counters are shown).
+  std::string record;
+  const auto successes = [&record] {
+    record = FileText(RecordPath());
+    std::size_t lines = 0;
+    for (std::size_t at = record.find(",COM12,Success,0x8F-AB,"); at != std::string::npos;
+         at = record.find(",COM12,Success,0x8F-AB,", at + 1)) {
+      ++lines;
+    }
+    return lines;
+  };
+  EXPECT_TRUE(WaitFor([&] { return successes() == 2; }, 2000)) << record;
+  EXPECT_EQ(record.rfind("time_utc,port,outcome,packet,offset_s,set_to\r\n", 0), 0u) << record;
 }
 
 TEST_F(ClockAgentProgram, FailuresShowTheirStatus) {
@@ -1254,6 +1270,41 @@ TEST_F(ClockAgentProgram, SpeedButtonsActOnlyOnAClickThatEndsOnThem) {
   Click(ID_SpeedButton_Refresh);
   EXPECT_TRUE(WaitText(ID_Panel_TotalUpdates, "0/1")) << Text(ID_Panel_TotalUpdates);
   EXPECT_EQ(GetForegroundWindow(), main_) << "the click activates the window, as on a push button";
+}
+
+// With the ClockAgent service running, the window never polls the port: it shows the service's
+// state and hands it Refresh Time, Start and Stop; Auto Start is the service's, and says so.
+TEST_F(ClockAgentProgram, WithTheServiceRunningTheWindowIsItsFrontEnd) {
+  Store("Comm", "COM12");     // broadcasts the current time
+  Store("AutoStart", "ON");   // which must not start the window's own updates
+  ASSERT_EQ(RunConsoleTool("service install"), 0);
+  Launch();
+  ASSERT_TRUE(WaitText(ID_Panel_Status, "Success", 10000)) << Text(ID_Panel_Status);
+  EXPECT_EQ(Text(ID_Panel_TotalUpdates), "1/1");
+  EXPECT_EQ(Text(ID_Panel_OnOff), "On");
+  EXPECT_EQ(Text(ID_Panel_Time).substr(13), ".00");
+  EXPECT_EQ(Text(ID_RadioGroup_AutoStart), kAutoStartByService);
+  EXPECT_FALSE(Enabled(ID_RadioGroup_AutoStart));
+  EXPECT_FALSE(Enabled(ID_SpeedButton_Start));
+
+  Command(ID_SystemTray_Refresh);
+  EXPECT_TRUE(WaitText(ID_Panel_TotalUpdates, "2/2", 5000)) << Text(ID_Panel_TotalUpdates);
+  Command(ID_Control_Stop);  // wine runs everything as an administrator
+  EXPECT_TRUE(WaitText(ID_Panel_OnOff, "Off"));
+  EXPECT_TRUE(Enabled(ID_ComboBox_COM));
+  EXPECT_FALSE(Enabled(ID_RadioGroup_AutoStart)) << "the service's still";
+  EXPECT_EQ(StoredSetting(kServiceScheduleValue), "REG_SZ:OFF");
+  Select(ID_ComboBox_BaudRate, 2);
+  Command(ID_Control_Start);  // with the window's settings, stored by the service
+  EXPECT_TRUE(WaitText(ID_Panel_OnOff, "On"));
+  EXPECT_TRUE(WaitText(ID_Panel_TotalUpdates, "1/1", 5000)) << Text(ID_Panel_TotalUpdates);
+  EXPECT_EQ(StoredSetting(kServiceScheduleValue), "REG_SZ:ON");
+
+  // Without the service the window is on its own again.
+  ASSERT_EQ(RunConsoleTool("service remove"), 0);
+  EXPECT_TRUE(WaitText(ID_RadioGroup_AutoStart, "Auto Start", 3000));
+  EXPECT_EQ(Text(ID_Panel_OnOff), "Off");
+  EXPECT_TRUE(Enabled(ID_RadioGroup_AutoStart));
 }
 
 }  // namespace
