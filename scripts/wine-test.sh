@@ -176,6 +176,31 @@ if [[ -f "$setup" ]]; then
       [[ -n "$removal" ]] || installer_failed "the settings were removed unasked"
     fi
   done
+  # As a service, with Windows Time stopped from resetting the clock (its Type a stand-in here),
+  # and all of it undone by the uninstaller.
+  w32time='HKLM\SYSTEM\CurrentControlSet\Services\W32Time\Parameters'
+  value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
+  wine reg add "$w32time" /v Type /t REG_SZ /d NTP /f >/dev/null 2>&1
+  "${norights[@]}" wine "$setup" /S /SERVICE /NOSYNC
+  "${norights[@]}" wine "$folder/clockagent.com" service status >/dev/null 2>&1 ||
+    installer_failed "/SERVICE: the service does not run"
+  [[ -n "$(value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' ClockAgent)" ]] ||
+    installer_failed "/SERVICE: no Run entry for the front end"
+  [[ "$(value "$w32time" Type)" == NoSync ]] || installer_failed "/NOSYNC: Windows Time's Type is $(value "$w32time" Type)"
+  [[ "$(value 'HKLM\Software\Velmora\ClockAgent' WindowsTimeType)" == NTP ]] ||
+    installer_failed "/NOSYNC: the Type before was not kept"
+  [[ -n "$(value 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\ClockAgent' EventMessageFile)" ]] ||
+    installer_failed "no Event Log source"
+  "${norights[@]}" wine "C:\\Program Files\\Velmora\\ClockAgent\\Uninstall.exe" /S
+  for _ in $(seq 40); do [[ -e "$folder/Uninstall.exe" ]] || break; sleep 0.25; done
+  code=0
+  "${norights[@]}" wine build/windows-mingw/clockagent.com service status >/dev/null 2>&1 || code=$?
+  [[ $code -eq 3 ]] || installer_failed "the uninstaller left the service"
+  [[ "$(value "$w32time" Type)" == NTP ]] || installer_failed "Windows Time's Type was not put back"
+  [[ -z "$(value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' ClockAgent)" ]] ||
+    installer_failed "the Run entry stayed"
+  wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\ClockAgent' >/dev/null 2>&1 &&
+    installer_failed "the Event Log source stayed"
   [[ $status -ne 0 ]] || echo "wine-test: installer passed"
 else
   echo "wine-test: $setup is missing; run scripts/package.sh"
