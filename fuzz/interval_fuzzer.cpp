@@ -5,25 +5,10 @@
 #include <memory>
 #include <string>
 
+#include "tests/support/test_support.h"
 #include "update/interval_text.h"
 #include "update/update_cycle.h"
 
-namespace {
-
-// A port that never opens.
-struct NoPort final : clockagent::SerialPort {
-  bool Open(const char*) override { return false; }
-  bool SetLineParameters(const clockagent::LineParameters&) override { return false; }
-  void Flush() override {}
-  std::uint32_t QueuedBytes() override { return 0; }
-  std::uint32_t Read(std::uint8_t*, std::uint32_t) override { return 0; }
-  void Write(const std::uint8_t*, std::size_t) override {}
-  void Close() override {}
-  std::intptr_t ArrivalHandle() override { return -1; }
-  bool WaitForBytes(std::chrono::milliseconds) override { return false; }
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace clockagent;
@@ -42,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool refused = false;
   } front;
   front.choices.intervalMs = ms;
-  NoPort port;  // an attempt fails at once
+  clockagent::test::NullPort port;  // an attempt fails at once
   TimerState timerUpdate{kDefaultUpdateIntervalMs};
   TimerState timerPoll{kPollIntervalMs, true};
   DryRunClockSetter clock;

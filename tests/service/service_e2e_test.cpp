@@ -76,14 +76,6 @@ CommandRun Clockagent(const std::string& args) {
   return run;
 }
 
-bool WaitFor(const std::function<bool()>& condition, int milliseconds) {
-  for (int waited = 0; waited < milliseconds; waited += 100) {
-    if (condition()) return true;
-    Sleep(100);
-  }
-  return condition();
-}
-
 ServiceState State() {
   std::string reply;
   ServiceState state;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "settings/settings_store.h"
@@ -41,6 +42,15 @@ inline bool PutSetting(const char* name, DWORD type, const void* data, DWORD siz
       RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
   RegCloseKey(key);
   return written;
+}
+
+// Waits up to `milliseconds` for the condition, looking every 50 ms.
+inline bool WaitFor(const std::function<bool()>& condition, int milliseconds) {
+  for (int waited = 0; waited < milliseconds; waited += 50) {
+    if (condition()) return true;
+    Sleep(50);
+  }
+  return condition();
 }
 
 // A file's whole text; "missing" when it cannot be opened.

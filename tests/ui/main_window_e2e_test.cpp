@@ -73,26 +73,6 @@ bool StartProgram(PROCESS_INFORMATION* process, bool relay = false) {
                         relay ? &environment[0] : nullptr, nullptr, &startup, process) != FALSE;
 }
 
-std::string FileText(const std::string& path) {
-  std::string text;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return text;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
-  CloseHandle(file);
-  return text;
-}
-
-bool WaitFor(const std::function<bool()>& condition, int milliseconds) {
-  for (int waited = 0; waited < milliseconds; waited += 50) {
-    if (condition()) return true;
-    Sleep(50);
-  }
-  return condition();
-}
-
 std::string TextOf(HWND window) {
   char text[256] = {};
   SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
