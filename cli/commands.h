@@ -8,5 +8,6 @@ int RunDecode(int argc, char** argv);
 int RunSimulate(int argc, char** argv);  // POSIX only
 int RunSync(int argc, char** argv);
 int RunRun(int argc, char** argv);
+int RunRefclock(int argc, char** argv);  // POSIX only
 
 }  // namespace clockagent

@@ -20,6 +20,8 @@ const Command kCommands[] = {
     {"run", "update the clock from the receiver at a fixed interval until stopped",
      clockagent::RunRun},
 #ifndef _WIN32
+    {"refclock", "feed chronyd, ntpd or ntpsec with the receiver's time as a reference clock",
+     clockagent::RunRefclock},
     {"simulate", "play a GPS timing receiver on a pseudo-terminal, for tests and demonstrations",
      clockagent::RunSimulate},
 #endif
