@@ -145,9 +145,16 @@ class Refclock final : private TimingSink {
     if (!link_->isOpen) {
       char name[kPortNameSize];
       PortOpenName(options_.choices.port, name);
-      if (OpenLink(*link_, name) == 0) {
+      const bool wasAway = portAway_;
+      portAway_ = OpenLink(*link_, name) != 0;
+      if (!portAway_) {
         PrepareLink(*link_, options_.choices.line);
         openedNs_ = now;
+        // Back after the port could not be opened: waiting for the receiver, as at the start.
+        if (wasAway) {
+          lastHeardNs_ = now;
+          heardAny_ = false;
+        }
       }
     }
     if (link_->isOpen && (!heardBroadcast_ || now - lastBroadcastNs_ >= kBroadcastGoneNs)) {
@@ -257,8 +264,9 @@ class Refclock final : private TimingSink {
   std::unique_ptr<ReceiverLink> link_ = std::make_unique<ReceiverLink>();  // 8 KiB of buffers
   TimingContext timing_;
 
+  bool portAway_ = false;  // the last open failed
   std::int64_t openedNs_ = 0;
-  std::int64_t lastHeardNs_;  // the last timing packet, or the start
+  std::int64_t lastHeardNs_;  // the last timing packet, the start, or the port's return
   bool heardAny_ = false;
   std::int64_t lastBroadcastNs_ = 0;
   bool heardBroadcast_ = false;
