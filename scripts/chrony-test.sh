@@ -4,7 +4,8 @@
 # fed by the simulator for half a minute; chronyc must show both sources with samples within
 # 10 ms. chronyd runs with -x (it never touches the clock) and without the right to set the
 # clock, everything in an IPC namespace of its own (the SHM unit can meet no other program's), and
-# the refclock command as an ordinary user with only the rights its service unit grants.
+# the refclock command as an ordinary user in the dialout group with only the rights its service
+# unit grants.
 #   chrony-test.sh [CLOCKAGENT]   (default build/linux/clockagent)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,15 +32,11 @@ if [[ "${CHRONY_TEST_INSIDE:-}" != 1 ]]; then
     env CHRONY_TEST_INSIDE=1 bash "$0" "$clockagent"
 fi
 
-dir=$(mktemp -d /tmp/clockagent-chrony-XXXXXX)  # mode 0700, as chronyd wants for its socket
-pids=()
-finish() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$dir"
-}
-trap finish EXIT
+. scripts/scratch.sh chrony
+# Open to all like /run, where the socket would be; chronyd's command socket wants a folder of
+# mode 0700.
+chmod 755 "$dir"
+mkdir -m 700 "$dir/cmd"
 
 shm_unit=2
 cat >"$dir/chrony.conf" <<EOF
@@ -47,32 +44,33 @@ refclock SOCK $dir/refclock.sock refid SOCK poll 2
 refclock SHM $shm_unit refid SHM poll 2
 port 0
 cmdport 0
-bindcmdaddress $dir/cmd.sock
+bindcmdaddress $dir/cmd/cmd.sock
 pidfile $dir/chronyd.pid
 EOF
 
-"$clockagent" simulate --link "$dir/rx" >/dev/null 2>"$dir/simulate.log" &
-pids+=($!)
-"$chrony/root/usr/sbin/chronyd" -x -u root -f "$dir/chrony.conf" -d >"$dir/chronyd.log" 2>&1 &
-pids+=($!)
+background "$clockagent" simulate --link "$dir/rx" >/dev/null 2>"$dir/simulate.log"
+background "$chrony/root/usr/sbin/chronyd" -x -u root -f "$dir/chrony.conf" -d \
+  >"$dir/chronyd.log" 2>&1
 for _ in $(seq 100); do
   [[ -S $dir/refclock.sock && -e $dir/rx ]] && break
   sleep 0.1
 done
 
-# The refclock command as the service runs it: an ordinary user with the unit's rights alone.
+# The refclock command as the service runs it: an ordinary user in the dialout group, which owns
+# serial ports, with the unit's rights alone.
+chgrp dialout "$(readlink -f "$dir/rx")"
+chmod g+rw "$(readlink -f "$dir/rx")"
 caps=$(sed -n 's/^AmbientCapabilities=//p' packaging/clockagent-refclock.service |
   tr 'A-Z ' 'a-z\n' | sed -n 's/^cap_\(.*\)/+\1/p' | paste -sd,)
-setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps="-all,$caps" \
+background setpriv --reuid=65534 --regid=65534 --groups=dialout --inh-caps="-all,$caps" \
   --ambient-caps="-all,$caps" --bounding-set="-all,$caps" \
   "$clockagent" refclock --port "$dir/rx" --sock "$dir/refclock.sock" --shm "$shm_unit" \
-  >"$dir/refclock.log" 2>&1 &
-pids+=($!)
+  >"$dir/refclock.log" 2>&1
 
 echo "chronyd is fed for $seconds seconds through SOCK and SHM $shm_unit"
 sleep "$seconds"
 
-chronyc() { "$chrony/root/usr/bin/chronyc" -h "$dir/cmd.sock" -n -c "$@"; }
+chronyc() { "$chrony/root/usr/bin/chronyc" -h "$dir/cmd/cmd.sock" -n -c "$@"; }
 sources=$(chronyc sources)
 stats=$(chronyc sourcestats)
 echo "$sources" | sed 's/^/sources: /'

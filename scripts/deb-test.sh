@@ -7,15 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 deb=${1:-$(ls build/package/clockagent_*_amd64.deb)}
-dir=$(mktemp -d /tmp/clockagent-deb-XXXXXX)
-pids=()
-finish() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$dir"
-}
-trap finish EXIT
+. scripts/scratch.sh deb
 fail() {
   echo "FAIL $deb: $*" >&2
   exit 1
@@ -44,8 +36,7 @@ grep -q 'adduser .*clockagent dialout' "$dir/control/postinst" || fail "postinst
   fail "the packaged tool is not this version"
 
 # The unit's command line as systemd runs it: ${NAME} one word, $NAME split at blanks.
-build/linux-app/clockagent simulate --link "$dir/rx" >/dev/null 2>&1 &
-pids+=($!)
+background build/linux-app/clockagent simulate --link "$dir/rx" >/dev/null 2>&1
 for _ in $(seq 100); do [[ -e $dir/rx ]] && break; sleep 0.1; done
 set -a
 # shellcheck disable=SC1090
@@ -57,8 +48,7 @@ CLOCKAGENT_OUTPUTS=${CLOCKAGENT_OUTPUTS//\/run\/chrony.clockagent.sock/$dir\/chr
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
 eval "set -- ${exec_start/#\/usr\/bin\/clockagent/\"\$dir/root/usr/bin/clockagent\"}"
 echo "the unit runs: $*"
-"$@" >"$dir/refclock.log" 2>&1 &
-pids+=($!)
+background "$@" >"$dir/refclock.log" 2>&1
 for _ in $(seq 50); do
   grep -q "receiving 0x41 answers" "$dir/refclock.log" && break
   sleep 0.1
