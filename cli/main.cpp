@@ -19,7 +19,10 @@ const Command kCommands[] = {
     {"sync", "make one clock update attempt from the receiver on a serial port", clockagent::RunSync},
     {"run", "update the clock from the receiver at a fixed interval until stopped",
      clockagent::RunRun},
-#ifndef _WIN32
+#ifdef _WIN32
+    {"service", "install, remove, start, stop or ask the Windows service that keeps the clock set",
+     clockagent::RunServiceCommand},
+#else
     {"refclock", "feed chronyd, ntpd or ntpsec with the receiver's time as a reference clock",
      clockagent::RunRefclock},
     {"simulate", "play a GPS timing receiver on a pseudo-terminal, for tests and demonstrations",

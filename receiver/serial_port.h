@@ -55,11 +55,12 @@ class SerialPort {
   // For a caller that waits on several things at once (the window's message loop): what to wait
   // on until bytes arrive, as an integer: an event handle on Windows, armed anew by each call and
   // signalled at once when bytes already wait; the file descriptor on POSIX. -1 while the port is
-  // closed or cannot be waited on.
+  // closed or cannot be waited on (the caller then reads every few milliseconds).
   virtual std::intptr_t ArrivalHandle() = 0;
 
-  // Waits at most `timeout` for bytes to arrive. True when bytes wait (or may); false after the
-  // whole timeout, also on a line that has gone away.
+  // Waits at most `timeout` for bytes to arrive. True when bytes wait (or may: a port that cannot
+  // be waited on says so every few milliseconds); false after the whole timeout, also on a line
+  // that has gone away.
   virtual bool WaitForBytes(std::chrono::milliseconds timeout) = 0;
 };
 

@@ -10,6 +10,8 @@
 namespace clockagent {
 namespace {
 
+// How often a port that cannot be waited on is looked at for bytes.
+constexpr DWORD kLookInterval = 5;
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 static_assert(kPurgeAll == 0x0F, "purge flags");
 static_assert(sizeof(DCB) == 28, "the Win32 line-settings record");
@@ -79,7 +81,8 @@ class Win32SerialPort final : public SerialPort {
       return false;
     }
     // A character received is what a wait for arriving bytes waits for.
-    SetCommMask(portHandle_, EV_RXCHAR);
+    waitable_ = SetCommMask(portHandle_, EV_RXCHAR) != FALSE;
+    emptyWaits_ = 0;
     return true;
   }
 
@@ -137,8 +140,19 @@ class Win32SerialPort final : public SerialPort {
   }
 
   std::intptr_t ArrivalHandle() override {
-    if (portHandle_ == INVALID_HANDLE_VALUE) return -1;
-    if (arrivalPending_ && HasOverlappedIoCompleted(&arrivalOverlapped_)) arrivalPending_ = false;
+    if (portHandle_ == INVALID_HANDLE_VALUE || !waitable_) return -1;
+    if (arrivalPending_ && HasOverlappedIoCompleted(&arrivalOverlapped_)) {
+      arrivalPending_ = false;
+      // A wait that ends with no event while nothing has come cannot wait: wine's, on a line
+      // without modem signals, ends at once every time. The caller then reads now and then.
+      DWORD done = 0;
+      GetOverlappedResult(portHandle_, &arrivalOverlapped_, &done, FALSE);
+      emptyWaits_ = arrivalMask_ == 0 && QueuedBytes() == 0 ? emptyWaits_ + 1 : 0;
+      if (emptyWaits_ >= 3) {
+        waitable_ = false;
+        return -1;
+      }
+    }
     if (!arrivalPending_) {
       ResetEvent(arrivalOverlapped_.hEvent);
       if (WaitCommEvent(portHandle_, &arrivalMask_, &arrivalOverlapped_)) {
@@ -157,11 +171,14 @@ class Win32SerialPort final : public SerialPort {
   bool WaitForBytes(std::chrono::milliseconds timeout) override {
     const std::intptr_t event = ArrivalHandle();
     const auto ms = static_cast<DWORD>(timeout.count());
-    if (event == -1) {
+    if (event != -1) return WaitForSingleObject(reinterpret_cast<HANDLE>(event), ms) == WAIT_OBJECT_0;
+    if (portHandle_ == INVALID_HANDLE_VALUE) {
       Sleep(ms);
       return false;
     }
-    return WaitForSingleObject(reinterpret_cast<HANDLE>(event), ms) == WAIT_OBJECT_0;
+    // A port that cannot be waited on is looked at now and then instead.
+    Sleep(ms < kLookInterval ? ms : kLookInterval);
+    return true;
   }
 
   void Close() override {
@@ -202,6 +219,8 @@ class Win32SerialPort final : public SerialPort {
   OVERLAPPED arrivalOverlapped_{};  // the wait for a character received
   DWORD arrivalMask_ = 0;
   bool arrivalPending_ = false;
+  bool waitable_ = true;
+  int emptyWaits_ = 0;  // waits in a row that ended with no event and nothing come
   std::uint8_t writeBuffer_[kFrameBufferSize] = {};
   bool writePending_ = false;
 };

@@ -3,7 +3,8 @@
 # mapped to simulated receivers on ptys. Needs the linux and windows-mingw builds.
 #   scripts/wine-test.sh                 every test
 #   scripts/wine-test.sh --clock-error   instead, the clock error of 50 updates by clockagent.com
-# WINEDEBUG_OVERRIDE=+channel,... turns wine's debug channels on for a diagnosis.
+# WINEDEBUG_OVERRIDE=+channel,... turns wine's debug channels on for a diagnosis;
+# WINE_TEST_ONLY=clockagent_service_tests (say) runs one test program alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,7 +13,8 @@ scripts/install-deps.sh wine
 native=build/linux/clockagent
 tests=build/windows-mingw/tests
 for f in "$native" build/linux/tests/port_holder "$tests/clockagent_tests.exe" \
-    "$tests/clockagent_win32_tests.exe" "$tests/clockagent_ui_tests.exe"; do
+    "$tests/clockagent_win32_tests.exe" "$tests/clockagent_service_tests.exe" \
+    "$tests/clockagent_ui_tests.exe"; do
   [[ -x "$f" || -f "$f" ]] || { echo "wine-test: $f is missing; build the linux and windows-mingw presets" >&2; exit 2; }
 done
 
@@ -77,6 +79,17 @@ wineserver -w  # the port mapping is read when the wine server starts
 norights=(setpriv --bounding-set -sys_time,-sys_admin --inh-caps -sys_time,-sys_admin)
 "${norights[@]}" wineserver -p >/dev/null 2>&1  # quiet; stopped by the clean-up
 
+# summarize PROGRAM WHAT ERRORS...: the median and extremes of clock errors in milliseconds.
+summarize() {
+  local program=$1 what=$2
+  shift 2
+  local sorted
+  sorted=$(printf '%s\n' "$@" | sort -n)
+  echo "clock error of $program under wine, $# updates from $what:" \
+    "median $(sed -n "$((($# + 1) / 2))p" <<<"$sorted") ms," \
+    "lowest $(head -1 <<<"$sorted") ms, highest $(tail -1 <<<"$sorted") ms"
+}
+
 if [[ "${1:-}" == "--clock-error" ]]; then
   # Wine never changes the clock: a time within half a second of its own is answered with
   # success, any other refused with a message saying by how much it differs. COM17 broadcasts
@@ -92,10 +105,16 @@ if [[ "${1:-}" == "--clock-error" ]]; then
       said=$(sed -n 's/.*difference \(-\?[0-9]*\) ms.*/\1/p' "$work/sync")
       [[ -n "$said" ]] && errors+=($((said - 2000)))
     done
-    sorted=$(printf '%s\n' "${errors[@]}" | sort -n)
-    echo "clock error of clockagent.com under wine, ${#errors[@]} updates from $packet $kind:" \
-      "median $(sed -n "$(((${#errors[@]} + 1) / 2))p" <<<"$sorted") ms," \
-      "lowest $(head -1 <<<"$sorted") ms, highest $(tail -1 <<<"$sorted") ms"
+    summarize "clockagent.com" "$packet $kind" "${errors[@]}"
+  done
+  # The window program: its refusals, each followed by the port it was measured on.
+  CLOCKAGENT_WINE_HARNESS=1 CLOCKAGENT_CLOCK_ERROR=1 WINEDEBUG=-all,err+sync "${norights[@]}" \
+    wine "$tests/clockagent_ui_tests.exe" --gtest_filter='*ClockErrorFigure' >"$work/gui" 2>&1 || true
+  for port in COM17:0x8F-AB:broadcasts COM18:0x41:answers; do
+    IFS=: read -r com packet kind <<<"$port"
+    mapfile -t errors < <(sed -n 's/.*difference \(-\?[0-9]*\) ms.*/\1/p; s/^measured \(COM[0-9]*\).*/\1/p' \
+      "$work/gui" | awk -v com="$com" '/^COM/ { if ($0 == com && said != "") print said - 2000; said = ""; next } { said = $0 }')
+    summarize "ClockAgent.exe" "$packet $kind" "${errors[@]}"
   done
   exit 0
 fi
@@ -106,7 +125,9 @@ mkdir -p "$shots"
 export CLOCKAGENT_SCREENSHOTS="$shots"
 status=0
 for program in clockagent_tests clockagent_no_allocation_test clockagent_win32_tests \
-    clockagent_ui_tests; do
+    clockagent_service_tests clockagent_ui_tests; do
+  # WINE_TEST_ONLY=PROGRAM runs that one alone, for a quicker look.
+  [[ -n "${WINE_TEST_ONLY:-}" && "$program" != "$WINE_TEST_ONLY" ]] && continue
   echo "wine-test: $program.exe"
   "${norights[@]}" wine "$tests/$program.exe" || status=1
 done

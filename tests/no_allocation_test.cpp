@@ -35,10 +35,13 @@ void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 namespace clockagent::test {
 namespace {
 
-// A receiver in memory: serves one recording, a block at a time, and counts what is written.
+// A receiver in memory: once asked, serves one recording, a block at a time, and counts what is
+// written.
 struct RecordingReceiver final : NullPort {
   bool Open(const char*) override { return true; }
-  std::uint32_t QueuedBytes() override { return static_cast<std::uint32_t>(size - at); }
+  std::uint32_t QueuedBytes() override {
+    return written > 0 ? static_cast<std::uint32_t>(size - at) : 0;
+  }
   std::uint32_t Read(std::uint8_t* buffer, std::uint32_t room) override {
     const std::size_t n = std::min<std::size_t>(room, size - at);
     std::memcpy(buffer, bytes + at, n);
@@ -122,6 +125,7 @@ TEST(NoAllocation, WholeAttemptsOverTheRecordingsAllocateNothing) {
     receiver.bytes = capture.data();
     receiver.size = capture.size();
     receiver.at = 0;
+    receiver.written = 0;
     engine.cycle.RefreshTime();
     while (timerPoll.enabled) engine.cycle.Timer_DAROTimer();
   }
@@ -130,8 +134,8 @@ TEST(NoAllocation, WholeAttemptsOverTheRecordingsAllocateNothing) {
   EXPECT_EQ(allocations, 0);
   EXPECT_EQ(front.successes, 6);
   EXPECT_EQ(clock.calls, 6);
-  EXPECT_EQ(receiver.written % 4, 0u);
-  EXPECT_GE(receiver.written, 6u * 4u);
+  EXPECT_GT(receiver.written, 0u);
+  EXPECT_EQ(receiver.written % 4, 0u);  // whole requests
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+#include <chrono>
 #include <exception>
 #include <memory>
 
@@ -71,6 +72,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     ShowWindow(application, SW_HIDE);
 
     MSG msg;
+    std::chrono::steady_clock::time_point nextRead{};  // inside a packet: the next read
     for (;;) {
       while (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
         main->UpdateHint();
@@ -82,13 +84,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
           if (MsgWaitForMultipleObjectsEx(1, &port, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
               WAIT_OBJECT_0) {
             main->BytesArrived();
+            nextRead = std::chrono::steady_clock::now() + clockagent::kPacketReadInterval;
           }
-        } else if (main->InPacket()) {
-          const auto wait = static_cast<DWORD>(clockagent::kPacketReadInterval.count());
-          if (MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
-              WAIT_TIMEOUT) {
+        } else if (main->Polling()) {
+          // By the clock, not by a quiet spell: messages may come faster than the interval.
+          const auto now = std::chrono::steady_clock::now();
+          if (now >= nextRead) {
             main->BytesArrived();
+            nextRead = now + clockagent::kPacketReadInterval;
+            continue;
           }
+          const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextRead - now);
+          MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(wait.count()), QS_ALLINPUT,
+                                      MWMO_INPUTAVAILABLE);
         } else {
           WaitMessage();
         }

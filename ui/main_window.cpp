@@ -326,9 +326,7 @@ std::intptr_t TForm_Main::ArrivalHandle() {
   return engine_ != nullptr && engine_->cycle.WaitsForPacketStart() ? port_->ArrivalHandle() : -1;
 }
 
-bool TForm_Main::InPacket() const {
-  return engine_ != nullptr && engine_->cycle.Polling() && !engine_->cycle.WaitsForPacketStart();
-}
+bool TForm_Main::Polling() const { return engine_ != nullptr && engine_->cycle.Polling(); }
 
 void TForm_Main::BytesArrived() { engine_->cycle.BytesArrived(); }
 

@@ -56,10 +56,11 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   void UpdateHint();
 
   // While an attempt waits for the start of its packet, what the message loop waits on beside its
-  // messages until bytes arrive at the port (an event handle); -1 otherwise. Inside a packet,
+  // messages until bytes arrive at the port (an event handle); -1 otherwise. While an attempt
+  // polls and there is nothing to wait on (inside a packet, or a port that cannot be waited on),
   // the loop reads what has come every kPacketReadInterval. BytesArrived reads them.
   std::intptr_t ArrivalHandle();
-  bool InPacket() const;
+  bool Polling() const;
   void BytesArrived();
 
   void Restore();

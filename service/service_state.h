@@ -1,0 +1,79 @@
+// The ClockAgent service's state and requests as its front ends exchange them with it, and the
+// front end the service's update cycle has: the stored settings and what its pipes report.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "settings/settings_store.h"
+#include "update/cycle_front_end.h"
+#include "update/update_cycle.h"
+
+namespace clockagent {
+
+constexpr char kServiceName[] = "ClockAgent";
+// Interactive users may read the state and ask for Refresh Time here...
+constexpr char kStatePipeName[] = "\\\\.\\pipe\\ClockAgent";
+// ...and only administrators (and the system) may start or stop the schedule, with settings.
+constexpr char kControlPipeName[] = "\\\\.\\pipe\\ClockAgent.Control";
+// Whether the service's schedule runs: "ON" or "OFF" under the settings key, absent counting as
+// "ON", so that a reboot resumes what the user last chose.
+constexpr char kServiceScheduleValue[] = "ServiceSchedule";
+
+// What the window and `clockagent service status` show of the service.
+struct ServiceState {
+  bool started = false;   // the schedule: "On"
+  bool polling = false;   // an attempt is in progress: the blue icon
+  bool ended = false;     // an attempt has ended since the service started; then:
+  UpdateOutcome outcome = UpdateOutcome::DaroFailure;
+  std::string endedAt;     // "YYYY-MM-DDTHH:MM:SS.mmmZ"
+  std::string timeOfWeek;  // as the window shows it (" Wed 12:00:00.00"); empty before a packet
+  std::int32_t successes = 0;
+  std::int32_t attempts = 0;
+  bool offsetKnown = false;
+  double offsetSeconds = 0;  // behind positive
+};
+
+enum class ServiceRequest { State, Refresh, Start, Stop };
+
+// The texts on the pipes: a request a message, a reply a message, as "key=value" lines.
+std::string EncodeState(const ServiceState& state);
+bool DecodeState(const std::string& text, ServiceState* state);
+std::string EncodeRequest(ServiceRequest request, const CycleChoices& choices = {});
+bool DecodeRequest(const std::string& text, ServiceRequest* request, CycleChoices* choices);
+constexpr char kOkReply[] = "ok";
+constexpr char kRefusedReply[] = "refused: ";  // followed by the refusal's message
+
+// The front end of the service's cycle. Its choices are the stored settings (as the window's
+// controls hold them), replaced by those a Start request brings; it keeps the state the pipes
+// report, and stores the schedule's state and, at Start, the settings.
+class ServiceFront final : public CycleFrontEnd, public SettingsSaver {
+ public:
+  explicit ServiceFront(SettingsStore& store) : store_(store) {}
+  void Attach(UpdateCycle& cycle) { cycle_ = &cycle; }
+
+  // The stored settings become the choices; true when the stored schedule runs.
+  bool Load();
+  // A Start request's settings.
+  void Choose(const CycleChoices& choices) { choices_ = choices; }
+  const ServiceState& State() const { return state_; }
+  // The message of the last refusal, cleared here.
+  std::string TakeRefusal();
+
+  CycleChoices Choices() override;
+  void AttemptBegan() override { state_.polling = true; }
+  void TimeOfWeekReceived(float timeOfWeek) override;
+  void AttemptEnded(const AttemptResult& result) override;
+  void ScheduleChanged(bool started) override;
+  void Refused(const char* message) override { refusal_ = message; }
+  void SaveSettings() override;
+
+ private:
+  SettingsStore& store_;
+  UpdateCycle* cycle_ = nullptr;
+  CycleChoices choices_;
+  ServiceState state_;
+  std::string refusal_;
+};
+
+}  // namespace clockagent

@@ -1,0 +1,252 @@
+// The ClockAgent service under wine, installed, driven and asked as an administrator does: with
+// `clockagent service ...` and over its pipes. Run by scripts/wine-test.sh, whose COM12 broadcasts
+// 0x8F-AB of the current time (wine takes a time within half a second of its own as set).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include "service/service_pipes_win32.h"
+#include "service/service_state.h"
+#include "tests/support/wine.h"
+
+namespace clockagent::test {
+namespace {
+
+std::string Folder() {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string p = path;
+  p = p.substr(0, p.find_last_of("\\/"));                 // tests/
+  return p.substr(0, p.find_last_of("\\/"));             // the build
+}
+
+struct CommandRun {
+  int exitCode = -1;
+  std::string out;
+};
+
+// `clockagent.com ARGS`, its standard output and error together.
+CommandRun Clockagent(const std::string& args) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  CommandRun run;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return run;
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
+  PROCESS_INFORMATION process{};
+  std::string command = "\"" + Folder() + "\\clockagent.com\" " + args;
+  if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                     nullptr, &startup, &process)) {
+    CloseHandle(writeEnd);
+    writeEnd = nullptr;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) run.out.append(buffer, got);
+    WaitForSingleObject(process.hProcess, 30000);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    run.exitCode = static_cast<int>(code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+  if (writeEnd != nullptr) CloseHandle(writeEnd);
+  CloseHandle(readEnd);
+  std::string text;  // without the console's carriage returns
+  for (char c : run.out) {
+    if (c != '\r') text += c;
+  }
+  run.out = text;
+  return run;
+}
+
+bool WaitFor(const std::function<bool()>& condition, int milliseconds) {
+  for (int waited = 0; waited < milliseconds; waited += 100) {
+    if (condition()) return true;
+    Sleep(100);
+  }
+  return condition();
+}
+
+ServiceState State() {
+  std::string reply;
+  ServiceState state;
+  EXPECT_EQ(AskService(kStatePipeName, EncodeRequest(ServiceRequest::State), &reply),
+            PipeAnswer::Answered);
+  EXPECT_TRUE(DecodeState(reply, &state)) << reply;
+  return state;
+}
+
+// The entries of a DACL in order, each "allow|deny MASK SID", and whether it is protected.
+std::vector<std::string> Entries(PSECURITY_DESCRIPTOR descriptor) {
+  std::vector<std::string> entries;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  entries.push_back((control & SE_DACL_PROTECTED) ? "protected" : "inherits");
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || dacl == nullptr) {
+    return entries;
+  }
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) continue;
+    // Allowed and denied entries have the same layout.
+    const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+    char* sid = nullptr;
+    ConvertSidToStringSidA(const_cast<DWORD*>(&ace->SidStart), &sid);
+    char mask[16];
+    std::snprintf(mask, sizeof mask, "%08lx", static_cast<unsigned long>(ace->Mask));
+    entries.push_back(std::string(header->AceType == ACCESS_DENIED_ACE_TYPE ? "deny " : "allow ") +
+                      mask + " " + (sid != nullptr ? sid : "?"));
+    LocalFree(sid);
+  }
+  return entries;
+}
+
+// The DACL a pipe has, read back from the pipe itself, and the one it was made with.
+std::vector<std::string> PipeAccess(const char* name) {
+  HANDLE pipe = CreateFileA(name, READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (pipe == INVALID_HANDLE_VALUE) return {"cannot open"};
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  std::vector<std::string> entries = {"cannot read"};
+  if (GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      nullptr, nullptr, &descriptor) == ERROR_SUCCESS) {
+    entries = Entries(descriptor);
+    LocalFree(descriptor);
+  }
+  CloseHandle(pipe);
+  return entries;
+}
+std::vector<std::string> Meant(const char* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    return {"not a descriptor"};
+  }
+  std::vector<std::string> entries = Entries(descriptor);
+  LocalFree(descriptor);
+  return entries;
+}
+
+class ClockAgentService : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(UnderWine()) << "never run this on Windows itself: it installs a service";
+    ASSERT_NE(std::getenv("CLOCKAGENT_WINE_HARNESS"), nullptr);
+    Clockagent("service remove");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+    ASSERT_TRUE(PutSettingText("Comm", "COM12"));  // broadcasts the current time
+  }
+  void TearDown() override {
+    Clockagent("service remove");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+  }
+  void Restart() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    ASSERT_TRUE(WaitFor([&] {
+      return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED;
+    }, 10000));
+    ASSERT_TRUE(StartServiceA(service, 0, nullptr));
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    ASSERT_TRUE(WaitFor([] {
+      std::string reply;
+      return AskService(kStatePipeName, "state", &reply) == PipeAnswer::Answered;
+    }, 10000));
+  }
+};
+
+TEST_F(ClockAgentService, KeepsTheClockSetWithNobodyLoggedOn) {
+  CommandRun status = Clockagent("service status");
+  EXPECT_EQ(status.exitCode, 3);
+  EXPECT_EQ(status.out, "ClockAgent service: not installed\n");
+
+  const CommandRun install = Clockagent("service install");
+  ASSERT_EQ(install.exitCode, 0) << install.out;
+  EXPECT_EQ(install.out, "installed the ClockAgent service\nthe ClockAgent service runs\n");
+  // Its first update begins at once, with nobody's window open.
+  ASSERT_TRUE(WaitFor([] { return State().ended; }, 15000));
+  ServiceState state = State();
+  EXPECT_TRUE(state.started);
+  EXPECT_EQ(state.outcome, UpdateOutcome::Success);
+  EXPECT_EQ(state.successes, 1);
+  EXPECT_EQ(state.attempts, 1);
+  status = Clockagent("service status");
+  EXPECT_EQ(status.exitCode, 0);
+  EXPECT_EQ(status.out.substr(0, 75),
+            "ClockAgent service: installed, running\nupdates: On\nlast update: Success at ")
+      << status.out;
+
+  // Refresh Time through the pipe: one more attempt, the counters of the same run.
+  std::string reply;
+  ASSERT_EQ(AskService(kStatePipeName, "refresh", &reply), PipeAnswer::Answered);
+  EXPECT_EQ(reply, kOkReply);
+  ASSERT_TRUE(WaitFor([] { return State().attempts == 2 && !State().polling; }, 5000));
+  EXPECT_EQ(State().successes, 2);
+  // Start and Stop are not for the state pipe.
+  ASSERT_EQ(AskService(kStatePipeName, "stop", &reply), PipeAnswer::Answered);
+  EXPECT_EQ(reply, "refused: only an administrator may start or stop the service's updates");
+
+  // Stop through the control pipe, and a stopped schedule stays stopped after a restart.
+  EXPECT_EQ(Clockagent("service stop").out, "stopped the updates of the ClockAgent service\n");
+  EXPECT_FALSE(State().started);
+  EXPECT_EQ(StoredSetting(kServiceScheduleValue), "REG_SZ:OFF");
+  Restart();
+  state = State();
+  EXPECT_FALSE(state.started);
+  EXPECT_FALSE(state.ended) << "no update after the restart";
+
+  // Start with settings, through the control pipe: stored, in force, an update at once.
+  CycleChoices choices;
+  choices.port.number = 12;
+  choices.intervalMs = 3600000;
+  ASSERT_EQ(AskService(kControlPipeName, EncodeRequest(ServiceRequest::Start, choices), &reply),
+            PipeAnswer::Answered);
+  EXPECT_EQ(reply, kOkReply);
+  EXPECT_TRUE(State().started);
+  EXPECT_EQ(StoredSetting("Interval"), "REG_SZ:3600");
+  ASSERT_TRUE(WaitFor([] { return State().ended; }, 5000));
+  EXPECT_EQ(State().outcome, UpdateOutcome::Success);
+  choices.intervalMs = 0;
+  ASSERT_EQ(AskService(kControlPipeName, EncodeRequest(ServiceRequest::Start, choices), &reply),
+            PipeAnswer::Answered);
+  EXPECT_EQ(reply, std::string(kRefusedReply) + kZeroIntervalMessage);
+
+  // Who may talk to it: never the network; the system and administrators; interactive users the
+  // state pipe only. (Wine runs everything as an administrator, so the descriptors are checked,
+  // not a refusal.)
+  const std::vector<std::string> stateAccess = {
+      "protected", "deny 10000000 S-1-5-2", "allow 10000000 S-1-5-18",
+      "allow 10000000 S-1-5-32-544", "allow c0000000 S-1-5-4"};
+  EXPECT_EQ(Meant(kStatePipeSecurity), stateAccess);
+  EXPECT_EQ(PipeAccess(kStatePipeName), stateAccess);
+  const std::vector<std::string> controlAccess(stateAccess.begin(), stateAccess.end() - 1);
+  EXPECT_EQ(Meant(kControlPipeSecurity), controlAccess);
+  EXPECT_EQ(PipeAccess(kControlPipeName), controlAccess);
+
+  const CommandRun remove = Clockagent("service remove");
+  EXPECT_EQ(remove.exitCode, 0);
+  EXPECT_EQ(remove.out, "removed the ClockAgent service\n");
+  status = Clockagent("service status");
+  EXPECT_EQ(status.exitCode, 3);
+  EXPECT_EQ(Clockagent("service stop").exitCode, 3);
+}
+
+}  // namespace
+}  // namespace clockagent::test
