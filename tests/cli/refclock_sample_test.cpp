@@ -42,8 +42,6 @@ TEST(RefclockSample, ReceiverTimeAgainstTheArrivalToTheNanosecond) {
        0, kNoEarliest, -5000000, 0},
       {"latency added", Report(ab, 302400, 2500, 18, TimeType::Utc, kWednesdayUtc * kNs + 5000000),
        40, kNoEarliest, 35000000, 0},
-      {"negative latency", Report(ab, 302400, 2500, 18, TimeType::Utc, kWednesdayUtc * kNs),
-       -1000, kNoEarliest, -1000000000, 0},
       {"clock 1 ns behind", Report(ab, 302400, 2500, 18, TimeType::Utc, kWednesdayUtc * kNs - 1),
        0, kNoEarliest, 1, 0},
       {"GPS time: the leap seconds ahead",
@@ -57,9 +55,6 @@ TEST(RefclockSample, ReceiverTimeAgainstTheArrivalToTheNanosecond) {
       {"10-bit week rolled over once",
        Report(ab, 302400, 2500 - 1024, 18, TimeType::Utc, kWednesdayUtc * kNs + 5000000), 0,
        kReleaseReceiverTime, -5000000, 1024},
-      {"rolled over twice",
-       Report(ab, 302400, 2500 - 2048, 18, TimeType::Utc, kWednesdayUtc * kNs + 5000000), 0,
-       kReleaseReceiverTime, -5000000, 2048},
       {"on or after the release day: as received",
        Report(ab, 302400, 2500, 18, TimeType::Utc, kWednesdayUtc * kNs), 0, kReleaseReceiverTime,
        0, 0},
@@ -76,7 +71,6 @@ TEST(RefclockSample, ReceiverTimeAgainstTheArrivalToTheNanosecond) {
 
 TEST(RefclockSample, BadOrMissingTimeGivesNoSample) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  const float inf = std::numeric_limits<float>::infinity();
   const struct {
     const char* name;
     float timeOfWeek;
@@ -84,11 +78,9 @@ TEST(RefclockSample, BadOrMissingTimeGivesNoSample) {
     float utcOffset;
   } cases[] = {
       {"no time yet", kNoTimeYet, 2500, 18},
-      {"no time yet, week 0", kNoTimeYet, 0, 0},
       {"time of week of a whole week", 604800, 2500, 18},
       {"time of week below zero", -0.5f, 2500, 18},
       {"time of week not a number", nan, 2500, 18},
-      {"time of week infinite", inf, 2500, 18},
       {"the epoch less the offset: before 1980", 0, 0, 18},
       {"offset not a number", 302400, 2500, nan},
       {"week 65535: more than 136 years from the clock", 0, 65535, 18},
