@@ -16,11 +16,15 @@
 #include "cli/options.h"
 #include "cli/timer_loop.h"
 #include "receiver/system_serial_port.h"
+#include "record/event_log_win32.h"
+#include "record/record_folder_win32.h"
+#include "record/update_record.h"
 #include "service/service_pipes_win32.h"
 #include "service/service_state.h"
 #include "settings/registry_store.h"
 #include "update/clock_setter.h"
 #include "update/update_cycle.h"
+#include "update/windows_time.h"
 
 namespace clockagent {
 namespace {
@@ -127,6 +131,9 @@ int Install() {
   if (!LetTheServiceKeepItsSettings()) {
     return Fail("install", NeedsAdministrator("install the service") + ": the settings key");
   }
+  // Its record's folder, and its Event Log source with this program as the message file.
+  MakeRecordFolder();
+  RegisterEventSourceFile(program);
   ServiceHandle service(CreateServiceA(manager.handle, kServiceName, kDisplayName,
                                        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                                        SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
@@ -249,7 +256,7 @@ int Status() {
     std::printf("last update: none yet\n");
     return 0;
   }
-  std::printf("last update: %s at %s\n", StatusText(state.outcome), state.endedAt.c_str());
+  std::printf("last update: %s at %s\n", StatusText(state.outcome), UtcText(state.endedNs).c_str());
   const std::size_t text = state.timeOfWeek.find_first_not_of(' ');
   if (text != std::string::npos) std::printf("time of week: %s\n", state.timeOfWeek.c_str() + text);
   if (state.offsetKnown) {
@@ -297,6 +304,14 @@ class ServiceHost {
   ServiceHost() : engine_(*port_, timerUpdate_, timerPoll_, clock_, front_) {
     front_.Attach(engine_.cycle);
     engine_.cycle.SetSettingsSaver(&front_);
+    front_.SetObserver([this](const AttemptResult& result) {
+      if (!record_.Path().empty() && !record_.Append(result) && !recordNoted_) {
+        recordNoted_ = true;  // said once; the updates go on
+        events_.Note("ClockAgent cannot write its record " + record_.Path() +
+                     "; the updates go on.");
+      }
+      events_.AttemptEnded(result);
+    });
   }
 
   bool OpenPipes() {
@@ -306,7 +321,7 @@ class ServiceHost {
 
   void Run() {
     UpdateCycle& cycle = engine_.cycle;
-    if (front_.Load()) cycle.StartUpdates();  // the schedule as the user last left it
+    if (front_.Load()) Start();  // the schedule as the user last left it
     const ArrivalHandler arrival{[this](std::chrono::milliseconds timeout) { return Wait(timeout); },
                                  [&cycle] { cycle.BytesArrived(); }};
     RunTimers({{&timerPoll_, [&cycle] { cycle.Timer_DAROTimer(); }},
@@ -349,6 +364,15 @@ class ServiceHost {
     }
   }
 
+  // Starts the updates; Windows Time taking the clock from the network is said once a run.
+  void Start() {
+    engine_.cycle.StartUpdates();
+    if (engine_.cycle.Started() && !windowsTimeNoted_ && WindowsTimeOverwrites()) {
+      windowsTimeNoted_ = true;
+      events_.Note(kWindowsTimeAdvice);
+    }
+  }
+
   std::string Answer(const std::string& text, bool administrator) {
     ServiceRequest request;
     CycleChoices choices;
@@ -372,7 +396,7 @@ class ServiceHost {
         }
         front_.Choose(choices);
         if (cycle.Started()) cycle.StopUpdates();  // Start takes the new settings afresh
-        cycle.StartUpdates();
+        Start();
         if (!cycle.Started()) return std::string(kRefusedReply) + front_.TakeRefusal();
         return kOkReply;
     }
@@ -388,6 +412,10 @@ class ServiceHost {
   UpdateEngine engine_;
   PipeServer statePipe_;
   PipeServer controlPipe_;
+  UpdateRecord record_{RecordPath()};
+  EventReporter events_;
+  bool recordNoted_ = false;
+  bool windowsTimeNoted_ = false;
   bool stopping_ = false;
 };
 

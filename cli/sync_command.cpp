@@ -1,4 +1,5 @@
 // clockagent sync and clockagent run: the update cycle against a receiver on a serial port.
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "cli/options.h"
 #include "cli/timer_loop.h"
 #include "receiver/system_serial_port.h"
+#include "record/update_record.h"
 #include "update/clock_setter.h"
 #include "update/clock_setting.h"
 #include "update/interval_text.h"
@@ -56,6 +58,9 @@ const char kRunHelp[] =
 void PrintOptionsHelp() {
   PrintReceiverOptionsHelp();
   std::printf(
+      "  --log FILE          append a line for each attempt to the CSV record FILE (time_utc,\n"
+      "                      port, outcome, packet, offset_s, set_to; at 1 MB it becomes\n"
+      "                      FILE.1.csv and a new one is begun)\n"
       "  --dry-run           do not set the clock; show the time it would be set to\n"
       "  --help              show this text\n");
 }
@@ -63,6 +68,7 @@ void PrintOptionsHelp() {
 struct Options {
   CycleChoices choices;
   bool dryRun = false;
+  std::string log;  // the record's file, if any
 };
 
 // The console as the cycle's front end: the choices come from the options, and each outcome is
@@ -70,8 +76,10 @@ struct Options {
 class ConsoleFront final : public CycleFrontEnd {
  public:
   using Printer = std::function<void(const AttemptResult&, const std::string& timeOfWeek)>;
-  ConsoleFront(const CycleChoices& choices, Printer print)
-      : choices_(choices), print_(std::move(print)) {}
+  ConsoleFront(const Options& options, Printer print)
+      : choices_(options.choices), print_(std::move(print)) {
+    if (!options.log.empty()) record_ = std::make_unique<UpdateRecord>(options.log);
+  }
 
   CycleChoices Choices() override { return choices_; }
   void AttemptBegan() override { timeOfWeek_.clear(); }
@@ -84,6 +92,12 @@ class ConsoleFront final : public CycleFrontEnd {
     ++ended;
     print_(result, timeOfWeek_);
     std::fflush(stdout);
+    if (record_ != nullptr && !record_->Append(result) && !recordFailed_) {
+      // Said once; the updates go on.
+      recordFailed_ = true;
+      std::fprintf(stderr, "clockagent: cannot write the record %s: %s; updates go on\n",
+                   record_->Path().c_str(), std::strerror(errno));
+    }
   }
   void ScheduleChanged(bool) override {}
   void Refused(const char* message) override {
@@ -96,6 +110,8 @@ class ConsoleFront final : public CycleFrontEnd {
   CycleChoices choices_;
   Printer print_;
   std::string timeOfWeek_;
+  std::unique_ptr<UpdateRecord> record_;
+  bool recordFailed_ = false;
 };
 
 // The cycle with its port, timers and clock, as the window program has them.
@@ -137,7 +153,8 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
       o.dryRun = true;
       continue;
     }
-    const bool known = IsReceiverOption(arg) || (arg == "--interval" && takesInterval);
+    const bool known =
+        IsReceiverOption(arg) || arg == "--log" || (arg == "--interval" && takesInterval);
     if (!known) return Usage(command, "unknown option: " + arg);
     const char* v = OptionValue(argc, argv, i++);
     if (v == nullptr) return Usage(command, arg + " needs a value");
@@ -147,6 +164,9 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
         return Usage(command, std::string("--interval takes \"dd hh:mm\", such as \"00 06:00\": ") + v);
       }
       hasInterval = true;
+      continue;
+    } else if (arg == "--log") {
+      o.log = v;
       continue;
     }
     const int applied = ApplyReceiverOption(command, arg, v, o.choices);
@@ -186,7 +206,7 @@ int RunSync(int argc, char** argv) {
   if (parsed >= 0) return parsed;
 
   bool succeeded = false;
-  ConsoleFront front(options.choices, [&](const AttemptResult& result, const std::string& tow) {
+  ConsoleFront front(options, [&](const AttemptResult& result, const std::string& tow) {
     succeeded = result.outcome == UpdateOutcome::Success;
     std::printf("%s\n", StatusText(result.outcome));
     if (!tow.empty()) std::printf("time of week: %s\n", tow.c_str());
@@ -218,7 +238,7 @@ int RunRun(int argc, char** argv) {
   const int parsed = ParseOptions("run", kRunHelp, argc, argv, true, options);
   if (parsed >= 0) return parsed;
 
-  ConsoleFront front(options.choices, [](const AttemptResult& result, const std::string&) {
+  ConsoleFront front(options, [](const AttemptResult& result, const std::string&) {
     PrintRollover(result);
     const std::time_t now = std::time(nullptr);
     char stamp[32];

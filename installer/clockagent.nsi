@@ -1,6 +1,7 @@
 ; The ClockAgent installer, built with makensis on any platform:
 ;   makensis -DBUILD=<the build folder, with ClockAgent.exe and clockagent.com> -DOUTFILE=<setup.exe> installer/clockagent.nsi
-; Silent install: setup.exe /S [/LOGON]   Silent uninstall: Uninstall.exe /S [/REMOVESETTINGS]
+; Silent install: setup.exe /S [/LOGON] [/SERVICE] [/NOSYNC]
+; Silent uninstall: Uninstall.exe /S [/REMOVESETTINGS]
 
 Target amd64-unicode  ; a 64-bit installer for a 64-bit program
 !include "MUI2.nsh"
@@ -16,6 +17,11 @@ Target amd64-unicode  ; a 64-bit installer for a 64-bit program
 !define TASK "ClockAgent"
 !define MAIN_WINDOW_CLASS "TForm_Main"
 !define EXIT_COMMAND 204  ; the main window's Exit command
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+!define LAYERS_KEY "Software\Microsoft\Windows NT\CurrentVersion\AppCompatFlags\Layers"
+!define EVENTLOG_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\ClockAgent"
+!define W32TIME_KEY "SYSTEM\CurrentControlSet\Services\W32Time\Parameters"
+!define W32TIME_KEPT "WindowsTimeType"  ; under the settings key: Windows Time's Type before us
 
 Name "${PRODUCT} ${VERSION_TEXT}"
 OutFile "${OUTFILE}"
@@ -50,19 +56,6 @@ VIAddVersionKey "LegalCopyright" "Copyright 2026 ${COMPANY}"
   ${EndIf}
 !macroend
 
-Function .onInit
-  ${IfNot} ${RunningX64}
-    MessageBox MB_ICONSTOP "${PRODUCT} needs 64-bit Windows." /SD IDOK
-    Abort
-  ${EndIf}
-  SetRegView 64
-  ${GetParameters} $R0
-  ClearErrors
-  ${GetOptions} $R0 "/LOGON" $R1
-  ${IfNot} ${Errors}
-    SectionSetFlags 1 ${SF_SELECTED}
-  ${EndIf}
-FunctionEnd
 
 Section "ClockAgent (required)" SecProgram
   SectionIn RO
@@ -82,31 +75,93 @@ Section "ClockAgent (required)" SecProgram
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ; The Event Log source, its messages in the console tool (which the service runs as).
+  WriteRegExpandStr HKLM "${EVENTLOG_KEY}" "EventMessageFile" "$INSTDIR\clockagent.com"
+  WriteRegDWORD HKLM "${EVENTLOG_KEY}" "TypesSupported" 7
+SectionEnd
+
+
+; The service sets the clock with nobody logged on; the window program is then only its front end
+; and needs no rights: it starts at logon from a Run entry, as the user who logs on.
+Section /o "Run as a service (keeps the clock set when nobody is logged on)" SecService
+  nsExec::ExecToLog '"$INSTDIR\clockagent.com" service install'
+  Pop $0
+  WriteRegStr HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\ClockAgent.exe"'
+  ; Started so, it asks for no elevation (it asks an administrator only for a settings change).
+  WriteRegStr HKLM "${LAYERS_KEY}" "$INSTDIR\ClockAgent.exe" "~ RUNASINVOKER"
 SectionEnd
 
 ; Setting the clock needs an administrator's rights. A task that runs at logon with the highest
 ; rights starts ClockAgent elevated and without a prompt; an entry under Run would start it with
 ; the user's filtered rights, and every update would end in "Error - System Update".
 Section /o "Start ClockAgent at logon" SecLogon
-  nsExec::ExecToLog 'schtasks /Create /F /SC ONLOGON /RL HIGHEST /TN "${TASK}" /TR "\"$INSTDIR\ClockAgent.exe\""'
-  Pop $0
+  ${IfNot} ${SectionIsSelected} ${SecService}  ; the service's front end starts otherwise
+    nsExec::ExecToLog 'schtasks /Create /F /SC ONLOGON /RL HIGHEST /TN "${TASK}" /TR "\"$INSTDIR\ClockAgent.exe\""'
+    Pop $0
+  ${EndIf}
 SectionEnd
 
-Function un.onInit
+; Windows Time sets the clock from the network on a schedule of its own, undoing the receiver's
+; time. Its "Type" becomes NoSync; the value before is kept for the uninstaller to put back.
+Section /o "Stop Windows Time from resetting the clock" SecNoSync
+  ReadRegStr $0 HKLM "${W32TIME_KEY}" "Type"
+  StrCmp $0 "" 0 +2
+    StrCpy $0 "(none)"
+  StrCmp $0 "NoSync" done
+    WriteRegStr HKLM "${SETTINGS_KEY}" "${W32TIME_KEPT}" $0
+    WriteRegStr HKLM "${W32TIME_KEY}" "Type" "NoSync"
+    nsExec::ExecToLog 'w32tm /config /update'
+    Pop $1
+  done:
+SectionEnd
+
+Function .onInit
+  ${IfNot} ${RunningX64}
+    MessageBox MB_ICONSTOP "${PRODUCT} needs 64-bit Windows." /SD IDOK
+    Abort
+  ${EndIf}
   SetRegView 64
   ${GetParameters} $R0
   ClearErrors
-  ${GetOptions} $R0 "/REMOVESETTINGS" $R1
+  ${GetOptions} $R0 "/LOGON" $R1
   ${IfNot} ${Errors}
-    SectionSetFlags 1 ${SF_SELECTED}
+    SectionSetFlags ${SecLogon} ${SF_SELECTED}
+  ${EndIf}
+  ClearErrors
+  ${GetOptions} $R0 "/SERVICE" $R1
+  ${IfNot} ${Errors}
+    SectionSetFlags ${SecService} ${SF_SELECTED}
+  ${EndIf}
+  ClearErrors
+  ${GetOptions} $R0 "/NOSYNC" $R1
+  ${IfNot} ${Errors}
+    SectionSetFlags ${SecNoSync} ${SF_SELECTED}
   ${EndIf}
 FunctionEnd
+
 
 Section "un.ClockAgent" UnSecProgram
   SectionIn RO
   !insertmacro StopRunningProgram
   nsExec::ExecToLog 'schtasks /Delete /F /TN "${TASK}"'
   Pop $0
+  nsExec::ExecToLog '"$INSTDIR\clockagent.com" service remove'
+  Pop $0
+  DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
+  DeleteRegValue HKLM "${LAYERS_KEY}" "$INSTDIR\ClockAgent.exe"
+  DeleteRegKey HKLM "${EVENTLOG_KEY}"
+  ; Windows Time as it was before, if we changed it.
+  ReadRegStr $0 HKLM "${SETTINGS_KEY}" "${W32TIME_KEPT}"
+  StrCmp $0 "" kept
+    StrCmp $0 "(none)" 0 +3
+      DeleteRegValue HKLM "${W32TIME_KEY}" "Type"
+      Goto restored
+    WriteRegStr HKLM "${W32TIME_KEY}" "Type" $0
+  restored:
+    DeleteRegValue HKLM "${SETTINGS_KEY}" "${W32TIME_KEPT}"
+    nsExec::ExecToLog 'w32tm /config /update'
+    Pop $0
+  kept:
   Delete /REBOOTOK "$INSTDIR\ClockAgent.exe"
   Delete /REBOOTOK "$INSTDIR\clockagent.com"
   Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
@@ -122,3 +177,13 @@ Section /o "un.Remove the settings" UnSecSettings
   DeleteRegKey HKLM "${SETTINGS_KEY}"
   DeleteRegKey /ifempty HKLM "Software\${COMPANY}"
 SectionEnd
+
+Function un.onInit
+  SetRegView 64
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/REMOVESETTINGS" $R1
+  ${IfNot} ${Errors}
+    SectionSetFlags ${UnSecSettings} ${SF_SELECTED}
+  ${EndIf}
+FunctionEnd

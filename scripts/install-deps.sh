@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages a build needs, only those that are missing.
 #   install-deps.sh app     compiler and CMake: enough for the programs
-#   install-deps.sh all     also GoogleTest, Google Benchmark and the MinGW-w64 cross compiler
+#   install-deps.sh all     also GoogleTest, Google Benchmark, libpng (a test reads the screenshots)
+#                           and the MinGW-w64 cross compiler
 #   install-deps.sh wine    wine, Xvfb, ImageMagick and fonts, to run and look at the Windows programs
 #   install-deps.sh package NSIS and dpkg-dev, to build the Windows installer and the Debian package
 #   install-deps.sh chrony  the libraries that Debian's chronyd and chronyc need, to run them
@@ -12,7 +13,7 @@ set -euo pipefail
 case "${1:-app}" in
   app) packages=(cmake ninja-build g++) ;;
   all) packages=(cmake ninja-build g++ googletest libbenchmark-dev g++-mingw-w64-x86-64-posix
-                 util-linux) ;;
+                 util-linux libpng-dev) ;;
   wine) packages=(wine wine64 xvfb imagemagick fonts-liberation) ;;
   package) packages=(nsis dpkg-dev) ;;
   chrony) packages=(util-linux libcap2 libedit2 libgnutls30 libnettle8 libseccomp2) ;;

@@ -123,13 +123,18 @@ export CLOCKAGENT_WINE_HARNESS=1
 shots="$work/screenshots"
 mkdir -p "$shots"
 export CLOCKAGENT_SCREENSHOTS="$shots"
+# Wine writes its debug channels to the standard error that every process a test program starts
+# inherits, so the relay channel that a test turns on for the program it starts lands there: kept
+# in a file that the test reads, and shown afterwards without the relay's lines.
+export CLOCKAGENT_WINE_STDERR="$work/stderr"
 status=0
 for program in clockagent_tests clockagent_no_allocation_test clockagent_win32_tests \
     clockagent_service_tests clockagent_ui_tests; do
   # WINE_TEST_ONLY=PROGRAM runs that one alone, for a quicker look.
   [[ -n "${WINE_TEST_ONLY:-}" && "$program" != "$WINE_TEST_ONLY" ]] && continue
   echo "wine-test: $program.exe"
-  "${norights[@]}" wine "$tests/$program.exe" || status=1
+  "${norights[@]}" wine "$tests/$program.exe" 2>"$CLOCKAGENT_WINE_STDERR" || status=1
+  grep -v -E '^[0-9a-f]+:(Call|Ret|Starting|trace:relay)' "$CLOCKAGENT_WINE_STDERR" >&2 || true
 done
 
 # The console tool of the same build, against COM3.
@@ -171,6 +176,31 @@ if [[ -f "$setup" ]]; then
       [[ -n "$removal" ]] || installer_failed "the settings were removed unasked"
     fi
   done
+  # As a service, with Windows Time stopped from resetting the clock (its Type a stand-in here),
+  # and all of it undone by the uninstaller.
+  w32time='HKLM\SYSTEM\CurrentControlSet\Services\W32Time\Parameters'
+  value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
+  wine reg add "$w32time" /v Type /t REG_SZ /d NTP /f >/dev/null 2>&1
+  "${norights[@]}" wine "$setup" /S /SERVICE /NOSYNC
+  "${norights[@]}" wine "$folder/clockagent.com" service status >/dev/null 2>&1 ||
+    installer_failed "/SERVICE: the service does not run"
+  [[ -n "$(value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' ClockAgent)" ]] ||
+    installer_failed "/SERVICE: no Run entry for the front end"
+  [[ "$(value "$w32time" Type)" == NoSync ]] || installer_failed "/NOSYNC: Windows Time's Type is $(value "$w32time" Type)"
+  [[ "$(value 'HKLM\Software\Velmora\ClockAgent' WindowsTimeType)" == NTP ]] ||
+    installer_failed "/NOSYNC: the Type before was not kept"
+  [[ -n "$(value 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\ClockAgent' EventMessageFile)" ]] ||
+    installer_failed "no Event Log source"
+  "${norights[@]}" wine "C:\\Program Files\\Velmora\\ClockAgent\\Uninstall.exe" /S
+  for _ in $(seq 40); do [[ -e "$folder/Uninstall.exe" ]] || break; sleep 0.25; done
+  code=0
+  "${norights[@]}" wine build/windows-mingw/clockagent.com service status >/dev/null 2>&1 || code=$?
+  [[ $code -eq 3 ]] || installer_failed "the uninstaller left the service"
+  [[ "$(value "$w32time" Type)" == NTP ]] || installer_failed "Windows Time's Type was not put back"
+  [[ -z "$(value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' ClockAgent)" ]] ||
+    installer_failed "the Run entry stayed"
+  wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\ClockAgent' >/dev/null 2>&1 &&
+    installer_failed "the Event Log source stayed"
   [[ $status -ne 0 ]] || echo "wine-test: installer passed"
 else
   echo "wine-test: $setup is missing; run scripts/package.sh"

@@ -50,11 +50,11 @@ std::string EncodeState(const ServiceState& state) {
                      "\npolling=" + (state.polling ? "1" : "0");
   if (state.ended) {
     char numbers[96];
-    std::snprintf(numbers, sizeof numbers, "\noutcome=%d\ncounters=%d/%d",
+    std::snprintf(numbers, sizeof numbers, "\noutcome=%d\ncounters=%d/%d\nended=%lld",
                   static_cast<int>(state.outcome), static_cast<int>(state.successes),
-                  static_cast<int>(state.attempts));
+                  static_cast<int>(state.attempts), static_cast<long long>(state.endedNs));
     text += numbers;
-    text += "\nended=" + state.endedAt + "\ntimeOfWeek=" + state.timeOfWeek;
+    text += "\ntimeOfWeek=" + state.timeOfWeek;
     if (state.offsetKnown) {
       std::snprintf(numbers, sizeof numbers, "\noffset=%.6f", state.offsetSeconds);
       text += numbers;
@@ -83,7 +83,9 @@ bool DecodeState(const std::string& text, ServiceState* state) {
     }
     s.successes = static_cast<std::int32_t>(successes);
     s.attempts = static_cast<std::int32_t>(attempts);
-    Field(text, "ended", &s.endedAt);
+    long long ended = 0;
+    if (!NumberField(text, "ended", 0, 9223372036854775807LL, &ended)) return false;
+    s.endedNs = ended;
     Field(text, "timeOfWeek", &s.timeOfWeek);
     if (Field(text, "offset", &field)) {
       char* end = nullptr;
@@ -183,16 +185,12 @@ void ServiceFront::AttemptEnded(const AttemptResult& result) {
   state_.polling = false;
   state_.ended = true;
   state_.outcome = result.outcome;
-  SystemTime ended;
-  char text[kIsoTimeTextSize] = "";
-  if (ReceiverTimeToSystemTime(ReceiverTimeOf(result.ended.systemNs), &ended)) {
-    FormatIsoTimeMs(ended, text);
-  }
-  state_.endedAt = text;
+  state_.endedNs = result.ended.systemNs;
   state_.successes = result.successes;
   state_.attempts = result.attempts;
   state_.offsetKnown = result.clockAsked;
   state_.offsetSeconds = result.offsetSeconds;
+  if (observer_) observer_(result);
 }
 
 void ServiceFront::ScheduleChanged(bool started) {

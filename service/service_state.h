@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "settings/settings_store.h"
 #include "update/cycle_front_end.h"
@@ -26,7 +28,7 @@ struct ServiceState {
   bool polling = false;   // an attempt is in progress: the blue icon
   bool ended = false;     // an attempt has ended since the service started; then:
   UpdateOutcome outcome = UpdateOutcome::DaroFailure;
-  std::string endedAt;     // "YYYY-MM-DDTHH:MM:SS.mmmZ"
+  std::int64_t endedNs = 0;  // when, on the system clock (UtcText and LocalTimeText show it)
   std::string timeOfWeek;  // as the window shows it (" Wed 12:00:00.00"); empty before a packet
   std::int32_t successes = 0;
   std::int32_t attempts = 0;
@@ -56,6 +58,10 @@ class ServiceFront final : public CycleFrontEnd, public SettingsSaver {
   bool Load();
   // A Start request's settings.
   void Choose(const CycleChoices& choices) { choices_ = choices; }
+  // Told of every attempt's end besides: the record, the Event Log.
+  void SetObserver(std::function<void(const AttemptResult&)> observer) {
+    observer_ = std::move(observer);
+  }
   const ServiceState& State() const { return state_; }
   // The message of the last refusal, cleared here.
   std::string TakeRefusal();
@@ -74,6 +80,7 @@ class ServiceFront final : public CycleFrontEnd, public SettingsSaver {
   CycleChoices choices_;
   ServiceState state_;
   std::string refusal_;
+  std::function<void(const AttemptResult&)> observer_;
 };
 
 }  // namespace clockagent

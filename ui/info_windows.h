@@ -4,64 +4,12 @@
 
 #include <windows.h>
 
+#include "ui/layout.h"
+#include "ui/widgets.h"
+
 namespace clockagent::ui {
 
-// Identifiers of the information windows' controls, for the tests that read them.
-enum InfoId : int {
-  ID_About_Panel1 = 300,
-  ID_About_Image1,
-  ID_About_Panel2,
-  ID_Label_Version,
-  ID_About_Label2,
-  ID_Label_Copyright,
-  ID_About_Label1,
-  ID_Button_OK,
-  ID_Packets_Panel1 = 320,
-  ID_Packets_Label1,
-  ID_Packets_Label4,
-  ID_Packets_Panel2,
-  ID_Packets_Label2,
-  ID_Packets_Label3,
-  ID_Packets_Label5,
-  ID_Icons_Panel1 = 340,
-  ID_Icons_Image1,
-  ID_Icons_Label1,
-  ID_Icons_Image2,
-  ID_Icons_Label2,
-  ID_Icons_Image3,
-  ID_Icons_Label3,
-  ID_Errors_Panel1 = 360,
-  ID_Errors_Panel2,
-  ID_Errors_Label1,
-  ID_Errors_Label4,
-  ID_Errors_Label11,
-  ID_Errors_Label15,
-  ID_Errors_Label2,
-  ID_Errors_Label3,
-  ID_Errors_Label18,
-  ID_Errors_Label5,
-  ID_Errors_Label6,
-  ID_Errors_Label7,
-  ID_Errors_Label9,
-  ID_Errors_Label10,
-  ID_Errors_Label19,
-  ID_Errors_Label20,
-  ID_Errors_Label21,
-  ID_Errors_Label12,
-  ID_Errors_Label13,
-  ID_Errors_Label16,
-  ID_Errors_Label17,
-  ID_Errors_Shape1,
-  ID_Errors_Shape2,
-  ID_Errors_Shape3,
-  ID_Errors_Shape5,
-  ID_Errors_Shape6,
-  ID_Errors_Shape7,
-  ID_Errors_Shape8,
-};
-
 constexpr char kInfoWindowClass[] = "ClockAgentInfo";
-constexpr char kVersionFormat[] = "Version %s";
 
 class InfoWindows {
  public:
@@ -78,7 +26,11 @@ class InfoWindows {
   struct Window {
     HWND hwnd = nullptr;
     bool shownBefore = false;
+    Controls controls;
+    HWND focus = nullptr;  // the control that had the focus when the window was last active
   };
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  static void Build(HINSTANCE instance, HWND owner, const WindowLayout& layout, Window& window);
   void Show(Window& window);
   Window about_, packets_, icons_, errors_;
 };

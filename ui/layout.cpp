@@ -1,4 +1,4 @@
-// The main window's layout, its menus, and their texts and hints.
+// The windows' layouts, the main window's menus, and their texts and hints.
 #include "ui/layout.h"
 
 #include <iterator>
@@ -18,82 +18,162 @@ constexpr char kUpdateHint[] = "Info about last successful clock update";
 constexpr char kTimeHint[] = "Time of last successful clock update";
 constexpr char kEmpty[] = "";
 
-}  // namespace
-
 // Tab order is the order of the rows within each parent.
 const ControlSpec kMainControls[] = {
-    // id                     name                    kind              parent        left top  w    h   text  hint  bevel
-    {ID_Panel_Setup, "Panel_Setup", Kind::Panel, kNoParent, 0, 33, 393, 163, "", kSetupHint, kLoweredOuter},
-    {ID_Panel1, "Panel1", Kind::Panel, kNoParent, 0, 0, 393, 2, "", kEmpty, kLoweredOuter},
-    {ID_Panel2, "Panel2", Kind::Panel, kNoParent, 0, 2, 393, 31, "", kEmpty, kNoBevel},
-    {ID_Panel_LastAttempt, "Panel_LastAttempt", Kind::Panel, kNoParent, 0, 199, 197, 67, "", kAttemptHint, kLoweredOuter},
-    {ID_Panel_LastUpdate, "Panel_LastUpdate", Kind::Panel, kNoParent, 200, 199, 193, 67, "", kUpdateHint, kLoweredOuter},
-    {ID_Panel_StatusBar, "Panel_StatusBar", Kind::Panel, kNoParent, 0, 269, 393, 24, "", kEmpty, kRaisedOuter},
+    // id, kind, parent, left, top, width, height, text, hint, colour, look
+    {ID_Panel_Setup, Kind::Panel, kNoParent, 0, 33, 393, 163, "", kSetupHint, kSystemColour, kLoweredOuter},
+    {ID_Panel1, Kind::Panel, kNoParent, 0, 0, 393, 2, "", kEmpty, kSystemColour, kLoweredOuter},
+    {ID_Panel2, Kind::Panel, kNoParent, 0, 2, 393, 31, "", kEmpty, kSystemColour, kFlat},
+    {ID_Panel_LastAttempt, Kind::Panel, kNoParent, 0, 199, 197, 67, "", kAttemptHint, kSystemColour, kLoweredOuter},
+    {ID_Panel_LastUpdate, Kind::Panel, kNoParent, 200, 199, 193, 67, "", kUpdateHint, kSystemColour, kLoweredOuter},
+    {ID_Panel_StatusBar, Kind::Panel, kNoParent, 0, 269, 393, 24, "", kEmpty, kSystemColour, kRaisedOuter},
 
-    {ID_Label1, "Label1", Kind::BoldLabel, ID_Panel_Setup, 8, 8, 45, 16, "Setup:", kSetupHint, 0},
-    {ID_Label3, "Label3", Kind::Label, ID_Panel_Setup, 8, 36, 35, 13, "Interval", kIntervalHint, 0},
-    {ID_MaskEdit_Interval, "MaskEdit_Interval", Kind::MaskEdit, ID_Panel_Setup, 64, 32, 65, 21, "00 06:00", kIntervalHint, 0},
-    {ID_Label5, "Label5", Kind::Label, ID_Panel_Setup, 132, 36, 46, 13, "dd hh:mm", kIntervalHint, 0},
-    {ID_RadioGroup_TimeType, "RadioGroup_TimeType", Kind::RadioGroup, ID_Panel_Setup, 8, 64, 177, 41, "Time In", kTimeTypeHint, 0},
-    {ID_TimeType_UTC, "UTC", Kind::RadioButton, ID_RadioGroup_TimeType, 8, 16, 80, 17, "UTC", nullptr, 0},
-    {ID_TimeType_GPS, "GPS", Kind::RadioButton, ID_RadioGroup_TimeType, 92, 16, 80, 17, "GPS", nullptr, 0},
-    {ID_RadioGroup_AutoStart, "RadioGroup_AutoStart", Kind::RadioGroup, ID_Panel_Setup, 8, 112, 177, 41, "Auto Start", kAutoStartHint, 0},
-    {ID_AutoStart_ON, "ON", Kind::RadioButton, ID_RadioGroup_AutoStart, 8, 16, 80, 17, "ON", nullptr, 0},
-    {ID_AutoStart_OFF, "OFF", Kind::RadioButton, ID_RadioGroup_AutoStart, 92, 16, 80, 17, "OFF", nullptr, 0},
-    {ID_Label2, "Label2", Kind::Label, ID_Panel_Setup, 216, 36, 48, 13, "Serial Port", kPortHint, 0},
-    {ID_ComboBox_COM, "ComboBox_COM", Kind::DropDown, ID_Panel_Setup, 280, 32, 89, 21, "", kPortHint, 0},
-    {ID_Label6, "Label6", Kind::Label, ID_Panel_Setup, 216, 61, 51, 13, "Baud Rate", nullptr, 0},
-    {ID_ComboBox_BaudRate, "ComboBox_BaudRate", Kind::DropDown, ID_Panel_Setup, 280, 57, 89, 21, "", nullptr, 0},
-    {ID_Label8, "Label8", Kind::Label, ID_Panel_Setup, 216, 86, 43, 13, "Data Bits", nullptr, 0},
-    {ID_ComboBox_DataBits, "ComboBox_DataBits", Kind::DropDown, ID_Panel_Setup, 280, 82, 89, 21, "", nullptr, 0},
-    {ID_Label11, "Label11", Kind::Label, ID_Panel_Setup, 216, 111, 26, 13, "Parity", nullptr, 0},
-    {ID_ComboBox_Parity, "ComboBox_Parity", Kind::DropDown, ID_Panel_Setup, 280, 107, 89, 21, "", nullptr, 0},
-    {ID_Label12, "Label12", Kind::Label, ID_Panel_Setup, 216, 136, 42, 13, "Stop Bits", nullptr, 0},
-    {ID_ComboBox_StopBits, "ComboBox_StopBits", Kind::DropDown, ID_Panel_Setup, 280, 132, 89, 21, "", nullptr, 0},
+    {ID_Label1, Kind::Label, ID_Panel_Setup, 8, 8, 45, 16, "Setup:", kSetupHint, kSystemColour, kBold},
+    {ID_Label3, Kind::Label, ID_Panel_Setup, 8, 36, 35, 13, "Interval", kIntervalHint, kSystemColour, kFlat},
+    {ID_MaskEdit_Interval, Kind::MaskEdit, ID_Panel_Setup, 64, 32, 65, 21, "00 06:00", kIntervalHint, kSystemColour, kFlat},
+    {ID_Label5, Kind::Label, ID_Panel_Setup, 132, 36, 46, 13, "dd hh:mm", kIntervalHint, kSystemColour, kFlat},
+    {ID_RadioGroup_TimeType, Kind::RadioGroup, ID_Panel_Setup, 8, 64, 177, 41, "Time In", kTimeTypeHint, kSystemColour, kFlat},
+    {ID_TimeType_UTC, Kind::RadioButton, ID_RadioGroup_TimeType, 8, 16, 80, 17, "UTC", nullptr, kSystemColour, kFlat},
+    {ID_TimeType_GPS, Kind::RadioButton, ID_RadioGroup_TimeType, 92, 16, 80, 17, "GPS", nullptr, kSystemColour, kFlat},
+    {ID_RadioGroup_AutoStart, Kind::RadioGroup, ID_Panel_Setup, 8, 112, 177, 41, "Auto Start", kAutoStartHint, kSystemColour, kFlat},
+    {ID_AutoStart_ON, Kind::RadioButton, ID_RadioGroup_AutoStart, 8, 16, 80, 17, "ON", nullptr, kSystemColour, kFlat},
+    {ID_AutoStart_OFF, Kind::RadioButton, ID_RadioGroup_AutoStart, 92, 16, 80, 17, "OFF", nullptr, kSystemColour, kFlat},
+    {ID_Label2, Kind::Label, ID_Panel_Setup, 216, 36, 48, 13, "Serial Port", kPortHint, kSystemColour, kFlat},
+    {ID_ComboBox_COM, Kind::DropDown, ID_Panel_Setup, 280, 32, 89, 21, "", kPortHint, kSystemColour, kFlat},
+    {ID_Label6, Kind::Label, ID_Panel_Setup, 216, 61, 51, 13, "Baud Rate", nullptr, kSystemColour, kFlat},
+    {ID_ComboBox_BaudRate, Kind::DropDown, ID_Panel_Setup, 280, 57, 89, 21, "", nullptr, kSystemColour, kFlat},
+    {ID_Label8, Kind::Label, ID_Panel_Setup, 216, 86, 43, 13, "Data Bits", nullptr, kSystemColour, kFlat},
+    {ID_ComboBox_DataBits, Kind::DropDown, ID_Panel_Setup, 280, 82, 89, 21, "", nullptr, kSystemColour, kFlat},
+    {ID_Label11, Kind::Label, ID_Panel_Setup, 216, 111, 26, 13, "Parity", nullptr, kSystemColour, kFlat},
+    {ID_ComboBox_Parity, Kind::DropDown, ID_Panel_Setup, 280, 107, 89, 21, "", nullptr, kSystemColour, kFlat},
+    {ID_Label12, Kind::Label, ID_Panel_Setup, 216, 136, 42, 13, "Stop Bits", nullptr, kSystemColour, kFlat},
+    {ID_ComboBox_StopBits, Kind::DropDown, ID_Panel_Setup, 280, 132, 89, 21, "", nullptr, kSystemColour, kFlat},
 
-    {ID_SpeedButton_Start, "SpeedButton_Start", Kind::SpeedButton, ID_Panel2, 6, 3, 25, 25, "START", "Start", 0},
-    {ID_SpeedButton_Stop, "SpeedButton_Stop", Kind::SpeedButton, ID_Panel2, 31, 3, 25, 25, "STOP", "Stop", 0},
-    {ID_SpeedButton_Refresh, "SpeedButton_Refresh", Kind::SpeedButton, ID_Panel2, 64, 3, 25, 25, "REFRESH", "Refresh Time", 0},
+    {ID_SpeedButton_Start, Kind::SpeedButton, ID_Panel2, 6, 3, 25, 25, "START", "Start", kSystemColour, kFlat},
+    {ID_SpeedButton_Stop, Kind::SpeedButton, ID_Panel2, 31, 3, 25, 25, "STOP", "Stop", kSystemColour, kFlat},
+    {ID_SpeedButton_Refresh, Kind::SpeedButton, ID_Panel2, 64, 3, 25, 25, "REFRESH", "Refresh Time", kSystemColour, kFlat},
 
-    {ID_Label4, "Label4", Kind::BoldLabel, ID_Panel_LastAttempt, 8, 8, 90, 16, "Last Attempt:", kAttemptHint, 0},
-    {ID_Label7, "Label7", Kind::Label, ID_Panel_LastAttempt, 8, 39, 30, 13, "Status", kAttemptHint, 0},
-    {ID_Panel_Status, "Panel_Status", Kind::TextPanel, ID_Panel_LastAttempt, 48, 35, 137, 21, "", kAttemptHint, kLoweredOuter},
+    {ID_Label4, Kind::Label, ID_Panel_LastAttempt, 8, 8, 90, 16, "Last Attempt:", kAttemptHint, kSystemColour, kBold},
+    {ID_Label7, Kind::Label, ID_Panel_LastAttempt, 8, 39, 30, 13, "Status", kAttemptHint, kSystemColour, kFlat},
+    {ID_Panel_Status, Kind::TextPanel, ID_Panel_LastAttempt, 48, 35, 137, 21, "", kAttemptHint, kSystemColour, kLoweredOuter | kWindowColour | kCentred},
 
-    {ID_Label9, "Label9", Kind::BoldLabel, ID_Panel_LastUpdate, 8, 8, 89, 16, "Last Update:", kUpdateHint, 0},
-    {ID_Label10, "Label10", Kind::Label, ID_Panel_LastUpdate, 8, 39, 23, 13, "Time", kTimeHint, 0},
-    {ID_Panel_Time, "Panel_Time", Kind::TextPanel, ID_Panel_LastUpdate, 48, 35, 105, 21, "", kTimeHint, kLoweredOuter},
-    {ID_Label_GMT, "Label_GMT", Kind::Label, ID_Panel_LastUpdate, 159, 39, 24, 13, "GMT", nullptr, 0},
+    {ID_Label9, Kind::Label, ID_Panel_LastUpdate, 8, 8, 89, 16, "Last Update:", kUpdateHint, kSystemColour, kBold},
+    {ID_Label10, Kind::Label, ID_Panel_LastUpdate, 8, 39, 23, 13, "Time", kTimeHint, kSystemColour, kFlat},
+    {ID_Panel_Time, Kind::TextPanel, ID_Panel_LastUpdate, 48, 35, 105, 21, "", kTimeHint, kSystemColour, kLoweredOuter | kWindowColour | kCentred},
+    {ID_Label_GMT, Kind::Label, ID_Panel_LastUpdate, 159, 39, 24, 13, "GMT", nullptr, kSystemColour, kFlat},
 
-    {ID_Panel_Hint, "Panel_Hint", Kind::StatusField, ID_Panel_StatusBar, 1, 1, 297, 22, "", "Hint Box", kLoweredInner},
-    {ID_Panel_OnOff, "Panel_OnOff", Kind::StatusField, ID_Panel_StatusBar, 298, 1, 32, 22, "Off", "ClockAgent status", kLoweredInner},
-    {ID_Panel_TotalUpdates, "Panel_TotalUpdates", Kind::StatusField, ID_Panel_StatusBar, 330, 1, 62, 22, "0/0", "Successful Updates / Update Attempts", kLoweredInner},
+    {ID_Panel_Hint, Kind::TextPanel, ID_Panel_StatusBar, 1, 1, 297, 22, "", "Hint Box", kSystemColour, kLoweredInner | kBorder},
+    {ID_Panel_OnOff, Kind::TextPanel, ID_Panel_StatusBar, 298, 1, 32, 22, "Off", "ClockAgent status", kSystemColour, kLoweredInner | kBorder | kCentred},
+    {ID_Panel_TotalUpdates, Kind::TextPanel, ID_Panel_StatusBar, 330, 1, 62, 22, "0/0", "Successful Updates / Update Attempts", kSystemColour, kLoweredInner | kBorder | kCentred},
 };
-const int kMainControlCount = sizeof kMainControls / sizeof kMainControls[0];
+
+// About ClockAgent
+const ControlSpec kAboutControls[] = {
+    // id, kind, parent, left, top, width, height, text, hint, colour, look
+    {ID_About_Panel1, Kind::Panel, kNoParent, 8, 9, 287, 152, "", nullptr, kTeal, kLoweredOuter | kTwoPixels},
+    {ID_About_Image1, Kind::Picture, ID_About_Panel1, 16, 24, 73, 73, "ABOUT", nullptr, kSystemColour, kFlat},
+    {ID_About_Panel2, Kind::Panel, ID_About_Panel1, 96, 16, 177, 89, "", nullptr, kSystemColour, kRaisedOuter | kTwoPixels},
+    {ID_Label_Version, Kind::Label, ID_About_Panel2, 49, 7, 76, 19, "Version x.xx", nullptr, kBlack, kTimes | kCentred},
+    {ID_About_Label2, Kind::Label, ID_About_Panel2, 27, 26, 123, 19, "Part No. VM-CA-104", nullptr, kBlack, kTimes | kCentred},
+    {ID_Label_Copyright, Kind::Label, ID_About_Panel2, 14, 44, 150, 19, "Copyright 2026 Velmora", nullptr, kBlack, kTimes | kCentred},
+    {ID_About_Label1, Kind::Label, ID_About_Panel2, 15, 63, 148, 19, "Velmora Timing Software", nullptr, kBlack, kTimes | kCentred},
+    {ID_Button_OK, Kind::Button, ID_About_Panel1, 112, 115, 81, 25, "&OK", nullptr, kSystemColour, kFlat},
+};
+
+// Supported DARO Packets (the receiver models are examples, not products).
+const ControlSpec kPacketsControls[] = {
+    // id, kind, parent, left, top, width, height, text, hint, colour, look
+    {ID_Packets_Panel1, Kind::Panel, kNoParent, 8, 8, 65, 89, "", nullptr, kGrey, kFlat},
+    {ID_Packets_Label1, Kind::Label, ID_Packets_Panel1, 8, 8, 45, 13, "Pkt 0x41:", nullptr, kWhite, kFlat},
+    {ID_Packets_Label4, Kind::Label, ID_Packets_Panel1, 8, 56, 51, 13, "Pkt 8F-AB:", nullptr, kWhite, kFlat},
+    {ID_Packets_Panel2, Kind::Panel, kNoParent, 73, 8, 184, 89, "", nullptr, kSystemColour, kWindowColour},
+    {ID_Packets_Label2, Kind::Label, ID_Packets_Panel2, 8, 8, 145, 13, "Velmora VT-1, VT-2, VX-3,", nullptr, kBlack, kFlat},
+    {ID_Packets_Label3, Kind::Label, ID_Packets_Panel2, 8, 24, 58, 13, "Nordwin N-12, etc.", nullptr, kBlack, kFlat},
+    {ID_Packets_Label5, Kind::Label, ID_Packets_Panel2, 8, 56, 152, 13, "Velmora VTR-4, Nordwin NT-9, etc.", nullptr, kSystemColour, kFlat},
+};
+
+// System Tray Icons
+const ControlSpec kIconsControls[] = {
+    // id, kind, parent, left, top, width, height, text, hint, colour, look
+    {ID_Icons_Panel1, Kind::Panel, kNoParent, 8, 8, 273, 129, "", nullptr, kSystemColour, kLoweredOuter},
+    {ID_Icons_Image1, Kind::Icon, ID_Icons_Panel1, 8, 8, 33, 33, "CAWHITESM", nullptr, kSystemColour, kFlat},
+    {ID_Icons_Label1, Kind::Label, ID_Icons_Panel1, 56, 16, 177, 13, "Sleeping: last update was successful.", nullptr, kSystemColour, kFlat},
+    {ID_Icons_Image2, Kind::Icon, ID_Icons_Panel1, 8, 48, 33, 33, "CABLUESM", nullptr, kSystemColour, kFlat},
+    {ID_Icons_Label2, Kind::Label, ID_Icons_Panel1, 56, 56, 116, 13, "Time update in progress.", nullptr, kSystemColour, kFlat},
+    {ID_Icons_Image3, Kind::Icon, ID_Icons_Panel1, 8, 88, 33, 33, "CAYELLOWSM", nullptr, kSystemColour, kFlat},
+    {ID_Icons_Label3, Kind::Label, ID_Icons_Panel1, 56, 96, 189, 13, "Sleeping: last update was unsuccessful.", nullptr, kSystemColour, kFlat},
+};
+
+// Possible Errors
+const ControlSpec kErrorsControls[] = {
+    // id, kind, parent, left, top, width, height, text, hint, colour, look
+    {ID_Errors_Panel1, Kind::Panel, kNoParent, 8, 8, 129, 305, "", nullptr, kGrey, kFlat},
+    {ID_Errors_Panel2, Kind::Panel, kNoParent, 137, 8, 292, 305, "", nullptr, kSystemColour, kWindowColour},
+    {ID_Errors_Label1, Kind::Label, ID_Errors_Panel1, 61, 8, 61, 13, "COM Failure:", nullptr, kWhite, kRightAligned},
+    {ID_Errors_Label4, Kind::Label, ID_Errors_Panel1, 61, 72, 61, 13, "DARO Failure:", nullptr, kWhite, kRightAligned},
+    {ID_Errors_Label11, Kind::Label, ID_Errors_Panel1, 13, 216, 109, 13, "System Update Failure:", nullptr, kWhite, kRightAligned},
+    {ID_Errors_Label15, Kind::Label, ID_Errors_Panel1, 74, 264, 48, 13, "Bad Time:", nullptr, kWhite, kRightAligned},
+    {ID_Errors_Label2, Kind::Label, ID_Errors_Panel2, 8, 9, 124, 13, "Unable to open serial port.", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape2, Kind::Bullet, ID_Errors_Panel2, 8, 29, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label3, Kind::Label, ID_Errors_Panel2, 16, 25, 181, 13, "Make sure the port isn't already in use.", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape6, Kind::Bullet, ID_Errors_Panel2, 8, 45, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label18, Kind::Label, ID_Errors_Panel2, 16, 41, 121, 13, "Make sure the port exists.", nullptr, kBlack, kFlat},
+    {ID_Errors_Label5, Kind::Label, ID_Errors_Panel2, 8, 73, 252, 13, "The receiver did not return any of the supported DARO", nullptr, kBlack, kFlat},
+    {ID_Errors_Label6, Kind::Label, ID_Errors_Panel2, 8, 89, 167, 13, "timing packets within five seconds. ", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape1, Kind::Bullet, ID_Errors_Panel2, 8, 109, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label7, Kind::Label, ID_Errors_Panel2, 16, 105, 212, 13, "Make sure the serial port settings are correct.", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape3, Kind::Bullet, ID_Errors_Panel2, 8, 125, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label9, Kind::Label, ID_Errors_Panel2, 16, 121, 255, 13, "Make sure the receiver is capable of outputting one of", nullptr, kBlack, kFlat},
+    {ID_Errors_Label10, Kind::Label, ID_Errors_Panel2, 16, 137, 166, 13, "the supported DARO timing packets.", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape7, Kind::Bullet, ID_Errors_Panel2, 8, 157, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label19, Kind::Label, ID_Errors_Panel2, 16, 153, 257, 13, "Make sure the receiver is attached to the correct serial", nullptr, kBlack, kFlat},
+    {ID_Errors_Label20, Kind::Label, ID_Errors_Panel2, 16, 169, 21, 13, "port.", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape8, Kind::Bullet, ID_Errors_Panel2, 8, 189, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label21, Kind::Label, ID_Errors_Panel2, 16, 185, 170, 13, "Make sure the receiver is turned on.", nullptr, kBlack, kFlat},
+    {ID_Errors_Label12, Kind::Label, ID_Errors_Panel2, 8, 217, 258, 13, "The PC returned a failure on the attempt to update  the", nullptr, kBlack, kFlat},
+    {ID_Errors_Label13, Kind::Label, ID_Errors_Panel2, 8, 233, 64, 13, "system clock.", nullptr, kBlack, kFlat},
+    {ID_Errors_Label16, Kind::Label, ID_Errors_Panel2, 8, 265, 160, 13, "The receiver returned a time <= 0.", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape5, Kind::Bullet, ID_Errors_Panel2, 8, 285, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label17, Kind::Label, ID_Errors_Panel2, 16, 281, 195, 13, "Wait until your receiver obtains GPS time.", nullptr, kBlack, kFlat},
+};
+
+template <int N>
+constexpr int Count(const ControlSpec (&)[N]) {
+  return N;
+}
+
+}  // namespace
+
+const WindowLayout kMainLayout{kMainCaption, 393, 293, 10, kMainControls, Count(kMainControls)};
+const WindowLayout kAboutLayout{"About ClockAgent", 303, 169, 10, kAboutControls, Count(kAboutControls)};
+const WindowLayout kPacketsLayout{"Supported DARO Packets", 263, 103, 11, kPacketsControls, Count(kPacketsControls)};
+const WindowLayout kIconsLayout{"System Tray Icons", 287, 144, 11, kIconsControls, Count(kIconsControls)};
+const WindowLayout kErrorsLayout{"Possible Errors", 436, 321, 11, kErrorsControls, Count(kErrorsControls)};
 
 const MenuSpec kMainMenu[] = {
-    {-1, "ControlMenu", "&Control", true},
-    {ID_Control_Start, "Control_Start", "&Start", true},
-    {ID_Control_Stop, "Control_Stop", "Sto&p", false},
-    {ID_Control_Refresh, "Control_Refresh", "&Refresh Time", true},
-    {ID_Control_Close, "Control_Close", "&Close", true},
-    {0, "N2", "-", true},
-    {ID_Control_Exit, "Control_Exit", "E&xit", true},
-    {-1, "HelpMenu", "&Help", true},
-    {ID_HelpPkts, "HelpPkts", "&Supported Pkts...", true},
-    {ID_HelpIcons, "HelpIcons", "System Tray &Icons...", true},
-    {ID_HelpErrors, "HelpErrors", "&Errors...", true},
-    {0, "N1", "-", true},
-    {ID_HelpAbout, "HelpAbout", "&About...", true},
+    {-1, "&Control", true},  // ControlMenu
+    {ID_Control_Start, "&Start", true},
+    {ID_Control_Stop, "Sto&p", false},
+    {ID_Control_Refresh, "&Refresh Time", true},
+    {ID_Control_Close, "&Close", true},
+    {0, "-", true},  // N2
+    {ID_Control_Exit, "E&xit", true},
+    {-1, "&Help", true},  // HelpMenu
+    {ID_HelpPkts, "&Supported Pkts...", true},
+    {ID_HelpIcons, "System Tray &Icons...", true},
+    {ID_HelpErrors, "&Errors...", true},
+    {0, "-", true},  // N1
+    {ID_HelpAbout, "&About...", true},
 };
 const int kMainMenuCount = sizeof kMainMenu / sizeof kMainMenu[0];
 
 const MenuSpec kTrayMenu[] = {
-    {ID_SystemTray_Restore, "SystemTray_Restore", "&Restore", true},
-    {ID_SystemTray_Refresh, "SystemTray_Refresh", "Refresh &Time", true},
-    {ID_SystemTray_About, "SystemTray_About", "&About", true},
-    {ID_SystemTray_Close, "SystemTray_Close", "&Close", false},
-    {0, "N3", "-", true},
-    {ID_SystemTray_Exit, "SystemTray_Exit", "E&xit", true},
+    {ID_SystemTray_Restore, "&Restore", true},
+    {ID_SystemTray_Refresh, "Refresh &Time", true},
+    {ID_SystemTray_About, "&About", true},
+    {ID_SystemTray_Close, "&Close", false},
+    {0, "-", true},  // N3
+    {ID_SystemTray_Exit, "E&xit", true},
 };
 const int kTrayMenuCount = sizeof kTrayMenu / sizeof kTrayMenu[0];
 
@@ -111,13 +191,6 @@ std::vector<std::string> DropDownItems(int id) {
     }
   }
   return items;
-}
-
-const ControlSpec* FindControl(int id) {
-  for (const ControlSpec& spec : kMainControls) {
-    if (spec.id == id) return &spec;
-  }
-  return nullptr;
 }
 
 }  // namespace clockagent::ui

@@ -1,6 +1,7 @@
-// The main window's layout as data: each row reads like a row of the design tables.
+// The windows' layouts as data: each row reads like a row of the design tables.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -77,43 +78,129 @@ enum MenuId : int {
   ID_SystemTray_Exit,
 };
 
+// Identifiers of the information windows' controls.
+enum InfoId : int {
+  ID_About_Panel1 = 300,
+  ID_About_Image1,
+  ID_About_Panel2,
+  ID_Label_Version,
+  ID_About_Label2,
+  ID_Label_Copyright,
+  ID_About_Label1,
+  ID_Button_OK,
+  ID_Packets_Panel1 = 320,
+  ID_Packets_Label1,
+  ID_Packets_Label4,
+  ID_Packets_Panel2,
+  ID_Packets_Label2,
+  ID_Packets_Label3,
+  ID_Packets_Label5,
+  ID_Icons_Panel1 = 340,
+  ID_Icons_Image1,
+  ID_Icons_Label1,
+  ID_Icons_Image2,
+  ID_Icons_Label2,
+  ID_Icons_Image3,
+  ID_Icons_Label3,
+  ID_Errors_Panel1 = 360,
+  ID_Errors_Panel2,
+  ID_Errors_Label1,
+  ID_Errors_Label4,
+  ID_Errors_Label11,
+  ID_Errors_Label15,
+  ID_Errors_Label2,
+  ID_Errors_Label3,
+  ID_Errors_Label18,
+  ID_Errors_Label5,
+  ID_Errors_Label6,
+  ID_Errors_Label7,
+  ID_Errors_Label9,
+  ID_Errors_Label10,
+  ID_Errors_Label19,
+  ID_Errors_Label20,
+  ID_Errors_Label21,
+  ID_Errors_Label12,
+  ID_Errors_Label13,
+  ID_Errors_Label16,
+  ID_Errors_Label17,
+  ID_Errors_Shape1,
+  ID_Errors_Shape2,
+  ID_Errors_Shape3,
+  ID_Errors_Shape5,
+  ID_Errors_Shape6,
+  ID_Errors_Shape7,
+  ID_Errors_Shape8,
+};
+
 enum class Kind {
   Panel,        // a container with bevels and no caption
-  TextPanel,    // a panel that shows centred text
-  StatusField,  // a status bar field
-  Label,
-  BoldLabel,    // 13 px bold heading
+  TextPanel,    // a panel that shows its text
+  Label,        // text that sizes itself to its text
   MaskEdit,
   RadioGroup,   // a framed, captioned container of radio buttons
   RadioButton,
   DropDown,
-  SpeedButton,
+  SpeedButton,  // a picture button that never takes the focus; its text names the picture
+  Picture,      // a bitmap at the top left of its area; its text names the bitmap
+  Icon,         // an icon at the standard icon size; its text names the icon
+  Button,       // the default push button
+  Bullet,       // a filled circle in its colour
 };
 
-enum Bevel : unsigned {
-  kNoBevel = 0,
-  kLoweredOuter = 1,
-  kRaisedOuter = 2,
-  kLoweredInner = 4,
+enum Look : unsigned {
+  kFlat = 0,
+  kLoweredOuter = 1u << 0,
+  kRaisedOuter = 1u << 1,
+  kLoweredInner = 1u << 2,
+  kBorder = 1u << 3,        // one pixel between the outer and the inner bevel
+  kTwoPixels = 1u << 4,     // bevels two pixels wide
+  kWindowColour = 1u << 5,  // the window-background colour instead of the face colour
+  kBold = 1u << 6,          // 13 px bold
+  kTimes = 1u << 7,         // "Times New Roman", 16 px
+  kRightAligned = 1u << 8,  // a label's right edge stays where the layout puts it
+  kCentred = 1u << 9,       // a label centred on its parent; a panel's text centred
 };
 
+// Colours as the window system takes them (0x00BBGGRR); kSystemColour: the system's colour for
+// the element.
+using Colour = std::uint32_t;
+constexpr Colour Rgb(unsigned r, unsigned g, unsigned b) { return r | g << 8 | b << 16; }
+constexpr Colour kSystemColour = 0xFFFFFFFF;
+constexpr Colour kTeal = Rgb(0x00, 0x80, 0x80);
+constexpr Colour kGrey = Rgb(0x80, 0x80, 0x80);
+constexpr Colour kWhite = Rgb(0xFF, 0xFF, 0xFF);
+constexpr Colour kBlack = Rgb(0x00, 0x00, 0x00);
+
+// One control of a window's layout, as a row of its design table.
 struct ControlSpec {
   int id;
-  const char* name;
   Kind kind;
-  int parent;  // a ControlId, or kNoParent for the window
+  int parent;  // a control's id, or kNoParent for the window; parents come before their children
   int left, top, width, height;
-  const char* text;  // caption or initial text; a list's items come from DropDownItems
+  const char* text;  // caption or initial text; a picture's resource; a list's items come from DropDownItems
   const char* hint;  // nullptr: the container's hint applies
-  unsigned bevel;
+  Colour colour;     // a panel's background, a label's or a bullet's colour
+  unsigned look;     // Look flags
 };
 
-extern const ControlSpec kMainControls[];
-extern const int kMainControlCount;
+// A window's layout: its caption, client area, font and controls (tab order is the order of the
+// rows within each parent).
+struct WindowLayout {
+  const char* caption;
+  int width, height;  // client area
+  int fontHeight;     // "MS Sans Serif" at this many pixels
+  const ControlSpec* rows;
+  int count;
+};
+
+extern const WindowLayout kMainLayout;
+extern const WindowLayout kAboutLayout;
+extern const WindowLayout kPacketsLayout;
+extern const WindowLayout kIconsLayout;
+extern const WindowLayout kErrorsLayout;
 
 struct MenuSpec {
   int id;  // 0 for a separator; -1 starts a drop-down menu with this caption
-  const char* name;
   const char* caption;
   bool enabled;
 };
@@ -123,13 +210,10 @@ extern const int kMainMenuCount;
 extern const MenuSpec kTrayMenu[];
 extern const int kTrayMenuCount;
 
-constexpr int kClientWidth = 393;
-constexpr int kClientHeight = 293;
 constexpr char kMainCaption[] = "ClockAgent " CLOCKAGENT_VERSION_TEXT " TESTING ONLY";
 constexpr char kApplicationTitle[] = "ClockAgent";
 constexpr char kMainWindowClass[] = "TForm_Main";
-
-const ControlSpec* FindControl(int id);
+constexpr char kVersionFormat[] = "Version %s";
 
 // The entries of a drop-down list: "COM 1" to "COM 20", or a line setting's texts.
 std::vector<std::string> DropDownItems(int id);

@@ -16,18 +16,35 @@ namespace {
 constexpr char kApplicationClass[] = "TApplication";
 constexpr char kSingleInstanceMutex[] = "Local\\Velmora.ClockAgent";
 
+// The main window, for the application's own window to pass its requests on to.
+HWND MainOf(HWND application) {
+  return reinterpret_cast<HWND>(GetWindowLongPtrA(application, GWLP_USERDATA));
+}
+
 LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_CLOSE) {  // from the taskbar entry: the same as Exit
-    PostQuitMessage(0);
+  if (message == WM_CLOSE) {
+    // From the taskbar entry: a close request to the main window, which hides the program as
+    // closing the window does. Only Exit ends it.
+    if (HWND main = MainOf(window)) SendMessageA(main, WM_CLOSE, 0, 0);
     return 0;
   }
   if (message == WM_SIZE && wParam == SIZE_RESTORED && IsWindowVisible(window)) {
     // Restored from the taskbar: the main window comes back with it.
-    if (HWND main = FindWindowA(clockagent::ui::kMainWindowClass, nullptr)) {
-      PostMessageA(main, clockagent::ui::WM_APPLICATION_RESTORED, 0, 0);
-    }
+    if (HWND main = MainOf(window)) PostMessageA(main, clockagent::ui::WM_APPLICATION_RESTORED, 0, 0);
   }
   return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A second start asks the running program to bring its window to the front. Windows lets only
+// the process that holds the foreground right take the foreground, and a process that the user
+// has just started holds it: it hands the right to the running one first.
+void BringRunningInstanceForward() {
+  HWND running = FindWindowA(clockagent::ui::kMainWindowClass, nullptr);
+  if (running == nullptr) return;
+  DWORD process = 0;
+  GetWindowThreadProcessId(running, &process);
+  AllowSetForegroundWindow(process);
+  PostMessageA(running, clockagent::ui::WM_RESTORE_REQUEST, 0, 0);
 }
 
 // The window that carries the taskbar entry: hidden, and shown only while the application is
@@ -53,9 +70,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // program's main window to the front.
   HANDLE single = CreateMutexA(nullptr, FALSE, kSingleInstanceMutex);
   if (single != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
-    if (HWND running = FindWindowA(kMainWindowClass, nullptr)) {
-      PostMessageA(running, WM_RESTORE_REQUEST, 0, 0);
-    }
+    BringRunningInstanceForward();
     CloseHandle(single);
     return 0;
   }
@@ -67,6 +82,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     InfoWindows info;
     auto main = std::make_unique<TForm_Main>(instance, application, info);
+    SetWindowLongPtrA(application, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(main->handle()));
     info.Create(instance, application, static_cast<HICON>(LoadImageA(instance, "CAWHITESM", IMAGE_ICON, 0, 0,
                                                         LR_DEFAULTCOLOR)));
     ShowWindow(application, SW_HIDE);
@@ -111,6 +127,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       }
     }
     main->SetTerminating();
+    SetWindowLongPtrA(application, GWLP_USERDATA, 0);
     main.reset();
     DestroyWindow(application);
   } catch (const std::exception& error) {

@@ -6,13 +6,17 @@
 
 
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
 #include "receiver/system_serial_port.h"
+#include "record/record_folder_win32.h"
+#include "service/service_pipes_win32.h"
 #include "settings/registry_store.h"
 #include "ui/mask_edit.h"
 #include "update/clock_setting.h"
 #include "update/interval_text.h"
+#include "update/windows_time.h"
 
 namespace clockagent::ui {
 namespace {
@@ -50,11 +54,8 @@ HICON LoadIconResource(HINSTANCE instance, const char* name) {
 }  // namespace
 
 TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
-    : instance_(instance), application_(application), info_(info) {
-  HDC screen = GetDC(nullptr);
-  dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-
+    : instance_(instance), application_(application), info_(info), record_(RecordPath()) {
+  MakeRecordFolder();
   // 1. The window and its components from the layout.
   WNDCLASSA wc{};
   wc.lpfnWndProc = Proc;
@@ -69,15 +70,23 @@ TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
   RegisterWidgetClasses(instance);
   CreateMenus();
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-  RECT frame{0, 0, Scale(kClientWidth), Scale(kClientHeight)};
+  RECT frame{0, 0, Scaled(kMainLayout.width), Scaled(kMainLayout.height)};
   AdjustWindowRectEx(&frame, style, TRUE, WS_EX_CONTROLPARENT);
-  hwnd_ = CreateWindowExA(WS_EX_CONTROLPARENT, kMainWindowClass, kMainCaption, style, CW_USEDEFAULT,
+  hwnd_ = CreateWindowExA(WS_EX_CONTROLPARENT, kMainWindowClass, kMainLayout.caption, style, CW_USEDEFAULT,
                           CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
                           application, menuBar_, instance, this);
   SendMessageA(application_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon_));
   SendMessageA(application_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon_));
-  CreateControls();
+  controls_.Build(instance, hwnd_, kMainLayout);
+  // The layout's initial state: UTC, Auto Start off, Stop disabled.
+  SendMessageA(Item(ID_TimeType_UTC), BM_SETCHECK, BST_CHECKED, 0);
+  SendMessageA(Item(ID_AutoStart_OFF), BM_SETCHECK, BST_CHECKED, 0);
+  EnableWindow(Item(ID_SpeedButton_Stop), FALSE);
+  // Explorer announces a restart with "TaskbarCreated", and the icon is added again. The program
+  // runs with the highest rights, and a process with raised rights hears that message from
+  // Explorer only when it admits it.
   taskbarCreated_ = RegisterWindowMessageA("TaskbarCreated");
+  ChangeWindowMessageFilterEx(hwnd_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
 
   // 3, 4. The tray icons, and the white one added before any attempt.
   trayIcons_[0] = LoadIconResource(instance, "CAWHITESM");
@@ -107,17 +116,18 @@ TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
   }
   // 9. The stored settings.
   LoadSettings();
+  // The service, if it runs, does the updates; the window follows it from now on.
+  FollowService();
+  SetTimer(hwnd_, kServiceTimerId, kServiceLookMs, nullptr);
   // 10. Auto Start.
-  if (ItemIndex(ID_RadioGroup_AutoStart) == 0) engine_->cycle.StartUpdates();
+  if (!serviceMode_ && ItemIndex(ID_RadioGroup_AutoStart) == 0) {
+    engine_->cycle.StartUpdates();
+    WarnOfWindowsTime();
+  }
 }
 
 TForm_Main::~TForm_Main() {
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
-  if (font_ != nullptr) DeleteObject(font_);
-  if (boldFont_ != nullptr) DeleteObject(boldFont_);
-  for (ButtonPicture* p : {&startPicture_, &stopPicture_, &refreshPicture_}) {
-    if (p->bitmap != nullptr) DeleteObject(p->bitmap);
-  }
   if (trayMenu_ != nullptr) DestroyMenu(trayMenu_);
 }
 
@@ -148,93 +158,6 @@ void TForm_Main::CreateMenus() {
   }
 }
 
-void TForm_Main::CreateControls() {
-  font_ = CreateFontA(-Scale(10), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                      DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
-  boldFont_ = CreateFontA(-Scale(13), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                          DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
-  startPicture_ = {LoadBitmapA(instance_, "START"), 2};
-  stopPicture_ = {LoadBitmapA(instance_, "STOP"), 2};
-  refreshPicture_ = {LoadBitmapA(instance_, "REFRESH"), 1};
-
-  for (int i = 0; i < kMainControlCount; ++i) {
-    const ControlSpec& c = kMainControls[i];
-    const HWND parent = c.parent == kNoParent ? hwnd_ : Item(c.parent);
-    const char* windowClass = "STATIC";
-    DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-    DWORD exStyle = 0;
-    int height = c.height;
-    const char* text = c.text;
-    switch (c.kind) {
-      case Kind::Panel:
-      case Kind::TextPanel:
-      case Kind::StatusField:
-        windowClass = kPanelClass;
-        exStyle = WS_EX_CONTROLPARENT;
-        break;
-      case Kind::Label:
-      case Kind::BoldLabel:
-        style |= SS_LEFTNOWORDWRAP | SS_NOPREFIX;
-        break;
-      case Kind::MaskEdit:
-        windowClass = "EDIT";
-        style |= WS_TABSTOP | ES_LEFT;
-        exStyle = WS_EX_CLIENTEDGE;
-        break;
-      case Kind::RadioGroup:
-        windowClass = kPanelClass;
-        exStyle = WS_EX_CONTROLPARENT;
-        break;
-      case Kind::RadioButton:
-        windowClass = "BUTTON";
-        style |= BS_AUTORADIOBUTTON | WS_TABSTOP;
-        if (c.id == ID_TimeType_UTC || c.id == ID_AutoStart_ON) style |= WS_GROUP;
-        break;
-      case Kind::DropDown:
-        windowClass = "COMBOBOX";
-        style |= CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
-        height = c.height + 8 * 13 + 2;  // an opened list shows eight rows
-        text = "";
-        break;
-      case Kind::SpeedButton:
-        windowClass = kSpeedButtonClass;
-        text = "";
-        break;
-    }
-    HWND control = CreateWindowExA(exStyle, windowClass, text, style, Scale(c.left), Scale(c.top),
-                                   Scale(c.width), Scale(height), parent,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance_,
-                                   nullptr);
-    controls_[c.id] = control;
-    SetWindowLongPtrA(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&c));
-    SendMessageA(control, WM_SETFONT,
-                 reinterpret_cast<WPARAM>(c.kind == Kind::BoldLabel ? boldFont_ : font_), FALSE);
-    if (c.kind == Kind::DropDown) {
-      for (const std::string& item : DropDownItems(c.id)) {
-        SendMessageA(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
-      }
-      SendMessageA(control, CB_SETITEMHEIGHT, 0, Scale(13));
-    } else if (c.kind == Kind::MaskEdit) {
-      MakeIntervalField(control);
-      SetIntervalFieldText(control, c.text);
-    } else if (c.kind == Kind::Label || c.kind == Kind::BoldLabel) {
-      // Labels size themselves to their text in whatever face stands in for the design font;
-      // the left edge stays where the layout puts it.
-      const SIZE size = TextSize(control, c.kind == Kind::BoldLabel ? boldFont_ : font_, c.text);
-      SetWindowPos(control, nullptr, 0, 0, size.cx + 1, size.cy, SWP_NOMOVE | SWP_NOZORDER);
-    }
-  }
-  SetButtonPicture(Item(ID_SpeedButton_Start), &startPicture_);
-  SetButtonPicture(Item(ID_SpeedButton_Stop), &stopPicture_);
-  SetButtonPicture(Item(ID_SpeedButton_Refresh), &refreshPicture_);
-  // The layout's initial state: UTC, Auto Start off, Stop disabled.
-  SendMessageA(Item(ID_TimeType_UTC), BM_SETCHECK, BST_CHECKED, 0);
-  SendMessageA(Item(ID_AutoStart_OFF), BM_SETCHECK, BST_CHECKED, 0);
-  EnableWindow(Item(ID_SpeedButton_Stop), FALSE);
-}
-
 void TForm_Main::CreateTips() {
   tips_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
@@ -242,7 +165,7 @@ void TForm_Main::CreateTips() {
   SendMessageA(tips_, TTM_SETDELAYTIME, TTDT_INITIAL, 500);
   SendMessageA(tips_, TTM_SETDELAYTIME, TTDT_AUTOPOP, 5000);
   for (int id : {ID_SpeedButton_Start, ID_SpeedButton_Stop, ID_SpeedButton_Refresh}) {
-    const ControlSpec* spec = FindControl(id);
+    const ControlSpec* spec = RowOf(Item(id));
     // One tool on the button, and one on the tool bar over the same place, which is what
     // receives the mouse while the button is disabled.
     TOOLINFOA tool{};
@@ -262,11 +185,6 @@ void TForm_Main::CreateTips() {
     area.lpszText = const_cast<char*>(spec->hint);
     SendMessageA(tips_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&area));
   }
-}
-
-HWND TForm_Main::Item(int id) const {
-  return id > 0 && id < static_cast<int>(sizeof controls_ / sizeof controls_[0]) ? controls_[id]
-                                                                                 : nullptr;
 }
 
 int TForm_Main::ItemIndex(int id) const {
@@ -347,8 +265,14 @@ void TForm_Main::AttemptEnded(const AttemptResult& result) {
   std::snprintf(counts, sizeof counts, "%d/%d", static_cast<int>(result.successes),
                 static_cast<int>(result.attempts));
   SetCaption(ID_Panel_TotalUpdates, counts);
+  tip_ = TipText(&result, LocalTimeText(result.ended.systemNs));
   RemoveTrayIcons();
   AddTrayIcon(IconStateAfter(result.outcome));
+  if (!record_.Path().empty() && !record_.Append(result) && !recordNoted_) {
+    recordNoted_ = true;  // said once; the updates go on
+    ShowHint(("Cannot write the record " + record_.Path()).c_str());
+  }
+  events_.AttemptEnded(result);
 }
 
 void TForm_Main::ScheduleChanged(bool started) {
@@ -357,7 +281,81 @@ void TForm_Main::ScheduleChanged(bool started) {
   SetEnabled(ID_SpeedButton_Start, !started);
   SetEnabled(ID_Control_Start, !started);
   for (int id : kSetupControls) SetEnabled(id, !started);
+  if (serviceMode_) SetEnabled(ID_RadioGroup_AutoStart, false);  // the service's, not ours
   SetCaption(ID_Panel_OnOff, started ? "On" : "Off");
+}
+
+void TForm_Main::WarnOfWindowsTime() {
+  if (windowsTimeTold_ || !(serviceMode_ ? serviceShown_.started : engine_->cycle.Started())) return;
+  if (!WindowsTimeOverwrites()) return;
+  windowsTimeTold_ = true;
+  MessageBoxA(hwnd_, kWindowsTimeAdvice, kApplicationTitle, MB_OK | MB_ICONWARNING);
+}
+
+void TForm_Main::FollowService() {
+  std::string reply;
+  ServiceState state;
+  const bool runs = AskService(kStatePipeName, EncodeRequest(ServiceRequest::State), &reply) ==
+                        PipeAnswer::Answered &&
+                    DecodeState(reply, &state);
+  if (runs != serviceMode_) {
+    serviceMode_ = runs;
+    serviceShownValid_ = false;
+    // Auto Start is the service's while it runs, which the group says plainly.
+    SetWindowTextA(Item(ID_RadioGroup_AutoStart), runs ? kAutoStartByService : "Auto Start");
+    SetEnabled(ID_RadioGroup_AutoStart, !runs && !engine_->cycle.Started());
+    if (!runs) ScheduleChanged(engine_->cycle.Started());  // the window's own schedule again
+  }
+  if (runs) ShowServiceState(state);
+}
+
+void TForm_Main::ShowServiceState(const ServiceState& state) {
+  const bool all = !serviceShownValid_;
+  if (all || state.started != serviceShown_.started) ScheduleChanged(state.started);
+  if (state.ended) {
+    SetCaption(ID_Panel_Status, StatusText(state.outcome));
+    char counts[32];
+    std::snprintf(counts, sizeof counts, "%d/%d", static_cast<int>(state.successes),
+                  static_cast<int>(state.attempts));
+    SetCaption(ID_Panel_TotalUpdates, counts);
+  }
+  if (!state.timeOfWeek.empty()) SetCaption(ID_Panel_Time, state.timeOfWeek.c_str());
+  std::string tip = kApplicationTitle;
+  if (state.ended) {
+    AttemptResult last;
+    last.outcome = state.outcome;
+    last.offsetSeconds = state.offsetSeconds;
+    tip = TipText(&last, LocalTimeText(state.endedNs));
+  }
+  const TrayIconState icon = state.polling ? TrayIconState::InProgress
+                             : state.ended ? IconStateAfter(state.outcome)
+                                           : TrayIconState::SleepingOk;
+  if (all || icon != trayState_ || tip != tip_) {
+    tip_ = tip;
+    RemoveTrayIcons();
+    AddTrayIcon(icon);
+  }
+  serviceShown_ = state;
+  serviceShownValid_ = true;
+}
+
+void TForm_Main::AskTheService(ServiceRequest request) {
+  const bool control = request == ServiceRequest::Start || request == ServiceRequest::Stop;
+  std::string reply;
+  const PipeAnswer answer =
+      AskService(control ? kControlPipeName : kStatePipeName,
+                 EncodeRequest(request, request == ServiceRequest::Start ? Choices() : CycleChoices{}),
+                 &reply);
+  if (answer == PipeAnswer::AccessDenied) {
+    MessageBoxA(hwnd_, kAdministratorNeeded, kApplicationTitle, MB_OK | MB_ICONINFORMATION);
+  } else if (answer != PipeAnswer::Answered) {
+    MessageBoxA(hwnd_, "The ClockAgent service did not answer.", kApplicationTitle,
+                MB_OK | MB_ICONEXCLAMATION);
+  } else if (reply.rfind(kRefusedReply, 0) == 0) {
+    Refused(reply.c_str() + std::strlen(kRefusedReply));  // as Start itself refuses
+  }
+  FollowService();  // shows the change at once
+  if (request == ServiceRequest::Start) WarnOfWindowsTime();
 }
 
 void TForm_Main::Refused(const char* message) {
@@ -422,7 +420,7 @@ void TForm_Main::AddTrayIcon(TrayIconState state) {
   record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   record.uCallbackMessage = kTrayCallbackMessage;
   record.hIcon = trayIcons_[index];
-  lstrcpyA(record.szTip, kApplicationTitle);
+  lstrcpynA(record.szTip, tip_.c_str(), sizeof record.szTip);
   Shell_NotifyIconA(NIM_ADD, &record);
   trayState_ = state;
 }
@@ -454,7 +452,7 @@ void TForm_Main::UpdateHint() {
   }
   // Its hint, or its nearest container's.
   for (; at != nullptr && at != hwnd_; at = GetParent(at)) {
-    const ControlSpec* spec = FindControl(GetDlgCtrlID(at));
+    const ControlSpec* spec = RowOf(at);
     if (spec != nullptr && spec->hint != nullptr) {
       ShowHint(spec->hint);
       return;
@@ -470,7 +468,9 @@ void TForm_Main::Restore() {
     CentreOnScreen(hwnd_);
   }
   ShowWindow(hwnd_, SW_SHOW);
-  if (IsIconic(application_)) ShowWindow(application_, SW_RESTORE);
+  // Restored without being activated, so that the main window, not the application's own, is
+  // the one the focus comes back to.
+  if (IsIconic(application_)) ShowWindow(application_, SW_SHOWNOACTIVATE);
   ShowWindow(application_, SW_HIDE);
   ShowWindow(hwnd_, SW_SHOW);
   SetForegroundWindow(hwnd_);
@@ -483,6 +483,7 @@ void TForm_Main::FormClose() {
 }
 
 void TForm_Main::FormDestroy() {
+  KillTimer(hwnd_, kServiceTimerId);
   if (engine_ != nullptr) engine_->cycle.Abandon();  // an attempt polling: no outcome for it
   RemoveTrayIcons();
   for (HICON& icon : trayIcons_) {
@@ -515,16 +516,29 @@ void TForm_Main::Command(int id, int code) {
   switch (id) {
     case ID_SpeedButton_Start:
     case ID_Control_Start:
-      engine_->cycle.StartUpdates();
+      if (serviceMode_) {
+        AskTheService(ServiceRequest::Start);
+      } else {
+        engine_->cycle.StartUpdates();
+        WarnOfWindowsTime();
+      }
       break;
     case ID_SpeedButton_Stop:
     case ID_Control_Stop:
-      engine_->cycle.StopUpdates();
+      if (serviceMode_) {
+        AskTheService(ServiceRequest::Stop);
+      } else {
+        engine_->cycle.StopUpdates();
+      }
       break;
     case ID_SpeedButton_Refresh:
     case ID_Control_Refresh:
     case ID_SystemTray_Refresh:
-      engine_->cycle.RefreshTime();
+      if (serviceMode_) {
+        AskTheService(ServiceRequest::Refresh);
+      } else {
+        engine_->cycle.RefreshTime();
+      }
       break;
     case ID_Control_Close:
     case ID_SystemTray_Close:
@@ -588,6 +602,7 @@ LRESULT TForm_Main::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       Command(LOWORD(wParam), HIWORD(wParam));
       return 0;
     case WM_TIMER:
+      if (wParam == kServiceTimerId) FollowService();
       if (wParam == Timer_Update.id() && Timer_Update.Elapsed()) engine_->cycle.Timer_UpdateTimer();
       if (wParam == Timer_DARO.id() && Timer_DARO.Elapsed()) engine_->cycle.Timer_DAROTimer();
       return 0;
@@ -620,9 +635,9 @@ LRESULT TForm_Main::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       ShowWindow(hwnd_, SW_SHOW);
       SetForegroundWindow(hwnd_);
       return 0;
-    case WM_CTLCOLORSTATIC:
-      SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    case WM_ACTIVATE:
+      if (KeepFocus(hwnd_, wParam, &focus_)) return 0;
+      break;
     case WM_ENDSESSION:
       if (wParam) FormDestroy();
       return 0;

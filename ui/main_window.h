@@ -9,6 +9,9 @@
 
 #include "receiver/daro_link.h"
 #include "receiver/serial_port.h"
+#include "record/event_log_win32.h"
+#include "record/update_record.h"
+#include "service/service_state.h"
 #include "settings/settings_store.h"
 #include "ui/info_windows.h"
 #include "ui/layout.h"
@@ -24,6 +27,13 @@ constexpr UINT kTrayCallbackMessage = 2025;
 constexpr UINT kTrayIconIds[3] = {1005, 1006, 1007};  // by TrayIconState
 constexpr UINT WM_RESTORE_REQUEST = WM_APP + 1;        // from a second start of the program
 constexpr UINT WM_APPLICATION_RESTORED = WM_APP + 2;   // from the application's own window
+constexpr UINT_PTR kServiceTimerId = 3;                // how often the service is looked at
+constexpr UINT kServiceLookMs = 500;
+constexpr char kAdministratorNeeded[] =
+    "The ClockAgent service runs the updates. Only an administrator may start or stop them or "
+    "change their settings: open ClockAgent with \"Run as administrator\", or use "
+    "\"clockagent service start\" or \"clockagent service stop\" in an administrator's console.";
+constexpr char kAutoStartByService[] = "Auto Start: by the service";
 
 // The window is the update cycle's front end: its controls hold the settings (the cycle reads them
 // through Choices) and show what the cycle tells it.
@@ -69,19 +79,28 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   void TrayIconMessage(LPARAM mouseEvent);
   void SetTerminating() { terminating_ = true; }
 
+  // Whether the ClockAgent service runs the updates, as last looked.
+  bool ServiceMode() const { return serviceMode_; }
+
  private:
+  // When the service runs, the window never polls the port: it shows the service's state, looked
+  // at every half second, and hands it Start, Stop and Refresh Time. Auto Start has no meaning
+  // then, and says so.
+  void FollowService();
+  void ShowServiceState(const ServiceState& state);
+  void AskTheService(ServiceRequest request);
+  // After Start or Auto Start: Windows Time taking the clock from the network is said once a run.
+  void WarnOfWindowsTime();
   static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void Command(int id, int code);
-  void CreateControls();
   void CreateMenus();
   void CreateTips();
-  HWND Item(int id) const;
+  HWND Item(int id) const { return controls_[id]; }
   int ItemIndex(int id) const;
   void SetItemIndex(int id, int index);
   void SetEnabled(int id, bool enabled);
   void SetCaption(int id, const char* text);
-  int Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
   void ShowHint(const char* hint);
   void SetMenuEnabled(int id, bool enabled);
 
@@ -89,16 +108,13 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   HWND application_;
   InfoWindows& info_;
   HWND hwnd_ = nullptr;
-  HWND controls_[512] = {};
+  Controls controls_;
+  HWND focus_ = nullptr;  // the control that had the focus when the window was last active
   HMENU menuBar_ = nullptr;
   HMENU trayMenu_ = nullptr;
   HWND tips_ = nullptr;
-  HFONT font_ = nullptr;
-  HFONT boldFont_ = nullptr;
-  int dpi_ = 96;
   HICON appIcon_ = nullptr;
   HICON trayIcons_[3] = {};
-  ButtonPicture startPicture_, stopPicture_, refreshPicture_;
   TrayIconState trayState_ = TrayIconState::SleepingOk;
   UINT taskbarCreated_ = 0;
   bool menuActive_ = false;
@@ -106,6 +122,14 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   bool shownBefore_ = false;
   int autoStartIndex_ = 1;
   std::string hint_;
+  std::string tip_ = kApplicationTitle;  // the icon's tip: the program, and the last outcome
+  bool serviceMode_ = false;
+  ServiceState serviceShown_;
+  bool serviceShownValid_ = false;
+  bool windowsTimeTold_ = false;
+  UpdateRecord record_;
+  bool recordNoted_ = false;
+  EventReporter events_;
 
   std::unique_ptr<SerialPort> port_;
   SystemClockSetter clock_;

@@ -3,95 +3,130 @@
 
 #include <commctrl.h>
 
+#include "ui/interval_mask.h"
 #include "ui/layout.h"
 
 namespace clockagent::ui {
 namespace {
 
-constexpr int kLength = 8;
-constexpr char kBlank = '_';
-constexpr char kTemplate[] = "__ __:__";
-constexpr bool kDigit[kLength] = {true, true, false, true, true, false, true, true};
-constexpr bool kRequired[kLength] = {false, true, false, false, true, false, true, true};
 constexpr UINT WM_VALIDATE = WM_APP + 40;
 constexpr UINT_PTR kSubclassId = 1;
 
 struct FieldState {
-  std::string textAtFocus;
+  bool editing = false;     // from the focus coming in until it moves to another control
+  std::string textAtFocus;  // what Esc puts back
   bool modified = false;
   bool validating = false;
 };
 
 std::string RawText(HWND edit) {
-  char text[kLength + 1] = {};
+  char text[kMaskLength + 1] = {};
   GetWindowTextA(edit, text, sizeof text);
   std::string s = text;
-  if (s.size() != kLength) s = kTemplate;
+  if (s.size() != kMaskLength) s = kMaskTemplate;
   return s;
 }
 
-void Put(HWND edit, const std::string& text, int caret) {
-  SetWindowTextA(edit, text.c_str());
-  SendMessageA(edit, EM_SETSEL, static_cast<WPARAM>(caret), caret);
+MaskedText Read(HWND edit) {
+  MaskedText field;
+  field.text = RawText(edit);
+  DWORD start = 0, end = 0;
+  SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  field.start = static_cast<int>(start);
+  field.end = static_cast<int>(end);
+  return field;
 }
 
-int Caret(HWND edit) {
-  DWORD start = 0;
-  SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
-  return static_cast<int>(start);
+void Show(HWND edit, const MaskedText& field) {
+  SetWindowTextA(edit, field.text.c_str());
+  SendMessageA(edit, EM_SETSEL, static_cast<WPARAM>(field.start), field.end);
 }
 
-int NextDigit(int pos) {
-  while (pos < kLength && !kDigit[pos]) ++pos;
-  return pos;
-}
-
-int FirstBlankRequired(const std::string& text) {
-  for (int i = 0; i < kLength; ++i) {
-    if (kRequired[i] && text[static_cast<std::size_t>(i)] == kBlank) return i;
+// An edit through the mask: shown and counted as a change when the mask takes it, a beep when
+// it refuses.
+template <typename Edit>
+void Apply(HWND edit, FieldState* state, Edit change) {
+  MaskedText field = Read(edit);
+  const std::string before = field.text;
+  if (!change(field)) {
+    MessageBeep(MB_OK);
+    return;
   }
-  return -1;
+  if (field.text != before) state->modified = true;
+  Show(edit, field);
+}
+
+// Backspace, or Delete and the commands that clear the selection: the mask always takes them.
+auto Eraser(bool backward) {
+  return [backward](MaskedText& field) {
+    Erase(field, backward);
+    return true;
+  };
+}
+
+std::string ClipboardText(HWND owner) {
+  std::string text;
+  if (!OpenClipboard(owner)) return text;
+  if (HANDLE data = GetClipboardData(CF_TEXT)) {
+    if (const auto* chars = static_cast<const char*>(GlobalLock(data))) {
+      text = chars;
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
+
+// Whether the focus goes to another control of the field's own window: only that leaves the
+// field in the mask's sense. Closing or minimising the window, switching to another program or
+// window, or a command that disables the field takes the focus elsewhere without leaving it.
+bool ToAnotherControl(HWND edit, HWND to) {
+  const HWND root = GetAncestor(edit, GA_ROOT);
+  return to != nullptr && to != edit && to != root && GetAncestor(to, GA_ROOT) == root;
 }
 
 LRESULT CALLBACK FieldProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                            DWORD_PTR data) {
   auto* state = reinterpret_cast<FieldState*>(data);
   switch (message) {
-    case WM_CHAR: {
-      std::string text = RawText(edit);
-      const auto c = static_cast<char>(wParam);
-      if (c >= '0' && c <= '9') {
-        const int pos = NextDigit(Caret(edit));
-        if (pos >= kLength) {
-          MessageBeep(MB_OK);
-          return 0;
-        }
-        text[static_cast<std::size_t>(pos)] = c;
-        state->modified = true;
-        Put(edit, text, NextDigit(pos + 1));
-      } else if (c == '\b') {
-        int pos = Caret(edit) - 1;
-        while (pos >= 0 && !kDigit[pos]) --pos;
-        if (pos >= 0) {
-          text[static_cast<std::size_t>(pos)] = kBlank;
-          state->modified = true;
-          Put(edit, text, pos);
-        }
-      } else if (c == 27) {  // Esc
-        state->modified = false;
-        Put(edit, state->textAtFocus, 0);
+    case WM_CHAR:
+      switch (wParam) {
+        case '\b':
+          Apply(edit, state, Eraser(true));
+          break;
+        case 27:  // Esc
+          state->modified = false;
+          Show(edit, MaskedText{state->textAtFocus, 0, 0});
+          break;
+        case 1:  // Ctrl+A
+          SendMessageA(edit, EM_SETSEL, 0, -1);
+          break;
+        case 3:  // Ctrl+C
+          SendMessageA(edit, WM_COPY, 0, 0);
+          break;
+        case 0x16:  // Ctrl+V
+          SendMessageA(edit, WM_PASTE, 0, 0);
+          break;
+        case 0x18:  // Ctrl+X
+          SendMessageA(edit, WM_CUT, 0, 0);
+          break;
+        default:
+          if (wParam >= '0' && wParam <= '9') {
+            const auto digit = static_cast<char>(wParam);
+            Apply(edit, state, [digit](MaskedText& field) { return TypeDigit(field, digit); });
+          }
+          break;  // anything else is not typed
       }
-      return 0;  // anything else is not typed
-    }
+      return 0;
     case WM_KEYDOWN:
       if (wParam == VK_DELETE) {
-        std::string text = RawText(edit);
-        const int pos = Caret(edit);
-        if (pos < kLength && kDigit[pos]) {
-          text[static_cast<std::size_t>(pos)] = kBlank;
-          state->modified = true;
-          Put(edit, text, pos);
-        }
+        if (GetKeyState(VK_SHIFT) < 0) return SendMessageA(edit, WM_CUT, 0, 0);
+        Apply(edit, state, Eraser(false));
+        return 0;
+      }
+      if (wParam == VK_INSERT) {  // Shift+Insert pastes, Ctrl+Insert copies
+        if (GetKeyState(VK_SHIFT) < 0) return SendMessageA(edit, WM_PASTE, 0, 0);
+        if (GetKeyState(VK_CONTROL) < 0) return SendMessageA(edit, WM_COPY, 0, 0);
         return 0;
       }
       break;
@@ -104,20 +139,40 @@ LRESULT CALLBACK FieldProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam
       }
       break;
     }
-    case WM_PASTE:
+    // The edit commands, from the keyboard and from the field's own context menu, go through
+    // the mask too.
+    case WM_PASTE: {
+      const std::string pasted = ClipboardText(edit);
+      Apply(edit, state, [&pasted](MaskedText& field) { return Paste(field, pasted); });
+      return 0;
+    }
     case WM_CUT:
+      DefSubclassProc(edit, WM_COPY, 0, 0);
+      Apply(edit, state, Eraser(false));
+      return 0;
     case WM_CLEAR:
+      Apply(edit, state, Eraser(false));
+      return 0;
     case WM_UNDO:
+    case EM_UNDO:
+    case EM_REPLACESEL:
       return 0;
     case WM_SETFOCUS:
-      if (!state->validating) {
+      // An edit lasts until the focus moves to another control of the window: coming back from
+      // another window or program it goes on, so Esc still puts back the text from before it.
+      if (!state->editing) {
+        state->editing = true;
         state->textAtFocus = RawText(edit);
         state->modified = false;
       }
       break;
     case WM_KILLFOCUS:
-      if (state->modified && !state->validating && FirstBlankRequired(RawText(edit)) >= 0) {
-        PostMessageA(edit, WM_VALIDATE, 0, 0);  // after the focus has moved
+      if (ToAnotherControl(edit, reinterpret_cast<HWND>(wParam)) && !state->validating) {
+        if (state->modified && FirstBlankRequired(RawText(edit)) >= 0) {
+          PostMessageA(edit, WM_VALIDATE, 0, 0);  // after the focus has moved; the edit goes on
+        } else {
+          state->editing = false;
+        }
       }
       break;
     case WM_VALIDATE: {
@@ -147,13 +202,14 @@ LRESULT CALLBACK FieldProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam
 }  // namespace
 
 void MakeIntervalField(HWND edit) {
-  SendMessageA(edit, EM_SETLIMITTEXT, kLength, 0);
+  SendMessageA(edit, EM_SETLIMITTEXT, kMaskLength, 0);
   SetWindowSubclass(edit, FieldProc, kSubclassId, reinterpret_cast<DWORD_PTR>(new FieldState));
 }
 
 std::string IntervalFieldText(HWND edit) {
   // Each field is the number its digits make, as "%d" reads a field with a blank in it: "_6"
-  // and "6_" are 6 and "__" is 0 (only a zero total then stops Start). The result is "dd hh:mm" with two digits in every field.
+  // and "6_" are 6 and "__" is 0 (only a zero total then stops Start). The result is "dd hh:mm"
+  // with two digits in every field.
   const std::string raw = RawText(edit);
   std::string text = "00 00:00";
   for (std::size_t field = 0; field < 8; field += 3) {
@@ -168,12 +224,7 @@ std::string IntervalFieldText(HWND edit) {
 }
 
 void SetIntervalFieldText(HWND edit, const char* text) {
-  std::string s = kTemplate;
-  for (int i = 0; i < kLength && text[i] != '\0'; ++i) {
-    const char c = text[i];
-    if (kDigit[i]) s[static_cast<std::size_t>(i)] = c >= '0' && c <= '9' ? c : kBlank;
-  }
-  SetWindowTextA(edit, s.c_str());
+  SetWindowTextA(edit, Masked(text).c_str());
 }
 
 }  // namespace clockagent::ui

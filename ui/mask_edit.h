@@ -8,9 +8,11 @@
 namespace clockagent::ui {
 
 // Turns an EDIT control into the interval field: eight positions, the space and colon fixed,
-// digits only, "_" for a blank; Esc puts back the text it had when it got the focus; leaving it
-// changed with a required digit blank beeps, shows "Invalid input value.  Use escape key to
-// abandon changes." and puts the focus back on the first blank required digit.
+// digits only, "_" for a blank, whether typed, erased, cut or pasted; Esc puts back the text it
+// had when the edit began (the focus coming from another control of its window); moving the
+// focus to another control of its window after a change, with a required digit blank, beeps,
+// shows "Invalid input value.  Use escape key to abandon changes." and puts the focus back on
+// the first blank required digit.
 void MakeIntervalField(HWND edit);
 
 // The text as the program reads it, two digits in every field: "_6 06:00" reads "06 06:00".

@@ -56,6 +56,27 @@ would set the clock to 2036-06-18T11:59:42\.0(1[3-9]|[2-9]\d)Z \(dry run\)
   EXPECT_EQ(run.err, "");
 }
 
+TEST_F(SyncCommand, EachAttemptLandsInTheRecordAndAFailedWriteStopsNothing) {
+  Receiver(kFixedTime);
+  const std::string log = dir.path() + "/updates.csv";
+  ASSERT_EQ(Sync("--dry-run --log '" + log + "'").exitCode, 0);
+  receiver.reset();  // and one attempt that fails
+  ASSERT_EQ(Sync("--dry-run --log '" + log + "'").exitCode, 1);
+  const std::string ended = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,)";
+  EXPECT_TRUE(std::regex_match(
+      Slurp(log),
+      std::regex("time_utc,port,outcome,packet,offset_s,set_to\r\n" + ended + port +
+                 R"(,Success,0x41,\+\d+\.\d{3},2036-06-18T11:59:42\.0\d\dZ)" "\r\n" + ended + port +
+                 ",Error - COM Failure,,,\r\n")))
+      << Slurp(log);
+
+  const CliResult unwritable =
+      Sync("--dry-run --log '" + dir.path() + "/missing/updates.csv'");
+  EXPECT_EQ(unwritable.out, "Error - COM Failure\n");
+  EXPECT_EQ(Lines(unwritable.err).size(), 1u);
+  EXPECT_NE(unwritable.err.find("cannot write the record"), std::string::npos);
+}
+
 TEST_F(SyncCommand, AReceiverOfTheTrueTimeLeavesTheClockWhereItIs) {
   // The simulator's packets are true to the bit; its latency, when told, is taken off again.
   const struct {

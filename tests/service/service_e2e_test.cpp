@@ -11,11 +11,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "record/record_folder_win32.h"
 #include "service/service_pipes_win32.h"
 #include "service/service_state.h"
 #include "tests/support/wine.h"
+#include "update/windows_time.h"
 
 namespace clockagent::test {
 namespace {
@@ -148,6 +153,7 @@ class ClockAgentService : public ::testing::Test {
     ASSERT_NE(std::getenv("CLOCKAGENT_WINE_HARNESS"), nullptr);
     Clockagent("service remove");
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+    DeleteFileA(RecordPath().c_str());
     ASSERT_TRUE(PutSettingText("Comm", "COM12"));  // broadcasts the current time
   }
   void TearDown() override {
@@ -187,6 +193,10 @@ TEST_F(ClockAgentService, KeepsTheClockSetWithNobodyLoggedOn) {
   EXPECT_EQ(state.outcome, UpdateOutcome::Success);
   EXPECT_EQ(state.successes, 1);
   EXPECT_EQ(state.attempts, 1);
+  // ...in its record in ProgramData.
+  const std::string record = FileText(RecordPath());
+  EXPECT_EQ(record.substr(0, 46), "time_utc,port,outcome,packet,offset_s,set_to\r\n") << record;
+  EXPECT_NE(record.find(",COM12,Success,0x8F-AB,"), std::string::npos) << record;
   status = Clockagent("service status");
   EXPECT_EQ(status.exitCode, 0);
   EXPECT_EQ(status.out.substr(0, 75),
@@ -239,6 +249,22 @@ TEST_F(ClockAgentService, KeepsTheClockSetWithNobodyLoggedOn) {
   const std::vector<std::string> controlAccess(stateAccess.begin(), stateAccess.end() - 1);
   EXPECT_EQ(Meant(kControlPipeSecurity), controlAccess);
   EXPECT_EQ(PipeAccess(kControlPipeName), controlAccess);
+
+  // Windows Time, with stand-ins: this service for its running, a key of ours for its Type.
+  const char* const parameters = "SOFTWARE\\Velmora\\ClockAgentTest\\W32Time";
+  EXPECT_TRUE(WindowsTimeOverwrites(kServiceName, parameters));  // no Type: its default
+  for (const auto& [type, overwrites] : std::vector<std::pair<const char*, bool>>{
+           {"NTP", true}, {"NoSync", false}, {"AllSync", true}}) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, parameters, 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr), ERROR_SUCCESS);
+    RegSetValueExA(key, "Type", 0, REG_SZ, reinterpret_cast<const BYTE*>(type),
+                   static_cast<DWORD>(std::strlen(type) + 1));
+    RegCloseKey(key);
+    EXPECT_EQ(WindowsTimeOverwrites(kServiceName, parameters), overwrites) << type;
+    EXPECT_FALSE(WindowsTimeOverwrites("NoSuchService", parameters)) << "not running";
+  }
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmora\\ClockAgentTest");
 
   const CommandRun remove = Clockagent("service remove");
   EXPECT_EQ(remove.exitCode, 0);

@@ -1,6 +1,7 @@
 // The service's texts on its pipes, and its front end over a store in memory.
 #include <gtest/gtest.h>
 
+#include "record/update_record.h"
 #include "service/service_state.h"
 #include "tests/support/test_support.h"
 
@@ -14,7 +15,7 @@ TEST(ServiceTexts, StateGoesAndComesBackWhole) {
   state.polling = true;
   state.ended = true;
   state.outcome = UpdateOutcome::SystemUpdateFailure;
-  state.endedAt = "2026-12-08T09:23:49.123Z";
+  state.endedNs = 1796721829123000000;
   state.timeOfWeek = " Tue 09:24:07.00";
   state.successes = 2;
   state.attempts = 5;
@@ -22,7 +23,7 @@ TEST(ServiceTexts, StateGoesAndComesBackWhole) {
   state.offsetSeconds = -0.0125;
   const std::string text = EncodeState(state);
   EXPECT_EQ(text,
-            "schedule=On\npolling=1\noutcome=3\ncounters=2/5\nended=2026-12-08T09:23:49.123Z\n"
+            "schedule=On\npolling=1\noutcome=3\ncounters=2/5\nended=1796721829123000000\n"
             "timeOfWeek= Tue 09:24:07.00\noffset=-0.012500");
   ServiceState back;
   ASSERT_TRUE(DecodeState(text, &back));
@@ -30,7 +31,8 @@ TEST(ServiceTexts, StateGoesAndComesBackWhole) {
 
   for (const char* bad : {"", "schedule=on\npolling=0", "schedule=On\npolling=2",
                           "schedule=On\npolling=0\noutcome=1\ncounters=3/2",
-                          "schedule=On\npolling=0\noutcome=1\ncounters=x"}) {
+                          "schedule=On\npolling=0\noutcome=1\ncounters=x",
+                          "schedule=On\npolling=0\noutcome=1\ncounters=1/1\nended=-5"}) {
     EXPECT_FALSE(DecodeState(bad, &back)) << bad;
   }
 }
@@ -134,7 +136,7 @@ TEST_F(ServiceFrontTest, StartStoresTheSettingsAndTheScheduleAndTheStateFollowsT
   ASSERT_TRUE(state.ended);
   EXPECT_EQ(state.outcome, UpdateOutcome::ComFailure);
   EXPECT_EQ(state.attempts, 1);
-  EXPECT_EQ(state.endedAt, "2026-12-08T09:23:49.123Z");
+  EXPECT_EQ(UtcText(state.endedNs), "2026-12-08T09:23:49.123Z");
 
   cycle.StopUpdates();
   EXPECT_EQ(store.values[kServiceScheduleValue].text, "OFF");

@@ -43,6 +43,42 @@ inline bool PutSetting(const char* name, DWORD type, const void* data, DWORD siz
   return written;
 }
 
+// A file's whole text; "missing" when it cannot be opened.
+inline std::string FileText(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "missing";
+  std::string text;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+  CloseHandle(file);
+  return text;
+}
+
+// Runs clockagent.com beside the test programs' folder with ARGS; its exit status.
+inline int RunConsoleTool(const std::string& args) {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string folder = path;
+  folder = folder.substr(0, folder.find_last_of("\\/"));  // tests/
+  folder = folder.substr(0, folder.find_last_of("\\/"));  // the build
+  std::string command = "\"" + folder + "\\clockagent.com\" " + args;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &startup, &process)) {
+    return -1;
+  }
+  WaitForSingleObject(process.hProcess, 30000);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return static_cast<int>(code);
+}
+
 inline bool PutSettingText(const char* name, const char* text, DWORD type = REG_SZ) {
   return PutSetting(name, type, text, static_cast<DWORD>(std::strlen(text) + 1));
 }

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -28,12 +29,16 @@
 #include <vector>
 
 #include <commctrl.h>
+#include <shellapi.h>
 
+#include "record/record_folder_win32.h"
+#include "service/service_state.h"
 #include "settings/settings_store.h"
 #include "tests/support/wine.h"
 #include "ui/info_windows.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
+#include "ui/widgets.h"
 #include "update/update_cycle.h"
 
 namespace clockagent::test {
@@ -47,6 +52,37 @@ std::string ProgramPath() {
   std::string p = path;
   p = p.substr(0, p.find_last_of("\\/"));  // tests/
   return p.substr(0, p.find_last_of("\\/")) + "\\ClockAgent.exe";
+}
+
+// Starts ClockAgent.exe; with `relay`, wine's relay channel writes the program's calls of the
+// functions named in RelayInclude, with their arguments, to the harness's standard error file.
+bool StartProgram(PROCESS_INFORMATION* process, bool relay = false) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  std::string command = "\"" + ProgramPath() + "\"";
+  std::string environment;
+  if (relay) {
+    char* strings = GetEnvironmentStringsA();
+    for (const char* entry = strings; *entry != '\0'; entry += std::strlen(entry) + 1) {
+      if (_strnicmp(entry, "WINEDEBUG=", 10) != 0) environment.append(entry).push_back('\0');
+    }
+    FreeEnvironmentStringsA(strings);
+    environment.append("WINEDEBUG=+relay").push_back('\0');
+  }
+  return CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0,
+                        relay ? &environment[0] : nullptr, nullptr, &startup, process) != FALSE;
+}
+
+std::string FileText(const std::string& path) {
+  std::string text;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return text;
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
+  CloseHandle(file);
+  return text;
 }
 
 bool WaitFor(const std::function<bool()>& condition, int milliseconds) {
@@ -165,6 +201,64 @@ int TrayPixels(COLORREF colour) {
   ReleaseDC(nullptr, screen);
   return count;
 }
+COLORREF ScreenPixel(int x, int y) {
+  HDC screen = GetDC(nullptr);
+  const COLORREF colour = GetPixel(screen, x, y);
+  ReleaseDC(nullptr, screen);
+  return colour;
+}
+
+// The first and last screen columns of an area in which anything differs from its most frequent
+// colour (the background): where a label's text shows, down to the faintest edge of a glyph.
+struct Ink {
+  int left = -1;
+  int right = -1;
+};
+Ink InkIn(const RECT& area) {
+  HDC screen = GetDC(nullptr);
+  std::vector<COLORREF> pixels;
+  for (int y = area.top; y < area.bottom; ++y) {
+    for (int x = area.left; x < area.right; ++x) pixels.push_back(GetPixel(screen, x, y));
+  }
+  ReleaseDC(nullptr, screen);
+  std::vector<COLORREF> sorted = pixels;
+  std::sort(sorted.begin(), sorted.end());
+  COLORREF background = sorted.front();
+  std::size_t longest = 0;
+  for (std::size_t i = 0, j = 0; i < sorted.size(); i = j) {
+    while (j < sorted.size() && sorted[j] == sorted[i]) ++j;
+    if (j - i > longest) longest = j - i, background = sorted[i];
+  }
+  Ink ink;
+  const int width = area.right - area.left;
+  for (std::size_t i = 0; i < pixels.size(); ++i) {
+    if (pixels[i] == background) continue;
+    const int x = area.left + static_cast<int>(i % static_cast<std::size_t>(width));
+    if (ink.left < 0 || x < ink.left) ink.left = x;
+    if (x > ink.right) ink.right = x;
+  }
+  return ink;
+}
+
+// The size of a line of text in a layout's font, as the program measures it.
+SIZE TextExtent(unsigned look, int fontHeight, const std::string& text) {
+  HFONT font = CreateLayoutFont(look, fontHeight);
+  HDC screen = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(screen, font);
+  SIZE size{};
+  GetTextExtentPoint32A(screen, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(screen, old);
+  ReleaseDC(nullptr, screen);
+  DeleteObject(font);
+  return size;
+}
+
+RECT ScreenRect(HWND window) {
+  RECT r;
+  GetWindowRect(window, &r);
+  return r;
+}
+
 constexpr COLORREF kDialBlue = RGB(0, 255, 255);
 constexpr COLORREF kDialYellow = RGB(255, 255, 0);
 constexpr COLORREF kRim = RGB(255, 0, 0);
@@ -175,6 +269,7 @@ class ClockAgentProgram : public ::testing::Test {
     ASSERT_TRUE(UnderWine()) << "never run this on Windows itself: it rewrites the program's key";
     ASSERT_NE(std::getenv("CLOCKAGENT_WINE_HARNESS"), nullptr);
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+    DeleteFileA(RecordPath().c_str());
   }
   void TearDown() override {
     if (process_.hProcess != nullptr) {
@@ -188,13 +283,8 @@ class ClockAgentProgram : public ::testing::Test {
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
   }
 
-  void Launch() {
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    std::string command = "\"" + ProgramPath() + "\"";
-    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &process_))
-        << ProgramPath();
+  void Launch(bool relay = false) {
+    ASSERT_TRUE(StartProgram(&process_, relay)) << ProgramPath();
     // The information windows are created right after the main window's constructor has run.
     ASSERT_TRUE(WaitFor([] { return FindWindowA(nullptr, "Possible Errors") != nullptr; }, 10000));
     main_ = FindWindowA(kMainWindowClass, nullptr);
@@ -219,26 +309,31 @@ class ClockAgentProgram : public ::testing::Test {
   // The text of the program's message box once it shows, then closed with OK.
   std::string MessageBoxText(int milliseconds = 3000) {
     HWND box = nullptr;
-    WaitFor(
-        [&] {
-          box = nullptr;
-          EnumThreadWindows(
-              process_.dwThreadId,
-              [](HWND w, LPARAM data) -> BOOL {
-                char cls[32] = {};
-                GetClassNameA(w, cls, sizeof cls);
-                if (std::strcmp(cls, "#32770") != 0 || !IsWindowVisible(w)) return TRUE;
-                *reinterpret_cast<HWND*>(data) = w;
-                return FALSE;
-              },
-              reinterpret_cast<LPARAM>(&box));
-          return box != nullptr;
-        },
-        milliseconds);
+    WaitFor([&] { return (box = Shown("#32770")) != nullptr; }, milliseconds);
     if (box == nullptr) return "no message box";
     const std::string text = TextOf(box) + ": " + TextOf(GetDlgItem(box, 0xFFFF));
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     return text;
+  }
+
+  // The program's visible top-level window of a class (a message box, a tip, an opened list).
+  HWND Shown(const char* windowClass) const {
+    struct Search {
+      const char* windowClass;
+      HWND found;
+    } search{windowClass, nullptr};
+    EnumThreadWindows(
+        process_.dwThreadId,
+        [](HWND w, LPARAM data) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(data);
+          char cls[64] = {};
+          GetClassNameA(w, cls, sizeof cls);
+          if (lstrcmpiA(cls, s->windowClass) != 0 || !IsWindowVisible(w)) return TRUE;
+          s->found = w;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
   }
 
   int FocusId() const {
@@ -341,6 +436,19 @@ TEST_F(ClockAgentProgram, StartStopAndRefreshAgainstAReceiver) {
   Command(ID_SystemTray_Refresh);  // while stopped: one more attempt on the same counters
   ASSERT_TRUE(WaitText(ID_Panel_TotalUpdates, "2/2", 5000)) << Text(ID_Panel_TotalUpdates);
   EXPECT_EQ(Text(ID_Panel_OnOff), "Off");
+  // Both in the record, in ProgramData (written just after the counters are shown).
+  std::string record;
+  const auto successes = [&record] {
+    record = FileText(RecordPath());
+    std::size_t lines = 0;
+    for (std::size_t at = record.find(",COM12,Success,0x8F-AB,"); at != std::string::npos;
+         at = record.find(",COM12,Success,0x8F-AB,", at + 1)) {
+      ++lines;
+    }
+    return lines;
+  };
+  EXPECT_TRUE(WaitFor([&] { return successes() == 2; }, 2000)) << record;
+  EXPECT_EQ(record.rfind("time_utc,port,outcome,packet,offset_s,set_to\r\n", 0), 0u) << record;
 }
 
 TEST_F(ClockAgentProgram, FailuresShowTheirStatus) {
@@ -602,19 +710,8 @@ TEST_F(ClockAgentProgram, OnlyTheSpeedButtonsShowTips) {
   Launch();
   ShowMain();
   const auto visibleTip = [this] {
-    std::string tip;
-    EnumThreadWindows(
-        process_.dwThreadId,
-        [](HWND w, LPARAM data) -> BOOL {
-          char cls[64] = {};
-          GetClassNameA(w, cls, sizeof cls);
-          if (lstrcmpiA(cls, TOOLTIPS_CLASSA) == 0 && IsWindowVisible(w)) {
-            *reinterpret_cast<std::string*>(data) = TextOf(w);
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&tip));
-    return tip;
+    HWND tip = Shown(TOOLTIPS_CLASSA);
+    return tip != nullptr ? TextOf(tip) : std::string();
   };
   for (const auto& [id, tip] : std::vector<std::pair<int, std::string>>{
            {ID_SpeedButton_Start, "Start"}, {ID_SpeedButton_Stop, "Stop"},
@@ -739,6 +836,17 @@ TEST_F(ClockAgentProgram, TheAboutWindowShowsTheVersionAndOkHidesIt) {
   EXPECT_TRUE(IsWindowVisible(about));
   Key(VK_RETURN);  // presses OK
   EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(about) == FALSE; }, 3000));
+
+  // Away to the main window and back: the focus is on OK again, so Space presses it.
+  Command(ID_HelpAbout);
+  ASSERT_TRUE(WaitFor([&] { return GetForegroundWindow() == about; }, 3000));
+  ShowMain();
+  ASSERT_TRUE(WaitFor([&] { return GetForegroundWindow() == main_; }, 3000));
+  Command(ID_HelpAbout);
+  ASSERT_TRUE(WaitFor([&] { return GetForegroundWindow() == about; }, 3000));
+  EXPECT_EQ(FocusId(), ID_Button_OK);
+  Key(VK_SPACE);
+  EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(about) == FALSE; }, 3000));
 }
 
 TEST_F(ClockAgentProgram, TheErrorsWindowExplainsEachFailure) {
@@ -810,12 +918,8 @@ TEST(Programs, BothCarryTheirVersion) {
 
 TEST_F(ClockAgentProgram, ASecondStartBringsTheFirstForward) {
   Launch();
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION second{};
-  std::string command = "\"" + ProgramPath() + "\"";
-  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &second));
+  ASSERT_TRUE(StartProgram(&second));
   EXPECT_EQ(WaitForSingleObject(second.hProcess, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
   CloseHandle(second.hProcess);
   CloseHandle(second.hThread);
@@ -841,6 +945,366 @@ TEST_F(ClockAgentProgram, RefreshTimesForTheClockErrorFigure) {
       std::fprintf(stderr, "measured COM%d\n", port);  // marks the message before it
     }
   }
+}
+
+// Every label of every window has the room its text needs in its own font, never less than its
+// layout, stands where the layout aligns it, and shows its whole text there: the last glyph's ink
+// ends where the text's measured extent ends, neither cut off nor drawn short of it.
+TEST_F(ClockAgentProgram, LabelsShowTheirWholeTextAlignedAsLaidOut) {
+  Launch();
+  const struct {
+    const WindowLayout* layout;
+    int command;
+  } windows[] = {{&kMainLayout, ID_SystemTray_Restore}, {&kAboutLayout, ID_HelpAbout},
+                 {&kPacketsLayout, ID_HelpPkts},         {&kIconsLayout, ID_HelpIcons},
+                 {&kErrorsLayout, ID_HelpErrors}};
+  int labels = 0;
+  std::vector<int> headingEnds;
+  for (const auto& w : windows) {
+    HWND window = w.layout == &kMainLayout ? main_ : FindWindowA(kInfoWindowClass, w.layout->caption);
+    Command(w.command);
+    ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(window) != FALSE; }, 3000)) << w.layout->caption;
+    Sleep(500);
+    for (int i = 0; i < w.layout->count; ++i) {
+      const ControlSpec& row = w.layout->rows[i];
+      if (row.kind != Kind::Label) continue;
+      ++labels;
+      HWND label = ChildById(window, row.id);
+      const std::string text = TextOf(label);
+      const RECT r = ScreenRect(label), parent = ScreenRect(GetParent(label));
+      const int extent = TextExtent(row.look, w.layout->fontHeight, text).cx;
+      EXPECT_GE(r.right - r.left, row.width) << text;
+      EXPECT_GE(r.right - r.left, extent) << text;
+      EXPECT_GE(r.bottom - r.top, row.height) << text;
+      int textLeft = r.left;
+      if (row.look & kRightAligned) {
+        EXPECT_EQ(r.right - parent.left, row.left + row.width) << text;
+        textLeft = r.right - extent;
+      } else if (row.look & kCentred) {
+        EXPECT_NEAR(r.left + r.right, parent.left + parent.right, 1) << text;
+        textLeft = (r.left + r.right - extent) / 2;
+      } else {
+        EXPECT_EQ(r.left - parent.left, row.left) << text;
+      }
+      std::string inked = text;
+      while (!inked.empty() && inked.back() == ' ') inked.pop_back();
+      const int inkedExtent = TextExtent(row.look, w.layout->fontHeight, inked).cx;
+      const Ink ink = InkIn(r);
+      EXPECT_GE(ink.left, textLeft) << text;
+      EXPECT_LE(ink.left, textLeft + 2) << text;
+      EXPECT_LE(ink.right, textLeft + inkedExtent - 1) << text << ": drawn past its extent";
+      EXPECT_GE(ink.right, textLeft + inkedExtent - 4) << text << ": drawn short of its extent";
+      if (row.look & kRightAligned) headingEnds.push_back(ink.right);
+    }
+  }
+  EXPECT_EQ(labels, 44);
+  ASSERT_EQ(headingEnds.size(), 4u);
+  for (int end : headingEnds) EXPECT_EQ(end, headingEnds[0]) << "the headings end in line";
+}
+
+// Each status-bar field keeps a border of one pixel around its bevel, so neighbouring bevels do
+// not touch; a radio group's frame stops two pixels before and after its caption.
+TEST_F(ClockAgentProgram, StatusFieldsAndGroupCaptionsKeepTheirGaps) {
+  Launch();
+  ShowMain();
+  const COLORREF face = GetSysColor(COLOR_BTNFACE), shadow = GetSysColor(COLOR_BTNSHADOW);
+  for (int id : {ID_Panel_Hint, ID_Panel_OnOff, ID_Panel_TotalUpdates}) {
+    const RECT r = ScreenRect(Control(id));
+    for (int x = r.left; x < r.right; ++x) {
+      EXPECT_EQ(ScreenPixel(x, r.top), face) << id << " top border at " << x - r.left;
+      EXPECT_EQ(ScreenPixel(x, r.bottom - 1), face) << id << " bottom border at " << x - r.left;
+    }
+    for (int y = r.top; y < r.bottom; ++y) {
+      EXPECT_EQ(ScreenPixel(r.left, y), face) << id << " left border at " << y - r.top;
+      EXPECT_EQ(ScreenPixel(r.right - 1, y), face) << id << " right border at " << y - r.top;
+    }
+    EXPECT_EQ(ScreenPixel(r.left + 1, r.top + 1), shadow) << id << ": the lowered bevel";
+  }
+  for (int id : {ID_RadioGroup_TimeType, ID_RadioGroup_AutoStart}) {
+    const RECT r = ScreenRect(Control(id));
+    const SIZE caption = TextExtent(kFlat, kMainLayout.fontHeight, Text(id));
+    const int y = r.top + caption.cy / 2;  // the frame's top line
+    for (int x : {6, 7, 8 + static_cast<int>(caption.cx), 9 + static_cast<int>(caption.cx)}) {
+      EXPECT_EQ(ScreenPixel(r.left + x, y), face) << Text(id) << ": the gap at " << x;
+    }
+    EXPECT_EQ(ScreenPixel(r.left + 5, y), shadow) << Text(id) << ": the frame before the gap";
+    EXPECT_EQ(ScreenPixel(r.left + 10 + caption.cx, y), shadow) << Text(id) << ": and after it";
+  }
+}
+
+// An opened list shows at most eight rows; the port list scrolls through its twenty.
+TEST_F(ClockAgentProgram, OpenedListsShowAtMostEightRows) {
+  Launch();
+  ShowMain();
+  const auto openedList = [this] { return Shown("ComboLBox"); };
+  for (const auto& [id, rows] : {std::pair{ID_ComboBox_COM, 8}, std::pair{ID_ComboBox_BaudRate, 5},
+                                 std::pair{ID_ComboBox_Parity, 3}}) {
+    SendMessageA(Control(id), CB_SHOWDROPDOWN, TRUE, 0);
+    HWND list = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (list = openedList()) != nullptr; }, 3000)) << id;
+    RECT client;
+    GetClientRect(list, &client);
+    const auto rowHeight = static_cast<int>(SendMessageA(list, LB_GETITEMHEIGHT, 0, 0));
+    ASSERT_GT(rowHeight, 0);
+    EXPECT_EQ(client.bottom / rowHeight, rows) << id;
+    SendMessageA(Control(id), CB_SHOWDROPDOWN, FALSE, 0);
+    ASSERT_TRUE(WaitFor([&] { return openedList() == nullptr; }, 3000));
+  }
+}
+
+TEST_F(ClockAgentProgram, ClosingTheTaskbarEntryHidesTheProgram) {
+  Launch();
+  ShowMain();
+  HWND application = GetWindow(main_, GW_OWNER);
+  PostMessageA(main_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(WaitFor([&] { return IsIconic(application) && IsWindowVisible(application); }, 3000));
+  PostMessageA(application, WM_CLOSE, 0, 0);  // the taskbar entry's Close
+  EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(application); }, 3000)) << "the entry goes";
+  EXPECT_EQ(WaitForSingleObject(process_.hProcess, 500), static_cast<DWORD>(WAIT_TIMEOUT))
+      << "only Exit ends the program";
+  EXPECT_FALSE(IsWindowVisible(main_));
+  ShowMain();
+  EXPECT_TRUE(IsWindowVisible(main_));
+  EXPECT_FALSE(IsWindowVisible(application));
+}
+
+// Two calls only a real Windows desktop answers (wine lets every process hear every message and
+// take the foreground): admitting Explorer's "TaskbarCreated" to a process with raised rights,
+// and a second start handing the foreground right to the first before asking it to restore.
+// Wine's relay channel shows that the program makes them, and with which arguments.
+TEST_F(ClockAgentProgram, ItAdmitsExplorerRestartsAndHandsOverTheForeground) {
+  const char* log = std::getenv("CLOCKAGENT_WINE_STDERR");
+  ASSERT_NE(log, nullptr) << "the harness keeps wine's debug output in this file";
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\Debug", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const char relayed[] =
+      "user32.ChangeWindowMessageFilterEx;user32.AllowSetForegroundWindow;user32.PostMessageA";
+  RegSetValueExA(key, "RelayInclude", 0, REG_SZ, reinterpret_cast<const BYTE*>(relayed),
+                 sizeof relayed);
+  Launch(true);
+  PROCESS_INFORMATION second{};
+  const bool started = StartProgram(&second, true);
+  if (started) {
+    EXPECT_EQ(WaitForSingleObject(second.hProcess, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    CloseHandle(second.hProcess);
+    CloseHandle(second.hThread);
+  }
+  RegDeleteValueA(key, "RelayInclude");
+  RegCloseKey(key);
+  ASSERT_TRUE(started);
+  EXPECT_TRUE(WaitFor([this] { return IsWindowVisible(main_) != FALSE; }, 3000));
+
+  const auto hex = [](unsigned long long value, int digits) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%0*llx", digits, value);
+    return std::string(text);
+  };
+  // Relay lines start with the calling thread's id: each program's main thread makes these calls.
+  const std::string output = FileText(std::string("Z:") + log);
+  const auto call = [&](DWORD thread, const std::string& function, const std::string& arguments) {
+    return output.find(hex(thread, 4) + ":Call user32." + function + "(" + arguments);
+  };
+  const std::string window = hex(reinterpret_cast<std::uintptr_t>(main_), 8);
+  const std::string admitted = window + "," + hex(RegisterWindowMessageA("TaskbarCreated"), 8) +
+                               ",00000001,00000000)";
+  EXPECT_NE(call(process_.dwThreadId, "ChangeWindowMessageFilterEx", admitted), std::string::npos)
+      << admitted;
+  const auto handedOver = call(second.dwThreadId, "AllowSetForegroundWindow",
+                               hex(process_.dwProcessId, 8) + ")");
+  const auto asked = call(second.dwThreadId, "PostMessageA",
+                          window + "," + hex(WM_RESTORE_REQUEST, 8) + ",");
+  EXPECT_NE(handedOver, std::string::npos);
+  EXPECT_NE(asked, std::string::npos);
+  EXPECT_LT(handedOver, asked) << "the right first, then the request";
+
+  // When Explorer has restarted, the icon is added again.
+  NOTIFYICONDATAA icon{};
+  icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  icon.hWnd = main_;
+  icon.uID = kTrayIconIds[0];
+  Shell_NotifyIconA(NIM_DELETE, &icon);
+  ASSERT_TRUE(WaitFor([] { return TrayPixels(kRim) == 0; }, 3000)) << "the icon is gone";
+  PostMessageA(main_, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(WaitFor([] { return TrayPixels(kRim) > 0; }, 3000)) << "and back";
+}
+
+// The interval field is checked only when the focus moves to another control of its window.
+// Going elsewhere leaves the edit as it was, and coming back, the focus is in the field again
+// with its edit going on: Tab is still refused, and Esc puts back the text from before the edit.
+TEST_F(ClockAgentProgram, TheIntervalFieldKeepsItsEditWhileTheFocusIsElsewhere) {
+  Launch();
+  ShowMain();
+  HWND other = CreateWindowExA(0, "STATIC", "another program", WS_POPUP | WS_CAPTION, 0, 0, 200,
+                               80, nullptr, nullptr, nullptr, nullptr);
+  Click(ID_MaskEdit_Interval);
+  SendMessageA(Control(ID_MaskEdit_Interval), EM_SETSEL, 8, 8);
+  Key(VK_BACK);
+  ASSERT_EQ(Text(ID_MaskEdit_Interval), "00 06:0_");
+  const std::pair<const char*, std::function<void()>> ways[] = {
+      {"closing the window", [this] { PostMessageA(main_, WM_CLOSE, 0, 0); }},
+      {"minimising it", [this] { PostMessageA(main_, WM_SYSCOMMAND, SC_MINIMIZE, 0); }},
+      {"another window of the program", [this] { Command(ID_HelpAbout); }},
+      {"another program", [other] {
+         ShowWindow(other, SW_SHOW);
+         SetForegroundWindow(other);
+       }},
+      {"the icon's menu", [this] {
+         Tray(WM_RBUTTONUP);
+         Sleep(500);
+         Key(VK_ESCAPE);
+       }},
+  };
+  for (const auto& [way, away] : ways) {
+    away();
+    EXPECT_EQ(MessageBoxText(1000), "no message box") << way;
+    ShowWindow(other, SW_HIDE);
+    // Back by the icon, and a click on the window (without a window manager, wine may leave a
+    // restored window inactive).
+    ShowMain();
+    Click(ID_Label1);
+    EXPECT_TRUE(WaitFor([this] { return FocusId() == ID_MaskEdit_Interval; }, 5000))
+        << way << ": the focus is back in the field, not " << FocusId();
+    EXPECT_EQ(Text(ID_MaskEdit_Interval), "00 06:0_") << way;
+  }
+  Key(VK_TAB);
+  EXPECT_EQ(MessageBoxText(), "ClockAgent: Invalid input value.  Use escape key to abandon changes.");
+  Sleep(300);
+  EXPECT_EQ(MessageBoxText(500), "no message box");
+  ASSERT_TRUE(WaitFor([this] { return FocusId() == ID_MaskEdit_Interval; }, 3000));
+  Key(VK_ESCAPE);
+  EXPECT_EQ(Text(ID_MaskEdit_Interval), "00 06:00");
+
+  // Start disables the field, which so loses the focus: no message either.
+  Key(VK_END);
+  Key(VK_BACK);
+  ASSERT_EQ(Text(ID_MaskEdit_Interval), "00 06:0_");
+  Command(ID_Control_Start);
+  EXPECT_TRUE(WaitText(ID_Panel_OnOff, "On"));
+  EXPECT_EQ(MessageBoxText(1000), "no message box") << "Start";
+  DestroyWindow(other);
+}
+
+// The mask holds against the arrow keys, typing over a selection and pasting; a paste is taken
+// digit by digit into the digit positions, or refused whole.
+TEST_F(ClockAgentProgram, TheIntervalFieldHoldsItsMask) {
+  Launch();
+  ShowMain();
+  Click(ID_MaskEdit_Interval);
+  HWND field = Control(ID_MaskEdit_Interval);
+  const auto clipboard = [](const char* text) {
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EmptyClipboard();
+    HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, std::strlen(text) + 1);
+    std::memcpy(GlobalLock(data), text, std::strlen(text) + 1);
+    GlobalUnlock(data);
+    SetClipboardData(CF_TEXT, data);
+    CloseClipboard();
+  };
+  const auto ctrl = [](WORD key) {
+    keybd_event(VK_CONTROL, 0, 0, 0);
+    Key(key);
+    keybd_event(VK_CONTROL, 0, KEYEVENTF_KEYUP, 0);
+  };
+  Key(VK_HOME);
+  for (int i = 0; i < 3; ++i) Key(VK_RIGHT);  // onto the fixed space and past it
+  Key('1');
+  EXPECT_EQ(Text(ID_MaskEdit_Interval), "00 16:00");
+  keybd_event(VK_SHIFT, 0, 0, 0);
+  Key(VK_END);
+  keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
+  Key('5');  // over the selection "6:00"
+  EXPECT_EQ(Text(ID_MaskEdit_Interval), "00 15:__");
+
+  clipboard("01 07:30");
+  SendMessageA(field, EM_SETSEL, 0, 0);
+  ctrl('V');
+  EXPECT_EQ(Text(ID_MaskEdit_Interval), "01 07:30");
+  clipboard("2 days");
+  SendMessageA(field, EM_SETSEL, 0, 0);
+  ctrl('V');
+  EXPECT_EQ(Text(ID_MaskEdit_Interval), "01 07:30") << "refused whole";
+  clipboard("45");
+  SendMessageA(field, EM_SETSEL, 3, 5);
+  ctrl('V');
+  EXPECT_EQ(Text(ID_MaskEdit_Interval), "01 45:30");
+  ctrl('A');
+  Key(VK_DELETE);
+  EXPECT_EQ(Text(ID_MaskEdit_Interval), "__ __:__");
+  Key(VK_ESCAPE);
+  EXPECT_EQ(Text(ID_MaskEdit_Interval), "00 06:00");
+}
+
+// As with a push button: pressed, a speed button rises while the pointer is off it and does
+// nothing when released there; a click on the button of a window that is not active works.
+TEST_F(ClockAgentProgram, SpeedButtonsActOnlyOnAClickThatEndsOnThem) {
+  Launch();
+  ShowMain();
+  Select(ID_ComboBox_COM, 18);  // COM 19: no such port, so an attempt ends at once
+  const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW);
+  const RECT button = ScreenRect(Control(ID_SpeedButton_Refresh));
+  const auto sunken = [&] { return ScreenPixel(button.left, button.top) == shadow; };
+  const auto moveTo = [](int x, int y) {
+    SetCursorPos(x, y);
+    mouse_event(MOUSEEVENTF_MOVE, 0, 0, 0, 0);
+    Sleep(200);
+  };
+  const int x = (button.left + button.right) / 2, y = (button.top + button.bottom) / 2;
+  moveTo(x, y);
+  mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
+  EXPECT_TRUE(WaitFor(sunken, 1000)) << "pressed";
+  moveTo(x + 60, y);
+  EXPECT_TRUE(WaitFor([&] { return !sunken(); }, 1000)) << "the pointer off it: raised";
+  moveTo(x, y);
+  EXPECT_TRUE(WaitFor(sunken, 1000)) << "back on it: pressed again";
+  moveTo(x + 60, y);
+  mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+  Sleep(1000);
+  EXPECT_EQ(Text(ID_Panel_TotalUpdates), "0/0") << "released off the button: no Refresh Time";
+  EXPECT_FALSE(sunken());
+
+  Command(ID_HelpAbout);  // the main window is no longer the active one
+  HWND about = FindWindowA(kInfoWindowClass, "About ClockAgent");
+  ASSERT_TRUE(WaitFor([&] { return GetForegroundWindow() == about; }, 3000));
+  Click(ID_SpeedButton_Refresh);
+  EXPECT_TRUE(WaitText(ID_Panel_TotalUpdates, "0/1")) << Text(ID_Panel_TotalUpdates);
+  EXPECT_EQ(GetForegroundWindow(), main_) << "the click activates the window, as on a push button";
+}
+
+// With the ClockAgent service running, the window never polls the port: it shows the service's
+// state and hands it Refresh Time, Start and Stop; Auto Start is the service's, and says so.
+TEST_F(ClockAgentProgram, WithTheServiceRunningTheWindowIsItsFrontEnd) {
+  Store("Comm", "COM12");     // broadcasts the current time
+  Store("AutoStart", "ON");   // which must not start the window's own updates
+  ASSERT_EQ(RunConsoleTool("service install"), 0);
+  Launch();
+  ASSERT_TRUE(WaitText(ID_Panel_Status, "Success", 10000)) << Text(ID_Panel_Status);
+  EXPECT_EQ(Text(ID_Panel_TotalUpdates), "1/1");
+  EXPECT_EQ(Text(ID_Panel_OnOff), "On");
+  EXPECT_EQ(Text(ID_Panel_Time).substr(13), ".00");
+  EXPECT_EQ(Text(ID_RadioGroup_AutoStart), kAutoStartByService);
+  EXPECT_FALSE(Enabled(ID_RadioGroup_AutoStart));
+  EXPECT_FALSE(Enabled(ID_SpeedButton_Start));
+
+  Command(ID_SystemTray_Refresh);
+  EXPECT_TRUE(WaitText(ID_Panel_TotalUpdates, "2/2", 5000)) << Text(ID_Panel_TotalUpdates);
+  Command(ID_Control_Stop);  // wine runs everything as an administrator
+  EXPECT_TRUE(WaitText(ID_Panel_OnOff, "Off"));
+  EXPECT_TRUE(Enabled(ID_ComboBox_COM));
+  EXPECT_FALSE(Enabled(ID_RadioGroup_AutoStart)) << "the service's still";
+  EXPECT_EQ(StoredSetting(kServiceScheduleValue), "REG_SZ:OFF");
+  Select(ID_ComboBox_BaudRate, 2);
+  Command(ID_Control_Start);  // with the window's settings, stored by the service
+  EXPECT_TRUE(WaitText(ID_Panel_OnOff, "On"));
+  EXPECT_TRUE(WaitText(ID_Panel_TotalUpdates, "1/1", 5000)) << Text(ID_Panel_TotalUpdates);
+  EXPECT_EQ(StoredSetting(kServiceScheduleValue), "REG_SZ:ON");
+
+  // Without the service the window is on its own again.
+  ASSERT_EQ(RunConsoleTool("service remove"), 0);
+  EXPECT_TRUE(WaitText(ID_RadioGroup_AutoStart, "Auto Start", 3000));
+  EXPECT_EQ(Text(ID_Panel_OnOff), "Off");
+  EXPECT_TRUE(Enabled(ID_RadioGroup_AutoStart));
 }
 
 }  // namespace

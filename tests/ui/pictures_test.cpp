@@ -10,45 +10,27 @@
 #include <string>
 #include <vector>
 
+#include "tests/ui/picture_files.h"
 #include "ui/pictures/pictures.h"
 
 namespace clockagent {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
+using test::Bytes;
+using test::PaletteRgb;
+using test::PixelAt;
+using test::ReadFile;
+using test::RowBytes;
+using test::S32;
+using test::U16;
+using test::U32;
 
 const char* const kNames[] = {"cawhitesm.ico", "cabluesm.ico", "cayellowsm.ico", "start.bmp",
                               "stop.bmp",      "refresh.bmp",  "about.bmp"};
 
-Bytes ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 Bytes Committed(const std::string& name) {
   return ReadFile(fs::path(CLOCKAGENT_PICTURES_DIR) / name);
-}
-
-unsigned U16(const Bytes& b, std::size_t at) { return b.at(at) | b.at(at + 1) << 8; }
-std::uint32_t U32(const Bytes& b, std::size_t at) {
-  return U16(b, at) | static_cast<std::uint32_t>(U16(b, at + 2)) << 16;
-}
-std::int32_t S32(const Bytes& b, std::size_t at) { return static_cast<std::int32_t>(U32(b, at)); }
-
-std::size_t RowBytes(std::uint32_t width, unsigned bits) { return (width * bits + 31) / 32 * 4; }
-
-// The palette index of pixel (x, y), y counted from the top, in a bottom-up bitmap's rows.
-unsigned PixelAt(const Bytes& b, std::size_t rows, std::uint32_t width, std::uint32_t height,
-                 unsigned bits, std::uint32_t x, std::uint32_t y) {
-  const std::uint8_t byte = b.at(rows + (height - 1 - y) * RowBytes(width, bits) + x * bits / 8);
-  if (bits == 8) return byte;
-  if (bits == 4) return x % 2 ? byte & 0x0Fu : byte >> 4u;
-  return byte >> (7 - x % 8) & 1u;
-}
-
-std::uint32_t PaletteRgb(const Bytes& b, std::size_t palette, unsigned index) {
-  return U32(b, palette + 4 * index) & 0xFFFFFF;
 }
 
 TEST(PicturesTest, TheCommittedFilesAreWhatTheGeneratorWrites) {

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "tests/support/test_support.h"
+#include "update/windows_time.h"
 
 namespace clockagent::test {
 namespace {
@@ -221,6 +222,19 @@ TEST(TimeOfWeekDisplay, WholeSecondsShowTwoZeroDecimals) {
     EXPECT_EQ(std::stoi(text.substr(5, 2)), s / 3600 % 24) << text;
     EXPECT_EQ(std::stoi(text.substr(8, 2)), s / 60 % 60) << text;
     EXPECT_EQ(std::stoi(text.substr(11, 2)), s % 60) << text;
+  }
+}
+
+TEST(WindowsTime, OverwritesTheClockWhileItRunsUnlessItsTypeIsNoSync) {
+  const struct {
+    bool running;
+    const char* type;
+    bool overwrites;
+  } cases[] = {{true, "NTP", true},      {true, "NT5DS", true},     {true, "AllSync", true},
+               {true, "", true},         {true, "NoSync", false},   {true, "NOSYNC", false},
+               {true, "NoSync ", true},  {false, "NTP", false},     {false, "", false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(WindowsTimeOverwrites(c.running, c.type), c.overwrites) << c.running << c.type;
   }
 }
 

@@ -1,0 +1,123 @@
+// The record of every update attempt.
+#include "record/update_record.h"
+
+#include <cerrno>
+#include <cmath>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+#include "update/clock_setting.h"
+
+namespace clockagent {
+namespace {
+
+// A field as CSV has it: quoted, its quotes doubled, only when it holds a comma, a quote or a
+// line end.
+std::string Csv(const std::string& field) {
+  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
+  std::string quoted = "\"";
+  for (char c : field) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+// The size of the record's file: 0 when there is none yet; false when something other than a file
+// stands there (which is never renamed, nor written to).
+bool SizeOf(const std::string& path, std::uint64_t* size) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    *size = 0;
+    return true;
+  }
+  if (!std::filesystem::is_regular_file(status)) return false;
+  *size = std::filesystem::file_size(path, error);
+  return !error;
+}
+
+}  // namespace
+
+std::string UtcText(std::int64_t systemNs) {
+  SystemTime time;
+  if (!ReceiverTimeToSystemTime(ReceiverTimeOf(systemNs), &time)) return "";
+  char text[kIsoTimeTextSize];
+  FormatIsoTimeMs(time, text);
+  return text;
+}
+
+std::string RecordLine(const AttemptResult& result) {
+  std::string line = UtcText(result.ended.systemNs) + "," + Csv(PortDisplayName(result.port)) +
+                     "," + StatusText(result.outcome) + ",";
+  if (result.packetTaken) line += result.packet == TimingPacket::Packet41 ? "0x41" : "0x8F-AB";
+  line += ",";
+  if (result.clockAsked) {
+    char offset[32];
+    std::snprintf(offset, sizeof offset, "%+.3f", result.offsetSeconds);
+    line += offset;
+  }
+  line += ",";
+  if (result.outcome == UpdateOutcome::Success) {
+    char set[kIsoTimeTextSize];
+    FormatIsoTimeMs(result.clockTime, set);
+    line += set;
+  }
+  return line;
+}
+
+std::string UpdateRecord::OlderPath() const {
+  const std::string extension = ".csv";
+  if (path_.size() > extension.size() &&
+      path_.compare(path_.size() - extension.size(), extension.size(), extension) == 0) {
+    return path_.substr(0, path_.size() - extension.size()) + ".1" + extension;
+  }
+  return path_ + ".1";
+}
+
+bool UpdateRecord::Append(const AttemptResult& result) {
+  std::uint64_t size = 0;
+  if (!SizeOf(path_, &size)) return false;
+  if (size >= rotateAt_) {
+    const std::string older = OlderPath();
+    std::remove(older.c_str());  // a rename does not replace a file everywhere
+    if (std::rename(path_.c_str(), older.c_str()) != 0) return false;
+    size = 0;
+  }
+  std::FILE* file = std::fopen(path_.c_str(), "ab");
+  if (file == nullptr) return false;
+  // CSV as spreadsheets read it: lines end in CR LF.
+  std::string text = size == 0 ? std::string(kRecordHeader) + "\r\n" : std::string();
+  text += RecordLine(result) + "\r\n";
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  const bool closed = std::fclose(file) == 0;
+  return written && closed;
+}
+
+std::string LocalTimeText(std::int64_t systemNs) {
+  const std::time_t seconds = static_cast<std::time_t>(systemNs / 1000000000);
+  std::tm local{};
+#ifdef _WIN32
+  if (localtime_s(&local, &seconds) != 0) return "";
+#else
+  if (localtime_r(&seconds, &local) == nullptr) return "";
+#endif
+  char text[16];
+  std::strftime(text, sizeof text, "%H:%M:%S", &local);
+  return text;
+}
+
+std::string TipText(const AttemptResult* last, const std::string& localTime) {
+  std::string tip = "ClockAgent";
+  if (last == nullptr) return tip;
+  if (last->outcome == UpdateOutcome::Success) {
+    char offset[64];
+    std::snprintf(offset, sizeof offset, ": clock was %.3f s %s", std::fabs(last->offsetSeconds),
+                  last->offsetSeconds >= 0 ? "behind" : "ahead");
+    return tip + "\nUpdated " + localTime + offset;
+  }
+  return tip + "\n" + StatusText(last->outcome) + " at " + localTime;
+}
+
+}  // namespace clockagent

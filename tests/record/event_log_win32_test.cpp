@@ -1,0 +1,96 @@
+// The Event Log source and its messages, under wine.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "messages.h"
+#include "record/event_log_win32.h"
+#include "tests/support/wine.h"
+
+namespace clockagent::test {
+namespace {
+
+std::string Program(const char* name) {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string p = path;
+  p = p.substr(0, p.find_last_of("\\/"));  // tests/
+  return p.substr(0, p.find_last_of("\\/")) + "\\" + name;
+}
+
+// A message of a program's table with its inserts, as the Event Viewer shows it.
+std::string Message(const std::string& program, DWORD id, std::initializer_list<const char*> inserts) {
+  HMODULE module = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) return "no module";
+  DWORD_PTR args[3] = {};
+  int n = 0;
+  for (const char* insert : inserts) args[n++] = reinterpret_cast<DWORD_PTR>(insert);
+  char text[512] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                      module, id, 0x409, text, sizeof text,
+                                      reinterpret_cast<va_list*>(args));
+  FreeLibrary(module);
+  std::string message(text, length);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+  return message;
+}
+
+AttemptResult Ended(UpdateOutcome outcome, double offset = 0) {
+  AttemptResult result;
+  result.outcome = outcome;
+  result.clockAsked = outcome == UpdateOutcome::Success;
+  result.offsetSeconds = offset;
+  return result;
+}
+
+TEST(EventLog, BothProgramsCarryTheMessages) {
+  ASSERT_TRUE(UnderWine()) << "never run this on Windows itself: it registers an event source";
+  for (const char* name : {"clockagent.com", "ClockAgent.exe"}) {
+    const std::string program = Program(name);
+    EXPECT_EQ(Message(program, MSG_UPDATES_FAILING, {"COM3", "Error - DARO Failure", "X"}),
+              "Clock updates from the GPS receiver on COM3 have begun to fail: "
+              "Error - DARO Failure (at X).")
+        << name;
+    EXPECT_EQ(Message(program, MSG_UPDATES_SUCCEED, {"COM3", "X"}),
+              "Clock updates from the GPS receiver on COM3 succeed again (at X).");
+    EXPECT_EQ(Message(program, MSG_CLOCK_CORRECTED, {"COM3", "the clock was 2.500 s behind", "X"}),
+              "The GPS receiver on COM3 corrected the clock by more than a second: the clock was "
+              "2.500 s behind (at X).");
+    EXPECT_EQ(Message(program, MSG_NOTE, {"Windows Time ..."}), "Windows Time ...");
+  }
+}
+
+TEST(EventLog, EventsComeWhenTheOutcomeTurnsAndWhenTheClockWasFarOff) {
+  ASSERT_TRUE(UnderWine()) << "never run this on Windows itself: it registers an event source";
+  ASSERT_TRUE(RegisterEventSourceFile(Program("clockagent.com")));
+  EXPECT_EQ(StoredSetting("EventMessageFile"), "missing");  // that is the program's own key
+  char file[MAX_PATH] = {};
+  DWORD size = sizeof file;
+  ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile",
+                         RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, file, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::string(file), Program("clockagent.com"));
+
+  EventReporter events;
+  const struct {
+    AttemptResult result;
+    int written;  // events written so far
+  } steps[] = {
+      {Ended(UpdateOutcome::Success, 0.004), 0},      // routine: nothing
+      {Ended(UpdateOutcome::Success, -2.5), 1},       // more than a second off
+      {Ended(UpdateOutcome::DaroFailure), 2},         // success to failure
+      {Ended(UpdateOutcome::ComFailure), 2},          // failing still
+      {Ended(UpdateOutcome::Success, 0.003), 3},      // failure to success
+      {Ended(UpdateOutcome::Success, 0.002), 3},
+  };
+  for (const auto& step : steps) {
+    events.AttemptEnded(step.result);
+    EXPECT_EQ(events.Written(), step.written);
+  }
+  UnregisterEventSourceFile();
+}
+
+}  // namespace
+}  // namespace clockagent::test

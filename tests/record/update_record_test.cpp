@@ -1,0 +1,109 @@
+// The record of every attempt and the icon's tip.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "record/update_record.h"
+#include "tests/support/cli_support.h"
+#include "tests/support/test_support.h"
+
+namespace clockagent::test {
+namespace {
+
+// 2026-12-08 09:23:49.123 UTC on the system clock.
+constexpr std::int64_t kEnded =
+    (DaysFromCivil(2026, 12, 8) * 86400 + 9 * 3600 + 23 * 60 + 49) * std::int64_t{1000000000} +
+    123000000;
+
+AttemptResult Result(UpdateOutcome outcome, bool packet, bool asked, double offset = 0) {
+  AttemptResult r;
+  r.outcome = outcome;
+  r.port.number = 3;
+  r.ended.systemNs = kEnded;
+  r.packetTaken = packet;
+  r.packet = TimingPacket::Packet41;
+  r.clockAsked = asked;
+  r.offsetSeconds = offset;
+  r.clockTime.wYear = 2026, r.clockTime.wMonth = 12, r.clockTime.wDay = 8;
+  r.clockTime.wHour = 9, r.clockTime.wMinute = 23, r.clockTime.wSecond = 49;
+  r.clockTime.wMilliseconds = 120;
+  return r;
+}
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(RecordLine, EachOutcomeSaysWhatThereIsToSay) {
+  AttemptResult broadcast = Result(UpdateOutcome::SystemUpdateFailure, true, true, -0.0125);
+  broadcast.packet = TimingPacket::Packet8FAB;
+  AttemptResult device = Result(UpdateOutcome::ComFailure, false, false);
+  device.port.device = "/dev/serial/by-id/usb-GPS,\"timing\"";
+  const struct {
+    AttemptResult result;
+    const char* line;
+  } cases[] = {
+      {Result(UpdateOutcome::Success, true, true, 0.4734),
+       "2026-12-08T09:23:49.123Z,COM3,Success,0x41,+0.473,2026-12-08T09:23:49.120Z"},
+      {Result(UpdateOutcome::DaroFailure, false, false),
+       "2026-12-08T09:23:49.123Z,COM3,Error - DARO Failure,,,"},
+      {Result(UpdateOutcome::BadTime, true, false),
+       "2026-12-08T09:23:49.123Z,COM3,Error - Bad Time,0x41,,"},
+      {broadcast, "2026-12-08T09:23:49.123Z,COM3,Error - System Update,0x8F-AB,-0.013,"},
+      {device,
+       "2026-12-08T09:23:49.123Z,\"/dev/serial/by-id/usb-GPS,\"\"timing\"\"\","
+       "Error - COM Failure,,,"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(RecordLine(c.result), c.line);
+}
+
+TEST(UpdateRecordFile, BeginsWithTheHeaderAndMakesRoomAtItsSize) {
+  TempDir dir;
+  const std::string path = dir.path() + "/updates.csv";
+  UpdateRecord record(path, 300);
+  EXPECT_EQ(record.OlderPath(), dir.path() + "/updates.1.csv");
+  const std::string line = RecordLine(Result(UpdateOutcome::DaroFailure, false, false)) + "\r\n";
+  const std::string header = std::string(kRecordHeader) + "\r\n";
+  // A header of 46 bytes and lines of 55: five lines pass 300 bytes; the sixth begins a new file.
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(record.Append(Result(UpdateOutcome::DaroFailure, false, false)));
+  std::string five = header;
+  for (int i = 0; i < 5; ++i) five += line;
+  ASSERT_EQ(Read(path), five);
+  ASSERT_TRUE(record.Append(Result(UpdateOutcome::DaroFailure, false, false)));
+  EXPECT_EQ(Read(dir.path() + "/updates.1.csv"), five);
+  EXPECT_EQ(Read(path), header + line);
+  // The next turn replaces the older file.
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(record.Append(Result(UpdateOutcome::DaroFailure, false, false)));
+  EXPECT_EQ(Read(dir.path() + "/updates.1.csv"), five);
+  EXPECT_EQ(Read(path), header + line);
+}
+
+TEST(UpdateRecordFile, AWriteThatFailsSaysSo) {
+  TempDir dir;
+  UpdateRecord missingFolder(dir.path() + "/no/such/folder/updates.csv");
+  EXPECT_FALSE(missingFolder.Append(Result(UpdateOutcome::Success, true, true)));
+  UpdateRecord aFolder(dir.path());
+  EXPECT_FALSE(aFolder.Append(Result(UpdateOutcome::Success, true, true)));
+}
+
+TEST(TipText, SaysTheLastOutcomeUnderTheProgramsName) {
+  EXPECT_EQ(TipText(nullptr, "09:23:49"), "ClockAgent");
+  const AttemptResult behind = Result(UpdateOutcome::Success, true, true, 0.473);
+  EXPECT_EQ(TipText(&behind, "09:23:49"), "ClockAgent\nUpdated 09:23:49: clock was 0.473 s behind");
+  const AttemptResult ahead = Result(UpdateOutcome::Success, true, true, -0.012);
+  EXPECT_EQ(TipText(&ahead, "10:00:00"), "ClockAgent\nUpdated 10:00:00: clock was 0.012 s ahead");
+  for (auto outcome : {UpdateOutcome::ComFailure, UpdateOutcome::DaroFailure,
+                       UpdateOutcome::SystemUpdateFailure, UpdateOutcome::BadTime}) {
+    const AttemptResult failed = Result(outcome, false, false);
+    EXPECT_EQ(TipText(&failed, "09:23:49"),
+              std::string("ClockAgent\n") + StatusText(outcome) + " at 09:23:49");
+  }
+  EXPECT_EQ(LocalTimeText(kEnded).size(), 8u);
+}
+
+}  // namespace
+}  // namespace clockagent::test
