@@ -23,6 +23,8 @@ const Command kCommands[] = {
     {"service", "install, remove, start, stop or ask the Windows service that keeps the clock set",
      clockagent::RunServiceCommand},
 #else
+    {"refclock", "feed chronyd, ntpd or ntpsec with the receiver's time as a reference clock",
+     clockagent::RunRefclock},
     {"simulate", "play a GPS timing receiver on a pseudo-terminal, for tests and demonstrations",
      clockagent::RunSimulate},
 #endif

@@ -1,8 +1,13 @@
 // Reading the commands' options.
 #include "cli/options.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
+
+#include "update/interval_text.h"
 
 namespace clockagent {
 
@@ -17,6 +22,15 @@ const char* OptionValue(int argc, char** argv, int i) {
     return nullptr;
   }
   return argv[i + 1];
+}
+
+bool ParseInt(const char* text, long low, long high, int* out) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < low || value > high) return false;
+  *out = static_cast<int>(value);
+  return true;
 }
 
 const LineList* LineOption(const std::string& option) {
@@ -35,6 +49,60 @@ std::string ChoiceWords(const LineList& list, bool markDefault) {
     if (markDefault && i == byDefault) words += " (default)";
   }
   return words;
+}
+
+bool IsReceiverOption(const std::string& option) {
+  return LineOption(option) != nullptr || option == "--port" || option == "--time-type" ||
+         option == "--latency";
+}
+
+int ApplyReceiverOption(const char* command, const std::string& option, const char* value,
+                        CycleChoices& choices) {
+  if (const LineList* line = LineOption(option)) {
+    const int index = ChoiceIndex(*line, value);
+    if (index < 0) return Usage(command, option + " takes " + ChoiceWords(*line) + ": " + value);
+    choices.line.*line->index = index;
+  } else if (option == "--port") {
+    choices.port = PortNamed(value);
+  } else if (option == "--latency") {
+    if (!ParseLatency(value, &choices.latencyMs)) {
+      return Usage(command,
+                   std::string("--latency takes whole milliseconds from -1000 to 1000: ") + value);
+    }
+  } else if (option == "--time-type") {
+    if (std::strcmp(value, "utc") != 0 && std::strcmp(value, "gps") != 0) {
+      return Usage(command, std::string("--time-type takes utc or gps: ") + value);
+    }
+    choices.timeType = std::strcmp(value, "utc") == 0 ? TimeType::Utc : TimeType::Gps;
+  }
+  return -1;
+}
+
+void PrintReceiverOptionsHelp() {
+  std::printf("  --port DEV          the receiver's serial port (/dev/ttyS0, /dev/ttyUSB0, COM3, ...)\n");
+  const char* const forms[] = {"N", "N", "P", "N"};
+  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
+    const std::string option = std::string(kLineLists[i].option) + " " + forms[i];
+    std::printf("  %-19s %s\n", option.c_str(), ChoiceWords(kLineLists[i], true).c_str());
+  }
+  std::printf(
+      "  --time-type T       utc (default: the receiver's GPS-UTC offset is taken off) or gps\n"
+      "  --latency MS        how many milliseconds after the moment it names the receiver sends a\n"
+      "                      timing packet, -1000 to 1000 (default 0)\n");
+}
+
+PortChoice PortNamed(const char* name) {
+  PortChoice port;
+#ifdef _WIN32
+  int number = 0;
+  int used = 0;
+  if (std::sscanf(name, "COM%d%n", &number, &used) == 1 && name[used] == '\0' && number > 0) {
+    port.number = number;
+    return port;
+  }
+#endif
+  port.device = name;
+  return port;
 }
 
 }  // namespace clockagent

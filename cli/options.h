@@ -4,6 +4,8 @@
 #include <string>
 
 #include "receiver/line_settings.h"
+#include "receiver/serial_link.h"
+#include "update/cycle_front_end.h"
 
 namespace clockagent {
 
@@ -15,11 +17,31 @@ int Usage(const char* command, const std::string& message);
 // or it is itself an option ("--port --dry-run" gives --port no value).
 const char* OptionValue(int argc, char** argv, int i);
 
+// A whole decimal number from `low` to `high` and nothing else (strtol's leading blanks and sign
+// aside). False, `out` unchanged, for any other text.
+bool ParseInt(const char* text, long low, long high, int* out);
+
 // The line-setting list an option such as --baud chooses from; null for any other option.
 const LineList* LineOption(const std::string& option);
 
 // "2400, 4800, 9600, 19200 or 38400": the console words of a list; with `markDefault`, the entry
 // a port gets when none is chosen says "(default)".
 std::string ChoiceWords(const LineList& list, bool markDefault = false);
+
+// The options that name the receiver and how its time is read, as every command that talks to a
+// receiver takes them: --port, the line settings, --time-type and --latency.
+bool IsReceiverOption(const std::string& option);
+
+// Puts the value of a receiver option into `choices`. Returns -1 when it was taken, or Usage's 2
+// (the message printed) for a value the option does not take.
+int ApplyReceiverOption(const char* command, const std::string& option, const char* value,
+                        CycleChoices& choices);
+
+// The help lines of the receiver options.
+void PrintReceiverOptionsHelp();
+
+// "COM3" on Windows is port 3 of the device namespace, which also reaches COM10 and above; any
+// other name is a device path.
+PortChoice PortNamed(const char* name);
 
 }  // namespace clockagent

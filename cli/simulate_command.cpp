@@ -112,15 +112,6 @@ struct Options {
   bool verbose = false;
 };
 
-bool ParseInt(const char* text, long low, long high, int* out) {
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || value < low || value > high) return false;
-  *out = static_cast<int>(value);
-  return true;
-}
-
 // "YYYY-MM-DDTHH:MM:SS[.fff][Z]" as seconds since 1970.
 bool ParseUtc(const char* text, double* unixTime) {
   unsigned year, month, day, hour, minute, second;

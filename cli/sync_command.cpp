@@ -6,14 +6,12 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/timer_loop.h"
-#include "receiver/line_settings.h"
 #include "receiver/system_serial_port.h"
 #include "record/update_record.h"
 #include "update/clock_setter.h"
@@ -58,16 +56,8 @@ const char kRunHelp[] =
 
 // The options both commands take, after the command's own text.
 void PrintOptionsHelp() {
-  std::printf("  --port DEV          the receiver's serial port (/dev/ttyS0, /dev/ttyUSB0, COM3, ...)\n");
-  const char* const forms[] = {"N", "N", "P", "N"};
-  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
-    const std::string option = std::string(kLineLists[i].option) + " " + forms[i];
-    std::printf("  %-19s %s\n", option.c_str(), ChoiceWords(kLineLists[i], true).c_str());
-  }
+  PrintReceiverOptionsHelp();
   std::printf(
-      "  --time-type T       utc (default: the receiver's GPS-UTC offset is taken off) or gps\n"
-      "  --latency MS        how many milliseconds after the moment it names the receiver sends a\n"
-      "                      timing packet, -1000 to 1000 (default 0)\n"
       "  --log FILE          append a line for each attempt to the CSV record FILE (time_utc,\n"
       "                      port, outcome, packet, offset_s, set_to; at 1 MB it becomes\n"
       "                      FILE.1.csv and a new one is begun)\n"
@@ -80,22 +70,6 @@ struct Options {
   bool dryRun = false;
   std::string log;  // the record's file, if any
 };
-
-// "COM3" on Windows is port 3 of the device namespace, which also reaches COM10 and above; any
-// other name is a device path.
-PortChoice PortNamed(const char* name) {
-  PortChoice port;
-#ifdef _WIN32
-  int number = 0;
-  int used = 0;
-  if (std::sscanf(name, "COM%d%n", &number, &used) == 1 && name[used] == '\0' && number > 0) {
-    port.number = number;
-    return port;
-  }
-#endif
-  port.device = name;
-  return port;
-}
 
 // The console as the cycle's front end: the choices come from the options, and each outcome is
 // handed to the command to print.
@@ -179,38 +153,25 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
       o.dryRun = true;
       continue;
     }
-    const LineList* line = LineOption(arg);
-    const bool known = line != nullptr || arg == "--port" || arg == "--time-type" ||
-                       arg == "--latency" || arg == "--log" ||
-                       (arg == "--interval" && takesInterval);
+    const bool known =
+        IsReceiverOption(arg) || arg == "--log" || (arg == "--interval" && takesInterval);
     if (!known) return Usage(command, "unknown option: " + arg);
     const char* v = OptionValue(argc, argv, i++);
     if (v == nullptr) return Usage(command, arg + " needs a value");
-    if (line != nullptr) {
-      const int index = ChoiceIndex(*line, v);
-      if (index < 0) return Usage(command, arg + " takes " + ChoiceWords(*line) + ": " + v);
-      o.choices.line.*line->index = index;
-    } else if (arg == "--port") {
-      o.choices.port = PortNamed(v);
-      hasPort = true;
-    } else if (arg == "--interval") {
+    if (arg == "--interval") {
       o.choices.intervalMs = IntervalMilliseconds(v);
       if (o.choices.intervalMs < 0) {
         return Usage(command, std::string("--interval takes \"dd hh:mm\", such as \"00 06:00\": ") + v);
       }
       hasInterval = true;
+      continue;
     } else if (arg == "--log") {
       o.log = v;
-    } else if (arg == "--latency") {
-      if (!ParseLatency(v, &o.choices.latencyMs)) {
-        return Usage(command, std::string("--latency takes whole milliseconds from -1000 to 1000: ") + v);
-      }
-    } else if (arg == "--time-type") {
-      if (std::strcmp(v, "utc") != 0 && std::strcmp(v, "gps") != 0) {
-        return Usage(command, std::string("--time-type takes utc or gps: ") + v);
-      }
-      o.choices.timeType = std::strcmp(v, "utc") == 0 ? TimeType::Utc : TimeType::Gps;
+      continue;
     }
+    const int applied = ApplyReceiverOption(command, arg, v, o.choices);
+    if (applied >= 0) return applied;
+    hasPort = hasPort || arg == "--port";
   }
   if (!hasPort) return Usage(command, "--port is required");
   if (takesInterval && !hasInterval) return Usage(command, "--interval is required");

@@ -17,15 +17,23 @@ void InstallStopSignals() {
   std::signal(SIGTERM, OnStopSignal);
 }
 
-ArrivalHandler CycleArrival(SerialPort& port, UpdateCycle& cycle) {
+ArrivalHandler LinkArrival(SerialPort& port, std::function<bool()> waitsForPacketStart,
+                           std::function<bool()> reading, std::function<void()> onArrival) {
   return ArrivalHandler{
-      [&port, &cycle](std::chrono::milliseconds timeout) {
-        if (cycle.WaitsForPacketStart()) return port.WaitForBytes(timeout);
-        const bool inPacket = cycle.Polling();
+      [&port, waitsForPacketStart = std::move(waitsForPacketStart),
+       reading = std::move(reading)](std::chrono::milliseconds timeout) {
+        if (waitsForPacketStart()) return port.WaitForBytes(timeout);
+        const bool inPacket = reading();
         std::this_thread::sleep_for(inPacket ? std::min(timeout, kPacketReadInterval) : timeout);
         return inPacket;
       },
-      [&cycle] { cycle.BytesArrived(); }};
+      std::move(onArrival)};
+}
+
+ArrivalHandler CycleArrival(SerialPort& port, UpdateCycle& cycle) {
+  return LinkArrival(
+      port, [&cycle] { return cycle.WaitsForPacketStart(); }, [&cycle] { return cycle.Polling(); },
+      [&cycle] { cycle.BytesArrived(); });
 }
 
 bool RunTimers(const std::vector<TimerHandler>& timers, const std::function<bool()>& done,

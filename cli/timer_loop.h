@@ -55,8 +55,15 @@ struct ArrivalHandler {
   std::function<void()> onArrival;
 };
 
-// The port of an update cycle, waited on as an attempt needs it: at once for a byte that may
-// begin a packet, every kPacketReadInterval inside one (see UpdateCycle::WaitsForPacketStart).
+// A receiver's port, waited on as a reader of timing packets needs it: while `waitsForPacketStart`,
+// at once for a byte that may begin a packet, since the moment that byte began to arrive is what
+// the packet is stamped with; while only `reading`, every kPacketReadInterval; otherwise not at
+// all. `onArrival` reads what came.
+ArrivalHandler LinkArrival(SerialPort& port, std::function<bool()> waitsForPacketStart,
+                           std::function<bool()> reading, std::function<void()> onArrival);
+
+// The port of an update cycle, waited on as an attempt needs it (see
+// UpdateCycle::WaitsForPacketStart).
 ArrivalHandler CycleArrival(SerialPort& port, UpdateCycle& cycle);
 
 // Runs the handlers of enabled timers as their ticks come due, and `arrival`'s handler as soon as

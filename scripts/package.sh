@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Windows release: the installer and a zip of the same files, in build/package/.
+# Builds the releases into build/package/: for Windows the installer and a zip of the same files,
+# for Debian and its derivatives the package (CPack's DEB generator) with the refclock service.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,4 +18,10 @@ makensis -V2 -DBUILD="$PWD/$build" -DOUTFILE="$PWD/$out/ClockAgent-$version-setu
 rm -f "$out/ClockAgent-$version-windows-x64.zip"
 (cd "$build" && cmake -E tar cf "../../$out/ClockAgent-$version-windows-x64.zip" --format=zip \
   ClockAgent.exe clockagent.com)
+
+cmake --preset linux-app >/dev/null
+cmake --build --preset linux-app >/dev/null
+rm -f build/linux-app/clockagent_*.deb "$out"/clockagent_*.deb
+(cd build/linux-app && cpack -G DEB >/dev/null)
+cp build/linux-app/clockagent_*.deb "$out/"
 ls -l "$out"

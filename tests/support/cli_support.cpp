@@ -47,32 +47,25 @@ CliResult RunClockagent(const std::string& args, const std::string& stdinPath) {
                    Slurp(scratch.path() + "/err")};
 }
 
-SimulatedReceiver::SimulatedReceiver(const std::string& linkPath, std::vector<std::string> args)
-    : linkPath_(linkPath), logPath_(linkPath + ".log") {
-  args.insert(args.begin(), {CLOCKAGENT_CLI, "simulate", "--link", linkPath});
+BackgroundClockagent::BackgroundClockagent(std::vector<std::string> args,
+                                           const std::string& logPath,
+                                           const std::string& outPath) {
+  args.insert(args.begin(), CLOCKAGENT_CLI);
   pid_ = fork();
   if (pid_ == 0) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (freopen("/dev/null", "w", stdout) == nullptr ||
-        freopen(logPath_.c_str(), "w", stderr) == nullptr) {
+    if (freopen(outPath.empty() ? "/dev/null" : outPath.c_str(), "w", stdout) == nullptr ||
+        freopen(logPath.c_str(), "w", stderr) == nullptr) {
       _exit(126);
     }
     execv(argv[0], argv.data());
     _exit(127);
   }
-  for (int i = 0; i < 300 && pid_ > 0; ++i) {
-    struct stat st {};
-    if (stat(linkPath_.c_str(), &st) == 0) {
-      ready_ = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
 }
 
-int SimulatedReceiver::Stop() {
+int BackgroundClockagent::Stop() {
   if (pid_ <= 0) return -1;
   kill(pid_, SIGTERM);
   int status = 0;
@@ -81,6 +74,25 @@ int SimulatedReceiver::Stop() {
   return status;
 }
 
-SimulatedReceiver::~SimulatedReceiver() { Stop(); }
+BackgroundClockagent::~BackgroundClockagent() { Stop(); }
+
+namespace {
+std::vector<std::string> SimulateArgs(const std::string& linkPath, std::vector<std::string> args) {
+  args.insert(args.begin(), {"simulate", "--link", linkPath});
+  return args;
+}
+}  // namespace
+
+SimulatedReceiver::SimulatedReceiver(const std::string& linkPath, std::vector<std::string> args)
+    : logPath_(linkPath + ".log"), process_(SimulateArgs(linkPath, std::move(args)), logPath_) {
+  for (int i = 0; i < 300 && process_.running(); ++i) {
+    struct stat st {};
+    if (stat(linkPath.c_str(), &st) == 0) {
+      ready_ = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
 
 }  // namespace clockagent::test

@@ -33,22 +33,37 @@ CliResult RunClockagent(const std::string& args, const std::string& stdinPath = 
 std::string Slurp(const std::string& path);
 std::vector<std::string> Lines(const std::string& text);
 
+// `clockagent ARGS...` in the background, its standard output and error in files.
+class BackgroundClockagent {
+ public:
+  // The files are `logPath` (standard error) and, unless `outPath` is empty, `outPath`.
+  BackgroundClockagent(std::vector<std::string> args, const std::string& logPath,
+                       const std::string& outPath = "");
+  ~BackgroundClockagent();  // stops it if still running
+  BackgroundClockagent(const BackgroundClockagent&) = delete;
+  BackgroundClockagent& operator=(const BackgroundClockagent&) = delete;
+
+  bool running() const { return pid_ > 0; }
+  int Stop();  // SIGTERM; the exit status as waitpid gives it
+
+ private:
+  pid_t pid_ = -1;
+};
+
 // `clockagent simulate --link PATH ARGS...` in the background, its standard error in a file.
 class SimulatedReceiver {
  public:
   SimulatedReceiver(const std::string& linkPath, std::vector<std::string> args);
-  ~SimulatedReceiver();  // stops it if still running
   SimulatedReceiver(const SimulatedReceiver&) = delete;
   SimulatedReceiver& operator=(const SimulatedReceiver&) = delete;
 
   bool ready() const { return ready_; }  // its port exists
-  int Stop();                            // SIGTERM; the exit status as waitpid gives it
+  int Stop() { return process_.Stop(); }  // SIGTERM; the exit status as waitpid gives it
   std::string Log() const { return Slurp(logPath_); }
 
  private:
-  std::string linkPath_;
   std::string logPath_;
-  pid_t pid_ = -1;
+  BackgroundClockagent process_;
   bool ready_ = false;
 };
 

@@ -1,0 +1,164 @@
+// Where reference-clock samples go: chronyd's SOCK socket and the NTP shared-memory segment.
+#include "cli/refclock_outputs.h"
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace clockagent {
+
+std::array<std::uint8_t, sizeof(SockSample)> EncodeSockSample(const ReferenceSample& sample) {
+  const SplitTime at = SplitNs(sample.systemNs);
+  const std::int32_t microseconds = at.nanoseconds / 1000;
+  SockSample s;
+  std::memset(&s, 0, sizeof s);
+  s.tv.tv_sec = static_cast<time_t>(at.seconds);
+  s.tv.tv_usec = static_cast<suseconds_t>(microseconds);
+  // What truncating to the microsecond took off the moment, the offset gains.
+  s.offset = static_cast<double>(sample.offsetNs + (at.nanoseconds - microseconds * 1000)) * 1e-9;
+  s.pulse = 0;
+  s.leap = 0;
+  s.magic = kSockMagic;
+  std::array<std::uint8_t, sizeof(SockSample)> bytes;
+  std::memcpy(bytes.data(), &s, sizeof s);
+  return bytes;
+}
+
+int ShmUnitMode(int unit) { return unit <= 1 ? 0600 : 0666; }
+
+SplitTime SplitNs(std::int64_t ns) {
+  constexpr std::int64_t kNsPerSecond = 1000000000;
+  std::int64_t seconds = ns / kNsPerSecond;
+  std::int64_t rest = ns % kNsPerSecond;
+  if (rest < 0) {
+    --seconds;
+    rest += kNsPerSecond;
+  }
+  return SplitTime{seconds, static_cast<std::int32_t>(rest)};
+}
+
+void WriteShmSample(volatile ShmTime& segment, const ReferenceSample& sample) {
+  WriteShmSample(segment, sample, [] { std::atomic_thread_fence(std::memory_order_seq_cst); });
+}
+
+namespace {
+
+constexpr std::int64_t kRetryNs = 1000000000;
+
+// Whether an output reaches its daemon. One that does not tries again at most once a second, and
+// says so once when it stops and once when it starts again, never at every sample.
+class Reach {
+ public:
+  explicit Reach(std::string what) : what_(std::move(what)) {}
+  bool MayTry(std::int64_t nowNs) const { return !down_ || nowNs >= retryAtNs_; }
+  void Failed(std::int64_t nowNs, const char* why) {
+    if (!down_) {
+      std::fprintf(stderr, "clockagent refclock: cannot reach %s: %s; trying again each second\n",
+                   what_.c_str(), why);
+    }
+    down_ = true;
+    retryAtNs_ = nowNs + kRetryNs;
+  }
+  void Reached() {
+    if (down_) std::fprintf(stderr, "clockagent refclock: %s takes samples again\n", what_.c_str());
+    down_ = false;
+  }
+
+ private:
+  std::string what_;
+  bool down_ = false;
+  std::int64_t retryAtNs_ = 0;
+};
+
+class SockOutput final : public SampleOutput {
+ public:
+  explicit SockOutput(const std::string& path)
+      : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)), reach_("chronyd's socket " + path) {
+    std::memset(&address_, 0, sizeof address_);
+    address_.sun_family = AF_UNIX;
+    std::snprintf(address_.sun_path, sizeof address_.sun_path, "%s", path.c_str());
+  }
+  ~SockOutput() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  bool Send(const ReferenceSample& sample, std::int64_t nowNs) override {
+    if (!reach_.MayTry(nowNs)) return false;
+    const auto datagram = EncodeSockSample(sample);
+    // Addressed each time, not connected once: a restarted chronyd makes a new socket there.
+    const ssize_t sent =
+        ::sendto(fd_, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                 reinterpret_cast<const sockaddr*>(&address_), sizeof address_);
+    if (sent == static_cast<ssize_t>(datagram.size())) {
+      reach_.Reached();
+      return true;
+    }
+    // A full queue is a daemon that has not kept up: this sample is dropped, the next may go.
+    if (sent < 0 && (errno == EAGAIN || errno == ENOBUFS)) return false;
+    reach_.Failed(nowNs, sent < 0 ? std::strerror(errno) : "datagram cut short");
+    return false;
+  }
+
+ private:
+  int fd_;
+  sockaddr_un address_;
+  Reach reach_;
+};
+
+std::string ShmName(int unit) {
+  char text[64];
+  std::snprintf(text, sizeof text, "shared-memory unit %d (key 0x%x)", unit,
+                static_cast<unsigned>(kShmKeyBase + unit));
+  return text;
+}
+
+class ShmOutput final : public SampleOutput {
+ public:
+  ShmOutput(int unit, std::int64_t nowNs) : unit_(unit), reach_(ShmName(unit)) { Attach(nowNs); }
+  ~ShmOutput() override {
+    // The segment stays: the daemons keep reading it, and the next run writes it again.
+    if (segment_ != nullptr) ::shmdt(const_cast<ShmTime*>(segment_));
+  }
+
+  bool Send(const ReferenceSample& sample, std::int64_t nowNs) override {
+    if (segment_ == nullptr && (!reach_.MayTry(nowNs) || !Attach(nowNs))) return false;
+    WriteShmSample(*segment_, sample);
+    return true;
+  }
+
+ private:
+  bool Attach(std::int64_t nowNs) {
+    const int id = ::shmget(kShmKeyBase + unit_, sizeof(ShmTime), IPC_CREAT | ShmUnitMode(unit_));
+    void* at = id >= 0 ? ::shmat(id, nullptr, 0) : reinterpret_cast<void*>(-1);
+    if (at == reinterpret_cast<void*>(-1)) {
+      reach_.Failed(nowNs, std::strerror(errno));
+      return false;
+    }
+    segment_ = static_cast<volatile ShmTime*>(at);
+    reach_.Reached();
+    return true;
+  }
+
+  int unit_;
+  Reach reach_;
+  volatile ShmTime* segment_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<SampleOutput> NewSockOutput(const std::string& path) {
+  return std::make_unique<SockOutput>(path);
+}
+
+std::unique_ptr<SampleOutput> NewShmOutput(int unit, std::int64_t nowNs) {
+  return std::make_unique<ShmOutput>(unit, nowNs);
+}
+
+}  // namespace clockagent

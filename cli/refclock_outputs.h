@@ -1,0 +1,121 @@
+// Where reference-clock samples go: chronyd's SOCK socket, and the NTP shared-memory segment that
+// chronyd, ntpd and ntpsec all read. Both layouts are this machine's, as the daemons built for it
+// have them.
+#pragma once
+
+#include <sys/time.h>
+#include <sys/types.h>
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "cli/refclock_sample.h"
+
+namespace clockagent {
+
+// A sample as chronyd's SOCK driver takes it: one datagram of exactly this size.
+struct SockSample {
+  timeval tv;      // the system clock at the sample
+  double offset;   // the receiver's time less tv, in seconds
+  int pulse;       // 0: a whole time, not a pulse that needs another source for the seconds
+  int leap;        // 0: no leap second announced
+  int padding;
+  int magic;       // kSockMagic
+};
+constexpr int kSockMagic = 0x534f434b;  // "SOCK"
+
+// The datagram of a sample. tv holds whole microseconds, so the offset is taken from that
+// truncated moment: together they still name the receiver's time to the nanosecond.
+std::array<std::uint8_t, sizeof(SockSample)> EncodeSockSample(const ReferenceSample& sample);
+
+// The NTP shared-memory segment of one unit.
+struct ShmTime {
+  int mode;                     // 1: the count and valid protocol
+  int count;                    // bumped before and after the fields are written
+  time_t clockTimeStampSec;     // the receiver's time ...
+  int clockTimeStampUSec;
+  time_t receiveTimeStampSec;   // ... at this moment of the system clock
+  int receiveTimeStampUSec;
+  int leap;                     // 0: no leap second announced
+  int precision;                // log2 of the samples' precision in seconds
+  int nsamples;
+  int valid;                    // set once a sample is whole; the reader clears it
+  unsigned clockTimeStampNSec;  // the nanoseconds, for readers that take them
+  unsigned receiveTimeStampNSec;
+  int dummy[8];
+};
+constexpr key_t kShmKeyBase = 0x4E545030;  // "NTP0": unit 0's key; unit N's is this plus N
+constexpr int kLargestShmUnit = 255;
+// About a millisecond: the packet's first byte is stamped to within a character time or two.
+constexpr int kShmPrecision = -10;
+
+// The permissions a unit's segment is made with, as the daemons expect them: units 0 and 1 are
+// root's alone, the others anyone's.
+int ShmUnitMode(int unit);
+
+// A moment split into whole seconds and nanoseconds, rounded down also before 1970.
+struct SplitTime {
+  std::int64_t seconds;
+  std::int32_t nanoseconds;
+};
+SplitTime SplitNs(std::int64_t ns);
+
+// Writes a sample into a segment in mode 1, in the order its readers rely on: valid cleared, the
+// count bumped, the fields, the count bumped again, valid set. A reader that takes the count,
+// then the fields and valid, then the count again, and finds the counts equal and valid set, has
+// one whole sample. `betweenStores` runs after each store: a full fence in the program, so that
+// neither compiler nor processor reorders them; a reader in tests.
+template <class BetweenStores>
+void WriteShmSample(volatile ShmTime& segment, const ReferenceSample& sample,
+                    BetweenStores&& betweenStores) {
+  const SplitTime clock = SplitNs(sample.systemNs + sample.offsetNs);
+  const SplitTime receive = SplitNs(sample.systemNs);
+  segment.valid = 0;
+  betweenStores();
+  segment.count = segment.count + 1;
+  betweenStores();
+  segment.mode = 1;
+  betweenStores();
+  segment.clockTimeStampSec = static_cast<time_t>(clock.seconds);
+  betweenStores();
+  segment.clockTimeStampUSec = clock.nanoseconds / 1000;
+  betweenStores();
+  segment.clockTimeStampNSec = static_cast<unsigned>(clock.nanoseconds);
+  betweenStores();
+  segment.receiveTimeStampSec = static_cast<time_t>(receive.seconds);
+  betweenStores();
+  segment.receiveTimeStampUSec = receive.nanoseconds / 1000;
+  betweenStores();
+  segment.receiveTimeStampNSec = static_cast<unsigned>(receive.nanoseconds);
+  betweenStores();
+  segment.leap = 0;
+  betweenStores();
+  segment.precision = kShmPrecision;
+  betweenStores();
+  segment.count = segment.count + 1;
+  betweenStores();
+  segment.valid = 1;
+  betweenStores();
+}
+
+void WriteShmSample(volatile ShmTime& segment, const ReferenceSample& sample);
+
+// One place samples go.
+class SampleOutput {
+ public:
+  virtual ~SampleOutput() = default;
+  // Hands the sample on; `nowNs` is the monotonic clock. False when it did not go: the daemon is
+  // not there (tried again at most once a second, and told on standard error only when that
+  // begins and ends), or it has not kept up.
+  virtual bool Send(const ReferenceSample& sample, std::int64_t nowNs) = 0;
+};
+
+// Datagrams to the socket chronyd made at `path`.
+std::unique_ptr<SampleOutput> NewSockOutput(const std::string& path);
+// The segment of `unit`, made if no daemon has made it yet. Tries to attach at once.
+std::unique_ptr<SampleOutput> NewShmOutput(int unit, std::int64_t nowNs);
+
+}  // namespace clockagent

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# End to end with a real time daemon: chronyd from Debian's package, unpacked here and never
+# installed, takes samples from `clockagent refclock` through a SOCK and an SHM reference clock,
+# fed by the simulator for half a minute; chronyc must show both sources with samples within
+# 10 ms. chronyd runs with -x (it never touches the clock) and without the right to set the
+# clock, everything in an IPC namespace of its own (the SHM unit can meet no other program's), and
+# the refclock command as an ordinary user in the dialout group with only the rights its service
+# unit grants.
+#   chrony-test.sh [CLOCKAGENT]   (default build/linux/clockagent)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+clockagent=$(realpath "${1:-build/linux/clockagent}")
+seconds=30
+
+scripts/install-deps.sh chrony
+
+# Debian's chronyd and chronyc, unpacked once into the build folder.
+chrony=$root/build/chrony
+if [[ ! -x $chrony/root/usr/sbin/chronyd ]]; then
+  rm -rf "$chrony"
+  mkdir -p "$chrony"
+  download() { (cd "$chrony" && apt-get download -q chrony 2>&1); }
+  # A fresh machine has no package lists yet.
+  download >/dev/null || { apt-get update -qq && download >/dev/null; }
+  dpkg -x "$chrony"/chrony_*.deb "$chrony/root"
+fi
+
+if [[ "${CHRONY_TEST_INSIDE:-}" != 1 ]]; then
+  # Again, in an IPC namespace of its own and without the right to set the clock.
+  exec unshare --ipc setpriv --bounding-set -sys_time --inh-caps -sys_time \
+    env CHRONY_TEST_INSIDE=1 bash "$0" "$clockagent"
+fi
+
+. scripts/scratch.sh chrony
+# Open to all like /run, where the socket would be; chronyd's command socket wants a folder of
+# mode 0700.
+chmod 755 "$dir"
+mkdir -m 700 "$dir/cmd"
+
+shm_unit=2
+cat >"$dir/chrony.conf" <<EOF
+refclock SOCK $dir/refclock.sock refid SOCK poll 2
+refclock SHM $shm_unit refid SHM poll 2
+port 0
+cmdport 0
+bindcmdaddress $dir/cmd/cmd.sock
+pidfile $dir/chronyd.pid
+EOF
+
+background "$clockagent" simulate --link "$dir/rx" >/dev/null 2>"$dir/simulate.log"
+background "$chrony/root/usr/sbin/chronyd" -x -u root -f "$dir/chrony.conf" -d \
+  >"$dir/chronyd.log" 2>&1
+for _ in $(seq 100); do
+  [[ -S $dir/refclock.sock && -e $dir/rx ]] && break
+  sleep 0.1
+done
+
+# The refclock command as the service runs it: an ordinary user in the dialout group, which owns
+# serial ports, with the unit's rights alone.
+chgrp dialout "$(readlink -f "$dir/rx")"
+chmod g+rw "$(readlink -f "$dir/rx")"
+caps=$(sed -n 's/^AmbientCapabilities=//p' packaging/clockagent-refclock.service |
+  tr 'A-Z ' 'a-z\n' | sed -n 's/^cap_\(.*\)/+\1/p' | paste -sd,)
+background setpriv --reuid=65534 --regid=65534 --groups=dialout --inh-caps="-all,$caps" \
+  --ambient-caps="-all,$caps" --bounding-set="-all,$caps" \
+  "$clockagent" refclock --port "$dir/rx" --sock "$dir/refclock.sock" --shm "$shm_unit" \
+  >"$dir/refclock.log" 2>&1
+
+echo "chronyd is fed for $seconds seconds through SOCK and SHM $shm_unit"
+sleep "$seconds"
+
+chronyc() { "$chrony/root/usr/bin/chronyc" -h "$dir/cmd/cmd.sock" -n -c "$@"; }
+sources=$(chronyc sources)
+stats=$(chronyc sourcestats)
+echo "$sources" | sed 's/^/sources: /'
+echo "$stats" | sed 's/^/sourcestats: /'
+
+failed=0
+for name in SOCK SHM; do
+  # sources: mode,state,name,stratum,poll,reach,last rx,adjusted offset,measured offset,error
+  # sourcestats: name,samples,runs,span,frequency,frequency skew,offset,deviation
+  IFS=, read -r _ _ _ _ _ reach _ adjusted measured _ < <(echo "$sources" | grep "^#,.,$name,") ||
+    true
+  IFS=, read -r _ samples _ _ _ _ offset _ < <(echo "$stats" | grep "^$name,") || true
+  if awk -v r="${reach:-0}" -v n="${samples:-0}" -v a="${adjusted:-1}" -v m="${measured:-1}" \
+      -v o="${offset:-1}" 'function abs(x) { return x < 0 ? -x : x }
+      BEGIN { exit !(r != "0" && n >= 3 && abs(a) < 0.010 && abs(m) < 0.010 && abs(o) < 0.010) }'
+  then
+    printf 'PASS %s: %s samples, last offset %.6f s (measured %.6f s), mean offset %.6f s\n' \
+      "$name" "$samples" "$adjusted" "$measured" "$offset"
+  else
+    echo "FAIL $name: reach ${reach:-none}, samples ${samples:-none}, offsets ${adjusted:-none}" \
+      "${measured:-none} ${offset:-none}; want samples, all offsets within 10 ms"
+    failed=1
+  fi
+done
+if ((failed)); then
+  for log in chronyd refclock simulate; do
+    echo "--- $log.log"
+    cat "$dir/$log.log"
+  done
+  exit 1
+fi
+echo "chronyd took samples from both interfaces"

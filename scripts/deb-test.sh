@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The Debian package as a machine takes it: the tool, the service unit and its options file (a
+# conffile), the maintainer scripts and the dependencies; then the unit's command line, its
+# variables filled from the packaged options file as systemd fills them (the port put to a
+# simulated receiver, the socket to a private folder), runs the packaged tool until it receives.
+#   deb-test.sh [PACKAGE]   (default: the one in build/package/)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+deb=${1:-$(ls build/package/clockagent_*_amd64.deb)}
+. scripts/scratch.sh deb
+fail() {
+  echo "FAIL $deb: $*" >&2
+  exit 1
+}
+
+dpkg-deb -x "$deb" "$dir/root"
+dpkg-deb -e "$deb" "$dir/control"
+unit=$dir/root/usr/lib/systemd/system/clockagent-refclock.service
+defaults=$dir/root/etc/default/clockagent
+
+[[ -x $dir/root/usr/bin/clockagent ]] || fail "no /usr/bin/clockagent"
+[[ -f $unit ]] || fail "no clockagent-refclock.service"
+[[ -f $defaults ]] || fail "no /etc/default/clockagent"
+grep -qx /etc/default/clockagent "$dir/control/conffiles" || fail "the options file is no conffile"
+for script in postinst prerm postrm; do
+  [[ -x $dir/control/$script ]] || fail "no $script"
+  sh -n "$dir/control/$script" || fail "$script does not parse"
+done
+grep -q "^Depends:.*adduser" "$dir/control/control" || fail "no dependency on adduser"
+for line in EnvironmentFile=/etc/default/clockagent User=clockagent SupplementaryGroups=dialout \
+    Restart=on-failure WantedBy=multi-user.target; do
+  grep -qx "$line" "$unit" || fail "the unit lacks $line"
+done
+grep -q 'adduser .*clockagent dialout' "$dir/control/postinst" || fail "postinst: no dialout"
+"$dir/root/usr/bin/clockagent" --version | grep -qx "clockagent $(cat build/linux-app/version.txt)" ||
+  fail "the packaged tool is not this version"
+
+# The unit's command line as systemd runs it: ${NAME} one word, $NAME split at blanks.
+background build/linux-app/clockagent simulate --link "$dir/rx" >/dev/null 2>&1
+for _ in $(seq 100); do [[ -e $dir/rx ]] && break; sleep 0.1; done
+set -a
+# shellcheck disable=SC1090
+. "$defaults"
+set +a
+CLOCKAGENT_PORT=$dir/rx
+# No sample for a chronyd that this machine may run.
+CLOCKAGENT_OUTPUTS=${CLOCKAGENT_OUTPUTS//\/run\/chrony.clockagent.sock/$dir\/chrony.sock}
+exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
+eval "set -- ${exec_start/#\/usr\/bin\/clockagent/\"\$dir/root/usr/bin/clockagent\"}"
+echo "the unit runs: $*"
+background "$@" >"$dir/refclock.log" 2>&1
+for _ in $(seq 50); do
+  grep -q "receiving 0x41 answers" "$dir/refclock.log" && break
+  sleep 0.1
+done
+grep -q "receiving 0x41 answers from $dir/rx" "$dir/refclock.log" ||
+  fail "the unit's command with the packaged options did not receive: $(cat "$dir/refclock.log")"
+echo "PASS $deb: tool, unit, options file and maintainer scripts; the unit's command receives"
