@@ -1,11 +1,11 @@
 // The record of every update attempt.
 #include "record/update_record.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
 #include <ctime>
-#include <filesystem>
-#include <system_error>
 
 #include "update/clock_setting.h"
 
@@ -27,15 +27,14 @@ std::string Csv(const std::string& field) {
 // The size of the record's file: 0 when there is none yet; false when something other than a file
 // stands there (which is never renamed, nor written to).
 bool SizeOf(const std::string& path, std::uint64_t* size) {
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (status.type() == std::filesystem::file_type::not_found) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) {
     *size = 0;
-    return true;
+    return errno == ENOENT;
   }
-  if (!std::filesystem::is_regular_file(status)) return false;
-  *size = std::filesystem::file_size(path, error);
-  return !error;
+  if (!S_ISREG(status.st_mode)) return false;
+  *size = static_cast<std::uint64_t>(status.st_size);
+  return true;
 }
 
 }  // namespace
