@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -181,6 +182,63 @@ int TrayPixels(COLORREF colour) {
   ReleaseDC(nullptr, screen);
   return count;
 }
+// The tips of the notification-area icons, as the tray's tooltip windows hold them: those live in
+// the process that shows the tray, so each tip is copied out through that process's memory.
+std::vector<std::string> TrayTips() {
+  std::vector<std::string> tips;
+  HWND tray = FindWindowA("__winex11_standalone_tray", nullptr);
+  DWORD trayProcess = 0;
+  if (tray == nullptr || GetWindowThreadProcessId(tray, &trayProcess) == 0) return tips;
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE,
+                               trayProcess);
+  if (process == nullptr) return tips;
+  constexpr std::size_t kTextAt = 256;
+  auto* remote = static_cast<char*>(
+      VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  std::vector<HWND> tooltips;
+  EnumWindows(
+      [](HWND w, LPARAM list) {
+        char name[32];
+        GetClassNameA(w, name, sizeof name);
+        if (lstrcmpiA(name, TOOLTIPS_CLASSA) == 0) {
+          reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&tooltips));
+  for (HWND tooltip : tooltips) {
+    DWORD owner = 0;
+    if (remote == nullptr || GetWindowThreadProcessId(tooltip, &owner) == 0 ||
+        owner != trayProcess) {
+      continue;
+    }
+    const auto count = SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+      TTTOOLINFOW info{};
+      info.cbSize = sizeof info;
+      info.lpszText = reinterpret_cast<wchar_t*>(remote + kTextAt);
+      const wchar_t none = 0;
+      if (!WriteProcessMemory(process, remote, &info, sizeof info, nullptr) ||
+          !WriteProcessMemory(process, remote + kTextAt, &none, sizeof none, nullptr) ||
+          !SendMessageW(tooltip, TTM_ENUMTOOLSW, static_cast<WPARAM>(i),
+                        reinterpret_cast<LPARAM>(remote))) {
+        continue;
+      }
+      wchar_t text[128] = {};
+      if (!ReadProcessMemory(process, remote + kTextAt, text, sizeof text - sizeof(wchar_t),
+                             nullptr)) {
+        continue;
+      }
+      char narrow[256] = {};
+      WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow - 1, nullptr, nullptr);
+      tips.push_back(narrow);
+    }
+  }
+  if (remote != nullptr) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  CloseHandle(process);
+  return tips;
+}
+
 COLORREF ScreenPixel(int x, int y) {
   HDC screen = GetDC(nullptr);
   const COLORREF colour = GetPixel(screen, x, y);
@@ -429,6 +487,17 @@ TEST_F(ClockAgentProgram, StartStopAndRefreshAgainstAReceiver) {
   };
   EXPECT_TRUE(WaitFor([&] { return successes() == 2; }, 2000)) << record;
   EXPECT_EQ(record.rfind("time_utc,port,outcome,packet,offset_s,set_to\r\n", 0), 0u) << record;
+  // The icon's tip tells the last update and the offset it corrected.
+  std::vector<std::string> tips;
+  EXPECT_TRUE(WaitFor(
+      [&tips] {
+        tips = TrayTips();
+        const std::regex tip(
+            R"(ClockAgent\nUpdated \d\d:\d\d:\d\d: clock was \d+\.\d{3} s (behind|ahead))");
+        return tips.size() == 1 && std::regex_match(tips[0], tip);
+      },
+      2000))
+      << (tips.empty() ? "no tip" : tips[0]);
 }
 
 TEST_F(ClockAgentProgram, FailuresShowTheirStatus) {
