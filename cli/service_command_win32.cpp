@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -260,8 +259,7 @@ int Status() {
   const std::size_t text = state.timeOfWeek.find_first_not_of(' ');
   if (text != std::string::npos) std::printf("time of week: %s\n", state.timeOfWeek.c_str() + text);
   if (state.offsetKnown) {
-    std::printf("clock was %.3f s %s\n", std::fabs(state.offsetSeconds),
-                state.offsetSeconds >= 0 ? "behind" : "ahead");
+    std::printf("%s\n", OffsetText(state.offsetSeconds).c_str());
   }
   std::printf("successful updates / attempts: %d/%d\n", static_cast<int>(state.successes),
               static_cast<int>(state.attempts));

@@ -1,7 +1,6 @@
 // clockagent sync and clockagent run: the update cycle against a receiver on a serial port.
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -181,14 +180,6 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
 std::string IsoText(const SystemTime& time) {
   char text[kIsoTimeTextSize];
   FormatIsoTimeMs(time, text);
-  return text;
-}
-
-// "clock was 0.473 s behind": the computer's clock read earlier than the receiver's time.
-std::string OffsetText(double offsetSeconds) {
-  char text[64];
-  std::snprintf(text, sizeof text, "clock was %.3f s %s", std::fabs(offsetSeconds),
-                offsetSeconds >= 0 ? "behind" : "ahead");
   return text;
 }
 

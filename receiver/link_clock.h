@@ -1,5 +1,5 @@
-// The clocks and the waiting of the receiver link: when bytes arrived, and the short pauses after
-// a request and around the line settings. Tests and the soak put in clocks of their own.
+// The clocks and the waiting of the receiver link: when bytes arrived, and the short pauses around
+// the line settings. Tests and the soak put in clocks of their own.
 #pragma once
 
 #include <chrono>

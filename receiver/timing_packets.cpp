@@ -4,7 +4,6 @@
 #include <cstring>
 #include <limits>
 
-
 namespace clockagent {
 
 std::uint16_t GetU16(const std::uint8_t* bytes) {

@@ -50,7 +50,7 @@ struct TimingReport {
   TimingPacket packet = TimingPacket::Packet41;
   TimingFields fields;
   double receiverTime = 0;    // ReceiverTime of the fields in the time type in force
-  ClockReading arrival;       // when the block that began the packet was read
+  ClockReading arrival;       // when the packet's first byte began to arrive
 };
 
 // Where accepted timing packets go.
@@ -69,7 +69,7 @@ struct TimingContext {
   TimingSink* sink = nullptr;               // where an accepted packet is reported; must be set
 };
 
-// Sends the time request, packet 0x21 without data, followed by the post-send pause.
+// Sends the time request, packet 0x21 without data.
 void RequestTime(ReceiverLink& link);
 
 // Accept the first timing packet of the right length while TimeReceived is clear: set

@@ -2,7 +2,6 @@
 #include "record/event_log_win32.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include "messages.h"
 #include "record/update_record.h"
@@ -56,10 +55,7 @@ void EventReporter::AttemptEnded(const AttemptResult& result) {
   }
   failing_ = !success;
   if (success && std::fabs(result.offsetSeconds) > 1.0) {
-    char offset[64];
-    std::snprintf(offset, sizeof offset, "the clock was %.3f s %s", std::fabs(result.offsetSeconds),
-                  result.offsetSeconds >= 0 ? "behind" : "ahead");
-    const std::string texts[] = {port, offset, when};
+    const std::string texts[] = {port, "the " + OffsetText(result.offsetSeconds), when};
     Report(EVENTLOG_INFORMATION_TYPE, MSG_CLOCK_CORRECTED, texts, 3);
   }
 }

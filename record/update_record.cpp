@@ -94,6 +94,13 @@ bool UpdateRecord::Append(const AttemptResult& result) {
   return written && closed;
 }
 
+std::string OffsetText(double offsetSeconds) {
+  char text[64];
+  std::snprintf(text, sizeof text, "clock was %.3f s %s", std::fabs(offsetSeconds),
+                offsetSeconds >= 0 ? "behind" : "ahead");
+  return text;
+}
+
 std::string LocalTimeText(std::int64_t systemNs) {
   const std::time_t seconds = static_cast<std::time_t>(systemNs / 1000000000);
   std::tm local{};
@@ -111,10 +118,7 @@ std::string TipText(const AttemptResult* last, const std::string& localTime) {
   std::string tip = "ClockAgent";
   if (last == nullptr) return tip;
   if (last->outcome == UpdateOutcome::Success) {
-    char offset[64];
-    std::snprintf(offset, sizeof offset, ": clock was %.3f s %s", std::fabs(last->offsetSeconds),
-                  last->offsetSeconds >= 0 ? "behind" : "ahead");
-    return tip + "\nUpdated " + localTime + offset;
+    return tip + "\nUpdated " + localTime + ": " + OffsetText(last->offsetSeconds);
   }
   return tip + "\n" + StatusText(last->outcome) + " at " + localTime;
 }

@@ -45,6 +45,10 @@ class UpdateRecord {
 //   "ClockAgent\nError - DARO Failure at 09:23:49"
 std::string TipText(const AttemptResult* last, const std::string& localTime);
 
+// "clock was 0.473 s behind" (or "ahead"): the receiver's time less the computer's clock, in
+// words.
+std::string OffsetText(double offsetSeconds);
+
 // "HH:MM:SS" of a moment of the system clock in the computer's time zone.
 std::string LocalTimeText(std::int64_t systemNs);
 

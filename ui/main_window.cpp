@@ -4,7 +4,6 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -259,12 +258,16 @@ void TForm_Main::TimeOfWeekReceived(float timeOfWeek) {
   SetCaption(ID_Panel_Time, text);
 }
 
-void TForm_Main::AttemptEnded(const AttemptResult& result) {
-  SetCaption(ID_Panel_Status, StatusText(result.outcome));
+void TForm_Main::ShowOutcome(UpdateOutcome outcome, std::int32_t successes, std::int32_t attempts) {
+  SetCaption(ID_Panel_Status, StatusText(outcome));
   char counts[32];
-  std::snprintf(counts, sizeof counts, "%d/%d", static_cast<int>(result.successes),
-                static_cast<int>(result.attempts));
+  std::snprintf(counts, sizeof counts, "%d/%d", static_cast<int>(successes),
+                static_cast<int>(attempts));
   SetCaption(ID_Panel_TotalUpdates, counts);
+}
+
+void TForm_Main::AttemptEnded(const AttemptResult& result) {
+  ShowOutcome(result.outcome, result.successes, result.attempts);
   tip_ = TipText(&result, LocalTimeText(result.ended.systemNs));
   RemoveTrayIcons();
   AddTrayIcon(IconStateAfter(result.outcome));
@@ -312,13 +315,7 @@ void TForm_Main::FollowService() {
 void TForm_Main::ShowServiceState(const ServiceState& state) {
   const bool all = !serviceShownValid_;
   if (all || state.started != serviceShown_.started) ScheduleChanged(state.started);
-  if (state.ended) {
-    SetCaption(ID_Panel_Status, StatusText(state.outcome));
-    char counts[32];
-    std::snprintf(counts, sizeof counts, "%d/%d", static_cast<int>(state.successes),
-                  static_cast<int>(state.attempts));
-    SetCaption(ID_Panel_TotalUpdates, counts);
-  }
+  if (state.ended) ShowOutcome(state.outcome, state.successes, state.attempts);
   if (!state.timeOfWeek.empty()) SetCaption(ID_Panel_Time, state.timeOfWeek.c_str());
   std::string tip = kApplicationTitle;
   if (state.ended) {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -88,6 +89,8 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   // then, and says so.
   void FollowService();
   void ShowServiceState(const ServiceState& state);
+  // The status and the counters after an attempt, the window's own or the service's.
+  void ShowOutcome(UpdateOutcome outcome, std::int32_t successes, std::int32_t attempts);
   void AskTheService(ServiceRequest request);
   // After Start or Auto Start: Windows Time taking the clock from the network is said once a run.
   void WarnOfWindowsTime();
