@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/timer_loop.h"
+#include "update/timer_loop.h"
 #include "receiver/system_serial_port.h"
 #include "tests/support/cli_support.h"
 #include "update/clock_setter.h"
@@ -48,7 +48,7 @@ class BenchFront final : public CycleFrontEnd {
  public:
   CycleChoices Choices() override { return choices; }
   void AttemptBegan() override {}
-  void TimeOfWeekReceived(float) override {}
+  void TimeOfWeekReceived(const TimingFields&, TimeType) override {}
   void AttemptEnded(const AttemptResult& result) override {
     ++outcomes;
     succeeded = result.outcome == UpdateOutcome::Success;

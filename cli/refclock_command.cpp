@@ -12,9 +12,9 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
-#include "cli/refclock_outputs.h"
-#include "cli/refclock_sample.h"
-#include "cli/timer_loop.h"
+#include "refclock/refclock_outputs.h"
+#include "refclock/refclock_sample.h"
+#include "update/timer_loop.h"
 #include "receiver/serial_link.h"
 #include "receiver/system_serial_port.h"
 #include "receiver/timing_packets.h"

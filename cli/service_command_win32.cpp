@@ -13,7 +13,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
-#include "cli/timer_loop.h"
+#include "update/timer_loop.h"
 #include "receiver/system_serial_port.h"
 #include "record/event_log_win32.h"
 #include "record/record_folder_win32.h"

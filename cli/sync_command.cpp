@@ -10,7 +10,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
-#include "cli/timer_loop.h"
+#include "update/timer_loop.h"
 #include "receiver/system_serial_port.h"
 #include "record/update_record.h"
 #include "update/clock_setter.h"
@@ -82,9 +82,10 @@ class ConsoleFront final : public CycleFrontEnd {
 
   CycleChoices Choices() override { return choices_; }
   void AttemptBegan() override { timeOfWeek_.clear(); }
-  void TimeOfWeekReceived(float timeOfWeek) override {
+  // The receiver's own time of week, whatever the time type.
+  void TimeOfWeekReceived(const TimingFields& fields, TimeType) override {
     char text[kTimeOfWeekTextSize];
-    FormatTimeOfWeek(timeOfWeek, text);
+    FormatTimeOfWeek(fields.timeOfWeek, text);
     timeOfWeek_ = text + std::strspn(text, " ");  // without the panel's leading blank
   }
   void AttemptEnded(const AttemptResult& result) override {

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   struct Front final : CycleFrontEnd {
     CycleChoices Choices() override { return choices; }
     void AttemptBegan() override {}
-    void TimeOfWeekReceived(float) override {}
+    void TimeOfWeekReceived(const TimingFields&, TimeType) override {}
     void AttemptEnded(const AttemptResult&) override {}
     void ScheduleChanged(bool) override {}
     void Refused(const char*) override { refused = true; }

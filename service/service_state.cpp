@@ -175,9 +175,9 @@ CycleChoices ServiceFront::Choices() {
   return choices;
 }
 
-void ServiceFront::TimeOfWeekReceived(float timeOfWeek) {
+void ServiceFront::TimeOfWeekReceived(const TimingFields& fields, TimeType timeType) {
   char text[kTimeOfWeekTextSize];
-  FormatTimeOfWeek(timeOfWeek, text);
+  FormatTimeOfWeek(ShownTimeOfWeek(fields, timeType), text);
   state_.timeOfWeek = text;
 }
 

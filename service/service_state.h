@@ -68,7 +68,7 @@ class ServiceFront final : public CycleFrontEnd, public SettingsSaver {
 
   CycleChoices Choices() override;
   void AttemptBegan() override { state_.polling = true; }
-  void TimeOfWeekReceived(float timeOfWeek) override;
+  void TimeOfWeekReceived(const TimingFields& fields, TimeType timeType) override;
   void AttemptEnded(const AttemptResult& result) override;
   void ScheduleChanged(bool started) override;
   void Refused(const char* message) override { refusal_ = message; }

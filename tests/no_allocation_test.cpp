@@ -59,7 +59,9 @@ struct RecordingReceiver final : NullPort {
 struct CountingFront final : CycleFrontEnd {
   CycleChoices Choices() override { return choices; }
   void AttemptBegan() override {}
-  void TimeOfWeekReceived(float timeOfWeek) override { FormatTimeOfWeek(timeOfWeek, shown); }
+  void TimeOfWeekReceived(const TimingFields& fields, TimeType timeType) override {
+    FormatTimeOfWeek(ShownTimeOfWeek(fields, timeType), shown);
+  }
   void AttemptEnded(const AttemptResult& result) override {
     if (result.outcome == UpdateOutcome::Success) ++successes;
   }

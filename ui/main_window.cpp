@@ -252,9 +252,9 @@ void TForm_Main::AttemptBegan() {
   AddTrayIcon(TrayIconState::InProgress);
 }
 
-void TForm_Main::TimeOfWeekReceived(float timeOfWeek) {
+void TForm_Main::TimeOfWeekReceived(const TimingFields& fields, TimeType timeType) {
   char text[kTimeOfWeekTextSize];
-  FormatTimeOfWeek(timeOfWeek, text);
+  FormatTimeOfWeek(ShownTimeOfWeek(fields, timeType), text);
   SetCaption(ID_Panel_Time, text);
 }
 

@@ -50,7 +50,7 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   // CycleFrontEnd
   CycleChoices Choices() override;
   void AttemptBegan() override;
-  void TimeOfWeekReceived(float timeOfWeek) override;
+  void TimeOfWeekReceived(const TimingFields& fields, TimeType timeType) override;
   void AttemptEnded(const AttemptResult& result) override;
   void ScheduleChanged(bool started) override;
   void Refused(const char* message) override;

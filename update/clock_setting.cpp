@@ -83,16 +83,22 @@ UpdateOutcome ApplyReceiverTime(double receiverTime, ClockSetter& clock, SystemT
   return clock.Set(*asked) ? UpdateOutcome::Success : UpdateOutcome::SystemUpdateFailure;
 }
 
+float ShownTimeOfWeek(const TimingFields& fields, TimeType timeType) {
+  if (timeType == TimeType::Gps || fields.timeOfWeek == kNoTimeYet) return fields.timeOfWeek;
+  return static_cast<float>(static_cast<double>(fields.timeOfWeek) -
+                            static_cast<double>(fields.utcOffset));
+}
+
 void FormatTimeOfWeek(float timeOfWeek, char (&text)[kTimeOfWeekTextSize]) {
-  constexpr float kSecondsPerWeek = 604800.0f;
+  constexpr auto kWeek = static_cast<float>(kSecondsPerWeek);
   float x = timeOfWeek;
-  if (x == -1.0f) {
+  if (x == kNoTimeYet) {
     std::snprintf(text, sizeof text, "%s", "<No time yet>");
     return;
   }
   if (x == 0.0f) x = 0.0f;  // -0 shows as 0
-  if (x < 0.0f) x = static_cast<float>(x + kSecondsPerWeek);
-  if (!(x >= 0.0f && x < kSecondsPerWeek)) {
+  if (x < 0.0f) x = static_cast<float>(x + kWeek);
+  if (!(x >= 0.0f && x < kWeek)) {
     std::snprintf(text, sizeof text, "%s", "<Bad time>");
     return;
   }
@@ -100,9 +106,13 @@ void FormatTimeOfWeek(float timeOfWeek, char (&text)[kTimeOfWeekTextSize]) {
   const int day = static_cast<int>(std::floor(d / 86400.0));
   const int hour = static_cast<int>(std::fmod(std::floor(d / 3600.0), 24.0));
   const int minute = static_cast<int>(std::fmod(std::floor(d / 60.0), 60.0));
-  const auto second = static_cast<float>(std::fmod(d, 60.0));
-  std::snprintf(text, sizeof text, " %s %02d:%02d:%05.2f", WeekdayNames[day], hour, minute,
-                static_cast<double>(second));
+  // Hundredths truncated like every other field, so that 59.996 s is 59.99 and never a 60th
+  // second; the allowance keeps a single that lies a hair below its decimal (13.29 is
+  // 13.2899999...) on it.
+  const int hundredths =
+      static_cast<int>(std::min(5999.0, std::floor(std::fmod(d, 60.0) * 100.0 + 0.01)));
+  std::snprintf(text, sizeof text, " %s %02d:%02d:%02d.%02d", WeekdayNames[day], hour, minute,
+                hundredths / 100, hundredths % 100);
 }
 
 }  // namespace clockagent

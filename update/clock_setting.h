@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "receiver/timing_packets.h"
 #include "update/calendar.h"
 #include "update/clock_setter.h"
 #include "update/update_outcome.h"
@@ -65,6 +66,11 @@ bool SetClockFromReceiverTime(double receiverTime, ClockSetter& clock);
 UpdateOutcome ApplyReceiverTime(double receiverTime, ClockSetter& clock, SystemTime* asked);
 
 extern const char* const WeekdayNames[7];
+
+// The time of week the window shows for a timing packet: with the time type UTC the packet's time
+// of week less its GPS-UTC offset, the time the clock was set to; with GPS the time of week as the
+// packet carries it. A receiver without a time yet shows as such in both.
+float ShownTimeOfWeek(const TimingFields& fields, TimeType timeType);
 
 // The time-of-week display: " Wed 13:05:07.50", or "<No time yet>" for -1, or "<Bad time>" for a
 // time outside one week.

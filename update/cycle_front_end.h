@@ -43,8 +43,9 @@ class CycleFrontEnd {
   virtual CycleChoices Choices() = 0;
 
   virtual void AttemptBegan() = 0;
-  // An accepted timing packet's time of week, as the packet carries it (FormatTimeOfWeek shows it).
-  virtual void TimeOfWeekReceived(float timeOfWeek) = 0;
+  // The fields of the timing packet an attempt took, and the time type in force: the window shows
+  // ShownTimeOfWeek of them, the console tool the time of week as the packet carries it.
+  virtual void TimeOfWeekReceived(const TimingFields& fields, TimeType timeType) = 0;
   virtual void AttemptEnded(const AttemptResult& result) = 0;
   // Start (true) or Stop (false).
   virtual void ScheduleChanged(bool started) = 0;

@@ -65,7 +65,7 @@ void UpdateCycle::TimingPacketReceived(const TimingReport& report) {
 }
 
 void UpdateCycle::ApplyReport(const TimingReport& report) {
-  front_.TimeOfWeekReceived(report.fields.timeOfWeek);
+  front_.TimeOfWeekReceived(report.fields, timing_.ActiveTimeType);
   result_.packetTaken = true;
   result_.packet = report.packet;
   double receiverTime = report.receiverTime;

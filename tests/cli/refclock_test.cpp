@@ -14,7 +14,7 @@
 #include <memory>
 #include <thread>
 
-#include "cli/refclock_outputs.h"
+#include "refclock/refclock_outputs.h"
 #include "tests/support/cli_support.h"
 
 namespace clockagent::test {

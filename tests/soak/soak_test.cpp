@@ -27,7 +27,7 @@ class SoakFront final : public CycleFrontEnd {
  public:
   CycleChoices Choices() override { return choices; }
   void AttemptBegan() override {}
-  void TimeOfWeekReceived(float) override {}
+  void TimeOfWeekReceived(const TimingFields&, TimeType) override {}
   void AttemptEnded(const AttemptResult& result) override {
     status = StatusText(result.outcome);
     std::snprintf(counters, sizeof counters, "%d/%d", static_cast<int>(result.successes),

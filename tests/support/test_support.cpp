@@ -100,9 +100,9 @@ std::vector<std::string> RecordedAttempt::TimesOfWeek() const {
 
 void RecordingFront::AttemptBegan() { log.push_back("began"); }
 
-void RecordingFront::TimeOfWeekReceived(float value) {
+void RecordingFront::TimeOfWeekReceived(const TimingFields& fields, TimeType timeType) {
   char text[kTimeOfWeekTextSize];
-  FormatTimeOfWeek(value, text);
+  FormatTimeOfWeek(ShownTimeOfWeek(fields, timeType), text);
   timeOfWeek = text;
   log.push_back(std::string("time of week ") + text);
 }

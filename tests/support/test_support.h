@@ -125,7 +125,7 @@ class RecordingFront final : public CycleFrontEnd {
 
   CycleChoices Choices() override { return choices; }
   void AttemptBegan() override;
-  void TimeOfWeekReceived(float timeOfWeek) override;
+  void TimeOfWeekReceived(const TimingFields& fields, TimeType timeType) override;
   void AttemptEnded(const AttemptResult& result) override;
   void ScheduleChanged(bool started) override;
   void Refused(const char* message) override;

@@ -207,10 +207,23 @@ TEST(TimeOfWeekDisplay, Texts) {
   EXPECT_EQ(TimeOfWeekText(-3600.0f), " Sat 23:00:00.00");
   EXPECT_EQ(TimeOfWeekText(-604800.0f), " Sun 00:00:00.00");
   EXPECT_EQ(TimeOfWeekText(345600.5f), " Thu 00:00:00.50");
-  EXPECT_EQ(TimeOfWeekText(59.996f), " Sun 00:00:60.00");  // the formatter rounds, no carry
+  EXPECT_EQ(TimeOfWeekText(59.996f), " Sun 00:00:59.99");  // truncated: no 60th second
+  EXPECT_EQ(TimeOfWeekText(13.29f), " Sun 00:00:13.29");   // a single a hair below .29
   EXPECT_EQ(TimeOfWeekText(3 * 86400 + 13 * 3600 + 5 * 60 + 7.5f), " Wed 13:05:07.50");
   EXPECT_EQ(TimeOfWeekText(604799.0f), " Sat 23:59:59.00");
-  EXPECT_EQ(TimeOfWeekText(std::nextafter(604800.0f, 0.0f)), " Sat 23:59:59.94");
+  EXPECT_EQ(TimeOfWeekText(std::nextafter(604800.0f, 0.0f)), " Sat 23:59:59.93");
+}
+
+TEST(TimeOfWeekDisplay, UtcShowsTheTimeSetGpsTheReceiversOwn) {
+  const auto shown = [](float timeOfWeek, float utcOffset, TimeType type) {
+    char text[kTimeOfWeekTextSize];
+    FormatTimeOfWeek(ShownTimeOfWeek(TimingFields{timeOfWeek, 2400, utcOffset}, type), text);
+    return std::string(text);
+  };
+  EXPECT_EQ(shown(228438.78f, 18, TimeType::Utc), " Tue 15:27:00.78");
+  EXPECT_EQ(shown(228438.78f, 18, TimeType::Gps), " Tue 15:27:18.78");
+  EXPECT_EQ(shown(5, 18, TimeType::Utc), " Sat 23:59:47.00");  // the week before
+  EXPECT_EQ(shown(kNoTimeYet, 18, TimeType::Utc), "<No time yet>");
 }
 
 TEST(TimeOfWeekDisplay, WholeSecondsShowTwoZeroDecimals) {

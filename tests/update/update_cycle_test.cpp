@@ -101,8 +101,8 @@ TEST_F(UpdateCycleTest, AnAttemptOpensPreparesAndPolls) {
   ReceiverAnswers();
   cycle.Timer_DAROTimer();
   EXPECT_EQ(port.writes, std::vector<Bytes>{Bytes({0x10, 0x21, 0x10, 0x03})});
-  // The time of week is shown before the clock is set and the attempt ends.
-  EXPECT_EQ(front.log, (std::vector<std::string>{"began", "time of week  Wed 12:00:00.00",
+  // The time of week is shown before the clock is set and the attempt ends, in UTC as set.
+  EXPECT_EQ(front.log, (std::vector<std::string>{"began", "time of week  Wed 11:59:47.00",
                                                  "ended Success 1/1"}));
   EXPECT_EQ(Iso(clock.last), "2003-01-08T11:59:47Z");
   ASSERT_EQ(front.results.size(), 1u);
@@ -223,7 +223,7 @@ TEST_F(UpdateCycleTest, AWeekRolloverIsCorrectedBeforeTheClockIsSet) {
   cycle.Timer_DAROTimer();
   EXPECT_EQ(Iso(clock.last), "2042-04-09T11:59:47Z");
   EXPECT_EQ(front.results.back().rolloverWeeks, 2048);
-  EXPECT_EQ(front.timeOfWeek, " Wed 12:00:00.00");  // the time of week as received
+  EXPECT_EQ(front.timeOfWeek, " Wed 11:59:47.00");  // the time of the week as received
 }
 
 TEST_F(UpdateCycleTest, StartWithAZeroIntervalChangesNothing) {

@@ -1,5 +1,5 @@
 // Timers for the command-line tool.
-#include "cli/timer_loop.h"
+#include "update/timer_loop.h"
 
 #include <algorithm>
 #include <thread>

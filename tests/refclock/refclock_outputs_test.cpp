@@ -12,7 +12,7 @@
 #include <functional>
 #include <vector>
 
-#include "cli/refclock_outputs.h"
+#include "refclock/refclock_outputs.h"
 
 namespace clockagent::test {
 namespace {

@@ -1,5 +1,5 @@
 // Where reference-clock samples go: chronyd's SOCK socket and the NTP shared-memory segment.
-#include "cli/refclock_outputs.h"
+#include "refclock/refclock_outputs.h"
 
 #include <sys/ipc.h>
 #include <sys/shm.h>

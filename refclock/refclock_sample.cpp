@@ -1,5 +1,5 @@
 // What a time daemon is told of one timing packet.
-#include "cli/refclock_sample.h"
+#include "refclock/refclock_sample.h"
 
 #include <cmath>
 

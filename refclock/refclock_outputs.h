@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/refclock_sample.h"
+#include "refclock/refclock_sample.h"
 
 namespace clockagent {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "cli/refclock_sample.h"
+#include "refclock/refclock_sample.h"
 #include "update/clock_setting.h"
 
 namespace clockagent::test {

@@ -1,4 +1,5 @@
-// Timers for the command-line tool: ticks delivered one after another on the calling thread.
+// Timers and the wait on a receiver's port, for programs that run their own loop: the console
+// tool, the service, refclock and the benchmarks.
 #pragma once
 
 #include <chrono>
