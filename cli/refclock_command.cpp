@@ -13,7 +13,7 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "refclock/refclock_outputs.h"
-#include "refclock/refclock_sample.h"
+#include "update/clock_sample.h"
 #include "update/timer_loop.h"
 #include "receiver/serial_link.h"
 #include "receiver/system_serial_port.h"
@@ -189,10 +189,7 @@ class Refclock final : private TimingSink {
         [this] { return link_->isOpen != 0; },
         [this] {
           if (!link_->isOpen) return;
-          ReadLink(*link_, [this](ReceiverLink& completed) {
-            timing_.TimeReceived = 0;  // every packet, not just an attempt's first
-            DispatchPacket(completed, timing_);
-          });
+          ReadLink(*link_, [this](ReceiverLink& completed) { DispatchPacket(completed, timing_); });
         });
   }
 
@@ -205,11 +202,8 @@ class Refclock final : private TimingSink {
       lastBroadcastNs_ = at;
       heardBroadcast_ = true;
     }
-    ReferenceSample sample;
-    int weeks = 0;
-    if (!SampleOf(report, options_.choices.latencyMs, kReleaseReceiverTime, &sample, &weeks)) {
-      return;
-    }
+    ClockSample sample;
+    if (!SampleOf(report, options_.choices.latencyMs, kReleaseReceiverTime, &sample)) return;
     bool sent = false;
     for (const auto& output : outputs_) {
       if (output->Send(sample, at)) sent = true;
@@ -219,7 +213,7 @@ class Refclock final : private TimingSink {
     lastSampleNs_ = at;
     lastPacket_ = report.packet;
     lastOffsetNs_ = sample.offsetNs;
-    rolloverWeeks_ = weeks;
+    rolloverWeeks_ = sample.rolloverWeeks;
   }
 
   ReceiverState StateAt(std::int64_t now) const {

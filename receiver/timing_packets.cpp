@@ -64,8 +64,7 @@ using PacketReader = bool (*)(const ReceiverLink&, TimingFields*);
 void AcceptTimingPacket(ReceiverLink& link, TimingContext& context, TimingPacket packet,
                         PacketReader read) {
   TimingReport report;
-  if (context.TimeReceived || !read(link, &report.fields)) return;
-  context.TimeReceived = 1;
+  if (!read(link, &report.fields)) return;
   report.packet = packet;
   report.receiverTime = ReceiverTime(report.fields, context.ActiveTimeType);
   report.arrival = link.packetArrival;

@@ -62,9 +62,8 @@ class TimingSink {
   ~TimingSink() = default;
 };
 
-// What the packet handlers share with the update cycle.
+// What the packet handlers need of whoever reads the receiver.
 struct TimingContext {
-  std::uint8_t TimeReceived = 1;            // a timing packet was accepted in this attempt
   TimeType ActiveTimeType = TimeType::Utc;  // the time type in force
   TimingSink* sink = nullptr;               // where an accepted packet is reported; must be set
 };
@@ -72,8 +71,8 @@ struct TimingContext {
 // Sends the time request, packet 0x21 without data.
 void RequestTime(ReceiverLink& link);
 
-// Accept the first timing packet of the right length while TimeReceived is clear: set
-// TimeReceived and report it to the context's sink.
+// Accept a timing packet of the right length: report it to the context's sink. Which of them an
+// attempt uses is the reader's affair.
 void HandlePacket41(ReceiverLink& link, TimingContext& context);
 void HandlePacket8FAB(ReceiverLink& link, TimingContext& context);
 

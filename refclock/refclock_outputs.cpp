@@ -14,7 +14,7 @@
 
 namespace clockagent {
 
-std::array<std::uint8_t, sizeof(SockSample)> EncodeSockSample(const ReferenceSample& sample) {
+std::array<std::uint8_t, sizeof(SockSample)> EncodeSockSample(const ClockSample& sample) {
   const SplitTime at = SplitNs(sample.systemNs);
   const std::int32_t microseconds = at.nanoseconds / 1000;
   SockSample s;
@@ -44,7 +44,7 @@ SplitTime SplitNs(std::int64_t ns) {
   return SplitTime{seconds, static_cast<std::int32_t>(rest)};
 }
 
-void WriteShmSample(volatile ShmTime& segment, const ReferenceSample& sample) {
+void WriteShmSample(volatile ShmTime& segment, const ClockSample& sample) {
   WriteShmSample(segment, sample, [] { std::atomic_thread_fence(std::memory_order_seq_cst); });
 }
 
@@ -89,7 +89,7 @@ class SockOutput final : public SampleOutput {
     if (fd_ >= 0) ::close(fd_);
   }
 
-  bool Send(const ReferenceSample& sample, std::int64_t nowNs) override {
+  bool Send(const ClockSample& sample, std::int64_t nowNs) override {
     if (!reach_.MayTry(nowNs)) return false;
     const auto datagram = EncodeSockSample(sample);
     // Addressed each time, not connected once: a restarted chronyd makes a new socket there.
@@ -127,7 +127,7 @@ class ShmOutput final : public SampleOutput {
     if (segment_ != nullptr) ::shmdt(const_cast<ShmTime*>(segment_));
   }
 
-  bool Send(const ReferenceSample& sample, std::int64_t nowNs) override {
+  bool Send(const ClockSample& sample, std::int64_t nowNs) override {
     if (segment_ == nullptr && (!reach_.MayTry(nowNs) || !Attach(nowNs))) return false;
     WriteShmSample(*segment_, sample);
     return true;

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "refclock/refclock_sample.h"
+#include "update/clock_sample.h"
 
 namespace clockagent {
 
@@ -29,7 +29,7 @@ constexpr int kSockMagic = 0x534f434b;  // "SOCK"
 
 // The datagram of a sample. tv holds whole microseconds, so the offset is taken from that
 // truncated moment: together they still name the receiver's time to the nanosecond.
-std::array<std::uint8_t, sizeof(SockSample)> EncodeSockSample(const ReferenceSample& sample);
+std::array<std::uint8_t, sizeof(SockSample)> EncodeSockSample(const ClockSample& sample);
 
 // The NTP shared-memory segment of one unit.
 struct ShmTime {
@@ -69,7 +69,7 @@ SplitTime SplitNs(std::int64_t ns);
 // one whole sample. `betweenStores` runs after each store: a full fence in the program, so that
 // neither compiler nor processor reorders them; a reader in tests.
 template <class BetweenStores>
-void WriteShmSample(volatile ShmTime& segment, const ReferenceSample& sample,
+void WriteShmSample(volatile ShmTime& segment, const ClockSample& sample,
                     BetweenStores&& betweenStores) {
   const SplitTime clock = SplitNs(sample.systemNs + sample.offsetNs);
   const SplitTime receive = SplitNs(sample.systemNs);
@@ -101,7 +101,7 @@ void WriteShmSample(volatile ShmTime& segment, const ReferenceSample& sample,
   betweenStores();
 }
 
-void WriteShmSample(volatile ShmTime& segment, const ReferenceSample& sample);
+void WriteShmSample(volatile ShmTime& segment, const ClockSample& sample);
 
 // One place samples go.
 class SampleOutput {
@@ -110,7 +110,7 @@ class SampleOutput {
   // Hands the sample on; `nowNs` is the monotonic clock. False when it did not go: the daemon is
   // not there (tried again at most once a second, and told on standard error only when that
   // begins and ends), or it has not kept up.
-  virtual bool Send(const ReferenceSample& sample, std::int64_t nowNs) = 0;
+  virtual bool Send(const ClockSample& sample, std::int64_t nowNs) = 0;
 };
 
 // Datagrams to the socket chronyd made at `path`.

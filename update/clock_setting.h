@@ -41,10 +41,11 @@ int CorrectWeekRollover(double* receiverTime, double earliest);
 // the next second. False, leaving `out` alone, for a time that is not usable.
 bool ReceiverTimeToSystemTime(double receiverTime, SystemTime* out);
 
-// The receiver time, on the UTC scale, of a moment of the system clock given in nanoseconds since
-// 1970-01-01 00:00:00 UTC.
+// The receiver time of a moment given in nanoseconds since 1970-01-01 00:00:00 (of the system
+// clock, or of a receiver's time on its scale). Divided, not multiplied by a rounded 1e-9, so
+// that a whole second stays whole.
 constexpr double ReceiverTimeOf(std::int64_t systemNs) {
-  return static_cast<double>(systemNs - kGpsEpochDays * 86400 * std::int64_t{1000000000}) * 1e-9;
+  return static_cast<double>(systemNs - kGpsEpochDays * 86400 * std::int64_t{1000000000}) / 1e9;
 }
 
 // Seconds since 1970-01-01 00:00:00 UTC of a calendar time. False for a record that is not a valid

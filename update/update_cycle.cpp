@@ -10,7 +10,6 @@ namespace clockagent {
 UpdateCycle::UpdateCycle(ReceiverLink& link, Timer& timerUpdate, Timer& timerPoll,
                          ClockSetter& clock, CycleFrontEnd& front)
     : link_(link), timerUpdate_(timerUpdate), timerPoll_(timerPoll), clock_(clock), front_(front) {
-  timing_.TimeReceived = 1;
   timing_.ActiveTimeType = TimeType::Utc;
   timing_.sink = this;
 }
@@ -31,13 +30,13 @@ void UpdateCycle::Timer_UpdateTimer() {
     return;
   }
   PrepareLink(link_, front_.Choices().line);
-  timing_.TimeReceived = 0;
+  TimeReceived = false;
   pollCountdown_ = kPollsPerAttempt;
   timerPoll_.SetEnabled(true);
 }
 
 void UpdateCycle::Timer_DAROTimer() {
-  if (!link_.isOpen || timing_.TimeReceived) return;
+  if (!link_.isOpen || TimeReceived) return;
   RequestTime(link_);
   if (ReadAndApply()) return;  // the attempt has reported its outcome
   if (--pollCountdown_ <= 0) {
@@ -47,7 +46,7 @@ void UpdateCycle::Timer_DAROTimer() {
 }
 
 void UpdateCycle::BytesArrived() {
-  if (link_.isOpen && !timing_.TimeReceived) ReadAndApply();
+  if (link_.isOpen && !TimeReceived) ReadAndApply();
 }
 
 bool UpdateCycle::ReadAndApply() {
@@ -60,6 +59,8 @@ bool UpdateCycle::ReadAndApply() {
 
 // Called from inside the receive loop: the packet is applied once the loop has returned.
 void UpdateCycle::TimingPacketReceived(const TimingReport& report) {
+  if (TimeReceived) return;
+  TimeReceived = true;
   report_ = report;
   reported_ = true;
 }
@@ -68,16 +69,22 @@ void UpdateCycle::ApplyReport(const TimingReport& report) {
   front_.TimeOfWeekReceived(report.fields, timing_.ActiveTimeType);
   result_.packetTaken = true;
   result_.packet = report.packet;
-  double receiverTime = report.receiverTime;
-  result_.rolloverWeeks = CorrectWeekRollover(&receiverTime, earliest_);
-  // The packet names the moment its first byte began to arrive, less the receiver's latency: the
-  // time now is that, and as long again as has passed since, read just before the clock is set.
+  ClockSample sample;
+  if (!SampleOf(report, activeLatencyMs_, earliest_, &sample)) {
+    ReportOutcome(UpdateOutcome::BadTime);
+    return;
+  }
+  result_.rolloverWeeks = sample.rolloverWeeks;
+  // The receiver's time for the moment the packet began to arrive, and as long again as has
+  // passed since, read just before the clock is set.
   const ClockReading now = link_.clock->Now();
-  const double elapsed = static_cast<double>(now.monotonicNs - report.arrival.monotonicNs) * 1e-9;
-  const double timeNow = receiverTime + activeLatencyMs_ * 1e-3 + elapsed;
-  const UpdateOutcome outcome = ApplyReceiverTime(timeNow, clock_, &result_.clockTime);
+  const std::int64_t receiverNowNs = ReceiverNsAt(sample, now.monotonicNs);
+  const UpdateOutcome outcome =
+      ApplyReceiverTime(ReceiverTimeOf(receiverNowNs), clock_, &result_.clockTime);
   result_.clockAsked = outcome != UpdateOutcome::BadTime;
-  if (result_.clockAsked) result_.offsetSeconds = timeNow - ReceiverTimeOf(now.systemNs);
+  if (result_.clockAsked) {
+    result_.offsetSeconds = static_cast<double>(receiverNowNs - now.systemNs) / 1e9;
+  }
   ReportOutcome(outcome);
 }
 

@@ -9,6 +9,7 @@
 #include "receiver/daro_link.h"
 #include "receiver/serial_link.h"
 #include "receiver/timing_packets.h"
+#include "update/clock_sample.h"
 #include "update/clock_setter.h"
 #include "update/clock_setting.h"
 #include "update/cycle_front_end.h"
@@ -97,9 +98,12 @@ class UpdateCycle final : private TimingSink {
   int pollCountdown_ = kPollsPerAttempt;
   PortChoice activePort_;  // COM1 until Start or Refresh Time
   int activeLatencyMs_ = 0;
-  TimingContext timing_;   // TimeReceived and ActiveTimeType, shared with the packet handlers
+  TimingContext timing_;   // ActiveTimeType, for the packet handlers
+  // The attempt has its timing packet: the first of an attempt is used, any others are ignored.
+  // Set while no attempt polls.
+  bool TimeReceived = true;
   AttemptResult result_;   // of the attempt in progress
-  bool reported_ = false;  // a timing packet of this poll waits to be applied
+  bool reported_ = false;  // the timing packet of this poll waits to be applied
   TimingReport report_;
 };
 

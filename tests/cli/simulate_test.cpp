@@ -51,14 +51,14 @@ class SimulatorTest : public ::testing::Test, protected RecordedAttempt {
   void Attempt(const SerialLineSettings& settings = {}, int polls = 30) {
     ASSERT_EQ(OpenLink(*link, portPath.c_str()), 0);
     PrepareLink(*link, settings);
-    context.TimeReceived = 0;
-    for (int i = 0; i < polls && !context.TimeReceived; ++i) {
+    sink.reports.clear();
+    for (int i = 0; i < polls && sink.reports.empty(); ++i) {
       if (requests) RequestTime(*link);
       ReadLink(*link, [this](ReceiverLink& l) {
         ++packetsSeen;
         DispatchPacket(l, context);
       });
-      if (!context.TimeReceived) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      if (sink.reports.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     CloseLink(*link);
   }
@@ -170,12 +170,11 @@ TEST_F(SimulatorTest, AnswersTakeTheirTimeOnTheLine) {
   at2400.baudRateIndex = 0;
   ASSERT_EQ(OpenLink(*link, portPath.c_str()), 0);
   PrepareLink(*link, at2400);
-  context.TimeReceived = 0;
   WritePacket(1, &kTimeRequestId, *link);
   const auto sent = std::chrono::steady_clock::now();
   int reads = 0;
   const auto giveUp = sent + std::chrono::seconds(2);
-  while (!context.TimeReceived && std::chrono::steady_clock::now() < giveUp) {
+  while (sink.reports.empty() && std::chrono::steady_clock::now() < giveUp) {
     if (link->port->QueuedBytes() > 0) ++reads;
     ReadLink(*link, [this](ReceiverLink& l) { DispatchPacket(l, context); });
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

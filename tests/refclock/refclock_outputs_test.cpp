@@ -23,7 +23,7 @@ TEST(SockSample, DatagramByteForByte) {
   ASSERT_EQ(sizeof(SockSample), 40u) << "the size chronyd takes on 64-bit Linux";
   const struct {
     const char* name;
-    ReferenceSample sample;
+    ClockSample sample;
     std::array<std::uint8_t, 40> bytes;
   } cases[] = {
       // 1700000000 = 0x6553F100 s, 123456 = 0x1E240 us; the 789 ns cut from the moment join the
@@ -97,7 +97,7 @@ struct ReaderView {
   int countAfter = 0;
 
   bool Accepted() const { return valid != 0 && mode == 1 && countBefore == countAfter; }
-  bool HoldsSample(const ReferenceSample& sample) const {
+  bool HoldsSample(const ClockSample& sample) const {
     const SplitTime clock = SplitNs(sample.systemNs + sample.offsetNs);
     const SplitTime receive = SplitNs(sample.systemNs);
     return clockSec == clock.seconds && clockNSec == static_cast<unsigned>(clock.nanoseconds) &&
@@ -132,7 +132,7 @@ void ReadStep(const volatile ShmTime& s, const ReaderSchedule& at, int point, Re
   if (at.countAfter == point) view.countAfter = s.count;
 }
 
-using Writer = std::function<void(volatile ShmTime&, const ReferenceSample&,
+using Writer = std::function<void(volatile ShmTime&, const ClockSample&,
                                   const std::function<void()>& betweenStores)>;
 
 struct Tally {
@@ -146,8 +146,8 @@ struct Tally {
 // Runs `write` of `next` over a segment holding `previous` (still valid, or taken already) against
 // a reader at every schedule of its steps among the writer's stores.
 Tally ReadAtEverySchedule(const Writer& write, bool previousTaken) {
-  const ReferenceSample previous{1700000000 * kNs + 123456789, 250000000};
-  const ReferenceSample next{1700000001 * kNs + 987654321, -3000};
+  const ClockSample previous{1700000000 * kNs + 123456789, 250000000};
+  const ClockSample next{1700000001 * kNs + 987654321, -3000};
   volatile ShmTime probe{};
   int stores = 0;
   write(probe, next, [&stores] { ++stores; });
@@ -185,7 +185,7 @@ Tally ReadAtEverySchedule(const Writer& write, bool previousTaken) {
   return tally;
 }
 
-void ProgramWriter(volatile ShmTime& segment, const ReferenceSample& sample,
+void ProgramWriter(volatile ShmTime& segment, const ClockSample& sample,
                    const std::function<void()>& betweenStores) {
   WriteShmSample(segment, sample, betweenStores);
 }
@@ -208,7 +208,7 @@ TEST(ShmSegment, ModeOneWriteNeverHandsAReaderATornSample) {
 TEST(ShmSegment, TheReaderCatchesAWriterThatSkipsTheProtocol) {
   // What a writer that fills the fields first and then bumps the count once would do: the
   // schedules above must find the torn samples it hands out.
-  const Writer careless = [](volatile ShmTime& s, const ReferenceSample& sample,
+  const Writer careless = [](volatile ShmTime& s, const ClockSample& sample,
                              const std::function<void()>& betweenStores) {
     volatile ShmTime whole{};
     WriteShmSample(whole, sample, [] {});
@@ -248,7 +248,7 @@ TEST(ShmSegment, TheOutputMakesTheUnitsSegmentForEveryone) {
   EXPECT_EQ(info.shm_segsz, sizeof(ShmTime));
   EXPECT_EQ(info.shm_perm.mode & 0777, 0666u);
 
-  const ReferenceSample sample{1700000000 * kNs + 123456789, -5000000};
+  const ClockSample sample{1700000000 * kNs + 123456789, -5000000};
   EXPECT_TRUE(output->Send(sample, 0));
   EXPECT_TRUE(output->Send(sample, 0));
   const auto* segment = static_cast<const volatile ShmTime*>(shmat(id, nullptr, SHM_RDONLY));

@@ -82,12 +82,9 @@ class RecordingSink final : public TimingSink {
   std::vector<TimingReport> reports;
 };
 
-// The timing context of an attempt that waits for its packet, reporting to a recording sink.
+// The timing context of a reader of the receiver, reporting to a recording sink.
 struct RecordedAttempt {
-  RecordedAttempt() {
-    context.TimeReceived = 0;
-    context.sink = &sink;
-  }
+  RecordedAttempt() { context.sink = &sink; }
   RecordedAttempt(const RecordedAttempt&) = delete;
   RecordedAttempt& operator=(const RecordedAttempt&) = delete;
 

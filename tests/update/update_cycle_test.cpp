@@ -34,7 +34,7 @@ class UpdateCycleTest : public ::testing::Test {
     cycle.SetSettingsSaver(&saver);
   }
 
-  // The receiver answers every request with the worked example.
+  // The receiver answers every request with 0x41 for 2003-01-08 12:00:00 GPS, offset 13 s.
   void ReceiverAnswers() { port.incoming = Frame(0x41, kExample41); }
   void Interval(const char* text) { front.choices.intervalMs = IntervalMilliseconds(text); }
 
@@ -190,6 +190,18 @@ TEST_F(UpdateCycleTest, APacketOnThe30thPollReportsOnlyItsOwnOutcome) {
   cycle.Timer_DAROTimer();
   ASSERT_EQ(front.results.size(), 1u);
   EXPECT_EQ(front.Status(), "Success");
+}
+
+TEST_F(UpdateCycleTest, TheFirstTimingPacketOfAnAttemptIsUsedTheOthersIgnored) {
+  cycle.RefreshTime();
+  Bytes noOffset = kExample41;
+  std::fill(noOffset.begin() + 6, noOffset.end(), std::uint8_t{0});
+  port.incoming = Frame(0x41, kExample41);
+  const Bytes second = Frame(0x41, noOffset);
+  port.incoming.insert(port.incoming.end(), second.begin(), second.end());
+  cycle.Timer_DAROTimer();
+  EXPECT_EQ(front.results.size(), 1u);
+  EXPECT_EQ(Iso(clock.last), "2003-01-08T11:59:47Z");
 }
 
 TEST_F(UpdateCycleTest, OtherPacketsDoNotExtendTheAttempt) {

@@ -1,10 +1,10 @@
-// The sample a timing packet gives a time daemon, or why it gives none.
+// The sample a timing packet gives, or why it gives none.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "refclock/refclock_sample.h"
+#include "update/clock_sample.h"
 #include "update/clock_setting.h"
 
 namespace clockagent::test {
@@ -27,7 +27,7 @@ TimingReport Report(TimingPacket packet, float timeOfWeek, std::uint16_t week, f
   return report;
 }
 
-TEST(RefclockSample, ReceiverTimeAgainstTheArrivalToTheNanosecond) {
+TEST(ClockSample, ReceiverTimeAgainstTheArrivalToTheNanosecond) {
   const auto ab = TimingPacket::Packet8FAB;
   const auto p41 = TimingPacket::Packet41;
   const struct {
@@ -60,16 +60,16 @@ TEST(RefclockSample, ReceiverTimeAgainstTheArrivalToTheNanosecond) {
        0, 0},
   };
   for (const auto& c : cases) {
-    ReferenceSample sample;
-    int weeks = -1;
-    ASSERT_TRUE(SampleOf(c.report, c.latencyMs, c.earliest, &sample, &weeks)) << c.name;
+    ClockSample sample;
+    ASSERT_TRUE(SampleOf(c.report, c.latencyMs, c.earliest, &sample)) << c.name;
     EXPECT_EQ(sample.systemNs, c.report.arrival.systemNs) << c.name;
+    EXPECT_EQ(sample.monotonicNs, c.report.arrival.monotonicNs) << c.name;
     EXPECT_EQ(sample.offsetNs, c.offsetNs) << c.name;
-    EXPECT_EQ(weeks, c.rolloverWeeks) << c.name;
+    EXPECT_EQ(sample.rolloverWeeks, c.rolloverWeeks) << c.name;
   }
 }
 
-TEST(RefclockSample, BadOrMissingTimeGivesNoSample) {
+TEST(ClockSample, BadOrMissingTimeGivesNoSample) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const struct {
     const char* name;
@@ -88,12 +88,11 @@ TEST(RefclockSample, BadOrMissingTimeGivesNoSample) {
   for (const auto& c : cases) {
     const TimingReport report = Report(TimingPacket::Packet41, c.timeOfWeek, c.week, c.utcOffset,
                                        TimeType::Utc, kWednesdayUtc * kNs);
-    ReferenceSample sample{123, 456};
-    int weeks = 7;
-    EXPECT_FALSE(SampleOf(report, 0, kReleaseReceiverTime, &sample, &weeks)) << c.name;
+    ClockSample sample{123, 456, 789, 7};
+    EXPECT_FALSE(SampleOf(report, 0, kReleaseReceiverTime, &sample)) << c.name;
     EXPECT_EQ(sample.systemNs, 123) << c.name << ": left alone";
     EXPECT_EQ(sample.offsetNs, 456) << c.name;
-    EXPECT_EQ(weeks, 7) << c.name;
+    EXPECT_EQ(sample.rolloverWeeks, 7) << c.name;
   }
 }
 

@@ -1,5 +1,5 @@
-// What a time daemon is told of one timing packet.
-#include "refclock/refclock_sample.h"
+// A timing packet set against the computer's clock.
+#include "update/clock_sample.h"
 
 #include <cmath>
 
@@ -7,9 +7,7 @@
 
 namespace clockagent {
 
-bool SampleOf(const TimingReport& report, int latencyMs, double earliest, ReferenceSample* sample,
-              int* rolloverWeeks) {
-  // A time of week beyond the week would pass for a later week's time: a garbled packet.
+bool SampleOf(const TimingReport& report, int latencyMs, double earliest, ClockSample* sample) {
   const double timeOfWeek = static_cast<double>(report.fields.timeOfWeek);
   if (!(timeOfWeek >= 0.0 && timeOfWeek < kSecondsPerWeek)) return false;
   double receiverTime = report.receiverTime;
@@ -19,8 +17,7 @@ bool SampleOf(const TimingReport& report, int latencyMs, double earliest, Refere
   if (!(std::fabs(receiverTime - ReceiverTimeOf(systemNs)) < kLargestOffsetSeconds)) return false;
 
   // Whole seconds and their fraction apart, in integers: one double of seconds since 1980 keeps
-  // only a quarter of a microsecond. The receiver sent the packet `latencyMs` after the moment
-  // it names, and it began to arrive then.
+  // only a quarter of a microsecond.
   constexpr std::int64_t kNsPerSecond = 1000000000;
   const double whole = std::floor(receiverTime);
   const std::int64_t receiverNs =
@@ -28,7 +25,8 @@ bool SampleOf(const TimingReport& report, int latencyMs, double earliest, Refere
       std::llround((receiverTime - whole) * 1e9) + std::int64_t{latencyMs} * 1000000;
   sample->systemNs = systemNs;
   sample->offsetNs = receiverNs - systemNs;
-  *rolloverWeeks = weeks;
+  sample->monotonicNs = report.arrival.monotonicNs;
+  sample->rolloverWeeks = weeks;
   return true;
 }
 

@@ -1,0 +1,36 @@
+// A timing packet set against the computer's clock: the one place where a packet becomes a time,
+// for the update cycle that sets the clock and for the time daemons that refclock feeds.
+#pragma once
+
+#include <cstdint>
+
+#include "receiver/timing_packets.h"
+
+namespace clockagent {
+
+struct ClockSample {
+  std::int64_t systemNs = 0;  // the moment, on the system clock: ns since 1970-01-01 00:00:00 UTC
+  std::int64_t offsetNs = 0;  // the receiver's time for that moment less systemNs: positive when
+                              // the computer is behind
+  std::int64_t monotonicNs = 0;  // the same moment on the monotonic clock
+  int rolloverWeeks = 0;         // how far a rolled-over week number was moved forward
+};
+
+// A time further from the computer's clock than this is no receiver's: no daemon maps a time more
+// than NTP's 32-bit era of seconds away, and it keeps every nanosecond count well inside 64 bits.
+constexpr double kLargestOffsetSeconds = 4294967296.0;
+
+// The sample of a timing packet: the moment its first byte began to arrive, and the receiver's
+// time for it (moved past week rollovers, times before `earliest`, see CorrectWeekRollover, and
+// advanced by the receiver's latency, since it sent the packet `latencyMs` after the moment it
+// names). False, leaving `sample` alone, for a packet whose time is not usable: no time yet, a
+// time of week outside the week (a garbled packet would pass for another week's time), a time
+// outside the calendar, or one further off than kLargestOffsetSeconds.
+bool SampleOf(const TimingReport& report, int latencyMs, double earliest, ClockSample* sample);
+
+// The receiver's time at a later moment of the monotonic clock, ns since 1970-01-01 00:00:00.
+constexpr std::int64_t ReceiverNsAt(const ClockSample& sample, std::int64_t monotonicNs) {
+  return sample.systemNs + sample.offsetNs + (monotonicNs - sample.monotonicNs);
+}
+
+}  // namespace clockagent
