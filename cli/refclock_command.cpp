@@ -2,7 +2,6 @@
 // discipline the clock from its samples and serve the time onward.
 #include <sys/un.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -12,13 +11,9 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "refclock/reference_clock.h"
 #include "refclock/refclock_outputs.h"
-#include "update/clock_sample.h"
 #include "update/timer_loop.h"
-#include "receiver/serial_link.h"
-#include "receiver/system_serial_port.h"
-#include "receiver/timing_packets.h"
-#include "update/clock_setting.h"
 
 namespace clockagent {
 namespace {
@@ -52,13 +47,8 @@ const char kRefclockHelp[] =
     "\n"
     "Options:\n";
 
-constexpr std::int64_t kNsPerSecond = 1000000000;
-constexpr std::uint32_t kTickMs = 1000;          // a request, and the port tried again
-constexpr std::uint32_t kStatusMs = 60000;       // a status line
-constexpr std::int64_t kSilentAfterNs = 5 * kNsPerSecond;
-constexpr std::int64_t kReopenAfterNs = 10 * kNsPerSecond;
-// A broadcasting receiver sends every second: after three seconds without one, it is asked again.
-constexpr std::int64_t kBroadcastGoneNs = 3 * kNsPerSecond;
+constexpr std::uint32_t kTickMs = 1000;     // a request, and the port tried again
+constexpr std::uint32_t kStatusMs = 60000;  // a status line
 
 struct Options {
   CycleChoices choices;
@@ -115,166 +105,14 @@ int ParseOptions(int argc, char** argv, Options& o) {
   return -1;
 }
 
-std::int64_t MonotonicNs() { return SystemLinkClock().Now().monotonicNs; }
-
-// The receiver as the status line tells it.
-enum class ReceiverState { Waiting, NoPort, Silent, NoTime, Answering, Broadcasting };
-
-// The port, the link over it and the outputs: packets in, samples out.
-class Refclock final : private TimingSink {
- public:
-  Refclock(const Options& options, std::vector<std::unique_ptr<SampleOutput>> outputs)
-      : options_(options), outputs_(std::move(outputs)), lastHeardNs_(MonotonicNs()) {
-    link_->port = port_.get();
-    timing_.ActiveTimeType = options.choices.timeType;
-    timing_.sink = this;
-  }
-  ~Refclock() { CloseLink(*link_); }
-  Refclock(const Refclock&) = delete;
-  Refclock& operator=(const Refclock&) = delete;
-
-  // Each second: the port opened (anew, after a silence), the time asked for unless the receiver
-  // broadcasts, and a line when the receiver's state has changed.
-  void Tick() {
-    const std::int64_t now = MonotonicNs();
-    // A receiver unplugged and plugged in again is a new device behind the same name, and a
-    // line that has gone never reads again: only a fresh open finds it.
-    if (link_->isOpen && now - std::max(lastHeardNs_, openedNs_) >= kReopenAfterNs) {
-      CloseLink(*link_);
-    }
-    if (!link_->isOpen) {
-      char name[kPortNameSize];
-      PortOpenName(options_.choices.port, name);
-      const bool wasAway = portAway_;
-      portAway_ = OpenLink(*link_, name) != 0;
-      if (!portAway_) {
-        PrepareLink(*link_, options_.choices.line);
-        openedNs_ = now;
-        // Back after the port could not be opened: waiting for the receiver, as at the start.
-        if (wasAway) {
-          lastHeardNs_ = now;
-          heardAny_ = false;
-        }
-      }
-    }
-    if (link_->isOpen && (!heardBroadcast_ || now - lastBroadcastNs_ >= kBroadcastGoneNs)) {
-      RequestTime(*link_);
-    }
-    const ReceiverState state = StateAt(now);
-    if (!told_ || state != toldState_ || rolloverWeeks_ != toldRolloverWeeks_) {
-      told_ = true;
-      toldState_ = state;
-      toldRolloverWeeks_ = rolloverWeeks_;
-      if (!options_.quiet) PrintStatus();
-    }
-  }
-
-  void PrintStatus() {
-    char stamp[32];
-    const std::time_t now = std::time(nullptr);
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-    char offset[48] = "none";
-    if (sampled_) {
-      std::snprintf(offset, sizeof offset, "%+.6f s", static_cast<double>(lastOffsetNs_) * 1e-9);
-    }
-    std::printf("%s samples %llu, last offset %s, %s\n", stamp,
-                static_cast<unsigned long long>(samplesSent_), offset, StateText().c_str());
-    std::fflush(stdout);
-  }
-
-  // Waits on the port as a reader of timing packets must: see LinkArrival.
-  ArrivalHandler Arrival() {
-    return LinkArrival(
-        *port_, [this] { return link_->isOpen && !link_->inPacket; },
-        [this] { return link_->isOpen != 0; },
-        [this] {
-          if (!link_->isOpen) return;
-          ReadLink(*link_, [this](ReceiverLink& completed) { DispatchPacket(completed, timing_); });
-        });
-  }
-
- private:
-  void TimingPacketReceived(const TimingReport& report) override {
-    const std::int64_t at = report.arrival.monotonicNs;
-    lastHeardNs_ = at;
-    heardAny_ = true;
-    if (report.packet == TimingPacket::Packet8FAB) {
-      lastBroadcastNs_ = at;
-      heardBroadcast_ = true;
-    }
-    ClockSample sample;
-    if (!SampleOf(report, options_.choices.latencyMs, kReleaseReceiverTime, &sample)) return;
-    bool sent = false;
-    for (const auto& output : outputs_) {
-      if (output->Send(sample, at)) sent = true;
-    }
-    if (sent) ++samplesSent_;
-    sampled_ = true;
-    lastSampleNs_ = at;
-    lastPacket_ = report.packet;
-    lastOffsetNs_ = sample.offsetNs;
-    rolloverWeeks_ = sample.rolloverWeeks;
-  }
-
-  ReceiverState StateAt(std::int64_t now) const {
-    if (!link_->isOpen) return ReceiverState::NoPort;
-    if (sampled_ && now - lastSampleNs_ < kSilentAfterNs) {
-      return lastPacket_ == TimingPacket::Packet8FAB ? ReceiverState::Broadcasting
-                                                     : ReceiverState::Answering;
-    }
-    if (now - lastHeardNs_ < kSilentAfterNs) {
-      return heardAny_ ? ReceiverState::NoTime : ReceiverState::Waiting;
-    }
-    return ReceiverState::Silent;
-  }
-
-  std::string StateText() const {
-    const std::string port = PortDisplayName(options_.choices.port);
-    switch (toldState_) {
-      case ReceiverState::Waiting:
-        return "waiting for timing packets from " + port;
-      case ReceiverState::NoPort:
-        return "cannot open " + port + ", trying again each second";
-      case ReceiverState::Silent:
-        return "no timing packet from " + port + " for 5 s or more, opening it anew every 10 s";
-      case ReceiverState::NoTime:
-        return "the receiver on " + port + " has no usable time";
-      case ReceiverState::Answering:
-      case ReceiverState::Broadcasting:
-        break;
-    }
-    std::string text = toldState_ == ReceiverState::Broadcasting
-                           ? "receiving 0x8F-AB broadcasts from " + port
-                           : "receiving 0x41 answers from " + port;
-    if (toldRolloverWeeks_ > 0) {
-      text += ", week rollover: moved forward " + std::to_string(toldRolloverWeeks_) + " weeks";
-    }
-    return text;
-  }
-
-  const Options& options_;
-  std::vector<std::unique_ptr<SampleOutput>> outputs_;
-  std::unique_ptr<SerialPort> port_ = NewSystemSerialPort();
-  std::unique_ptr<ReceiverLink> link_ = std::make_unique<ReceiverLink>();  // 8 KiB of buffers
-  TimingContext timing_;
-
-  bool portAway_ = false;  // the last open failed
-  std::int64_t openedNs_ = 0;
-  std::int64_t lastHeardNs_;  // the last timing packet, the start, or the port's return
-  bool heardAny_ = false;
-  std::int64_t lastBroadcastNs_ = 0;
-  bool heardBroadcast_ = false;
-  std::int64_t lastSampleNs_ = 0;
-  bool sampled_ = false;
-  TimingPacket lastPacket_ = TimingPacket::Packet41;
-  std::int64_t lastOffsetNs_ = 0;
-  int rolloverWeeks_ = 0;
-  std::uint64_t samplesSent_ = 0;
-
-  bool told_ = false;  // what the last state line said
-  ReceiverState toldState_ = ReceiverState::Waiting;
-  int toldRolloverWeeks_ = 0;
-};
+// "2026-12-08T09:23:49Z samples 12, last offset ...": a status line with the time it was said.
+void PrintStatus(const ReferenceClock& refclock) {
+  char stamp[32];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+  std::printf("%s %s\n", stamp, refclock.StatusText().c_str());
+  std::fflush(stdout);
+}
 
 }  // namespace
 
@@ -286,18 +124,22 @@ int RunRefclock(int argc, char** argv) {
   InstallStopSignals();
   std::vector<std::unique_ptr<SampleOutput>> outputs;
   for (const std::string& path : options.sockPaths) outputs.push_back(NewSockOutput(path));
-  for (int unit : options.shmUnits) outputs.push_back(NewShmOutput(unit, MonotonicNs()));
-  Refclock refclock(options, std::move(outputs));
+  for (int unit : options.shmUnits) {
+    outputs.push_back(NewShmOutput(unit, SystemLinkClock().Now().monotonicNs));
+  }
+  ReferenceClock refclock(options.choices, std::move(outputs));
 
   LoopTimer tick{kTickMs, true};
   LoopTimer status{kStatusMs, true};
-  refclock.Tick();
+  const auto tell = [&refclock, &options] {
+    if (!options.quiet) PrintStatus(refclock);
+  };
+  if (refclock.Tick()) tell();
   const ArrivalHandler arrival = refclock.Arrival();
-  RunTimers({{&tick, [&refclock] { refclock.Tick(); }},
-             {&status,
-              [&refclock, &options] {
-                if (!options.quiet) refclock.PrintStatus();
-              }}},
+  RunTimers({{&tick, [&refclock, &tell] {
+                if (refclock.Tick()) tell();
+              }},
+             {&status, tell}},
             [] { return false; }, &arrival);
   return 0;
 }

@@ -1,0 +1,149 @@
+// The receiver as a reference clock.
+#include "refclock/reference_clock.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "receiver/serial_link.h"
+#include "receiver/system_serial_port.h"
+#include "update/clock_sample.h"
+#include "update/clock_setting.h"
+
+namespace clockagent {
+namespace {
+
+constexpr std::int64_t kNsPerSecond = 1000000000;
+constexpr std::int64_t kSilentAfterNs = 5 * kNsPerSecond;
+constexpr std::int64_t kReopenAfterNs = 10 * kNsPerSecond;
+// A broadcasting receiver sends every second: after three seconds without one, it is asked again.
+constexpr std::int64_t kBroadcastGoneNs = 3 * kNsPerSecond;
+
+std::int64_t MonotonicNs() { return SystemLinkClock().Now().monotonicNs; }
+
+}  // namespace
+
+ReferenceClock::ReferenceClock(const CycleChoices& choices,
+                               std::vector<std::unique_ptr<SampleOutput>> outputs)
+    : choices_(choices),
+      outputs_(std::move(outputs)),
+      port_(NewSystemSerialPort()),
+      link_(std::make_unique<ReceiverLink>()),
+      lastHeardNs_(MonotonicNs()) {
+  link_->port = port_.get();
+  timing_.ActiveTimeType = choices.timeType;
+  timing_.sink = this;
+}
+
+ReferenceClock::~ReferenceClock() { CloseLink(*link_); }
+
+bool ReferenceClock::Tick() {
+  const std::int64_t now = MonotonicNs();
+  // A receiver unplugged and plugged in again is a new device behind the same name, and a line
+  // that has gone never reads again: only a fresh open finds it.
+  if (link_->isOpen && now - std::max(lastHeardNs_, openedNs_) >= kReopenAfterNs) {
+    CloseLink(*link_);
+  }
+  if (!link_->isOpen) {
+    char name[kPortNameSize];
+    PortOpenName(choices_.port, name);
+    const bool wasAway = portAway_;
+    portAway_ = OpenLink(*link_, name) != 0;
+    if (!portAway_) {
+      PrepareLink(*link_, choices_.line);
+      openedNs_ = now;
+      // Back after the port could not be opened: waiting for the receiver, as at the start.
+      if (wasAway) {
+        lastHeardNs_ = now;
+        heardAny_ = false;
+      }
+    }
+  }
+  if (link_->isOpen && (!heardBroadcast_ || now - lastBroadcastNs_ >= kBroadcastGoneNs)) {
+    RequestTime(*link_);
+  }
+  const ReceiverState state = StateAt(now);
+  if (told_ && state == toldState_ && rolloverWeeks_ == toldRolloverWeeks_) return false;
+  told_ = true;
+  toldState_ = state;
+  toldRolloverWeeks_ = rolloverWeeks_;
+  return true;
+}
+
+std::string ReferenceClock::StatusText() const {
+  char offset[48] = "none";
+  if (sampled_) {
+    std::snprintf(offset, sizeof offset, "%+.6f s", static_cast<double>(lastOffsetNs_) * 1e-9);
+  }
+  return "samples " + std::to_string(samplesSent_) + ", last offset " + offset + ", " +
+         StateText();
+}
+
+ArrivalHandler ReferenceClock::Arrival() {
+  return LinkArrival(
+      *port_, [this] { return link_->isOpen && !link_->inPacket; },
+      [this] { return link_->isOpen != 0; },
+      [this] {
+        if (!link_->isOpen) return;
+        ReadLink(*link_, [this](ReceiverLink& completed) { DispatchPacket(completed, timing_); });
+      });
+}
+
+void ReferenceClock::TimingPacketReceived(const TimingReport& report) {
+  const std::int64_t at = report.arrival.monotonicNs;
+  lastHeardNs_ = at;
+  heardAny_ = true;
+  if (report.packet == TimingPacket::Packet8FAB) {
+    lastBroadcastNs_ = at;
+    heardBroadcast_ = true;
+  }
+  ClockSample sample;
+  if (!SampleOf(report, choices_.latencyMs, kReleaseReceiverTime, &sample)) return;
+  bool sent = false;
+  for (const auto& output : outputs_) {
+    if (output->Send(sample, at)) sent = true;
+  }
+  if (sent) ++samplesSent_;
+  sampled_ = true;
+  lastSampleNs_ = at;
+  lastPacket_ = report.packet;
+  lastOffsetNs_ = sample.offsetNs;
+  rolloverWeeks_ = sample.rolloverWeeks;
+}
+
+ReferenceClock::ReceiverState ReferenceClock::StateAt(std::int64_t now) const {
+  if (!link_->isOpen) return ReceiverState::NoPort;
+  if (sampled_ && now - lastSampleNs_ < kSilentAfterNs) {
+    return lastPacket_ == TimingPacket::Packet8FAB ? ReceiverState::Broadcasting
+                                                   : ReceiverState::Answering;
+  }
+  if (now - lastHeardNs_ < kSilentAfterNs) {
+    return heardAny_ ? ReceiverState::NoTime : ReceiverState::Waiting;
+  }
+  return ReceiverState::Silent;
+}
+
+std::string ReferenceClock::StateText() const {
+  const std::string port = PortDisplayName(choices_.port);
+  switch (toldState_) {
+    case ReceiverState::Waiting:
+      return "waiting for timing packets from " + port;
+    case ReceiverState::NoPort:
+      return "cannot open " + port + ", trying again each second";
+    case ReceiverState::Silent:
+      return "no timing packet from " + port + " for 5 s or more, opening it anew every 10 s";
+    case ReceiverState::NoTime:
+      return "the receiver on " + port + " has no usable time";
+    case ReceiverState::Answering:
+    case ReceiverState::Broadcasting:
+      break;
+  }
+  std::string text = toldState_ == ReceiverState::Broadcasting
+                         ? "receiving 0x8F-AB broadcasts from " + port
+                         : "receiving 0x41 answers from " + port;
+  if (toldRolloverWeeks_ > 0) {
+    text += ", week rollover: moved forward " + std::to_string(toldRolloverWeeks_) + " weeks";
+  }
+  return text;
+}
+
+}  // namespace clockagent

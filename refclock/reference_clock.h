@@ -1,0 +1,69 @@
+// The receiver as a reference clock: its port kept open, the time asked for, and every timing
+// packet's sample handed to the time daemons' outputs.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "receiver/daro_link.h"
+#include "receiver/serial_port.h"
+#include "receiver/timing_packets.h"
+#include "refclock/refclock_outputs.h"
+#include "update/cycle_front_end.h"
+#include "update/timer_loop.h"
+
+namespace clockagent {
+
+class ReferenceClock final : private TimingSink {
+ public:
+  // The port, line settings, time type and latency of `choices` are used.
+  ReferenceClock(const CycleChoices& choices, std::vector<std::unique_ptr<SampleOutput>> outputs);
+  ~ReferenceClock();
+  ReferenceClock(const ReferenceClock&) = delete;
+  ReferenceClock& operator=(const ReferenceClock&) = delete;
+
+  // Each second: the port opened (anew, after a silence), and the time asked for unless the
+  // receiver broadcasts. True when the receiver's state has changed since the last tick said so.
+  bool Tick();
+
+  // "samples 12, last offset +0.000123 s, receiving 0x8F-AB broadcasts from /dev/ttyS0"
+  std::string StatusText() const;
+
+  // Waits on the port as a reader of timing packets must: see LinkArrival.
+  ArrivalHandler Arrival();
+
+ private:
+  // The receiver as the status line tells it.
+  enum class ReceiverState { Waiting, NoPort, Silent, NoTime, Answering, Broadcasting };
+
+  void TimingPacketReceived(const TimingReport& report) override;
+  ReceiverState StateAt(std::int64_t now) const;
+  std::string StateText() const;
+
+  const CycleChoices choices_;
+  std::vector<std::unique_ptr<SampleOutput>> outputs_;
+  std::unique_ptr<SerialPort> port_;
+  std::unique_ptr<ReceiverLink> link_;  // 8 KiB of buffers
+  TimingContext timing_;
+
+  bool portAway_ = false;  // the last open failed
+  std::int64_t openedNs_ = 0;
+  std::int64_t lastHeardNs_;  // the last timing packet, the start, or the port's return
+  bool heardAny_ = false;
+  std::int64_t lastBroadcastNs_ = 0;
+  bool heardBroadcast_ = false;
+  std::int64_t lastSampleNs_ = 0;
+  bool sampled_ = false;
+  TimingPacket lastPacket_ = TimingPacket::Packet41;
+  std::int64_t lastOffsetNs_ = 0;
+  int rolloverWeeks_ = 0;
+  std::uint64_t samplesSent_ = 0;
+
+  bool told_ = false;  // what the last state line said
+  ReceiverState toldState_ = ReceiverState::Waiting;
+  int toldRolloverWeeks_ = 0;
+};
+
+}  // namespace clockagent
