@@ -162,7 +162,7 @@ int ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i];
     const char* v = nullptr;
-    const LineList* line = LineOption(arg);
+    const LineOption* line = LineOptionNamed(arg);
     if (TakesValue(arg) || line != nullptr) {
       v = OptionValue(argc, argv, i++);
       if (v == nullptr) return Usage(arg + " needs a value");
@@ -235,9 +235,9 @@ int ParseOptions(int argc, char** argv, Options& o) {
         return Usage("--split takes milliseconds from 0 to 10000", v);
       }
     } else if (line != nullptr) {
-      const int index = ChoiceIndex(*line, v);
+      const int index = WordIndex(*line, v);
       if (index < 0) return Usage(arg + " takes " + ChoiceWords(*line), v);
-      o.lineChoice.*line->index = index;
+      o.lineChoice.*line->list->index = index;
     } else {
       return Usage("unknown option", arg.c_str());
     }
@@ -290,11 +290,8 @@ class Simulator {
       std::ifstream in(o_.replay, std::ios::binary);
       replay_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    // A character on the line: a start bit, the data bits, the parity bit, the stop bits.
-    const int bits = 1 + o_.line.dataBits + (o_.line.parity != kNoParity ? 1 : 0) +
-                     (o_.line.stopBits == kTwoStopBits ? 2 : 1);
-    byteTime_ = std::chrono::duration_cast<Duration>(std::chrono::duration<double>(
-        static_cast<double>(bits) / static_cast<double>(o_.line.baudRate)));
+    byteTime_ = std::chrono::duration_cast<Duration>(
+        std::chrono::nanoseconds(CharacterTimeNs(o_.line)));
   }
 
   // Serves the port until a stop signal, or until the receiver hangs up.
