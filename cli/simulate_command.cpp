@@ -544,7 +544,6 @@ class Simulator {
     Queue(now, noise);
   }
 
-  // Hands the port every byte due within the next millisecond.
   // Hands the port every byte that is due: none goes early, so the program never sees a byte
   // before its time.
   void SendDue(SteadyTime now) {
