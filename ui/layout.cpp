@@ -177,7 +177,8 @@ const MenuSpec kTrayMenu[] = {
 };
 const int kTrayMenuCount = sizeof kTrayMenu / sizeof kTrayMenu[0];
 
-// The line settings' lists as the window shows them, entries in the order of their values.
+// The line settings' lists as the window shows them, each entry where its value stands in
+// kBaudRates, kDataBits, kParities and kStopBits.
 const char* const kBaudRateTexts[] = {"2400", "4800", "9600", "19200", "38400"};
 const char* const kDataBitsTexts[] = {"7", "8"};
 const char* const kParityTexts[] = {"NONE", "ODD", "EVEN"};
