@@ -624,8 +624,7 @@ int RunSimulate(int argc, char** argv) {
     return 1;
   }
   cfmakeraw(&t);
-  cfsetispeed(&t, B9600);
-  cfsetospeed(&t, B9600);
+  cfsetspeed(&t, kLineParametersAtOpen.baudRate);  // the rate the program opens a port at
   tcsetattr(hold, TCSANOW, &t);
 
   if (!options.link.empty()) {
