@@ -33,35 +33,66 @@ bool ParseInt(const char* text, long low, long high, int* out) {
   return true;
 }
 
-const LineList* LineOption(const std::string& option) {
-  for (const LineList& list : kLineLists) {
-    if (option == list.option) return &list;
+namespace {
+
+// The words of each list's entries, in kLineLists' order of lists and each list's order of
+// entries.
+constexpr const char* kBaudRateWords[] = {"2400", "4800", "9600", "19200", "38400"};
+constexpr const char* kDataBitsWords[] = {"7", "8"};
+constexpr const char* kParityWords[] = {"none", "odd", "even"};
+constexpr const char* kStopBitsWords[] = {"1", "2"};
+static_assert(std::size(kBaudRateWords) == std::size(kBaudRates) &&
+                  std::size(kDataBitsWords) == std::size(kDataBits) &&
+                  std::size(kParityWords) == std::size(kParities) &&
+                  std::size(kStopBitsWords) == std::size(kStopBits),
+              "a word for each entry");
+
+constexpr LineOption kLineOptions[] = {
+    {"--baud", "N", kBaudRateWords, &kLineLists[0]},
+    {"--data-bits", "N", kDataBitsWords, &kLineLists[1]},
+    {"--parity", "P", kParityWords, &kLineLists[2]},
+    {"--stop-bits", "N", kStopBitsWords, &kLineLists[3]},
+};
+static_assert(std::size(kLineOptions) == std::size(kLineLists), "an option for each list");
+
+}  // namespace
+
+const LineOption* LineOptionNamed(const std::string& option) {
+  for (const LineOption& line : kLineOptions) {
+    if (option == line.option) return &line;
   }
   return nullptr;
 }
 
-std::string ChoiceWords(const LineList& list, bool markDefault) {
-  const int byDefault = SerialLineSettings{}.*list.index;
+int WordIndex(const LineOption& line, const char* word) {
+  for (int i = 0; i < line.list->count; ++i) {
+    if (word != nullptr && std::strcmp(word, line.words[i]) == 0) return i;
+  }
+  return -1;
+}
+
+std::string ChoiceWords(const LineOption& line, bool markDefault) {
+  const int byDefault = SerialLineSettings{}.*line.list->index;
   std::string words;
-  for (int i = 0; i < list.count; ++i) {
-    if (i > 0) words += i + 1 < list.count ? ", " : " or ";
-    words += list.choices[i].word;
+  for (int i = 0; i < line.list->count; ++i) {
+    if (i > 0) words += i + 1 < line.list->count ? ", " : " or ";
+    words += line.words[i];
     if (markDefault && i == byDefault) words += " (default)";
   }
   return words;
 }
 
 bool IsReceiverOption(const std::string& option) {
-  return LineOption(option) != nullptr || option == "--port" || option == "--time-type" ||
+  return LineOptionNamed(option) != nullptr || option == "--port" || option == "--time-type" ||
          option == "--latency";
 }
 
 int ApplyReceiverOption(const char* command, const std::string& option, const char* value,
                         CycleChoices& choices) {
-  if (const LineList* line = LineOption(option)) {
-    const int index = ChoiceIndex(*line, value);
+  if (const LineOption* line = LineOptionNamed(option)) {
+    const int index = WordIndex(*line, value);
     if (index < 0) return Usage(command, option + " takes " + ChoiceWords(*line) + ": " + value);
-    choices.line.*line->index = index;
+    choices.line.*line->list->index = index;
   } else if (option == "--port") {
     choices.port = PortNamed(value);
   } else if (option == "--latency") {
@@ -80,10 +111,9 @@ int ApplyReceiverOption(const char* command, const std::string& option, const ch
 
 void PrintReceiverOptionsHelp() {
   std::printf("  --port DEV          the receiver's serial port (/dev/ttyS0, /dev/ttyUSB0, COM3, ...)\n");
-  const char* const forms[] = {"N", "N", "P", "N"};
-  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
-    const std::string option = std::string(kLineLists[i].option) + " " + forms[i];
-    std::printf("  %-19s %s\n", option.c_str(), ChoiceWords(kLineLists[i], true).c_str());
+  for (const LineOption& line : kLineOptions) {
+    const std::string option = std::string(line.option) + " " + line.placeholder;
+    std::printf("  %-19s %s\n", option.c_str(), ChoiceWords(line, true).c_str());
   }
   std::printf(
       "  --time-type T       utc (default: the receiver's GPS-UTC offset is taken off) or gps\n"

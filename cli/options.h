@@ -21,12 +21,23 @@ const char* OptionValue(int argc, char** argv, int i);
 // aside). False, `out` unchanged, for any other text.
 bool ParseInt(const char* text, long low, long high, int* out);
 
-// The line-setting list an option such as --baud chooses from; null for any other option.
-const LineList* LineOption(const std::string& option);
+// A line-setting list as the console tool takes it: its option, and a word for each entry.
+struct LineOption {
+  const char* option;        // "--baud"
+  const char* placeholder;   // what the help shows for the value: "N", "P"
+  const char* const* words;  // one for each entry, in the list's order: "9600", "none"
+  const LineList* list;
+};
 
-// "2400, 4800, 9600, 19200 or 38400": the console words of a list; with `markDefault`, the entry
-// a port gets when none is chosen says "(default)".
-std::string ChoiceWords(const LineList& list, bool markDefault = false);
+// The line-setting list an option such as --baud chooses from; null for any other option.
+const LineOption* LineOptionNamed(const std::string& option);
+
+// The index of the entry whose word is `word`, or -1.
+int WordIndex(const LineOption& line, const char* word);
+
+// "2400, 4800, 9600, 19200 or 38400": the words of a list; with `markDefault`, the entry a port
+// gets when none is chosen says "(default)".
+std::string ChoiceWords(const LineOption& line, bool markDefault = false);
 
 // The options that name the receiver and how its time is read, as every command that talks to a
 // receiver takes them: --port, the line settings, --time-type and --latency.

@@ -162,7 +162,7 @@ int ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i];
     const char* v = nullptr;
-    const LineList* line = LineOption(arg);
+    const LineOption* line = LineOptionNamed(arg);
     if (TakesValue(arg) || line != nullptr) {
       v = OptionValue(argc, argv, i++);
       if (v == nullptr) return Usage(arg + " needs a value");
@@ -235,9 +235,9 @@ int ParseOptions(int argc, char** argv, Options& o) {
         return Usage("--split takes milliseconds from 0 to 10000", v);
       }
     } else if (line != nullptr) {
-      const int index = ChoiceIndex(*line, v);
+      const int index = WordIndex(*line, v);
       if (index < 0) return Usage(arg + " takes " + ChoiceWords(*line), v);
-      o.lineChoice.*line->index = index;
+      o.lineChoice.*line->list->index = index;
     } else {
       return Usage("unknown option", arg.c_str());
     }
@@ -290,11 +290,8 @@ class Simulator {
       std::ifstream in(o_.replay, std::ios::binary);
       replay_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    // A character on the line: a start bit, the data bits, the parity bit, the stop bits.
-    const int bits = 1 + o_.line.dataBits + (o_.line.parity != kNoParity ? 1 : 0) +
-                     (o_.line.stopBits == kTwoStopBits ? 2 : 1);
-    byteTime_ = std::chrono::duration_cast<Duration>(std::chrono::duration<double>(
-        static_cast<double>(bits) / static_cast<double>(o_.line.baudRate)));
+    byteTime_ = std::chrono::duration_cast<Duration>(
+        std::chrono::nanoseconds(CharacterTimeNs(o_.line)));
   }
 
   // Serves the port until a stop signal, or until the receiver hangs up.
@@ -547,7 +544,6 @@ class Simulator {
     Queue(now, noise);
   }
 
-  // Hands the port every byte due within the next millisecond.
   // Hands the port every byte that is due: none goes early, so the program never sees a byte
   // before its time.
   void SendDue(SteadyTime now) {
@@ -628,8 +624,7 @@ int RunSimulate(int argc, char** argv) {
     return 1;
   }
   cfmakeraw(&t);
-  cfsetispeed(&t, B9600);
-  cfsetospeed(&t, B9600);
+  cfsetspeed(&t, kLineParametersAtOpen.baudRate);  // the rate the program opens a port at
   tcsetattr(hold, TCSANOW, &t);
 
   if (!options.link.empty()) {

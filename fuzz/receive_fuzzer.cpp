@@ -50,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   link->packetLength = 0;
   link->packetId = 0;
   link->afterDle = 0;
+  link->inPacket = 0;
   link->isOpen = 1;
   Applier applier;
   TimingContext context;

@@ -47,8 +47,8 @@ class FuzzStore final : public SettingsStore {
   };
 };
 
-const char* const kNames[] = {"Comm",     "BaudRate", "DataBits",  "Parity",
-                              "StopBits", "Interval", "TimeType",  "AutoStart"};
+const char* const kNames[] = {kCommValue,     kBaudRateValue, kDataBitsValue, kParityValue,
+                              kStopBitsValue, kIntervalValue, kTimeTypeValue, kAutoStartValue};
 
 void Check(bool condition) {
   if (!condition) __builtin_trap();

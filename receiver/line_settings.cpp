@@ -1,23 +1,13 @@
 // The lists of line settings.
 #include "receiver/line_settings.h"
 
-#include <cstdio>
-#include <cstring>
-
 namespace clockagent {
-
-int ChoiceIndex(const LineList& list, const char* word) {
-  for (int i = 0; i < list.count; ++i) {
-    if (word != nullptr && std::strcmp(word, list.choices[i].word) == 0) return i;
-  }
-  return -1;
-}
 
 LineParameters LineParametersOf(const SerialLineSettings& settings) {
   // The value of the chosen entry, or the one applied at open.
   const auto value = [&settings](const LineList& list, std::uint32_t atOpen) {
     const int index = settings.*list.index;
-    return index >= 0 && index < list.count ? list.choices[index].value : atOpen;
+    return index >= 0 && index < list.count ? list.values[index] : atOpen;
   };
   LineParameters p;
   p.baudRate = value(kLineLists[0], kLineParametersAtOpen.baudRate);

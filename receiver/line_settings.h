@@ -1,5 +1,5 @@
-// The serial ports and line settings a user chooses from: each list as the window shows it, as
-// the settings store it (the entry's index), as the console tool takes it, and the value applied.
+// The serial ports and line settings a user chooses from: the value each entry of a list applies,
+// and the chosen entry's index, which is what the settings keep and the window selects.
 #pragma once
 
 #include <cstddef>
@@ -12,57 +12,56 @@ namespace clockagent {
 // "COM 1" to "COM 20": port number = list index + 1.
 constexpr int kPortCount = 20;
 
-// The chosen entry of each line-setting list, by index.
+// What each list's entries apply: baud, data bits, and the parity and stop-bit codes of
+// LineParameters. The window, the console tool and the settings keep their words for the entries
+// in this order.
+constexpr std::uint32_t kBaudRates[] = {2400, 4800, 9600, 19200, 38400};
+constexpr std::uint32_t kDataBits[] = {7, 8};
+constexpr std::uint32_t kParities[] = {kNoParity, kOddParity, kEvenParity};
+constexpr std::uint32_t kStopBits[] = {kOneStopBit, kTwoStopBits};
+
+// The index of `value` among `values`, or -1.
+template <std::size_t N>
+constexpr int IndexOfValue(const std::uint32_t (&values)[N], std::uint32_t value) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (values[i] == value) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// The chosen entry of each line-setting list, by index; unchosen, the entries of the line
+// parameters the port is opened with.
 struct SerialLineSettings {
-  int baudRateIndex = 2;  // 9600
-  int dataBitsIndex = 1;  // 8
-  int parityIndex = 0;    // none
-  int stopBitsIndex = 0;  // 1
+  int baudRateIndex = IndexOfValue(kBaudRates, kLineParametersAtOpen.baudRate);
+  int dataBitsIndex = IndexOfValue(kDataBits, kLineParametersAtOpen.dataBits);
+  int parityIndex = IndexOfValue(kParities, kLineParametersAtOpen.parity);
+  int stopBitsIndex = IndexOfValue(kStopBits, kLineParametersAtOpen.stopBits);
 };
-
-struct LineChoice {
-  const char* text;     // as the window's list shows it: "9600", "NONE"
-  const char* word;     // as the console tool takes it: "9600", "none"
-  std::uint32_t value;  // applied: baud, data bits, or the parity or stop-bit code of LineParameters
-};
-
-constexpr LineChoice kBaudRateChoices[] = {{"2400", "2400", 2400},
-                                           {"4800", "4800", 4800},
-                                           {"9600", "9600", 9600},
-                                           {"19200", "19200", 19200},
-                                           {"38400", "38400", 38400}};
-constexpr LineChoice kDataBitsChoices[] = {{"7", "7", 7}, {"8", "8", 8}};
-constexpr LineChoice kParityChoices[] = {
-    {"NONE", "none", kNoParity}, {"ODD", "odd", kOddParity}, {"EVEN", "even", kEvenParity}};
-constexpr LineChoice kStopBitsChoices[] = {{"1", "1", kOneStopBit}, {"2", "2", kTwoStopBits}};
+static_assert(SerialLineSettings{}.baudRateIndex >= 0 && SerialLineSettings{}.dataBitsIndex >= 0 &&
+                  SerialLineSettings{}.parityIndex >= 0 && SerialLineSettings{}.stopBitsIndex >= 0,
+              "the port's opening line parameters are entries of the lists");
 
 struct LineList {
-  const char* storedName;  // the settings value that keeps the index
-  const char* option;      // the console tool's option
-  const LineChoice* choices;
+  const std::uint32_t* values;
   int count;
   int SerialLineSettings::*index;  // where the chosen index is held
 };
 
 template <std::size_t N>
-constexpr LineList MakeLineList(const char* storedName, const char* option,
-                                const LineChoice (&choices)[N], int SerialLineSettings::*index) {
-  return LineList{storedName, option, choices, static_cast<int>(N), index};
+constexpr LineList MakeLineList(const std::uint32_t (&values)[N], int SerialLineSettings::*index) {
+  return LineList{values, static_cast<int>(N), index};
 }
 
 // In the order the settings store them and the window lists them.
 constexpr LineList kLineLists[] = {
-    MakeLineList("BaudRate", "--baud", kBaudRateChoices, &SerialLineSettings::baudRateIndex),
-    MakeLineList("DataBits", "--data-bits", kDataBitsChoices, &SerialLineSettings::dataBitsIndex),
-    MakeLineList("Parity", "--parity", kParityChoices, &SerialLineSettings::parityIndex),
-    MakeLineList("StopBits", "--stop-bits", kStopBitsChoices, &SerialLineSettings::stopBitsIndex),
+    MakeLineList(kBaudRates, &SerialLineSettings::baudRateIndex),
+    MakeLineList(kDataBits, &SerialLineSettings::dataBitsIndex),
+    MakeLineList(kParities, &SerialLineSettings::parityIndex),
+    MakeLineList(kStopBits, &SerialLineSettings::stopBitsIndex),
 };
 
-// The index of the entry whose console word is `word`, or -1.
-int ChoiceIndex(const LineList& list, const char* word);
-
-// The values the indexes stand for. An index outside its list applies the value the port is
-// opened with (9600 baud, 8 data bits, no parity, one stop bit) for that setting.
+// The values the indexes stand for. An index outside its list applies, for that setting, the
+// value the port is opened with (kLineParametersAtOpen).
 LineParameters LineParametersOf(const SerialLineSettings& settings);
 
 }  // namespace clockagent

@@ -13,8 +13,8 @@ cmake --build --preset fuzz >/dev/null
 
 corpus=build/fuzz/corpus
 mkdir -p "$corpus"/{receive,settings,interval}
-cp ../shared/testdata/captures/*.bin "$corpus/receive/"
-printf '\x10\x41\x48\x93\xa8\x00\x04\xb0\x41\x50\x00\x00\x10\x03' >"$corpus/receive/worked-example-41"
+cp tests/data/captures/*.bin "$corpus/receive/"
+printf '\x10\x41\x48\x93\xa8\x00\x04\xb0\x41\x50\x00\x00\x10\x03' >"$corpus/receive/answer-41"
 printf '\x01\x00\x04COM5\x01\x01\x34\x05\x06113400\x06\x03UTC\x07\x02ON' >"$corpus/settings/stored"
 printf '\x01\x80\x01\x33\x00\x04XYZ5' >"$corpus/settings/odd-types"
 for text in "00 06:00" "00 30:90" "99 99:99" "49 17:03" "_1 0_:00"; do

@@ -107,15 +107,6 @@ if [[ "${1:-}" == "--clock-error" ]]; then
     done
     summarize "clockagent.com" "$packet $kind" "${errors[@]}"
   done
-  # The window program: its refusals, each followed by the port it was measured on.
-  CLOCKAGENT_WINE_HARNESS=1 CLOCKAGENT_CLOCK_ERROR=1 WINEDEBUG=-all,err+sync "${norights[@]}" \
-    wine "$tests/clockagent_ui_tests.exe" --gtest_filter='*ClockErrorFigure' >"$work/gui" 2>&1 || true
-  for port in COM17:0x8F-AB:broadcasts COM18:0x41:answers; do
-    IFS=: read -r com packet kind <<<"$port"
-    mapfile -t errors < <(sed -n 's/.*difference \(-\?[0-9]*\) ms.*/\1/p; s/^measured \(COM[0-9]*\).*/\1/p' \
-      "$work/gui" | awk -v com="$com" '/^COM/ { if ($0 == com && said != "") print said - 2000; said = ""; next } { said = $0 }')
-    summarize "ClockAgent.exe" "$packet $kind" "${errors[@]}"
-  done
   exit 0
 fi
 

@@ -18,9 +18,6 @@ constexpr char kServiceName[] = "ClockAgent";
 constexpr char kStatePipeName[] = "\\\\.\\pipe\\ClockAgent";
 // ...and only administrators (and the system) may start or stop the schedule, with settings.
 constexpr char kControlPipeName[] = "\\\\.\\pipe\\ClockAgent.Control";
-// Whether the service's schedule runs: "ON" or "OFF" under the settings key, absent counting as
-// "ON", so that a reboot resumes what the user last chose.
-constexpr char kServiceScheduleValue[] = "ServiceSchedule";
 
 // What the window and `clockagent service status` show of the service.
 struct ServiceState {

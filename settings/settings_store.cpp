@@ -62,51 +62,53 @@ void Write(SettingsStore& store, const char* name, const char* text) {
 bool LoadSettings(SettingsStore& store, StoredSettings* stored) {
   *stored = StoredSettings{};
   char text[kSettingTextSize];
-  if (!Read(store, "Comm", text)) return false;  // a first run: nothing more is read
+  if (!Read(store, kCommValue, text)) return false;  // a first run: nothing more is read
   int index = 0;
   // The first three characters ("COM") are skipped unexamined.
   if (std::strlen(text) > 3 && ReadIndex(text + 3, kPortCount + 1, &index) && index >= 1) {
     stored->portNumber = index;
   }
   for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
-    if (Read(store, kLineLists[i].storedName, text) &&
+    if (Read(store, kLineListValues[i], text) &&
         ReadIndex(text, kLineLists[i].count, &index)) {
       stored->lineIndex[i] = index;
     }
   }
-  if (Read(store, "Interval", text)) {
+  if (Read(store, kIntervalValue, text)) {
     const char* p = text;
     std::int64_t seconds = 0;
     if (ScanDecimal(p, &seconds) && seconds >= 0 && seconds <= kLongestShownInterval) {
       stored->intervalSeconds = static_cast<std::uint32_t>(seconds);
     }
   }
-  if (Read(store, "TimeType", text)) {
+  if (Read(store, kTimeTypeValue, text)) {
     stored->timeType = std::strcmp(text, "UTC") == 0 ? TimeType::Utc : TimeType::Gps;
   }
-  if (Read(store, "AutoStart", text)) stored->autoStart = std::strcmp(text, "ON") == 0;
+  if (Read(store, kAutoStartValue, text)) stored->autoStart = std::strcmp(text, "ON") == 0;
   return true;
 }
 
 void SaveSettings(SettingsStore& store, const SettingsToSave& settings) {
   char text[32];
   std::snprintf(text, sizeof text, "%ld", static_cast<long>(settings.intervalMs / 1000));
-  Write(store, "Interval", text);
-  Write(store, "TimeType", settings.timeType == TimeType::Utc ? "UTC" : "GPS");
+  Write(store, kIntervalValue, text);
+  Write(store, kTimeTypeValue, settings.timeType == TimeType::Utc ? "UTC" : "GPS");
   SaveAutoStart(store, settings.autoStart);
   std::snprintf(text, sizeof text, "COM%d", settings.portNumber);
-  Write(store, "Comm", text);
-  for (const LineList& list : kLineLists) {
-    std::snprintf(text, sizeof text, "%d", settings.line.*list.index);
-    Write(store, list.storedName, text);
+  Write(store, kCommValue, text);
+  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
+    std::snprintf(text, sizeof text, "%d", settings.line.*kLineLists[i].index);
+    Write(store, kLineListValues[i], text);
   }
 }
 
-void SaveAutoStart(SettingsStore& store, bool on) { Write(store, "AutoStart", on ? "ON" : "OFF"); }
+void SaveAutoStart(SettingsStore& store, bool on) {
+  Write(store, kAutoStartValue, on ? "ON" : "OFF");
+}
 
 int LoadLatency(SettingsStore& store) {
   char text[kSettingTextSize];
-  if (!Read(store, "Latency", text)) return 0;
+  if (!Read(store, kLatencyValue, text)) return 0;
   int ms = 0;
   return ParseLatency(text, &ms) ? ms : 0;
 }

@@ -1,5 +1,6 @@
-// The eight persistent settings: their text forms, and loading and saving them through a store of
-// named string values (the registry on Windows).
+// The persistent settings: the names of their values, the text forms of the eight that the
+// window's Start saves, and loading and saving them through a store of named string values (the
+// registry on Windows).
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,25 @@ namespace clockagent {
 
 enum class StoreRoot { LocalMachine };
 constexpr char kSettingsKey[] = "Software\\Velmora\\ClockAgent";
+
+// The names of the string values under kSettingsKey.
+constexpr char kCommValue[] = "Comm";
+constexpr char kBaudRateValue[] = "BaudRate";
+constexpr char kDataBitsValue[] = "DataBits";
+constexpr char kParityValue[] = "Parity";
+constexpr char kStopBitsValue[] = "StopBits";
+constexpr char kIntervalValue[] = "Interval";
+constexpr char kTimeTypeValue[] = "TimeType";
+constexpr char kAutoStartValue[] = "AutoStart";
+constexpr char kLatencyValue[] = "Latency";
+// Whether the service's schedule runs: "ON" or "OFF" under the settings key, absent counting as
+// "ON", so that a reboot resumes what the user last chose.
+constexpr char kServiceScheduleValue[] = "ServiceSchedule";
+
+// The values that keep the chosen index of each line-setting list, in kLineLists' order.
+constexpr const char* kLineListValues[] = {kBaudRateValue, kDataBitsValue, kParityValue,
+                                           kStopBitsValue};
+static_assert(std::size(kLineListValues) == std::size(kLineLists), "one value for each list");
 
 // The store's own error: a value of the wrong type, or a write that failed.
 class StoreError : public std::runtime_error {

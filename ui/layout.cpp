@@ -177,17 +177,34 @@ const MenuSpec kTrayMenu[] = {
 };
 const int kTrayMenuCount = sizeof kTrayMenu / sizeof kTrayMenu[0];
 
+// The line settings' lists as the window shows them, each entry where its value stands in
+// kBaudRates, kDataBits, kParities and kStopBits.
+const char* const kBaudRateTexts[] = {"2400", "4800", "9600", "19200", "38400"};
+const char* const kDataBitsTexts[] = {"7", "8"};
+const char* const kParityTexts[] = {"NONE", "ODD", "EVEN"};
+const char* const kStopBitsTexts[] = {"1", "2"};
+static_assert(std::size(kBaudRateTexts) == std::size(kBaudRates) &&
+                  std::size(kDataBitsTexts) == std::size(kDataBits) &&
+                  std::size(kParityTexts) == std::size(kParities) &&
+                  std::size(kStopBitsTexts) == std::size(kStopBits),
+              "a text for each entry");
+
 std::vector<std::string> DropDownItems(int id) {
   std::vector<std::string> items;
   if (id == ID_ComboBox_COM) {
     for (int port = 1; port <= kPortCount; ++port) items.push_back("COM " + std::to_string(port));
   }
-  const int lists[] = {ID_ComboBox_BaudRate, ID_ComboBox_DataBits, ID_ComboBox_Parity,
-                       ID_ComboBox_StopBits};  // in the order of kLineLists
+  const struct {
+    int id;
+    const char* const* texts;
+  } lists[] = {{ID_ComboBox_BaudRate, kBaudRateTexts},
+               {ID_ComboBox_DataBits, kDataBitsTexts},
+               {ID_ComboBox_Parity, kParityTexts},
+               {ID_ComboBox_StopBits, kStopBitsTexts}};  // in the order of kLineLists
   for (std::size_t i = 0; i < std::size(lists); ++i) {
-    if (id != lists[i]) continue;
+    if (id != lists[i].id) continue;
     for (int entry = 0; entry < kLineLists[i].count; ++entry) {
-      items.emplace_back(kLineLists[i].choices[entry].text);
+      items.emplace_back(lists[i].texts[entry]);
     }
   }
   return items;

@@ -26,7 +26,7 @@ bool IsUsableReceiverTime(double receiverTime);
 // Receivers that count the week in 10 bits, or roll over on a fixed date, report times 1024 weeks
 // (or a multiple) in the past. Nothing this program sets the clock from can lie before the day it
 // was released.
-constexpr double kWeekRolloverSeconds = 1024 * 604800.0;
+constexpr double kWeekRolloverSeconds = 1024 * kSecondsPerWeek;
 constexpr double kReleaseReceiverTime =
     static_cast<double>(DaysFromCivil(kReleaseYear, kReleaseMonth, kReleaseDay) - kGpsEpochDays) *
     kSecondsPerDay;

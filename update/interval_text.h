@@ -23,7 +23,8 @@ std::int64_t IntervalMilliseconds(const char* text);
 constexpr int kLongestLatencyMs = 1000;
 bool ParseLatency(const char* text, int* ms);
 
-// "%02d %02d:%02d" of the days, hours and minutes in `seconds`; leftover seconds are dropped.
+// "%02u %02u:%02u" of the days (below 1000: more are counted modulo 1000), hours and minutes in
+// `seconds`; leftover seconds are dropped.
 constexpr std::size_t kIntervalTextSize = 16;
 void FormatIntervalText(std::uint32_t seconds, char (&text)[kIntervalTextSize]);
 

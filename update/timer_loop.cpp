@@ -1,4 +1,4 @@
-// Timers for the command-line tool.
+// Timers and the wait on a receiver's port, for programs that run their own loop.
 #include "update/timer_loop.h"
 
 #include <algorithm>

@@ -11,6 +11,7 @@
 
 #include "tests/support/cli_support.h"
 #include "tests/support/test_support.h"
+#include "version.h"
 
 namespace clockagent::test {
 namespace {
@@ -146,7 +147,7 @@ TEST_F(DecodeCommand, HelpAndUsage) {
   EXPECT_EQ(run.err, "clockagent: unknown command 'frobnicate'; run 'clockagent --help' for the list\n");
 
   run = Clockagent("--version");
-  EXPECT_EQ(run.out, "clockagent 1.04x\n");
+  EXPECT_EQ(run.out, std::string("clockagent ") + kVersionText + "\n");
 }
 
 }  // namespace

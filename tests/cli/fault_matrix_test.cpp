@@ -1,6 +1,6 @@
-// Faults on the line, end to end: a simulated receiver on a real pseudo-terminal misbehaves, and
-// `clockagent sync` must end in the one right outcome within the 30 polls of an attempt, without
-// spinning.
+// Receivers on the line, end to end: a simulated receiver on a real pseudo-terminal answers or
+// misbehaves, and `clockagent sync` must end in the one right outcome within the 30 polls of an
+// attempt, without spinning.
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -51,6 +51,25 @@ std::vector<std::string> FixedTime(std::vector<std::string> more) {
 }
 
 const Fault kFaults[] = {
+    // No fault: the time set is the time the answer names and as long again as has passed since
+    // its first byte began to arrive, the rest of its 14 bytes at 9600 baud and more.
+    {"NoFault", FixedTime({}), "--port PORT", R"(Success
+time of week: Wed 12:00:00\.00
+clock was \d+\.\d{3} s behind
+would set the clock to 2036-06-18T11:59:42\.0(1[3-9]|[2-9]\d)Z \(dry run\)
+)", kUntilAnswered},
+    // GPS time keeps the receiver's GPS-UTC offset, at the line settings both ends agree on.
+    {"GpsTimeAt19200OddTwoStopBits",
+     FixedTime({"--baud", "19200", "--parity", "odd", "--stop-bits", "2"}),
+     "--port PORT --time-type gps --baud 19200 --parity odd --stop-bits 2",
+     R"(Success
+time of week: Wed 12:00:00\.00
+clock was \d+\.\d{3} s behind
+would set the clock to 2036-06-18T12:00:00\.0\d\dZ \(dry run\)
+)", kUntilAnswered},
+    {"SilentReceiver", {"--silent"}, "--port PORT", kDaroFailure, kAllPolls},
+    // A receiver at 4800 baud hears the requests of a 9600-baud line as noise.
+    {"ReceiverAtAnotherRate", {"--baud", "4800"}, "--port PORT", kDaroFailure, 0},
     // Noise fills every pause of a 38400-baud line; the answer is found in it.
     {"NoiseFloodAt38400", FixedTime({"--flood", "--baud", "38400"}), "--port PORT --baud 38400",
      kSuccess, kUntilAnswered},

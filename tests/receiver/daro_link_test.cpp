@@ -99,7 +99,8 @@ TEST_F(FramingTest, LongestPacketIs511DataBytes) {
   ASSERT_EQ(packets.size(), 1u);
   EXPECT_EQ(packets[0], (Packet{0x41, Counting(511)}));
 
-  // With 512 the buffer is full when the closing DLE arrives, and the guard drops the packet.
+  // With 512 the buffer is full when the closing DLE arrives: the guard drops the data and the
+  // id, and the DLE ETX completes an empty packet under id 0.
   packets = Parse(Frame(0x41, Counting(512)));
   ASSERT_EQ(packets.size(), 1u);
   EXPECT_EQ(packets[0], (Packet{0, {}}));

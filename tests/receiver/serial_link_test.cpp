@@ -79,7 +79,7 @@ TEST(PortNames, AreInTheDeviceNamespace) {
   EXPECT_EQ(PortDisplayName(port), "/dev/ttyUSB0");
 }
 
-TEST(LineSettings, IndexesStandForTheTableValues) {
+TEST(LineSettings, IndexesStandForTheirListsValues) {
   SerialLineSettings s;  // the lists as the main window starts them
   LineParameters p = LineParametersOf(s);
   EXPECT_EQ(p.baudRate, 9600u);

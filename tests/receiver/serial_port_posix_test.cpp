@@ -18,7 +18,7 @@
 namespace clockagent::test {
 namespace {
 
-const Bytes kExample41 = {0x48, 0x93, 0xA8, 0x00, 0x04, 0xB0, 0x41, 0x50, 0x00, 0x00};
+const Bytes kWeek1200Noon41 = {0x48, 0x93, 0xA8, 0x00, 0x04, 0xB0, 0x41, 0x50, 0x00, 0x00};
 
 class PtyTest : public ::testing::Test, protected RecordedAttempt {
  protected:
@@ -87,7 +87,7 @@ TEST_F(PtyTest, RequestGoesOutAndTheReplyIsReadAndDispatched) {
   RequestTime(*link);
   EXPECT_EQ(Received(4), (Bytes{0x10, 0x21, 0x10, 0x03}));
 
-  Send(Frame(0x41, kExample41));
+  Send(Frame(0x41, kWeek1200Noon41));
   ASSERT_EQ(Poll(50).size(), 1u);
   EXPECT_EQ(ReportedTime(), "2003-01-08T11:59:47Z");
 }
@@ -203,7 +203,7 @@ TEST_F(PtyTest, ReadWithNothingQueuedLeavesTheFramingAlone) {
 TEST_F(PtyTest, AfterCloseNothingIsReadOrDispatched) {
   ASSERT_EQ(OpenLink(*link, path.c_str()), 0);
   CloseLink(*link);
-  Send(Frame(0x41, kExample41));
+  Send(Frame(0x41, kWeek1200Noon41));
   EXPECT_TRUE(Poll(5).empty());
   EXPECT_TRUE(sink.reports.empty());
 }
@@ -212,7 +212,7 @@ TEST_F(PtyTest, OpenDropsWhatArrivedBefore) {
   ASSERT_EQ(OpenLink(*link, path.c_str()), 0);
   CloseLink(*link);
   // Bytes the receiver sent while no attempt was running are purged by the next open.
-  Send(Frame(0x41, kExample41));
+  Send(Frame(0x41, kWeek1200Noon41));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   ASSERT_EQ(OpenLink(*link, path.c_str()), 0);
   EXPECT_TRUE(Poll(3).empty());

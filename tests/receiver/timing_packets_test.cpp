@@ -35,10 +35,10 @@ TEST(FieldReaders, SingleCarriesEveryIeeeValue) {
   EXPECT_EQ(GetSingle(smallest), std::numeric_limits<float>::denorm_min());
 }
 
-// Packet data for Wednesday 12:00:00 of GPS week 1200 (2003-01-08) with a UTC offset of 13 s.
-const Bytes kExample41 = {0x48, 0x93, 0xA8, 0x00, 0x04, 0xB0, 0x41, 0x50, 0x00, 0x00};
-const Bytes kExample8FAB = {0xAB, 0x00, 0x04, 0x9D, 0x40, 0x04, 0xB0, 0x00, 0x0D,
-                            0x00, 0x00, 0x0C, 0x0B, 0x08, 0x01, 0x07, 0xD3};
+// Packet data of GPS time Wednesday 12:00:00 (time of week 302400) of week 1200, UTC offset 13.
+const Bytes kWeek1200Noon41 = {0x48, 0x93, 0xA8, 0x00, 0x04, 0xB0, 0x41, 0x50, 0x00, 0x00};
+const Bytes kWeek1200Noon8FAB = {0xAB, 0x00, 0x04, 0x9D, 0x40, 0x04, 0xB0, 0x00, 0x0D,
+                                 0x00, 0x00, 0x0C, 0x0B, 0x08, 0x01, 0x07, 0xD3};
 
 Bytes Packet41(const Bytes& tow, std::uint16_t week, const Bytes& offset) {
   Bytes data = tow;
@@ -75,8 +75,8 @@ class TimingTest : public ::testing::Test, protected RecordedAttempt {
   RecordingPort port;
 };
 
-TEST_F(TimingTest, Packet41AsUtc) {
-  Receive(Frame(0x41, kExample41));
+TEST_F(TimingTest, Week1200NoonAsUtc) {
+  Receive(Frame(0x41, kWeek1200Noon41));
   ASSERT_EQ(sink.reports.size(), 1u);
   const TimingReport& report = sink.reports[0];
   EXPECT_EQ(report.packet, TimingPacket::Packet41);
@@ -87,21 +87,21 @@ TEST_F(TimingTest, Packet41AsUtc) {
   EXPECT_EQ(ReportedTime(), "2003-01-08T11:59:47Z");
 }
 
-TEST_F(TimingTest, Packet8FABAsGps) {
+TEST_F(TimingTest, Week1200NoonAsGps) {
   context.ActiveTimeType = TimeType::Gps;
-  Receive(Frame(0x8F, kExample8FAB));
+  Receive(Frame(0x8F, kWeek1200Noon8FAB));
   ASSERT_EQ(sink.reports.size(), 1u);
   EXPECT_EQ(sink.reports[0].packet, TimingPacket::Packet8FAB);
   EXPECT_EQ(sink.reports[0].fields.timeOfWeek, 302400.0f);
   EXPECT_EQ(ReportedTime(), "2003-01-08T12:00:00Z");
 }
 
-TEST(ReceiverTimeOf, BothPacketsOfTheSameMoment) {
+TEST(ReceiverTimeOf, BothPacketsOfWeek1200Noon) {
   auto link = std::make_unique<ReceiverLink>();
   TimingFields a, b;
-  ParsePackets(*link, Frame(0x41, kExample41));
+  ParsePackets(*link, Frame(0x41, kWeek1200Noon41));
   ASSERT_TRUE(ReadPacket41(*link, &a));
-  ParsePackets(*link, Frame(0x8F, kExample8FAB));
+  ParsePackets(*link, Frame(0x8F, kWeek1200Noon8FAB));
   ASSERT_TRUE(ReadPacket8FAB(*link, &b));
   for (const TimingFields& f : {a, b}) {
     EXPECT_EQ(ReceiverTime(f, TimeType::Utc), 726062387.0);
@@ -110,11 +110,11 @@ TEST(ReceiverTimeOf, BothPacketsOfTheSameMoment) {
 }
 
 TEST_F(TimingTest, WrongLengthsAreIgnoredAndTheAttemptGoesOn) {
-  Bytes nine(kExample41.begin(), kExample41.end() - 1);
-  Bytes eleven = kExample41;
+  Bytes nine(kWeek1200Noon41.begin(), kWeek1200Noon41.end() - 1);
+  Bytes eleven = kWeek1200Noon41;
   eleven.push_back(0);
-  Bytes sixteen(kExample8FAB.begin(), kExample8FAB.end() - 1);
-  Bytes eighteen = kExample8FAB;
+  Bytes sixteen(kWeek1200Noon8FAB.begin(), kWeek1200Noon8FAB.end() - 1);
+  Bytes eighteen = kWeek1200Noon8FAB;
   eighteen.push_back(0);
   for (const Bytes& wire : {Frame(0x41, nine), Frame(0x41, eleven), Frame(0x8F, sixteen),
                             Frame(0x8F, eighteen), Frame(0x41, {}), Frame(0x8F, {})}) {
@@ -122,22 +122,22 @@ TEST_F(TimingTest, WrongLengthsAreIgnoredAndTheAttemptGoesOn) {
   }
   EXPECT_TRUE(sink.reports.empty());
 
-  Receive(Frame(0x41, kExample41));  // and the next right one is still taken
+  Receive(Frame(0x41, kWeek1200Noon41));  // and the next right one is still taken
   EXPECT_EQ(sink.reports.size(), 1u);
 }
 
 TEST_F(TimingTest, OtherPacketsAreIgnored) {
-  Bytes ac = kExample8FAB;
+  Bytes ac = kWeek1200Noon8FAB;
   ac[0] = 0xAC;
   Receive(Frame(0x8F, ac));
-  Receive(Frame(0x42, kExample41));
-  Receive(Frame(0x6D, kExample8FAB));
+  Receive(Frame(0x42, kWeek1200Noon41));
+  Receive(Frame(0x6D, kWeek1200Noon8FAB));
   EXPECT_TRUE(sink.reports.empty());
 }
 
 TEST_F(TimingTest, EveryTimingPacketIsReported) {
   Bytes wire = Frame(0x8F, Packet8FAB(302400, 1200, 18));
-  const Bytes second = Frame(0x41, kExample41);
+  const Bytes second = Frame(0x41, kWeek1200Noon41);
   wire.insert(wire.end(), second.begin(), second.end());
   Receive(wire);
   ASSERT_EQ(sink.reports.size(), 2u);
@@ -147,7 +147,7 @@ TEST_F(TimingTest, EveryTimingPacketIsReported) {
 
 TEST_F(TimingTest, NothingIsDispatchedWhileTheLinkIsClosed) {
   link->isOpen = 0;
-  Receive(Frame(0x41, kExample41));
+  Receive(Frame(0x41, kWeek1200Noon41));
   EXPECT_TRUE(sink.reports.empty());
 }
 
@@ -163,8 +163,8 @@ TEST_F(TimingTest, ALinkClosedOnAReportParsesOnButDispatchesNoMore) {
   closing.link = link.get();
   context.sink = &closing;
 
-  Bytes wire = Frame(0x41, kExample41);
-  const Bytes more = Frame(0x8F, kExample8FAB);
+  Bytes wire = Frame(0x41, kWeek1200Noon41);
+  const Bytes more = Frame(0x8F, kWeek1200Noon8FAB);
   wire.insert(wire.end(), more.begin(), more.end());
   wire.push_back(0x10);
   wire.push_back(0x6D);  // a packet start: proves the rest of the block was parsed
@@ -175,7 +175,7 @@ TEST_F(TimingTest, ALinkClosedOnAReportParsesOnButDispatchesNoMore) {
 
 TEST_F(TimingTest, APacketCarriesWhenTheBlockThatBeganItWasRead) {
   // The packet starts in the first block and ends in the second: the first block's reading.
-  const Bytes wire = Frame(0x41, kExample41);
+  const Bytes wire = Frame(0x41, kWeek1200Noon41);
   link->blockArrival = ClockReading{1000, 10};
   ReceiveBytes(*link, wire.data(), 5, [this](ReceiverLink& l) { DispatchPacket(l, context); });
   link->blockArrival = ClockReading{2000, 20};
@@ -211,12 +211,12 @@ TEST_F(TimingTest, NonFiniteOrHugeTimesAreReportedAsTheyAre) {
 }
 
 TEST_F(TimingTest, TimeTypeDecidesWhetherTheOffsetIsSubtracted) {
-  Receive(Frame(0x41, kExample41));
+  Receive(Frame(0x41, kWeek1200Noon41));
   context.ActiveTimeType = TimeType::Gps;
-  Receive(Frame(0x41, kExample41));
+  Receive(Frame(0x41, kWeek1200Noon41));
   // Any value other than UTC counts as GPS time.
   context.ActiveTimeType = static_cast<TimeType>(7);
-  Receive(Frame(0x41, kExample41));
+  Receive(Frame(0x41, kWeek1200Noon41));
   ASSERT_EQ(sink.reports.size(), 3u);
   EXPECT_EQ(sink.reports[0].receiverTime, 726062387.0);
   EXPECT_EQ(sink.reports[1].receiverTime, 726062400.0);

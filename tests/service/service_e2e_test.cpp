@@ -146,7 +146,7 @@ class ClockAgentService : public ::testing::Test {
     Clockagent("service remove");
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
     DeleteFileA(RecordPath().c_str());
-    ASSERT_TRUE(PutSettingText("Comm", "COM12"));  // broadcasts the current time
+    ASSERT_TRUE(PutSettingText(kCommValue, "COM12"));  // broadcasts the current time
   }
   void TearDown() override {
     Clockagent("service remove");
@@ -222,7 +222,7 @@ TEST_F(ClockAgentService, KeepsTheClockSetWithNobodyLoggedOn) {
             PipeAnswer::Answered);
   EXPECT_EQ(reply, kOkReply);
   EXPECT_TRUE(State().started);
-  EXPECT_EQ(StoredSetting("Interval"), "REG_SZ:3600");
+  EXPECT_EQ(StoredSetting(kIntervalValue), "REG_SZ:3600");
   ASSERT_TRUE(WaitFor([] { return State().ended; }, 5000));
   EXPECT_EQ(State().outcome, UpdateOutcome::Success);
   choices.intervalMs = 0;

@@ -99,11 +99,11 @@ class ServiceFrontTest : public ::testing::Test {
 TEST_F(ServiceFrontTest, TheStoredSettingsAreItsChoicesAndItsScheduleRunsUnlessStoppedBefore) {
   EXPECT_TRUE(front.Load());  // a first run: the defaults, and updates run
   EXPECT_EQ(front.Choices().intervalMs, 21600000);
-  Store("Comm", "COM7");
-  Store("BaudRate", "4");
-  Store("Interval", "60");
-  Store("TimeType", "GPS");
-  Store("Latency", "25");
+  Store(kCommValue, "COM7");
+  Store(kBaudRateValue, "4");
+  Store(kIntervalValue, "60");
+  Store(kTimeTypeValue, "GPS");
+  Store(kLatencyValue, "25");
   Store(kServiceScheduleValue, "OFF");
   EXPECT_FALSE(front.Load());
   const CycleChoices choices = front.Choices();
@@ -127,8 +127,8 @@ TEST_F(ServiceFrontTest, StartStoresTheSettingsAndTheScheduleAndTheStateFollowsT
       (DaysFromCivil(2026, 12, 8) * 86400 + 9 * 3600 + 23 * 60 + 49) * std::int64_t{1000000000} +
       123000000;
   cycle.StartUpdates();
-  EXPECT_EQ(store.values["Comm"].text, "COM3");
-  EXPECT_EQ(store.values["Interval"].text, "60");
+  EXPECT_EQ(store.values[kCommValue].text, "COM3");
+  EXPECT_EQ(store.values[kIntervalValue].text, "60");
   EXPECT_EQ(store.values[kServiceScheduleValue].text, "ON");
   ServiceState state = front.State();
   EXPECT_TRUE(state.started);

@@ -35,23 +35,23 @@ TEST_F(RegistryTest, AFirstRunCreatesTheKeyWithTheEightDefaults) {
   StoredSettings stored;
   EXPECT_FALSE(LoadSettings(*store, &stored));
   SaveSettings(*store, SettingsToSave{21600000, TimeType::Utc, false, 1, SerialLineSettings{}});
-  EXPECT_EQ(Stored("Interval"), "REG_SZ:21600");
-  EXPECT_EQ(Stored("TimeType"), "REG_SZ:UTC");
-  EXPECT_EQ(Stored("AutoStart"), "REG_SZ:OFF");
-  EXPECT_EQ(Stored("Comm"), "REG_SZ:COM1");
-  EXPECT_EQ(Stored("BaudRate"), "REG_SZ:2");
-  EXPECT_EQ(Stored("DataBits"), "REG_SZ:1");
-  EXPECT_EQ(Stored("Parity"), "REG_SZ:0");
-  EXPECT_EQ(Stored("StopBits"), "REG_SZ:0");
+  EXPECT_EQ(Stored(kIntervalValue), "REG_SZ:21600");
+  EXPECT_EQ(Stored(kTimeTypeValue), "REG_SZ:UTC");
+  EXPECT_EQ(Stored(kAutoStartValue), "REG_SZ:OFF");
+  EXPECT_EQ(Stored(kCommValue), "REG_SZ:COM1");
+  EXPECT_EQ(Stored(kBaudRateValue), "REG_SZ:2");
+  EXPECT_EQ(Stored(kDataBitsValue), "REG_SZ:1");
+  EXPECT_EQ(Stored(kParityValue), "REG_SZ:0");
+  EXPECT_EQ(Stored(kStopBitsValue), "REG_SZ:0");
 }
 
 TEST_F(RegistryTest, StoredTextsAreReadAndOtherTypesAreAbsent) {
-  PutText("Comm", "XYZ5");
-  PutText("TimeType", "utc");
+  PutText(kCommValue, "XYZ5");
+  PutText(kTimeTypeValue, "utc");
   const DWORD three = 3;
-  Put("BaudRate", REG_DWORD, &three, sizeof three);
-  PutText("Parity", "2", REG_EXPAND_SZ);  // read as it stands
-  PutText("StopBits", "");               // empty: absent
+  Put(kBaudRateValue, REG_DWORD, &three, sizeof three);
+  PutText(kParityValue, "2", REG_EXPAND_SZ);  // read as it stands
+  PutText(kStopBitsValue, "");                // empty: absent
   StoredSettings stored;
   ASSERT_TRUE(LoadSettings(*store, &stored));
   EXPECT_EQ(stored.portNumber, 5);
@@ -59,24 +59,24 @@ TEST_F(RegistryTest, StoredTextsAreReadAndOtherTypesAreAbsent) {
   EXPECT_FALSE(stored.lineIndex[0].has_value());
   EXPECT_EQ(stored.lineIndex[2], 2);
   EXPECT_FALSE(stored.lineIndex[3].has_value());
-  EXPECT_EQ(Stored("BaudRate"), "type 4");  // nothing was written over it
+  EXPECT_EQ(Stored(kBaudRateValue), "type 4");  // nothing was written over it
 }
 
 TEST_F(RegistryTest, AnIntervalSavedAtStartComesBackNormalised) {
   SettingsToSave saved;
   saved.intervalMs = 113400000;  // "00 30:90"
   SaveSettings(*store, saved);
-  EXPECT_EQ(Stored("Interval"), "REG_SZ:113400");
+  EXPECT_EQ(Stored(kIntervalValue), "REG_SZ:113400");
   StoredSettings stored;
   ASSERT_TRUE(LoadSettings(*store, &stored));
   EXPECT_EQ(stored.intervalSeconds, 113400u);  // "01 07:30"
 }
 
 TEST_F(RegistryTest, AutoStartIsWrittenOnItsOwn) {
-  PutText("BaudRate", "4");
+  PutText(kBaudRateValue, "4");
   SaveAutoStart(*store, true);
-  EXPECT_EQ(Stored("AutoStart"), "REG_SZ:ON");
-  EXPECT_EQ(Stored("BaudRate"), "REG_SZ:4");
+  EXPECT_EQ(Stored(kAutoStartValue), "REG_SZ:ON");
+  EXPECT_EQ(Stored(kBaudRateValue), "REG_SZ:4");
 }
 
 }  // namespace

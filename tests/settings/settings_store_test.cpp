@@ -37,8 +37,8 @@ const std::vector<std::string> kDefaults = {
     "BaudRate=2",     "DataBits=1",   "Parity=0",      "StopBits=0"};
 
 TEST_F(SettingsTest, AFirstRunReadsOnlyCommAndTheDefaultsAreStoredInOrder) {
-  Store("BaudRate", "4");  // without "Comm", nothing else is read
-  Store("TimeType", "GPS");
+  Store(kBaudRateValue, "4");  // without "Comm", nothing else is read
+  Store(kTimeTypeValue, "GPS");
   StoredSettings stored;
   EXPECT_FALSE(LoadSettings(store, &stored));
   EXPECT_EQ(store.log, std::vector<std::string>{"read Comm"});
@@ -50,14 +50,14 @@ TEST_F(SettingsTest, AFirstRunReadsOnlyCommAndTheDefaultsAreStoredInOrder) {
 }
 
 TEST_F(SettingsTest, StoredValuesAreRead) {
-  Store("Comm", "XYZ5");  // the first three characters are never looked at
-  Store("BaudRate", "4");
-  Store("DataBits", "0");
-  Store("Parity", "2");
-  Store("StopBits", "1");
-  Store("Interval", "90061");
-  Store("TimeType", "GPS");
-  Store("AutoStart", "OFF");
+  Store(kCommValue, "XYZ5");  // the first three characters are never looked at
+  Store(kBaudRateValue, "4");
+  Store(kDataBitsValue, "0");
+  Store(kParityValue, "2");
+  Store(kStopBitsValue, "1");
+  Store(kIntervalValue, "90061");
+  Store(kTimeTypeValue, "GPS");
+  Store(kAutoStartValue, "OFF");
   const StoredSettings stored = Load();
   EXPECT_EQ(stored.portNumber, 5);
   EXPECT_EQ(stored.lineIndex[0], 4);
@@ -72,27 +72,27 @@ TEST_F(SettingsTest, StoredValuesAreRead) {
 }
 
 TEST_F(SettingsTest, ComparisonsAreCaseSensitive) {
-  Store("Comm", "COM2");
-  Store("TimeType", "utc");
-  Store("AutoStart", "On");
+  Store(kCommValue, "COM2");
+  Store(kTimeTypeValue, "utc");
+  Store(kAutoStartValue, "On");
   StoredSettings stored = Load();
   EXPECT_EQ(stored.timeType, TimeType::Gps);
   EXPECT_EQ(stored.autoStart, false);
-  Store("TimeType", "UTC");
-  Store("AutoStart", "ON");
+  Store(kTimeTypeValue, "UTC");
+  Store(kAutoStartValue, "ON");
   stored = Load();
   EXPECT_EQ(stored.timeType, TimeType::Utc);
   EXPECT_EQ(stored.autoStart, true);
 }
 
 TEST_F(SettingsTest, WhatCannotBeAListEntryCountsAsAbsent) {
-  Store("Comm", "COM21");
-  Store("BaudRate", "7");
-  Store("DataBits", "x");
-  Store("Parity", "-1");
-  Store("StopBits", "");
-  store.values["TimeType"] = {"GPS", false};  // a number value, not a string
-  Store("Interval", "8640000");               // 100 days do not fit two digits
+  Store(kCommValue, "COM21");
+  Store(kBaudRateValue, "7");
+  Store(kDataBitsValue, "x");
+  Store(kParityValue, "-1");
+  Store(kStopBitsValue, "");
+  store.values[kTimeTypeValue] = {"GPS", false};  // a number value, not a string
+  Store(kIntervalValue, "8640000");               // 100 days do not fit two digits
   const StoredSettings stored = Load();
   EXPECT_FALSE(stored.portNumber.has_value());
   for (const auto& index : stored.lineIndex) EXPECT_FALSE(index.has_value());
@@ -102,8 +102,8 @@ TEST_F(SettingsTest, WhatCannotBeAListEntryCountsAsAbsent) {
   EXPECT_EQ(store.openKeys, 0);
 
   for (const char* comm : {"COM", "CO", "COM0", "COMx"}) {
-    Store("Comm", comm);
-    Store("BaudRate", "3");
+    Store(kCommValue, comm);
+    Store(kBaudRateValue, "3");
     const StoredSettings again = Load();
     EXPECT_FALSE(again.portNumber.has_value()) << comm;
     EXPECT_EQ(again.lineIndex[0], 3) << comm << ": the rest is still read";
@@ -111,20 +111,20 @@ TEST_F(SettingsTest, WhatCannotBeAListEntryCountsAsAbsent) {
 }
 
 TEST_F(SettingsTest, TextsOfTwentyCharactersOrMoreCountAsAbsent) {
-  Store("Comm", "COM2");
-  Store("Interval", "0000000000000000060");   // 19 characters: read
-  Store("BaudRate", "00000000000000000004");  // 20 characters: absent
+  Store(kCommValue, "COM2");
+  Store(kIntervalValue, "0000000000000000060");   // 19 characters: read
+  Store(kBaudRateValue, "00000000000000000004");  // 20 characters: absent
   const StoredSettings stored = Load();
   EXPECT_EQ(stored.intervalSeconds, 60u);
   EXPECT_FALSE(stored.lineIndex[0].has_value());
 }
 
 TEST_F(SettingsTest, IntervalsUpTo99Days23Hours59MinutesAreRead) {
-  Store("Comm", "COM2");
+  Store(kCommValue, "COM2");
   for (const auto& [text, seconds] : std::vector<std::pair<const char*, int>>{
            {"0", 0}, {"113400", 113400}, {"59", 59}, {"8639999", 8639999}, {"8640000", -1},
            {"-60", -1}, {"60x", 60}}) {
-    Store("Interval", text);
+    Store(kIntervalValue, text);
     const StoredSettings stored = Load();
     EXPECT_EQ(stored.intervalSeconds.has_value(), seconds >= 0) << text;
     if (seconds >= 0) {
@@ -162,10 +162,10 @@ TEST_F(SettingsTest, TheLatencyIsWholeMillisecondsFromMinus1000To1000OrNone) {
            {"25", 25}, {"-1000", -1000}, {"+1000", 1000}, {"0", 0}, {"007", 7},
            {"1001", 0}, {"-1001", 0}, {"25ms", 0}, {" 25", 0}, {"2.5", 0}, {"-", 0},
            {"99999999999999999", 0}}) {
-    Store("Latency", text);
+    Store(kLatencyValue, text);
     EXPECT_EQ(LoadLatency(store), ms) << text;
   }
-  store.values["Latency"] = {"25", false};  // a number value, not a string
+  store.values[kLatencyValue] = {"25", false};  // a number value, not a string
   EXPECT_EQ(LoadLatency(store), 0);
 }
 

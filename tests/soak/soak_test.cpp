@@ -61,7 +61,7 @@ class Soak : public ::testing::Test {
 
   void Receiver(int number, std::vector<std::string> args) {
     const std::string path = dir.path() + "/receiver" + std::to_string(number);
-    args.insert(args.end(), {"--baud", kBaudRateChoices[kFast].word});
+    args.insert(args.end(), {"--baud", std::to_string(kBaudRates[kFast])});
     receivers.push_back(std::make_unique<SimulatedReceiver>(path, std::move(args)));
     ASSERT_TRUE(receivers.back()->ready());
     paths[number] = path;

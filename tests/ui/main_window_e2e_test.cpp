@@ -978,27 +978,6 @@ TEST_F(ClockAgentProgram, ASecondStartBringsTheFirstForward) {
   EXPECT_TRUE(WaitFor([this] { return IsWindowVisible(main_) != FALSE; }, 3000));
 }
 
-// A measurement for `scripts/wine-test.sh --clock-error`, which reads wine's refusals of the times
-// set from the program's standard error: Refresh Time 50 times against COM17, which broadcasts
-// 0x8F-AB, and COM18, which answers with 0x41, both with a GPS-UTC offset of 2 s taken as GPS
-// time, so that wine refuses every time and says how far it was from its clock.
-TEST_F(ClockAgentProgram, RefreshTimesForTheClockErrorFigure) {
-  if (std::getenv("CLOCKAGENT_CLOCK_ERROR") == nullptr) GTEST_SKIP() << "a measurement";
-  Store("Comm", "COM17");
-  Store("TimeType", "GPS");
-  Launch();
-  for (const int port : {17, 18}) {
-    Select(ID_ComboBox_COM, port - 1);
-    for (int n = 1; n <= 50; ++n) {
-      const std::string before = Text(ID_Panel_TotalUpdates);
-      Command(ID_Control_Refresh);
-      ASSERT_TRUE(WaitFor([&] { return Text(ID_Panel_TotalUpdates) != before; }, 3000));
-      ASSERT_EQ(Text(ID_Panel_Status), "Error - System Update");
-      std::fprintf(stderr, "measured COM%d\n", port);  // marks the message before it
-    }
-  }
-}
-
 // Every label of every window has the room its text needs in its own font, never less than its
 // layout, stands where the layout aligns it, and shows its whole text there: the last glyph's ink
 // ends where the text's measured extent ends, neither cut off nor drawn short of it.
