@@ -1018,7 +1018,7 @@ TEST_F(ClockAgentProgram, LabelsShowTheirWholeTextAlignedAsLaidOut) {
     ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(window) != FALSE; }, 3000)) << w.layout->caption;
     Sleep(500);
     for (int i = 0; i < w.layout->count; ++i) {
-      const ControlSpec& row = w.layout->rows[i];
+      const ControlRow& row = w.layout->rows[i];
       if (row.kind != Kind::Label) continue;
       ++labels;
       HWND label = ChildById(window, row.id);
