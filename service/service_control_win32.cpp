@@ -12,11 +12,11 @@
 #include "record/record_folder_win32.h"
 #include "service/service_pipes_win32.h"
 #include "settings/registry_store.h"
+#include "version.h"
 
 namespace clockagent {
 namespace {
 
-constexpr char kDisplayName[] = "ClockAgent";
 constexpr char kDescription[] =
     "Keeps the system clock set from a GPS timing receiver on a serial port.";
 constexpr char kServiceAccount[] = "NT AUTHORITY\\LocalService";
@@ -92,7 +92,7 @@ ServiceInstall InstallService() {
   // Its record's folder, and its Event Log source with this program as the message file.
   MakeRecordFolder();
   RegisterEventSourceFile(program);
-  ServiceHandle service(CreateServiceA(manager.handle, kServiceName, kDisplayName,
+  ServiceHandle service(CreateServiceA(manager.handle, kServiceName, kProductName,
                                        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                                        SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
                                        nullptr, nullptr, nullptr, kServiceAccount, nullptr));

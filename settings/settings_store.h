@@ -12,11 +12,12 @@
 
 #include "receiver/line_settings.h"
 #include "receiver/timing_packets.h"
+#include "version.h"
 
 namespace clockagent {
 
 enum class StoreRoot { LocalMachine };
-constexpr char kSettingsKey[] = "Software\\Velmora\\ClockAgent";
+constexpr char kSettingsKey[] = CLOCKAGENT_SETTINGS_KEY;
 
 // The store's own error: a value of the wrong type, or a write that failed.
 class StoreError : public std::runtime_error {

@@ -75,8 +75,8 @@ const ControlRow kAboutControls[] = {
     {ID_About_Panel2, Kind::Panel, ID_About_Panel1, 96, 16, 177, 89, "", nullptr, kSystemColour, kRaisedOuter | kTwoPixels},
     {ID_Label_Version, Kind::Label, ID_About_Panel2, 49, 7, 76, 19, "Version x.xx", nullptr, kBlack, kTimes | kCentred},
     {ID_About_Label2, Kind::Label, ID_About_Panel2, 27, 26, 123, 19, "Part No. VM-CA-104", nullptr, kBlack, kTimes | kCentred},
-    {ID_Label_Copyright, Kind::Label, ID_About_Panel2, 14, 44, 150, 19, "Copyright 2026 Velmora", nullptr, kBlack, kTimes | kCentred},
-    {ID_About_Label1, Kind::Label, ID_About_Panel2, 15, 63, 148, 19, "Velmora Timing Software", nullptr, kBlack, kTimes | kCentred},
+    {ID_Label_Copyright, Kind::Label, ID_About_Panel2, 14, 44, 150, 19, "Copyright 2026 " CLOCKAGENT_COMPANY, nullptr, kBlack, kTimes | kCentred},
+    {ID_About_Label1, Kind::Label, ID_About_Panel2, 15, 63, 148, 19, CLOCKAGENT_COMPANY " Timing Software", nullptr, kBlack, kTimes | kCentred},
     {ID_Button_OK, Kind::Button, ID_About_Panel1, 112, 115, 81, 25, "&OK", nullptr, kSystemColour, kFlat},
 };
 

@@ -210,8 +210,8 @@ extern const int kMainMenuCount;
 extern const MenuRow kTrayMenu[];
 extern const int kTrayMenuCount;
 
-constexpr char kMainCaption[] = "ClockAgent " CLOCKAGENT_VERSION_TEXT " TESTING ONLY";
-constexpr char kApplicationTitle[] = "ClockAgent";
+constexpr char kMainCaption[] = CLOCKAGENT_PRODUCT " " CLOCKAGENT_VERSION_TEXT " TESTING ONLY";
+constexpr char kApplicationTitle[] = CLOCKAGENT_PRODUCT;
 constexpr char kMainWindowClass[] = "TForm_Main";
 constexpr char kVersionFormat[] = "Version %s";
 

@@ -11,11 +11,12 @@
 #include "ui/info_windows.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
+#include "version.h"
 
 namespace {
 
 constexpr char kApplicationClass[] = "TApplication";
-constexpr char kSingleInstanceMutex[] = "Local\\Velmora.ClockAgent";
+constexpr char kSingleInstanceMutex[] = "Local\\" CLOCKAGENT_COMPANY "." CLOCKAGENT_PRODUCT;
 
 // The main window, for the application's own window to pass its requests on to.
 HWND MainOf(HWND application) {

@@ -25,14 +25,6 @@
 namespace clockagent::test {
 namespace {
 
-std::string Folder() {
-  char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string p = path;
-  p = p.substr(0, p.find_last_of("\\/"));                 // tests/
-  return p.substr(0, p.find_last_of("\\/"));             // the build
-}
-
 struct CommandRun {
   int exitCode = -1;
   std::string out;
@@ -51,7 +43,7 @@ CommandRun Clockagent(const std::string& args) {
   startup.hStdOutput = writeEnd;
   startup.hStdError = writeEnd;
   PROCESS_INFORMATION process{};
-  std::string command = "\"" + Folder() + "\\clockagent.com\" " + args;
+  std::string command = "\"" + BuildFile("clockagent.com") + "\" " + args;
   if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                      nullptr, &startup, &process)) {
     CloseHandle(writeEnd);
