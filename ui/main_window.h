@@ -37,6 +37,7 @@ constexpr char kAdministratorNeeded[] =
     "\"clockagent service start\" or \"clockagent service stop\" in an administrator's console.";
 constexpr char kAutoStartByService[] = "Auto Start: by the service";
 
+// An icon of the program's resources, at the size it was drawn.
 HICON LoadIconResource(HINSTANCE instance, const char* name);
 
 // The window is the update cycle's front end: its controls hold the settings (the cycle reads them
@@ -100,7 +101,7 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   void CreateMenus();  // menus_and_hints.cpp
   void CreateTips();
   void LoadTrayIcons();  // tray_icon.cpp
-  void ShowDefaultSettings();  // window_settings.cpp: the lists' first entries
+  void ShowDefaultSettings();  // window_settings.cpp: port 1 and the lines' default entries
   HWND Item(int id) const { return controls_[id]; }
   int ItemIndex(int id) const;
   void SetItemIndex(int id, int index);

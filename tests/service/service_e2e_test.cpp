@@ -107,6 +107,7 @@ std::vector<std::string> Entries(PSECURITY_DESCRIPTOR descriptor) {
 
 // The DACL a pipe has, read back from the pipe itself, and the one it was made with.
 std::vector<std::string> PipeAccess(const char* name) {
+  WaitNamedPipeA(name, 2000);  // the one instance is free again once the last client has been served
   HANDLE pipe = CreateFileA(name, READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (pipe == INVALID_HANDLE_VALUE) return {"cannot open"};
   PSECURITY_DESCRIPTOR descriptor = nullptr;
