@@ -406,8 +406,9 @@ class Simulator {
     if (o_.noTime) {
       data.resize(17, 0);
     } else {
-      const std::int64_t week = whole / 604800;
-      Put32(data, static_cast<std::uint32_t>(whole - week * 604800));
+      constexpr auto kWeekSeconds = static_cast<std::int64_t>(kSecondsPerWeek);
+      const std::int64_t week = whole / kWeekSeconds;
+      Put32(data, static_cast<std::uint32_t>(whole - week * kWeekSeconds));
       Put16(data, static_cast<std::uint16_t>(week & 0xFFFF));
       Put16(data, static_cast<std::uint16_t>(static_cast<std::int16_t>(o_.offset)));
       // The receiver's own calendar, in GPS time (flag bit 0 clear).

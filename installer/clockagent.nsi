@@ -9,17 +9,17 @@ Target amd64-unicode  ; a 64-bit installer for a 64-bit program
 !include "FileFunc.nsh"
 !include "LogicLib.nsh"
 
-!define PRODUCT "ClockAgent"
-!define COMPANY "Velmora"
-!include "${BUILD}\version.nsh"  ; VERSION_TEXT and VERSION_NUMBER, written by the build
-!define SETTINGS_KEY "Software\Velmora\ClockAgent"
-!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\ClockAgent"
-!define TASK "ClockAgent"
+; PRODUCT, COMPANY, VERSION_TEXT, VERSION_NUMBER and SETTINGS_KEY, written by the
+; build from CMakeLists.txt.
+!include "${BUILD}\version.nsh"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+!define TASK "${PRODUCT}"
+!define PROGRAM "${PRODUCT}.exe"  ; the window program
 !define MAIN_WINDOW_CLASS "TForm_Main"
 !define EXIT_COMMAND 204  ; the main window's Exit command
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define LAYERS_KEY "Software\Microsoft\Windows NT\CurrentVersion\AppCompatFlags\Layers"
-!define EVENTLOG_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\ClockAgent"
+!define EVENTLOG_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\${PRODUCT}"
 !define W32TIME_KEY "SYSTEM\CurrentControlSet\Services\W32Time\Parameters"
 !define W32TIME_KEPT "WindowsTimeType"  ; under the settings key: Windows Time's Type before us
 
@@ -57,20 +57,20 @@ VIAddVersionKey "LegalCopyright" "Copyright 2026 ${COMPANY}"
 !macroend
 
 
-Section "ClockAgent (required)" SecProgram
+Section "${PRODUCT} (required)" SecProgram
   SectionIn RO
   !insertmacro StopRunningProgram
   SetOutPath "$INSTDIR"
-  File "${BUILD}\ClockAgent.exe"
+  File "${BUILD}\${PROGRAM}"
   File "${BUILD}\clockagent.com"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
-  CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\ClockAgent.exe"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\${PROGRAM}"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\Uninstall ${PRODUCT}.lnk" "$INSTDIR\Uninstall.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION_TEXT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${COMPANY}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\ClockAgent.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${PROGRAM}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
@@ -86,17 +86,17 @@ SectionEnd
 Section /o "Run as a service (keeps the clock set when nobody is logged on)" SecService
   nsExec::ExecToLog '"$INSTDIR\clockagent.com" service install'
   Pop $0
-  WriteRegStr HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\ClockAgent.exe"'
+  WriteRegStr HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\${PROGRAM}"'
   ; Started so, it asks for no elevation (it asks an administrator only for a settings change).
-  WriteRegStr HKLM "${LAYERS_KEY}" "$INSTDIR\ClockAgent.exe" "~ RUNASINVOKER"
+  WriteRegStr HKLM "${LAYERS_KEY}" "$INSTDIR\${PROGRAM}" "~ RUNASINVOKER"
 SectionEnd
 
 ; Setting the clock needs an administrator's rights. A task that runs at logon with the highest
 ; rights starts ClockAgent elevated and without a prompt; an entry under Run would start it with
 ; the user's filtered rights, and every update would end in "Error - System Update".
-Section /o "Start ClockAgent at logon" SecLogon
+Section /o "Start ${PRODUCT} at logon" SecLogon
   ${IfNot} ${SectionIsSelected} ${SecService}  ; the service's front end starts otherwise
-    nsExec::ExecToLog 'schtasks /Create /F /SC ONLOGON /RL HIGHEST /TN "${TASK}" /TR "\"$INSTDIR\ClockAgent.exe\""'
+    nsExec::ExecToLog 'schtasks /Create /F /SC ONLOGON /RL HIGHEST /TN "${TASK}" /TR "\"$INSTDIR\${PROGRAM}\""'
     Pop $0
   ${EndIf}
 SectionEnd
@@ -140,7 +140,7 @@ Function .onInit
 FunctionEnd
 
 
-Section "un.ClockAgent" UnSecProgram
+Section "un.${PRODUCT}" UnSecProgram
   SectionIn RO
   !insertmacro StopRunningProgram
   nsExec::ExecToLog 'schtasks /Delete /F /TN "${TASK}"'
@@ -148,7 +148,7 @@ Section "un.ClockAgent" UnSecProgram
   nsExec::ExecToLog '"$INSTDIR\clockagent.com" service remove'
   Pop $0
   DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
-  DeleteRegValue HKLM "${LAYERS_KEY}" "$INSTDIR\ClockAgent.exe"
+  DeleteRegValue HKLM "${LAYERS_KEY}" "$INSTDIR\${PROGRAM}"
   DeleteRegKey HKLM "${EVENTLOG_KEY}"
   ; Windows Time as it was before, if we changed it.
   ReadRegStr $0 HKLM "${SETTINGS_KEY}" "${W32TIME_KEPT}"
@@ -162,7 +162,7 @@ Section "un.ClockAgent" UnSecProgram
     nsExec::ExecToLog 'w32tm /config /update'
     Pop $0
   kept:
-  Delete /REBOOTOK "$INSTDIR\ClockAgent.exe"
+  Delete /REBOOTOK "$INSTDIR\${PROGRAM}"
   Delete /REBOOTOK "$INSTDIR\clockagent.com"
   Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
   Delete "$SMPROGRAMS\${PRODUCT}\Uninstall ${PRODUCT}.lnk"

@@ -7,12 +7,13 @@
 #include <string>
 
 #include "update/cycle_front_end.h"
+#include "version.h"
 
 namespace clockagent {
 
-constexpr char kEventSource[] = "ClockAgent";
+constexpr char kEventSource[] = CLOCKAGENT_PRODUCT;
 constexpr char kEventSourceKey[] =
-    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ClockAgent";
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" CLOCKAGENT_PRODUCT;
 
 // Registers the source with its message file (a program holding the message table); needs an
 // administrator. False when the registry refused.

@@ -6,6 +6,8 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include "version.h"
+
 namespace clockagent {
 namespace {
 
@@ -15,7 +17,7 @@ std::string Folder() {
   if (SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, data) != S_OK) {
     return "";
   }
-  return std::string(data) + "\\Velmora\\ClockAgent";
+  return std::string(data) + "\\" CLOCKAGENT_COMPANY "\\" CLOCKAGENT_PRODUCT;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "update/clock_setting.h"
+#include "version.h"
 
 namespace clockagent {
 namespace {
@@ -115,7 +116,7 @@ std::string LocalTimeText(std::int64_t systemNs) {
 }
 
 std::string TipText(const AttemptResult* last, const std::string& localTime) {
-  std::string tip = "ClockAgent";
+  std::string tip = kProductName;
   if (last == nullptr) return tip;
   if (last->outcome == UpdateOutcome::Success) {
     return tip + "\nUpdated " + localTime + ": " + OffsetText(last->offsetSeconds);

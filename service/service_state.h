@@ -10,14 +10,15 @@
 #include "settings/settings_store.h"
 #include "update/cycle_front_end.h"
 #include "update/update_cycle.h"
+#include "version.h"
 
 namespace clockagent {
 
-constexpr char kServiceName[] = "ClockAgent";
+constexpr char kServiceName[] = CLOCKAGENT_SERVICE_NAME;
 // Interactive users may read the state and ask for Refresh Time here...
-constexpr char kStatePipeName[] = "\\\\.\\pipe\\ClockAgent";
+constexpr char kStatePipeName[] = CLOCKAGENT_STATE_PIPE;
 // ...and only administrators (and the system) may start or stop the schedule, with settings.
-constexpr char kControlPipeName[] = "\\\\.\\pipe\\ClockAgent.Control";
+constexpr char kControlPipeName[] = CLOCKAGENT_CONTROL_PIPE;
 
 // What the window and `clockagent service status` show of the service.
 struct ServiceState {

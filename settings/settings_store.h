@@ -13,11 +13,12 @@
 
 #include "receiver/line_settings.h"
 #include "receiver/timing_packets.h"
+#include "version.h"
 
 namespace clockagent {
 
 enum class StoreRoot { LocalMachine };
-constexpr char kSettingsKey[] = "Software\\Velmora\\ClockAgent";
+constexpr char kSettingsKey[] = CLOCKAGENT_SETTINGS_KEY;
 
 // The names of the string values under kSettingsKey.
 constexpr char kCommValue[] = "Comm";

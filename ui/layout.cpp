@@ -19,7 +19,7 @@ constexpr char kTimeHint[] = "Time of last successful clock update";
 constexpr char kEmpty[] = "";
 
 // Tab order is the order of the rows within each parent.
-const ControlSpec kMainControls[] = {
+const ControlRow kMainControls[] = {
     // id, kind, parent, left, top, width, height, text, hint, colour, look
     {ID_Panel_Setup, Kind::Panel, kNoParent, 0, 33, 393, 163, "", kSetupHint, kSystemColour, kLoweredOuter},
     {ID_Panel1, Kind::Panel, kNoParent, 0, 0, 393, 2, "", kEmpty, kSystemColour, kLoweredOuter},
@@ -68,20 +68,20 @@ const ControlSpec kMainControls[] = {
 };
 
 // About ClockAgent
-const ControlSpec kAboutControls[] = {
+const ControlRow kAboutControls[] = {
     // id, kind, parent, left, top, width, height, text, hint, colour, look
     {ID_About_Panel1, Kind::Panel, kNoParent, 8, 9, 287, 152, "", nullptr, kTeal, kLoweredOuter | kTwoPixels},
     {ID_About_Image1, Kind::Picture, ID_About_Panel1, 16, 24, 73, 73, "ABOUT", nullptr, kSystemColour, kFlat},
     {ID_About_Panel2, Kind::Panel, ID_About_Panel1, 96, 16, 177, 89, "", nullptr, kSystemColour, kRaisedOuter | kTwoPixels},
     {ID_Label_Version, Kind::Label, ID_About_Panel2, 49, 7, 76, 19, "Version x.xx", nullptr, kBlack, kTimes | kCentred},
     {ID_About_Label2, Kind::Label, ID_About_Panel2, 27, 26, 123, 19, "Part No. VM-CA-104", nullptr, kBlack, kTimes | kCentred},
-    {ID_Label_Copyright, Kind::Label, ID_About_Panel2, 14, 44, 150, 19, "Copyright 2026 Velmora", nullptr, kBlack, kTimes | kCentred},
-    {ID_About_Label1, Kind::Label, ID_About_Panel2, 15, 63, 148, 19, "Velmora Timing Software", nullptr, kBlack, kTimes | kCentred},
+    {ID_Label_Copyright, Kind::Label, ID_About_Panel2, 14, 44, 150, 19, "Copyright 2026 " CLOCKAGENT_COMPANY, nullptr, kBlack, kTimes | kCentred},
+    {ID_About_Label1, Kind::Label, ID_About_Panel2, 15, 63, 148, 19, CLOCKAGENT_COMPANY " Timing Software", nullptr, kBlack, kTimes | kCentred},
     {ID_Button_OK, Kind::Button, ID_About_Panel1, 112, 115, 81, 25, "&OK", nullptr, kSystemColour, kFlat},
 };
 
 // Supported DARO Packets (the receiver models are examples, not products).
-const ControlSpec kPacketsControls[] = {
+const ControlRow kPacketsControls[] = {
     // id, kind, parent, left, top, width, height, text, hint, colour, look
     {ID_Packets_Panel1, Kind::Panel, kNoParent, 8, 8, 65, 89, "", nullptr, kGrey, kFlat},
     {ID_Packets_Label1, Kind::Label, ID_Packets_Panel1, 8, 8, 45, 13, "Pkt 0x41:", nullptr, kWhite, kFlat},
@@ -93,7 +93,7 @@ const ControlSpec kPacketsControls[] = {
 };
 
 // System Tray Icons
-const ControlSpec kIconsControls[] = {
+const ControlRow kIconsControls[] = {
     // id, kind, parent, left, top, width, height, text, hint, colour, look
     {ID_Icons_Panel1, Kind::Panel, kNoParent, 8, 8, 273, 129, "", nullptr, kSystemColour, kLoweredOuter},
     {ID_Icons_Image1, Kind::Icon, ID_Icons_Panel1, 8, 8, 33, 33, "CAWHITESM", nullptr, kSystemColour, kFlat},
@@ -105,7 +105,7 @@ const ControlSpec kIconsControls[] = {
 };
 
 // Possible Errors
-const ControlSpec kErrorsControls[] = {
+const ControlRow kErrorsControls[] = {
     // id, kind, parent, left, top, width, height, text, hint, colour, look
     {ID_Errors_Panel1, Kind::Panel, kNoParent, 8, 8, 129, 305, "", nullptr, kGrey, kFlat},
     {ID_Errors_Panel2, Kind::Panel, kNoParent, 137, 8, 292, 305, "", nullptr, kSystemColour, kWindowColour},
@@ -138,7 +138,7 @@ const ControlSpec kErrorsControls[] = {
 };
 
 template <int N>
-constexpr int Count(const ControlSpec (&)[N]) {
+constexpr int Count(const ControlRow (&)[N]) {
   return N;
 }
 
@@ -150,7 +150,7 @@ const WindowLayout kPacketsLayout{"Supported DARO Packets", 263, 103, 11, kPacke
 const WindowLayout kIconsLayout{"System Tray Icons", 287, 144, 11, kIconsControls, Count(kIconsControls)};
 const WindowLayout kErrorsLayout{"Possible Errors", 436, 321, 11, kErrorsControls, Count(kErrorsControls)};
 
-const MenuSpec kMainMenu[] = {
+const MenuRow kMainMenu[] = {
     {-1, "&Control", true},  // ControlMenu
     {ID_Control_Start, "&Start", true},
     {ID_Control_Stop, "Sto&p", false},
@@ -167,7 +167,7 @@ const MenuSpec kMainMenu[] = {
 };
 const int kMainMenuCount = sizeof kMainMenu / sizeof kMainMenu[0];
 
-const MenuSpec kTrayMenu[] = {
+const MenuRow kTrayMenu[] = {
     {ID_SystemTray_Restore, "&Restore", true},
     {ID_SystemTray_Refresh, "Refresh &Time", true},
     {ID_SystemTray_About, "&About", true},

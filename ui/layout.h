@@ -1,4 +1,4 @@
-// The windows' layouts as data: each row reads like a row of the design tables.
+// The windows' layouts and menus as data, a row a control or a menu item.
 #pragma once
 
 #include <cstdint>
@@ -171,8 +171,8 @@ constexpr Colour kGrey = Rgb(0x80, 0x80, 0x80);
 constexpr Colour kWhite = Rgb(0xFF, 0xFF, 0xFF);
 constexpr Colour kBlack = Rgb(0x00, 0x00, 0x00);
 
-// One control of a window's layout, as a row of its design table.
-struct ControlSpec {
+// One control of a window's layout: what it is, where it sits, what it says.
+struct ControlRow {
   int id;
   Kind kind;
   int parent;  // a control's id, or kNoParent for the window; parents come before their children
@@ -189,7 +189,7 @@ struct WindowLayout {
   const char* caption;
   int width, height;  // client area
   int fontHeight;     // "MS Sans Serif" at this many pixels
-  const ControlSpec* rows;
+  const ControlRow* rows;
   int count;
 };
 
@@ -199,19 +199,19 @@ extern const WindowLayout kPacketsLayout;
 extern const WindowLayout kIconsLayout;
 extern const WindowLayout kErrorsLayout;
 
-struct MenuSpec {
+struct MenuRow {
   int id;  // 0 for a separator; -1 starts a drop-down menu with this caption
   const char* caption;
   bool enabled;
 };
 
-extern const MenuSpec kMainMenu[];
+extern const MenuRow kMainMenu[];
 extern const int kMainMenuCount;
-extern const MenuSpec kTrayMenu[];
+extern const MenuRow kTrayMenu[];
 extern const int kTrayMenuCount;
 
-constexpr char kMainCaption[] = "ClockAgent " CLOCKAGENT_VERSION_TEXT " TESTING ONLY";
-constexpr char kApplicationTitle[] = "ClockAgent";
+constexpr char kMainCaption[] = CLOCKAGENT_PRODUCT " " CLOCKAGENT_VERSION_TEXT " TESTING ONLY";
+constexpr char kApplicationTitle[] = CLOCKAGENT_PRODUCT;
 constexpr char kMainWindowClass[] = "TForm_Main";
 constexpr char kVersionFormat[] = "Version %s";
 

@@ -4,17 +4,19 @@
 #include <commctrl.h>
 
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <memory>
 
 #include "ui/info_windows.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
+#include "version.h"
 
 namespace {
 
 constexpr char kApplicationClass[] = "TApplication";
-constexpr char kSingleInstanceMutex[] = "Local\\Velmora.ClockAgent";
+constexpr char kSingleInstanceMutex[] = "Local\\" CLOCKAGENT_COMPANY "." CLOCKAGENT_PRODUCT;
 
 // The main window, for the application's own window to pass its requests on to.
 HWND MainOf(HWND application) {
@@ -92,17 +94,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     for (;;) {
       while (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
         main->UpdateHint();
-        // While an attempt waits for its packet, its bytes are read the moment they arrive, not
-        // at the next poll: the one thread waits on the port beside its messages.
-        const std::intptr_t arrival = main->ArrivalHandle();
-        if (arrival != -1) {
+        // The port is waited on as PortWaitFor says, beside the messages: while an attempt waits
+        // for its packet, its bytes are read the moment they arrive, not at the next poll.
+        std::intptr_t arrival = -1;
+        const clockagent::PortWait portWait = main->PortWaitNow(&arrival);
+        if (portWait == clockagent::PortWait::Arrival) {
           HANDLE port = reinterpret_cast<HANDLE>(arrival);
           if (MsgWaitForMultipleObjectsEx(1, &port, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
               WAIT_OBJECT_0) {
             main->BytesArrived();
             nextRead = std::chrono::steady_clock::now() + clockagent::kPacketReadInterval;
           }
-        } else if (main->Polling()) {
+        } else if (portWait == clockagent::PortWait::ReadEvery) {
           // By the clock, not by a quiet spell: messages may come faster than the interval.
           const auto now = std::chrono::steady_clock::now();
           if (now >= nextRead) {

@@ -1,28 +1,14 @@
-// The main window.
+// The main window: its creation, its messages and commands, and what the update cycle tells it.
 #include "ui/main_window.h"
-
-#include <commctrl.h>
-#include <shellapi.h>
-
-#include <cstdio>
-#include <cstring>
-#include <iterator>
 
 #include "receiver/system_serial_port.h"
 #include "record/record_folder_win32.h"
-#include "service/service_pipes_win32.h"
 #include "settings/registry_store.h"
-#include "ui/mask_edit.h"
 #include "update/clock_setting.h"
-#include "update/interval_text.h"
 #include "update/windows_time.h"
 
 namespace clockagent::ui {
 namespace {
-
-// The first form of the notification-area record: the size field and a 64-byte tip. (In a
-// 64-bit process that first form is 104 bytes long, its handles being wider.)
-static_assert(NOTIFYICONDATAA_V1_SIZE == (sizeof(void*) == 4 ? 88 : 104), "first record form");
 
 // The setup controls, in the order the schedule enables and disables them.
 constexpr int kSetupControls[] = {ID_Panel_Setup,        ID_ComboBox_COM,     ID_ComboBox_BaudRate,
@@ -30,39 +16,22 @@ constexpr int kSetupControls[] = {ID_Panel_Setup,        ID_ComboBox_COM,     ID
                                   ID_MaskEdit_Interval,  ID_RadioGroup_TimeType,
                                   ID_RadioGroup_AutoStart};
 
-// The drop-down lists of the line settings, in the order of kLineLists.
-constexpr int kLineListControls[] = {ID_ComboBox_BaudRate, ID_ComboBox_DataBits, ID_ComboBox_Parity,
-                                     ID_ComboBox_StopBits};
-
-// The two buttons of a radio group.
-bool ButtonsOf(int group, int* first, int* second) {
-  if (group == ID_RadioGroup_TimeType) {
-    *first = ID_TimeType_UTC, *second = ID_TimeType_GPS;
-  } else if (group == ID_RadioGroup_AutoStart) {
-    *first = ID_AutoStart_ON, *second = ID_AutoStart_OFF;
-  } else {
-    return false;
-  }
-  return true;
-}
+}  // namespace
 
 HICON LoadIconResource(HINSTANCE instance, const char* name) {
   return static_cast<HICON>(LoadImageA(instance, name, IMAGE_ICON, 0, 0, LR_DEFAULTCOLOR));
 }
 
-}  // namespace
-
 TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
-    : instance_(instance), application_(application), info_(info), record_(RecordPath()) {
+    : instance_(instance), application_(application), info_(info) {
   MakeRecordFolder();
-  // 1. The window and its components from the layout.
+  // The window, with the application icon, and its components from the layout.
   WNDCLASSA wc{};
   wc.lpfnWndProc = Proc;
   wc.hInstance = instance;
   wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
   wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   wc.lpszClassName = kMainWindowClass;
-  // 2. The application icon.
   appIcon_ = LoadIconResource(instance, "CAWHITESM");
   wc.hIcon = appIcon_;
   RegisterClassA(&wc);
@@ -87,13 +56,11 @@ TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
   taskbarCreated_ = RegisterWindowMessageA("TaskbarCreated");
   ChangeWindowMessageFilterEx(hwnd_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
 
-  // 3, 4. The tray icons, and the white one added before any attempt.
-  trayIcons_[0] = LoadIconResource(instance, "CAWHITESM");
-  trayIcons_[1] = LoadIconResource(instance, "CABLUESM");
-  trayIcons_[2] = LoadIconResource(instance, "CAYELLOWSM");
+  // The white icon in the notification area before any attempt.
+  LoadTrayIcons();
   AddTrayIcon(TrayIconState::SleepingOk);
 
-  // 5. Hints: the hint bar follows the pointer; tips on the speed buttons.
+  // The hint bar follows the pointer; the speed buttons have tips.
   CreateTips();
 
   // The update cycle with its timers (port 1 and UTC in force until Start or Refresh Time), and
@@ -105,20 +72,15 @@ TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
   engine_ = std::make_unique<UpdateEngine>(*port_, Timer_Update, Timer_DARO, clock_, *this);
   engine_->cycle.SetSettingsSaver(this);
 
-  // 6. Six hours until the first Start replaces it.
+  // Six hours until the first Start replaces it.
   Timer_Update.SetInterval(kDefaultUpdateIntervalMs);
-  // 7. The default list entries.
-  SetItemIndex(ID_ComboBox_COM, 0);
-  const SerialLineSettings lists;
-  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
-    SetItemIndex(kLineListControls[i], lists.*kLineLists[i].index);
-  }
-  // 9. The stored settings.
+  // The lists' default entries, then the stored settings over them.
+  ShowDefaultSettings();
   LoadSettings();
   // The service, if it runs, does the updates; the window follows it from now on.
   FollowService();
   SetTimer(hwnd_, kServiceTimerId, kServiceLookMs, nullptr);
-  // 10. Auto Start.
+  // Auto Start, unless the service runs the updates.
   if (!serviceMode_ && ItemIndex(ID_RadioGroup_AutoStart) == 0) {
     engine_->cycle.StartUpdates();
     WarnOfWindowsTime();
@@ -130,120 +92,10 @@ TForm_Main::~TForm_Main() {
   if (trayMenu_ != nullptr) DestroyMenu(trayMenu_);
 }
 
-void TForm_Main::CreateMenus() {
-  menuBar_ = CreateMenu();
-  HMENU current = nullptr;
-  for (int i = 0; i < kMainMenuCount; ++i) {
-    const MenuSpec& m = kMainMenu[i];
-    if (m.id == -1) {
-      current = CreatePopupMenu();
-      AppendMenuA(menuBar_, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(current), m.caption);
-    } else if (m.id == 0) {
-      AppendMenuA(current, MF_SEPARATOR, 0, nullptr);
-    } else {
-      AppendMenuA(current, MF_STRING | (m.enabled ? MF_ENABLED : MF_GRAYED),
-                  static_cast<UINT_PTR>(m.id), m.caption);
-    }
-  }
-  trayMenu_ = CreatePopupMenu();
-  for (int i = 0; i < kTrayMenuCount; ++i) {
-    const MenuSpec& m = kTrayMenu[i];
-    if (m.id == 0) {
-      AppendMenuA(trayMenu_, MF_SEPARATOR, 0, nullptr);
-    } else {
-      AppendMenuA(trayMenu_, MF_STRING | (m.enabled ? MF_ENABLED : MF_GRAYED),
-                  static_cast<UINT_PTR>(m.id), m.caption);
-    }
-  }
+PortWait TForm_Main::PortWaitNow(std::intptr_t* handle) {
+  *handle = -1;
+  return engine_ != nullptr ? PortWaitFor(engine_->cycle, *port_, handle) : PortWait::TimersOnly;
 }
-
-void TForm_Main::CreateTips() {
-  tips_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                          CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
-                          nullptr, instance_, nullptr);
-  SendMessageA(tips_, TTM_SETDELAYTIME, TTDT_INITIAL, 500);
-  SendMessageA(tips_, TTM_SETDELAYTIME, TTDT_AUTOPOP, 5000);
-  for (int id : {ID_SpeedButton_Start, ID_SpeedButton_Stop, ID_SpeedButton_Refresh}) {
-    const ControlSpec* spec = RowOf(Item(id));
-    // One tool on the button, and one on the tool bar over the same place, which is what
-    // receives the mouse while the button is disabled.
-    TOOLINFOA tool{};
-    tool.cbSize = sizeof tool;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    tool.hwnd = hwnd_;
-    tool.uId = reinterpret_cast<UINT_PTR>(Item(id));
-    tool.lpszText = const_cast<char*>(spec->hint);
-    SendMessageA(tips_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
-    TOOLINFOA area{};
-    area.cbSize = sizeof area;
-    area.uFlags = TTF_SUBCLASS;
-    area.hwnd = Item(ID_Panel2);
-    area.uId = static_cast<UINT_PTR>(id);
-    GetWindowRect(Item(id), &area.rect);
-    MapWindowPoints(nullptr, area.hwnd, reinterpret_cast<POINT*>(&area.rect), 2);
-    area.lpszText = const_cast<char*>(spec->hint);
-    SendMessageA(tips_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&area));
-  }
-}
-
-int TForm_Main::ItemIndex(int id) const {
-  int first = 0, second = 0;
-  if (ButtonsOf(id, &first, &second)) {
-    if (SendMessageA(Item(first), BM_GETCHECK, 0, 0) == BST_CHECKED) return 0;
-    if (SendMessageA(Item(second), BM_GETCHECK, 0, 0) == BST_CHECKED) return 1;
-    return -1;
-  }
-  return static_cast<int>(SendMessageA(Item(id), CB_GETCURSEL, 0, 0));
-}
-
-void TForm_Main::SetItemIndex(int id, int index) {
-  int first = 0, second = 0;
-  if (ButtonsOf(id, &first, &second)) {
-    SendMessageA(Item(first), BM_SETCHECK, index == 0 ? BST_CHECKED : BST_UNCHECKED, 0);
-    SendMessageA(Item(second), BM_SETCHECK, index == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
-    if (id == ID_RadioGroup_AutoStart) autoStartIndex_ = index;
-    return;
-  }
-  SendMessageA(Item(id), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-}
-
-void TForm_Main::SetMenuEnabled(int id, bool enabled) {
-  EnableMenuItem(menuBar_, static_cast<UINT>(id), MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
-}
-
-void TForm_Main::SetEnabled(int id, bool enabled) {
-  if (id == ID_Control_Start || id == ID_Control_Stop) {
-    SetMenuEnabled(id, enabled);
-    DrawMenuBar(hwnd_);
-    return;
-  }
-  EnableWindow(Item(id), enabled ? TRUE : FALSE);
-  int first = 0, second = 0;
-  if (ButtonsOf(id, &first, &second)) {
-    EnableWindow(Item(first), enabled ? TRUE : FALSE);
-    EnableWindow(Item(second), enabled ? TRUE : FALSE);
-  }
-}
-
-void TForm_Main::SetCaption(int id, const char* text) { SetWindowTextA(Item(id), text); }
-
-CycleChoices TForm_Main::Choices() {
-  CycleChoices choices;
-  choices.port.number = ItemIndex(ID_ComboBox_COM) + 1;
-  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
-    choices.line.*kLineLists[i].index = ItemIndex(kLineListControls[i]);
-  }
-  choices.timeType = static_cast<TimeType>(ItemIndex(ID_RadioGroup_TimeType));
-  choices.intervalMs = IntervalMilliseconds(IntervalFieldText(Item(ID_MaskEdit_Interval)).c_str());
-  choices.latencyMs = LoadLatency(*store_);
-  return choices;
-}
-
-std::intptr_t TForm_Main::ArrivalHandle() {
-  return engine_ != nullptr && engine_->cycle.WaitsForPacketStart() ? port_->ArrivalHandle() : -1;
-}
-
-bool TForm_Main::Polling() const { return engine_ != nullptr && engine_->cycle.Polling(); }
 
 void TForm_Main::BytesArrived() { engine_->cycle.BytesArrived(); }
 
@@ -271,11 +123,9 @@ void TForm_Main::AttemptEnded(const AttemptResult& result) {
   tip_ = TipText(&result, LocalTimeText(result.ended.systemNs));
   RemoveTrayIcons();
   AddTrayIcon(IconStateAfter(result.outcome));
-  if (!record_.Path().empty() && !record_.Append(result) && !recordNoted_) {
-    recordNoted_ = true;  // said once; the updates go on
-    ShowHint(("Cannot write the record " + record_.Path()).c_str());
+  if (!recorder_.AttemptEnded(result)) {  // said once; the updates go on
+    ShowHint(("Cannot write the record " + recorder_.RecordPath()).c_str());
   }
-  events_.AttemptEnded(result);
 }
 
 void TForm_Main::ScheduleChanged(bool started) {
@@ -289,173 +139,13 @@ void TForm_Main::ScheduleChanged(bool started) {
 }
 
 void TForm_Main::WarnOfWindowsTime() {
-  if (windowsTimeTold_ || !(serviceMode_ ? serviceShown_.started : engine_->cycle.Started())) return;
-  if (!WindowsTimeOverwrites()) return;
-  windowsTimeTold_ = true;
+  if (!(serviceMode_ ? serviceShown_.started : engine_->cycle.Started())) return;
+  if (!recorder_.WindowsTimeToTell()) return;
   MessageBoxA(hwnd_, kWindowsTimeAdvice, kApplicationTitle, MB_OK | MB_ICONWARNING);
-}
-
-void TForm_Main::FollowService() {
-  std::string reply;
-  ServiceState state;
-  const bool runs = AskService(kStatePipeName, EncodeRequest(ServiceRequest::State), &reply) ==
-                        PipeAnswer::Answered &&
-                    DecodeState(reply, &state);
-  if (runs != serviceMode_) {
-    serviceMode_ = runs;
-    serviceShownValid_ = false;
-    // Auto Start is the service's while it runs, which the group says plainly.
-    SetWindowTextA(Item(ID_RadioGroup_AutoStart), runs ? kAutoStartByService : "Auto Start");
-    SetEnabled(ID_RadioGroup_AutoStart, !runs && !engine_->cycle.Started());
-    if (!runs) ScheduleChanged(engine_->cycle.Started());  // the window's own schedule again
-  }
-  if (runs) ShowServiceState(state);
-}
-
-void TForm_Main::ShowServiceState(const ServiceState& state) {
-  const bool all = !serviceShownValid_;
-  if (all || state.started != serviceShown_.started) ScheduleChanged(state.started);
-  if (state.ended) ShowOutcome(state.outcome, state.successes, state.attempts);
-  if (!state.timeOfWeek.empty()) SetCaption(ID_Panel_Time, state.timeOfWeek.c_str());
-  std::string tip = kApplicationTitle;
-  if (state.ended) {
-    AttemptResult last;
-    last.outcome = state.outcome;
-    last.offsetSeconds = state.offsetSeconds;
-    tip = TipText(&last, LocalTimeText(state.endedNs));
-  }
-  const TrayIconState icon = state.polling ? TrayIconState::InProgress
-                             : state.ended ? IconStateAfter(state.outcome)
-                                           : TrayIconState::SleepingOk;
-  if (all || icon != trayState_ || tip != tip_) {
-    tip_ = tip;
-    RemoveTrayIcons();
-    AddTrayIcon(icon);
-  }
-  serviceShown_ = state;
-  serviceShownValid_ = true;
-}
-
-void TForm_Main::AskTheService(ServiceRequest request) {
-  const bool control = request == ServiceRequest::Start || request == ServiceRequest::Stop;
-  std::string reply;
-  const PipeAnswer answer =
-      AskService(control ? kControlPipeName : kStatePipeName,
-                 EncodeRequest(request, request == ServiceRequest::Start ? Choices() : CycleChoices{}),
-                 &reply);
-  if (answer == PipeAnswer::AccessDenied) {
-    MessageBoxA(hwnd_, kAdministratorNeeded, kApplicationTitle, MB_OK | MB_ICONINFORMATION);
-  } else if (answer != PipeAnswer::Answered) {
-    MessageBoxA(hwnd_, "The ClockAgent service did not answer.", kApplicationTitle,
-                MB_OK | MB_ICONEXCLAMATION);
-  } else if (reply.rfind(kRefusedReply, 0) == 0) {
-    Refused(reply.c_str() + std::strlen(kRefusedReply));  // as Start itself refuses
-  }
-  FollowService();  // shows the change at once
-  if (request == ServiceRequest::Start) WarnOfWindowsTime();
 }
 
 void TForm_Main::Refused(const char* message) {
   MessageBoxA(hwnd_, message, "Error", MB_OK | MB_ICONEXCLAMATION);
-}
-
-void TForm_Main::SaveSettings() {
-  const UpdateCycle& cycle = engine_->cycle;
-  SettingsToSave settings;
-  settings.intervalMs = cycle.UpdateInterval();
-  settings.timeType = cycle.ActiveTimeType();
-  settings.autoStart = ItemIndex(ID_RadioGroup_AutoStart) == 0;
-  settings.portNumber = cycle.ActivePort().number;
-  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
-    settings.line.*kLineLists[i].index = ItemIndex(kLineListControls[i]);
-  }
-  clockagent::SaveSettings(*store_, settings);
-}
-
-void TForm_Main::LoadSettings() {
-  StoredSettings stored;
-  if (!clockagent::LoadSettings(*store_, &stored)) {  // a first run: store the defaults
-    SaveSettings();
-    return;
-  }
-  if (stored.portNumber) SetItemIndex(ID_ComboBox_COM, *stored.portNumber - 1);
-  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
-    if (stored.lineIndex[i]) SetItemIndex(kLineListControls[i], *stored.lineIndex[i]);
-  }
-  if (stored.intervalSeconds) {
-    char interval[kIntervalTextSize];
-    FormatIntervalText(*stored.intervalSeconds, interval);
-    SetIntervalFieldText(Item(ID_MaskEdit_Interval), interval);
-  }
-  if (stored.timeType) SetItemIndex(ID_RadioGroup_TimeType, *stored.timeType == TimeType::Utc ? 0 : 1);
-  if (stored.autoStart && (*stored.autoStart ? 0 : 1) != ItemIndex(ID_RadioGroup_AutoStart)) {
-    SetItemIndex(ID_RadioGroup_AutoStart, *stored.autoStart ? 0 : 1);
-    RadioGroup_AutoStartClick();  // as a change of selection clicks the group
-  }
-}
-
-void TForm_Main::RadioGroup_AutoStartClick() {
-  SaveAutoStart(*store_, ItemIndex(ID_RadioGroup_AutoStart) == 0);
-}
-
-void TForm_Main::RemoveTrayIcons() {
-  for (UINT id : kTrayIconIds) {
-    NOTIFYICONDATAA record{};
-    record.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    record.hWnd = hwnd_;
-    record.uID = id;
-    Shell_NotifyIconA(NIM_DELETE, &record);
-  }
-}
-
-void TForm_Main::AddTrayIcon(TrayIconState state) {
-  const auto index = static_cast<int>(state);
-  NOTIFYICONDATAA record{};
-  record.cbSize = NOTIFYICONDATAA_V1_SIZE;
-  record.hWnd = hwnd_;
-  record.uID = kTrayIconIds[index];
-  record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  record.uCallbackMessage = kTrayCallbackMessage;
-  record.hIcon = trayIcons_[index];
-  lstrcpynA(record.szTip, tip_.c_str(), sizeof record.szTip);
-  Shell_NotifyIconA(NIM_ADD, &record);
-  trayState_ = state;
-}
-
-void TForm_Main::ShowHint(const char* hint) {
-  if (hint_ == hint) return;
-  hint_ = hint;
-  SetWindowTextA(Item(ID_Panel_Hint), hint);
-}
-
-void TForm_Main::UpdateHint() {
-  if (menuActive_) return;
-  POINT p;
-  GetCursorPos(&p);
-  HWND top = WindowFromPoint(p);
-  top = top != nullptr ? RootOf(top) : nullptr;
-  if (top != hwnd_) {  // the pointer is over no control of the main window
-    ShowHint("");
-    return;
-  }
-  // Down to the deepest child under the pointer, disabled ones included.
-  HWND at = hwnd_;
-  for (;;) {
-    POINT local = p;
-    ScreenToClient(at, &local);
-    HWND child = ChildWindowFromPointEx(at, local, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
-    if (child == nullptr || child == at) break;
-    at = child;
-  }
-  // Its hint, or its nearest container's.
-  for (; at != nullptr && at != hwnd_; at = GetParent(at)) {
-    const ControlSpec* spec = RowOf(at);
-    if (spec != nullptr && spec->hint != nullptr) {
-      ShowHint(spec->hint);
-      return;
-    }
-  }
-  ShowHint("");
 }
 
 void TForm_Main::Restore() {
@@ -486,26 +176,6 @@ void TForm_Main::FormDestroy() {
   for (HICON& icon : trayIcons_) {
     if (icon != nullptr) DestroyIcon(icon);
     icon = nullptr;
-  }
-}
-
-void TForm_Main::TrayIconMessage(LPARAM mouseEvent) {
-  switch (mouseEvent) {
-    case WM_LBUTTONDBLCLK:
-      Restore();
-      break;
-    case WM_RBUTTONUP: {
-      POINT p;
-      GetCursorPos(&p);
-      SetForegroundWindow(hwnd_);
-      EnableMenuItem(trayMenu_, ID_SystemTray_Close,
-                     MF_BYCOMMAND | (IsWindowVisible(hwnd_) ? MF_ENABLED : MF_GRAYED));
-      TrackPopupMenu(trayMenu_, TPM_RIGHTBUTTON, p.x, p.y, 0, hwnd_, nullptr);
-      PostMessageA(hwnd_, WM_NULL, 0, 0);
-      break;
-    }
-    default:
-      break;
   }
 }
 

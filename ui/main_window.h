@@ -1,5 +1,6 @@
 // The main window: setup controls, commands, results, the notification-area icon, and the update
-// cycle and settings it drives.
+// cycle and settings it drives. Its parts live in main_window.cpp, tray_icon.cpp,
+// service_follower.cpp, window_settings.cpp and menus_and_hints.cpp.
 #pragma once
 
 #include <windows.h>
@@ -10,8 +11,7 @@
 
 #include "receiver/daro_link.h"
 #include "receiver/serial_port.h"
-#include "record/event_log_win32.h"
-#include "record/update_record.h"
+#include "record/recorder_win32.h"
 #include "service/service_state.h"
 #include "settings/settings_store.h"
 #include "ui/info_windows.h"
@@ -20,6 +20,7 @@
 #include "ui/win_timer.h"
 #include "update/clock_setter.h"
 #include "update/cycle_front_end.h"
+#include "update/timer_loop.h"
 #include "update/update_cycle.h"
 
 namespace clockagent::ui {
@@ -35,6 +36,9 @@ constexpr char kAdministratorNeeded[] =
     "change their settings: open ClockAgent with \"Run as administrator\", or use "
     "\"clockagent service start\" or \"clockagent service stop\" in an administrator's console.";
 constexpr char kAutoStartByService[] = "Auto Start: by the service";
+
+// An icon of the program's resources, at the size it was drawn.
+HICON LoadIconResource(HINSTANCE instance, const char* name);
 
 // The window is the update cycle's front end: its controls hold the settings (the cycle reads them
 // through Choices) and show what the cycle tells it.
@@ -66,12 +70,9 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   // The hint of what is under the pointer into the hint bar; run when the message loop is idle.
   void UpdateHint();
 
-  // While an attempt waits for the start of its packet, what the message loop waits on beside its
-  // messages until bytes arrive at the port (an event handle); -1 otherwise. While an attempt
-  // polls and there is nothing to wait on (inside a packet, or a port that cannot be waited on),
-  // the loop reads what has come every kPacketReadInterval. BytesArrived reads them.
-  std::intptr_t ArrivalHandle();
-  bool Polling() const;
+  // How the message loop waits on the port beside its messages now (see PortWaitFor), and for
+  // Arrival the event handle to wait on. BytesArrived reads what has come.
+  PortWait PortWaitNow(std::intptr_t* handle);
   void BytesArrived();
 
   void Restore();
@@ -87,7 +88,7 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   // When the service runs, the window never polls the port: it shows the service's state, looked
   // at every half second, and hands it Start, Stop and Refresh Time. Auto Start has no meaning
   // then, and says so.
-  void FollowService();
+  void FollowService();  // service_follower.cpp
   void ShowServiceState(const ServiceState& state);
   // The status and the counters after an attempt, the window's own or the service's.
   void ShowOutcome(UpdateOutcome outcome, std::int32_t successes, std::int32_t attempts);
@@ -97,8 +98,10 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void Command(int id, int code);
-  void CreateMenus();
+  void CreateMenus();  // menus_and_hints.cpp
   void CreateTips();
+  void LoadTrayIcons();  // tray_icon.cpp
+  void ShowDefaultSettings();  // window_settings.cpp: port 1 and the lines' default entries
   HWND Item(int id) const { return controls_[id]; }
   int ItemIndex(int id) const;
   void SetItemIndex(int id, int index);
@@ -129,10 +132,7 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   bool serviceMode_ = false;
   ServiceState serviceShown_;
   bool serviceShownValid_ = false;
-  bool windowsTimeTold_ = false;
-  UpdateRecord record_;
-  bool recordNoted_ = false;
-  EventReporter events_;
+  Recorder recorder_;
 
   std::unique_ptr<SerialPort> port_;
   SystemClockSetter clock_;

@@ -26,7 +26,7 @@ std::string TextOf(HWND window) {
 
 // A container's background; labels and bullets show their container's.
 COLORREF BackgroundOf(HWND window) {
-  const ControlSpec* row = RowOf(window);
+  const ControlRow* row = RowOf(window);
   if (row == nullptr) return GetSysColor(COLOR_BTNFACE);
   if (row->kind == Kind::Label || row->kind == Kind::Bullet) return BackgroundOf(GetParent(window));
   if (row->colour != kSystemColour) return row->colour;
@@ -87,7 +87,7 @@ SIZE RoomFor(HWND control, const std::string& text) {
 // A label is as large as its text needs and never smaller than its layout. Its left edge, its
 // right edge (right-aligned) or its centre on its parent (centred) stays where the layout puts it.
 void FitLabel(HWND label) {
-  const ControlSpec* row = RowOf(label);
+  const ControlRow* row = RowOf(label);
   if (row == nullptr || FontOf(label) == nullptr) return;
   const SIZE room = RoomFor(label, TextOf(label));
   const int width = room.cx > Scaled(row->width) ? room.cx : Scaled(row->width);
@@ -158,7 +158,7 @@ LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
       HDC dc = BeginPaint(window, &ps);
       RECT r;
       GetClientRect(window, &r);
-      const ControlSpec* row = RowOf(window);
+      const ControlRow* row = RowOf(window);
       HGDIOBJ oldFont = SelectObject(dc, FontOf(window));
       if (row != nullptr && row->kind == Kind::Bullet) {
         Fill(dc, r, BackgroundOf(window));
@@ -222,7 +222,7 @@ LRESULT CALLBACK LabelProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
       RECT r;
       GetClientRect(window, &r);
       Fill(dc, r, BackgroundOf(window));
-      const ControlSpec* row = RowOf(window);
+      const ControlRow* row = RowOf(window);
       const bool ownColour = row != nullptr && row->colour != kSystemColour;
       SetTextColor(dc, ownColour ? row->colour : GetSysColor(COLOR_WINDOWTEXT));
       HGDIOBJ old = SelectObject(dc, FontOf(window));
@@ -336,7 +336,7 @@ LRESULT CALLBACK SpeedButtonProc(HWND window, UINT message, WPARAM wParam, LPARA
 }
 
 bool FirstOfItsGroup(const WindowLayout& layout, int index) {
-  const ControlSpec& row = layout.rows[index];
+  const ControlRow& row = layout.rows[index];
   return index == 0 || layout.rows[index - 1].kind != row.kind ||
          layout.rows[index - 1].parent != row.parent;
 }
@@ -364,8 +364,8 @@ HFONT CreateLayoutFont(unsigned look, int fontHeight) {
                      times ? "Times New Roman" : "MS Sans Serif");
 }
 
-const ControlSpec* RowOf(HWND control) {
-  return static_cast<const ControlSpec*>(GetPropA(control, kRowProperty));
+const ControlRow* RowOf(HWND control) {
+  return static_cast<const ControlRow*>(GetPropA(control, kRowProperty));
 }
 
 Controls::~Controls() {
@@ -388,7 +388,7 @@ HFONT Controls::FontFor(unsigned look, int fontHeight) {
 
 void Controls::Build(HINSTANCE instance, HWND window, const WindowLayout& layout) {
   for (int i = 0; i < layout.count; ++i) {
-    const ControlSpec& row = layout.rows[i];
+    const ControlRow& row = layout.rows[i];
     const HWND parent = row.parent == kNoParent ? window : (*this)[row.parent];
     const char* windowClass = kPanelClass;
     DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
@@ -441,7 +441,7 @@ void Controls::Build(HINSTANCE instance, HWND window, const WindowLayout& layout
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)),
                                    instance, nullptr);
     byId_[row.id] = control;
-    SetPropA(control, kRowProperty, const_cast<ControlSpec*>(&row));
+    SetPropA(control, kRowProperty, const_cast<ControlRow*>(&row));
     SendMessageA(control, WM_SETFONT,
                  reinterpret_cast<WPARAM>(FontFor(row.look, layout.fontHeight)), FALSE);
 

@@ -29,7 +29,7 @@ int Scaled(int pixels);
 HFONT CreateLayoutFont(unsigned look, int fontHeight);
 
 // The layout row a control was built from; nullptr for any other window.
-const ControlSpec* RowOf(HWND control);
+const ControlRow* RowOf(HWND control);
 
 // The controls of one window, built from its layout. Owns the fonts and pictures they use, so it
 // must outlive the window.

@@ -1,4 +1,4 @@
-// Timers and the wait on a receiver's port, for programs that run their own loop.
+// Timers, and the rule of how a loop waits on a receiver's port between them.
 #include "update/timer_loop.h"
 
 #include <algorithm>
@@ -17,15 +17,39 @@ void InstallStopSignals() {
   std::signal(SIGTERM, OnStopSignal);
 }
 
+PortWait PortWaitFor(bool waitsForPacketStart, bool reading) {
+  if (waitsForPacketStart) return PortWait::Arrival;
+  return reading ? PortWait::ReadEvery : PortWait::TimersOnly;
+}
+
+PortWait PortWaitFor(const UpdateCycle& cycle) {
+  return PortWaitFor(cycle.WaitsForPacketStart(), cycle.Polling());
+}
+
+PortWait PortWaitFor(const UpdateCycle& cycle, SerialPort& port, std::intptr_t* handle) {
+  *handle = -1;
+  const PortWait wait = PortWaitFor(cycle);
+  if (wait != PortWait::Arrival) return wait;
+  *handle = port.ArrivalHandle();
+  return *handle != -1 ? PortWait::Arrival : PortWait::ReadEvery;
+}
+
 ArrivalHandler LinkArrival(SerialPort& port, std::function<bool()> waitsForPacketStart,
                            std::function<bool()> reading, std::function<void()> onArrival) {
   return ArrivalHandler{
       [&port, waitsForPacketStart = std::move(waitsForPacketStart),
        reading = std::move(reading)](std::chrono::milliseconds timeout) {
-        if (waitsForPacketStart()) return port.WaitForBytes(timeout);
-        const bool inPacket = reading();
-        std::this_thread::sleep_for(inPacket ? std::min(timeout, kPacketReadInterval) : timeout);
-        return inPacket;
+        switch (PortWaitFor(waitsForPacketStart(), reading())) {
+          case PortWait::Arrival:
+            return port.WaitForBytes(timeout);  // a port without a wait reads every few ms itself
+          case PortWait::ReadEvery:
+            std::this_thread::sleep_for(std::min(timeout, kPacketReadInterval));
+            return true;
+          case PortWait::TimersOnly:
+            break;
+        }
+        std::this_thread::sleep_for(timeout);
+        return false;
       },
       std::move(onArrival)};
 }

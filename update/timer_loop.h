@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -56,10 +57,29 @@ struct ArrivalHandler {
   std::function<void()> onArrival;
 };
 
-// A receiver's port, waited on as a reader of timing packets needs it: while `waitsForPacketStart`,
-// at once for a byte that may begin a packet, since the moment that byte began to arrive is what
-// the packet is stamped with; while only `reading`, every kPacketReadInterval; otherwise not at
-// all. `onArrival` reads what came.
+// How a loop waits on a receiver's port between its timers. The rule lives here, and every loop
+// obeys it: the console tool's and refclock's (LinkArrival), the service's beside its pipes, and
+// the window's message loop beside its messages.
+enum class PortWait {
+  // At once for a byte that may begin a packet: the moment that byte began to arrive is what the
+  // packet is stamped with.
+  Arrival,
+  // Inside a packet, or on a port that cannot be waited on: what has come is read every
+  // kPacketReadInterval, by the clock.
+  ReadEvery,
+  // Nothing is being read: only the timers.
+  TimersOnly,
+};
+
+// While `waitsForPacketStart`, Arrival; while only `reading`, ReadEvery; otherwise TimersOnly.
+PortWait PortWaitFor(bool waitsForPacketStart, bool reading);
+PortWait PortWaitFor(const UpdateCycle& cycle);
+
+// The same for a loop that waits on the port beside other things: for Arrival, `*handle` is the
+// port's ArrivalHandle to wait on; a port that has none is read every kPacketReadInterval.
+PortWait PortWaitFor(const UpdateCycle& cycle, SerialPort& port, std::intptr_t* handle);
+
+// A receiver's port, waited on by the rule of PortWaitFor. `onArrival` reads what came.
 ArrivalHandler LinkArrival(SerialPort& port, std::function<bool()> waitsForPacketStart,
                            std::function<bool()> reading, std::function<void()> onArrival);
 

@@ -12,14 +12,6 @@
 namespace clockagent::test {
 namespace {
 
-std::string Program(const char* name) {
-  char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string p = path;
-  p = p.substr(0, p.find_last_of("\\/"));  // tests/
-  return p.substr(0, p.find_last_of("\\/")) + "\\" + name;
-}
-
 // A message of a program's table with its inserts, as the Event Viewer shows it.
 std::string Message(const std::string& program, DWORD id, std::initializer_list<const char*> inserts) {
   HMODULE module = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -48,7 +40,7 @@ AttemptResult Ended(UpdateOutcome outcome, double offset = 0) {
 TEST(EventLog, BothProgramsCarryTheMessages) {
   ASSERT_TRUE(UnderWine()) << "never run this on Windows itself: it registers an event source";
   for (const char* name : {"clockagent.com", "ClockAgent.exe"}) {
-    const std::string program = Program(name);
+    const std::string program = BuildFile(name);
     EXPECT_EQ(Message(program, MSG_UPDATES_FAILING, {"COM3", "Error - DARO Failure", "X"}),
               "Clock updates from the GPS receiver on COM3 have begun to fail: "
               "Error - DARO Failure (at X).")
@@ -64,14 +56,14 @@ TEST(EventLog, BothProgramsCarryTheMessages) {
 
 TEST(EventLog, EventsComeWhenTheOutcomeTurnsAndWhenTheClockWasFarOff) {
   ASSERT_TRUE(UnderWine()) << "never run this on Windows itself: it registers an event source";
-  ASSERT_TRUE(RegisterEventSourceFile(Program("clockagent.com")));
+  ASSERT_TRUE(RegisterEventSourceFile(BuildFile("clockagent.com")));
   EXPECT_EQ(StoredSetting("EventMessageFile"), "missing");  // that is the program's own key
   char file[MAX_PATH] = {};
   DWORD size = sizeof file;
   ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, kEventSourceKey, "EventMessageFile",
                          RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, file, &size),
             ERROR_SUCCESS);
-  EXPECT_EQ(std::string(file), Program("clockagent.com"));
+  EXPECT_EQ(std::string(file), BuildFile("clockagent.com"));
 
   EventReporter events;
   const struct {

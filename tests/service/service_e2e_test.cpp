@@ -25,14 +25,6 @@
 namespace clockagent::test {
 namespace {
 
-std::string Folder() {
-  char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string p = path;
-  p = p.substr(0, p.find_last_of("\\/"));                 // tests/
-  return p.substr(0, p.find_last_of("\\/"));             // the build
-}
-
 struct CommandRun {
   int exitCode = -1;
   std::string out;
@@ -51,7 +43,7 @@ CommandRun Clockagent(const std::string& args) {
   startup.hStdOutput = writeEnd;
   startup.hStdError = writeEnd;
   PROCESS_INFORMATION process{};
-  std::string command = "\"" + Folder() + "\\clockagent.com\" " + args;
+  std::string command = "\"" + BuildFile("clockagent.com") + "\" " + args;
   if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                      nullptr, &startup, &process)) {
     CloseHandle(writeEnd);
@@ -115,6 +107,7 @@ std::vector<std::string> Entries(PSECURITY_DESCRIPTOR descriptor) {
 
 // The DACL a pipe has, read back from the pipe itself, and the one it was made with.
 std::vector<std::string> PipeAccess(const char* name) {
+  WaitNamedPipeA(name, 2000);  // the one instance is free again once the last client has been served
   HANDLE pipe = CreateFileA(name, READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (pipe == INVALID_HANDLE_VALUE) return {"cannot open"};
   PSECURITY_DESCRIPTOR descriptor = nullptr;

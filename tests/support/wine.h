@@ -66,14 +66,18 @@ inline std::string FileText(const std::string& path) {
   return text;
 }
 
-// Runs clockagent.com beside the test programs' folder with ARGS; its exit status.
-inline int RunConsoleTool(const std::string& args) {
+// A file of the build: beside the tests/ folder this test program runs from.
+inline std::string BuildFile(const char* name) {
   char path[MAX_PATH];
   GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string folder = path;
-  folder = folder.substr(0, folder.find_last_of("\\/"));  // tests/
-  folder = folder.substr(0, folder.find_last_of("\\/"));  // the build
-  std::string command = "\"" + folder + "\\clockagent.com\" " + args;
+  std::string p = path;
+  p = p.substr(0, p.find_last_of("\\/"));  // tests/
+  return p.substr(0, p.find_last_of("\\/")) + "\\" + name;
+}
+
+// Runs the build's clockagent.com with ARGS; its exit status.
+inline int RunConsoleTool(const std::string& args) {
+  std::string command = "\"" + BuildFile("clockagent.com") + "\" " + args;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};

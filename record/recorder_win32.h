@@ -1,0 +1,43 @@
+// The record of the updates on Windows, one for the window program and the service alike: each
+// attempt's line in the CSV record and its events in the Event Log, and the two things worth
+// telling the user once a run.
+#pragma once
+
+#include <string>
+
+#include "record/event_log_win32.h"
+#include "record/update_record.h"
+#include "update/cycle_front_end.h"
+
+namespace clockagent {
+
+class Recorder {
+ public:
+  // The record in RecordPath() (none when there is no ProgramData folder).
+  Recorder();
+  explicit Recorder(std::string recordPath);
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+
+  // The attempt's line in the record and its events in the Event Log. False the first time in a
+  // run its line could not be written, and only then: the caller says so in its own way, once,
+  // and the updates go on.
+  bool AttemptEnded(const AttemptResult& result);
+
+  // True the first time in a run it is asked while Windows Time sets the clock from the network
+  // (kWindowsTimeAdvice), and only then. Asked after the updates have started.
+  bool WindowsTimeToTell();
+
+  // A warning in the Event Log in words of its own.
+  void Note(const std::string& text) { events_.Note(text); }
+
+  const std::string& RecordPath() const { return record_.Path(); }
+
+ private:
+  UpdateRecord record_;
+  EventReporter events_;
+  bool recordFailureTold_ = false;
+  bool windowsTimeTold_ = false;
+};
+
+}  // namespace clockagent

@@ -1,0 +1,189 @@
+// Registering, removing, finding and asking the ClockAgent service through the service manager
+// and the service's pipes.
+#include "service/service_control_win32.h"
+
+#include <windows.h>
+
+#include <aclapi.h>
+
+#include <memory>
+
+#include "record/event_log_win32.h"
+#include "record/record_folder_win32.h"
+#include "service/service_pipes_win32.h"
+#include "settings/registry_store.h"
+#include "version.h"
+
+namespace clockagent {
+namespace {
+
+constexpr char kDescription[] =
+    "Keeps the system clock set from a GPS timing receiver on a serial port.";
+constexpr char kServiceAccount[] = "NT AUTHORITY\\LocalService";
+
+// Closes a service-manager handle when it goes.
+struct ServiceHandle {
+  explicit ServiceHandle(SC_HANDLE h = nullptr) : handle(h) {}
+  ~ServiceHandle() {
+    if (handle != nullptr) CloseServiceHandle(handle);
+  }
+  ServiceHandle(const ServiceHandle&) = delete;
+  ServiceHandle& operator=(const ServiceHandle&) = delete;
+  SC_HANDLE handle;
+};
+
+// Waits up to `seconds` for the service to reach `state`.
+bool WaitForState(SC_HANDLE service, DWORD state, int seconds) {
+  SERVICE_STATUS status{};
+  for (int i = 0; i < seconds * 10; ++i) {
+    if (!QueryServiceStatus(service, &status)) return false;
+    if (status.dwCurrentState == state) return true;
+    Sleep(100);
+  }
+  return false;
+}
+
+// The service account may read and write the settings key (it saves them at Start and keeps its
+// schedule's state there); everything else about the key stays as it is.
+bool LetTheServiceKeepItsSettings() {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, READ_CONTROL | WRITE_DAC,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  PACL current = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  bool done = false;
+  if (GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &current,
+                      nullptr, &descriptor) == ERROR_SUCCESS) {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof sid;
+    if (CreateWellKnownSid(WinLocalServiceSid, nullptr, sid, &sidSize)) {
+      EXPLICIT_ACCESSA access{};
+      access.grfAccessPermissions = KEY_ALL_ACCESS;
+      access.grfAccessMode = GRANT_ACCESS;
+      access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+      access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+      access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+      access.Trustee.ptstrName = reinterpret_cast<LPSTR>(sid);
+      PACL updated = nullptr;
+      if (SetEntriesInAclA(1, &access, current, &updated) == ERROR_SUCCESS) {
+        done = SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                               updated, nullptr) == ERROR_SUCCESS;
+        LocalFree(updated);
+      }
+    }
+    LocalFree(descriptor);
+  }
+  RegCloseKey(key);
+  return done;
+}
+
+}  // namespace
+
+ServiceInstall InstallService() {
+  char program[MAX_PATH];
+  GetModuleFileNameA(nullptr, program, sizeof program);
+  const std::string command = std::string("\"") + program + "\" service run";
+
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
+  if (manager.handle == nullptr) return ServiceInstall::NotAllowed;
+  if (!LetTheServiceKeepItsSettings()) return ServiceInstall::SettingsNotAllowed;
+  // Its record's folder, and its Event Log source with this program as the message file.
+  MakeRecordFolder();
+  RegisterEventSourceFile(program);
+  ServiceHandle service(CreateServiceA(manager.handle, kServiceName, kProductName,
+                                       SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                       SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
+                                       nullptr, nullptr, nullptr, kServiceAccount, nullptr));
+  if (service.handle == nullptr) {
+    if (GetLastError() != ERROR_SERVICE_EXISTS) return ServiceInstall::CannotRegister;
+    service.handle = OpenServiceA(manager.handle, kServiceName, SERVICE_ALL_ACCESS);
+    return service.handle == nullptr ? ServiceInstall::CannotOpen : ServiceInstall::AlreadyInstalled;
+  }
+  SERVICE_DESCRIPTIONA description{const_cast<char*>(kDescription)};
+  ChangeServiceConfig2A(service.handle, SERVICE_CONFIG_DESCRIPTION, &description);
+  // Of LocalService's rights it keeps only the two it needs; a service manager that cannot
+  // narrow them (wine) leaves the account's.
+  char privileges[] = "SeSystemtimePrivilege\0SeChangeNotifyPrivilege\0";
+  SERVICE_REQUIRED_PRIVILEGES_INFOA required{privileges};
+  ChangeServiceConfig2A(service.handle, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &required);
+  return ServiceInstall::Registered;
+}
+
+bool RunInstalledService() {
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (manager.handle == nullptr) return false;
+  ServiceHandle service(
+      OpenServiceA(manager.handle, kServiceName, SERVICE_START | SERVICE_QUERY_STATUS));
+  if (service.handle == nullptr) return false;
+  if (!StartServiceA(service.handle, 0, nullptr) &&
+      GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+    return false;
+  }
+  return WaitForState(service.handle, SERVICE_RUNNING, 10);
+}
+
+ServiceRemoval RemoveService() {
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (manager.handle == nullptr) return ServiceRemoval::NoManager;
+  ServiceHandle service(OpenServiceA(manager.handle, kServiceName,
+                                     DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS));
+  if (service.handle == nullptr) {
+    return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? ServiceRemoval::NotInstalled
+                                                          : ServiceRemoval::NotAllowed;
+  }
+  SERVICE_STATUS status{};
+  if (ControlService(service.handle, SERVICE_CONTROL_STOP, &status)) {
+    WaitForState(service.handle, SERVICE_STOPPED, 20);
+  }
+  if (!DeleteService(service.handle) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
+    return ServiceRemoval::CannotDelete;
+  }
+  return ServiceRemoval::Removed;
+}
+
+ServicePresence FindService() {
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (manager.handle == nullptr) return ServicePresence::NoManager;
+  ServiceHandle service(OpenServiceA(manager.handle, kServiceName, SERVICE_QUERY_STATUS));
+  if (service.handle == nullptr) {
+    return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? ServicePresence::NotInstalled
+                                                          : ServicePresence::NoManager;
+  }
+  SERVICE_STATUS status{};
+  const bool running =
+      QueryServiceStatus(service.handle, &status) && status.dwCurrentState == SERVICE_RUNNING;
+  return running ? ServicePresence::Running : ServicePresence::NotRunning;
+}
+
+ControlAnswer ControlUpdates(ServiceRequest request, std::string* refusal) {
+  CycleChoices choices;
+  if (request == ServiceRequest::Start) {
+    std::unique_ptr<SettingsStore> store = NewRegistryStore();
+    ServiceFront stored(*store);
+    stored.Load();
+    choices = stored.Choices();
+  }
+  std::string reply;
+  switch (AskService(kControlPipeName, EncodeRequest(request, choices), &reply)) {
+    case PipeAnswer::Answered: break;
+    case PipeAnswer::AccessDenied: return ControlAnswer::NotAllowed;
+    case PipeAnswer::NoService:
+      return FindService() == ServicePresence::NotInstalled ? ControlAnswer::NotInstalled
+                                                            : ControlAnswer::NotRunning;
+    case PipeAnswer::Failed: return ControlAnswer::NoAnswer;
+  }
+  if (reply == kOkReply) return ControlAnswer::Done;
+  *refusal = reply.substr(reply.rfind(':') + 2);
+  return ControlAnswer::Refused;
+}
+
+bool AskServiceState(ServiceState* state) {
+  std::string reply;
+  return AskService(kStatePipeName, EncodeRequest(ServiceRequest::State), &reply) ==
+             PipeAnswer::Answered &&
+         DecodeState(reply, state);
+}
+
+}  // namespace clockagent
