@@ -206,7 +206,7 @@ void ServiceFront::SaveSettings() {
   settings.portNumber = cycle_->ActivePort().number;
   settings.line = choices_.line;
   char text[kSettingTextSize];
-  settings.autoStart = ReadSetting(store_, StoreRoot::LocalMachine, kSettingsKey, "AutoStart", text) &&
+  settings.autoStart = ReadSetting(store_, StoreRoot::LocalMachine, kSettingsKey, kAutoStartValue, text) &&
                        std::strcmp(text, "ON") == 0;  // the window's choice, kept as it is
   clockagent::SaveSettings(store_, settings);
 }

@@ -28,15 +28,15 @@ namespace {
 TEST_F(ClockAgentProgram, FirstRunShowsNoWindowAndStoresTheDefaults) {
   Launch();
   EXPECT_FALSE(IsWindowVisible(main_));
-  EXPECT_EQ(TextOf(main_), "ClockAgent 1.04x TESTING ONLY");
-  EXPECT_EQ(Stored("Interval"), "21600");
-  EXPECT_EQ(Stored("TimeType"), "UTC");
-  EXPECT_EQ(Stored("AutoStart"), "OFF");
-  EXPECT_EQ(Stored("Comm"), "COM1");
-  EXPECT_EQ(Stored("BaudRate"), "2");
-  EXPECT_EQ(Stored("DataBits"), "1");
-  EXPECT_EQ(Stored("Parity"), "0");
-  EXPECT_EQ(Stored("StopBits"), "0");
+  EXPECT_EQ(TextOf(main_), std::string(kProductName) + " " + kVersionText + " TESTING ONLY");
+  EXPECT_EQ(Stored(kIntervalValue), "21600");
+  EXPECT_EQ(Stored(kTimeTypeValue), "UTC");
+  EXPECT_EQ(Stored(kAutoStartValue), "OFF");
+  EXPECT_EQ(Stored(kCommValue), "COM1");
+  EXPECT_EQ(Stored(kBaudRateValue), "2");
+  EXPECT_EQ(Stored(kDataBitsValue), "1");
+  EXPECT_EQ(Stored(kParityValue), "0");
+  EXPECT_EQ(Stored(kStopBitsValue), "0");
   EXPECT_EQ(Text(ID_MaskEdit_Interval), "00 06:00");
   EXPECT_EQ(Selected(ID_ComboBox_COM), 0);
   EXPECT_EQ(Selected(ID_ComboBox_BaudRate), 2);
@@ -48,11 +48,11 @@ TEST_F(ClockAgentProgram, FirstRunShowsNoWindowAndStoresTheDefaults) {
 }
 
 TEST_F(ClockAgentProgram, StoredSettingsComeBackIntoTheControls) {
-  Store("Comm", "COM7");
-  Store("BaudRate", "4");
-  Store("Parity", "2");
-  Store("Interval", "113400");
-  Store("TimeType", "GPS");
+  Store(kCommValue, "COM7");
+  Store(kBaudRateValue, "4");
+  Store(kParityValue, "2");
+  Store(kIntervalValue, "113400");
+  Store(kTimeTypeValue, "GPS");
   Launch();
   EXPECT_EQ(Selected(ID_ComboBox_COM), 6);
   EXPECT_EQ(Selected(ID_ComboBox_BaudRate), 4);
@@ -78,7 +78,7 @@ TEST_F(ClockAgentProgram, StartStopAndRefreshAgainstAReceiver) {
     EXPECT_FALSE(Enabled(id)) << id;
   }
   EXPECT_TRUE(Enabled(ID_SpeedButton_Stop));
-  EXPECT_EQ(Stored("Comm"), "COM12");
+  EXPECT_EQ(Stored(kCommValue), "COM12");
   Screenshot(main_, "main-running");
 
   Command(ID_SpeedButton_Stop);
@@ -279,13 +279,13 @@ TEST_F(ClockAgentProgram, AZeroIntervalIsRefusedAndNothingSaved) {
   EXPECT_EQ(MessageBoxText(), "Error: Interval must be greater than zero.");
   EXPECT_TRUE(WaitText(ID_Panel_OnOff, "Off"));
   EXPECT_TRUE(WaitText(ID_Panel_TotalUpdates, "0/0")) << Text(ID_Panel_TotalUpdates);
-  EXPECT_EQ(Stored("Interval"), "21600");
+  EXPECT_EQ(Stored(kIntervalValue), "21600");
 }
 
 TEST_F(ClockAgentProgram, AutoStartRunsTheFirstAttemptWithoutAWindow) {
-  Store("Comm", "COM12");
-  Store("AutoStart", "ON");
-  Store("Interval", "3600");
+  Store(kCommValue, "COM12");
+  Store(kAutoStartValue, "ON");
+  Store(kIntervalValue, "3600");
   Launch();
   ASSERT_TRUE(WaitText(ID_Panel_Status, "Success", 5000)) << Text(ID_Panel_Status);
   EXPECT_EQ(Text(ID_Panel_OnOff), "On");
@@ -488,7 +488,7 @@ TEST_F(ClockAgentProgram, TheAboutWindowShowsTheVersionAndOkHidesIt) {
   Launch();
   HWND about = FindWindowA(kInfoWindowClass, "About ClockAgent");
   ASSERT_NE(about, nullptr);
-  EXPECT_EQ(TextOf(ChildById(about, ID_Label_Version)), "Version 1.04x");
+  EXPECT_EQ(TextOf(ChildById(about, ID_Label_Version)), std::string("Version ") + kVersionText);
   Command(ID_SystemTray_About);
   ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(about) != FALSE; }, 3000));
   PostMessageA(about, WM_COMMAND, ID_Button_OK, 0);  // Button_OKClick
@@ -576,9 +576,9 @@ std::string VersionString(const std::string& program, const char* name) {
 TEST(Programs, BothCarryTheirVersion) {
   const std::string gui = ProgramPath();
   const std::string console = gui.substr(0, gui.find_last_of('\\')) + "\\clockagent.com";
-  EXPECT_EQ(VersionString(gui, "FileVersion"), "1.04x");
+  EXPECT_EQ(VersionString(gui, "FileVersion"), kVersionText);
   EXPECT_EQ(VersionString(gui, "ProductName"), "ClockAgent");
-  EXPECT_EQ(VersionString(console, "FileVersion"), "1.04x");
+  EXPECT_EQ(VersionString(console, "FileVersion"), kVersionText);
   EXPECT_EQ(VersionString(console, "OriginalFilename"), "clockagent.com");
 }
 
@@ -920,8 +920,8 @@ TEST_F(ClockAgentProgram, SpeedButtonsActOnlyOnAClickThatEndsOnThem) {
 // With the ClockAgent service running, the window never polls the port: it shows the service's
 // state and hands it Refresh Time, Start and Stop; Auto Start is the service's, and says so.
 TEST_F(ClockAgentProgram, WithTheServiceRunningTheWindowIsItsFrontEnd) {
-  Store("Comm", "COM12");     // broadcasts the current time
-  Store("AutoStart", "ON");   // which must not start the window's own updates
+  Store(kCommValue, "COM12");     // broadcasts the current time
+  Store(kAutoStartValue, "ON");   // which must not start the window's own updates
   ASSERT_EQ(RunConsoleTool("service install"), 0);
   Launch();
   ASSERT_TRUE(WaitText(ID_Panel_Status, "Success", 10000)) << Text(ID_Panel_Status);
