@@ -27,6 +27,7 @@ int ParseByte(ReceiverLink& link) {
                                   link.characterTimeNs;
       link.dleArrival.systemNs = link.blockArrival.systemNs - before;
       link.dleArrival.monotonicNs = link.blockArrival.monotonicNs - before;
+      link.dleSlackNs = link.blockSlackNs;
     } else {
       link.packetBuffer[link.packetCount++] = b;
     }
@@ -39,6 +40,7 @@ int ParseByte(ReceiverLink& link) {
     return 0;
   }
   if (b == kEtx) {
+    if (!link.inPacket) link.packetId = 0;
     link.packetLength = static_cast<std::uint32_t>(link.packetCount);
     link.packetCount = 0;
     link.inPacket = 0;
@@ -49,6 +51,7 @@ int ParseByte(ReceiverLink& link) {
   link.packetId = b;
   link.inPacket = 1;
   link.packetArrival = link.dleArrival;
+  link.packetSlackNs = link.dleSlackNs;
   return 0;
 }
 

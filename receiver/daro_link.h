@@ -33,6 +33,11 @@ struct ReceiverLink {
   std::uint32_t rxRemaining = 0;   // bytes of the block not yet parsed
   ClockReading blockArrival;       // when the block was read
   std::int64_t characterTimeNs = 0;  // how long one character takes on the line
+  ClockReading emptyAt;            // the last moment the port was seen holding nothing
+  // How much earlier than its stamp a byte of the block may have begun to arrive: the time since
+  // the port was last seen empty less the time the block's bytes take on the line. A read that
+  // comes late (the process held up) shows here, not in the stamps.
+  std::int64_t blockSlackNs = 0;
 
   // Framing state.
   std::uint8_t packetBuffer[kPacketBufferSize] = {};  // de-stuffed data bytes, id not included
@@ -42,11 +47,15 @@ struct ReceiverLink {
   std::uint8_t afterDle = 0;       // the previous byte was an unpaired DLE
   std::uint8_t inPacket = 0;       // a packet has begun and not yet ended
   ClockReading dleArrival;         // when the last DLE outside a pair began to arrive
+  std::int64_t dleSlackNs = 0;     // ... and the slack of its block
   ClockReading packetArrival;      // when the first byte (the DLE) of the packet began to arrive
+  std::int64_t packetSlackNs = 0;  // ... and the slack of its block
 };
 
 // Parses the byte at rxBuffer[rxPos] and advances. Returns 1 when that byte completed a packet:
-// packetId, packetLength and packetBuffer then describe it until the next byte is parsed.
+// packetId, packetLength and packetBuffer then describe it until the next byte is parsed. Bytes
+// ended by DLE ETX with no packet start before them (a start lost to an overrun or a flush)
+// complete with id 0, which no handler takes: they are no packet of the previous one's id.
 int ParseByte(ReceiverLink& link);
 
 // Parses what is left of the receive block, calling onPacket(link) for each completed packet, and

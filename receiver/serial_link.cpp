@@ -35,6 +35,8 @@ int OpenLink(ReceiverLink& link, const char* portName) {
   link.packetLength = 0;
   link.afterDle = 0;
   link.inPacket = 0;
+  link.packetId = 0;  // a body whose start was lost is no packet of the last attempt's id
+  link.emptyAt = link.clock->Now();
   link.characterTimeNs = CharacterTimeNs(kLineParametersAtOpen);
   const bool opened = link.port != nullptr && link.port->Open(portName);
   link.isOpen = opened ? 1 : 0;
@@ -53,6 +55,7 @@ void PrepareLink(ReceiverLink& link, const SerialLineSettings& settings) {
   while (link.port->QueuedBytes() > 0) {
     if (link.port->Read(link.rxBuffer, static_cast<std::uint32_t>(kRxBlockSize)) == 0) break;
   }
+  link.emptyAt = link.clock->Now();
 }
 
 int CloseLink(ReceiverLink& link) {

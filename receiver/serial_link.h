@@ -36,7 +36,7 @@ constexpr std::chrono::milliseconds kLineSettlePause{10};
 // parity bit if any, and the stop bits.
 std::int64_t CharacterTimeNs(const LineParameters& line);
 
-// Resets the framing state (all but packetId) and opens the port. Returns 0 with isOpen set, or
+// Resets the framing state and opens the port. Returns 0 with isOpen set, or
 // -1 with isOpen clear. A link that is still open is closed first, so no port is ever lost.
 int OpenLink(ReceiverLink& link, const char* portName);
 
@@ -45,13 +45,27 @@ int OpenLink(ReceiverLink& link, const char* portName);
 void PrepareLink(ReceiverLink& link, const SerialLineSettings& settings);
 
 // Reads what the port holds, at most one block, and runs the receive loop over it, calling
-// onPacket(link) for each completed packet. Reads nothing when nothing waits. Returns 0.
+// onPacket(link) for each completed packet. Reads nothing when nothing waits, and notes that the
+// port was empty then. Returns 0.
 template <class OnPacket>
 int ReadLink(ReceiverLink& link, OnPacket&& onPacket) {
-  if (link.port == nullptr || link.port->QueuedBytes() == 0) return 0;
+  if (link.port == nullptr) return 0;
+  const ClockReading looked = link.clock->Now();
+  if (link.port->QueuedBytes() == 0) {
+    link.emptyAt = looked;
+    return 0;
+  }
   link.rxPos = 0;
   link.rxRemaining = link.port->Read(link.rxBuffer, static_cast<std::uint32_t>(kRxBlockSize));
   link.blockArrival = link.clock->Now();
+  // The bytes came after the port was last seen empty; stamped as if the last of them had just
+  // arrived, the first may lie earlier by what is left of that time once their own is taken.
+  const std::int64_t since = link.blockArrival.monotonicNs - link.emptyAt.monotonicNs;
+  const std::int64_t slack = since - static_cast<std::int64_t>(link.rxRemaining) * link.characterTimeNs;
+  link.blockSlackNs = slack > 0 ? slack : 0;
+  // A read that took less than a block took all there was: the port was empty at the latest as
+  // the read began (the earlier moment, so that a delay inside the read counts as slack).
+  if (link.rxRemaining < kRxBlockSize) link.emptyAt = looked;
   RunReceiveLoop(link, onPacket);
   return 0;
 }

@@ -1,6 +1,8 @@
 // The serial port on Windows: the Win32 communications API with overlapped reads and writes.
 #include <windows.h>
 
+#include <mmsystem.h>
+
 #include <cstring>
 #include <initializer_list>
 
@@ -82,6 +84,9 @@ class Win32SerialPort final : public SerialPort {
     }
     // A character received is what a wait for arriving bytes waits for.
     waitable_ = SetCommMask(portHandle_, EV_RXCHAR) != FALSE;
+    // While the port is open its reader looks at it every few milliseconds; the system's timer
+    // tick (15.6 ms unless raised) would make those looks, and the packets placed by them, coarse.
+    timeBeginPeriod(1);
     emptyWaits_ = 0;
     return true;
   }
@@ -183,6 +188,7 @@ class Win32SerialPort final : public SerialPort {
 
   void Close() override {
     if (portHandle_ == INVALID_HANDLE_VALUE) return;
+    timeEndPeriod(1);
     if (arrivalPending_) {
       // A cleared mask ends the wait; it is finished before its record and event go.
       SetCommMask(portHandle_, 0);

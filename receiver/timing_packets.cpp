@@ -68,6 +68,7 @@ void AcceptTimingPacket(ReceiverLink& link, TimingContext& context, TimingPacket
   report.packet = packet;
   report.receiverTime = ReceiverTime(report.fields, context.ActiveTimeType);
   report.arrival = link.packetArrival;
+  report.arrivalSlackNs = link.packetSlackNs;
   context.sink->TimingPacketReceived(report);
 }
 

@@ -51,6 +51,7 @@ struct TimingReport {
   TimingFields fields;
   double receiverTime = 0;    // ReceiverTime of the fields in the time type in force
   ClockReading arrival;       // when the packet's first byte began to arrive
+  std::int64_t arrivalSlackNs = 0;  // how much earlier it may have begun (see blockSlackNs)
 };
 
 // Where accepted timing packets go.

@@ -91,11 +91,8 @@ class ServiceHost {
     DWORD count = 3;
     std::intptr_t arrival = -1;
     const PortWait portWait = PortWaitFor(engine_.cycle, *port_, &arrival);
-    if (portWait == PortWait::Arrival) {
-      handles[count++] = reinterpret_cast<HANDLE>(arrival);
-    } else if (portWait == PortWait::ReadEvery) {
-      timeout = std::min(timeout, kPacketReadInterval);
-    }
+    if (portWait == PortWait::Arrival) handles[count++] = reinterpret_cast<HANDLE>(arrival);
+    if (portWait != PortWait::TimersOnly) timeout = std::min(timeout, kLookInterval);
     const DWORD woke =
         WaitForMultipleObjects(count, handles, FALSE, static_cast<DWORD>(timeout.count()));
     switch (woke) {
@@ -111,7 +108,7 @@ class ServiceHost {
       case WAIT_OBJECT_0 + 3:
         return true;
       default:
-        return woke == WAIT_TIMEOUT && portWait == PortWait::ReadEvery;
+        return woke == WAIT_TIMEOUT && portWait != PortWait::TimersOnly;
     }
   }
 

@@ -98,24 +98,24 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         // for its packet, its bytes are read the moment they arrive, not at the next poll.
         std::intptr_t arrival = -1;
         const clockagent::PortWait portWait = main->PortWaitNow(&arrival);
-        if (portWait == clockagent::PortWait::Arrival) {
-          HANDLE port = reinterpret_cast<HANDLE>(arrival);
-          if (MsgWaitForMultipleObjectsEx(1, &port, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
-              WAIT_OBJECT_0) {
-            main->BytesArrived();
-            nextRead = std::chrono::steady_clock::now() + clockagent::kPacketReadInterval;
-          }
-        } else if (portWait == clockagent::PortWait::ReadEvery) {
-          // By the clock, not by a quiet spell: messages may come faster than the interval.
+        if (portWait != clockagent::PortWait::TimersOnly) {
+          // Read every kLookInterval by the clock, not by a quiet spell (messages may come faster
+          // than that), and at once when the port signals bytes.
           const auto now = std::chrono::steady_clock::now();
           if (now >= nextRead) {
             main->BytesArrived();
-            nextRead = now + clockagent::kPacketReadInterval;
+            nextRead = now + clockagent::kLookInterval;
             continue;
           }
           const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextRead - now);
-          MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(wait.count()), QS_ALLINPUT,
-                                      MWMO_INPUTAVAILABLE);
+          HANDLE port = reinterpret_cast<HANDLE>(arrival);
+          const DWORD handles = portWait == clockagent::PortWait::Arrival ? 1 : 0;
+          if (MsgWaitForMultipleObjectsEx(handles, &port, static_cast<DWORD>(wait.count()),
+                                          QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0 &&
+              handles == 1) {
+            main->BytesArrived();
+            nextRead = std::chrono::steady_clock::now() + clockagent::kLookInterval;
+          }
         } else {
           WaitMessage();
         }

@@ -8,6 +8,7 @@
 namespace clockagent {
 
 bool SampleOf(const TimingReport& report, int latencyMs, double earliest, ClockSample* sample) {
+  if (!IsPlaced(report)) return false;
   const double timeOfWeek = static_cast<double>(report.fields.timeOfWeek);
   if (!(timeOfWeek >= 0.0 && timeOfWeek < kSecondsPerWeek)) return false;
   double receiverTime = report.receiverTime;

@@ -2,6 +2,7 @@
 // for the update cycle that sets the clock and for the time daemons that refclock feeds.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "receiver/timing_packets.h"
@@ -20,10 +21,22 @@ struct ClockSample {
 // than NTP's 32-bit era of seconds away, and it keeps every nanosecond count well inside 64 bits.
 constexpr double kLargestOffsetSeconds = 4294967296.0;
 
+// The most a packet's first byte may have begun to arrive before its stamp: a packet placed no
+// better (read late, its process held up while it came) times nothing. Loops look at the port at
+// least every kLookInterval while a packet may begin, so that a packet read on time is placed to
+// that and a little more.
+constexpr std::int64_t kLargestArrivalSlackNs = 5000000;
+constexpr std::chrono::milliseconds kLookInterval{2};
+
+constexpr bool IsPlaced(const TimingReport& report) {
+  return report.arrivalSlackNs <= kLargestArrivalSlackNs;
+}
+
 // The sample of a timing packet: the moment its first byte began to arrive, and the receiver's
 // time for it (moved past week rollovers, times before `earliest`, see CorrectWeekRollover, and
 // advanced by the receiver's latency, since it sent the packet `latencyMs` after the moment it
-// names). False, leaving `sample` alone, for a packet whose time is not usable: no time yet, a
+// names). False, leaving `sample` alone, for a packet that is not placed (IsPlaced) or whose time
+// is not usable: no time yet, a
 // time of week outside the week (a garbled packet would pass for another week's time), a time
 // outside the calendar, or one further off than kLargestOffsetSeconds.
 bool SampleOf(const TimingReport& report, int latencyMs, double earliest, ClockSample* sample);

@@ -41,9 +41,10 @@ ArrivalHandler LinkArrival(SerialPort& port, std::function<bool()> waitsForPacke
        reading = std::move(reading)](std::chrono::milliseconds timeout) {
         switch (PortWaitFor(waitsForPacketStart(), reading())) {
           case PortWait::Arrival:
-            return port.WaitForBytes(timeout);  // a port without a wait reads every few ms itself
+            port.WaitForBytes(std::min(timeout, kLookInterval));
+            return true;  // read whether bytes came or not: a look
           case PortWait::ReadEvery:
-            std::this_thread::sleep_for(std::min(timeout, kPacketReadInterval));
+            std::this_thread::sleep_for(std::min(timeout, kLookInterval));
             return true;
           case PortWait::TimersOnly:
             break;

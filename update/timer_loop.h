@@ -62,10 +62,11 @@ struct ArrivalHandler {
 // the window's message loop beside its messages.
 enum class PortWait {
   // At once for a byte that may begin a packet: the moment that byte began to arrive is what the
-  // packet is stamped with.
+  // packet is stamped with. The port is also read every kLookInterval when nothing came, since a
+  // packet is placed only against a recent look that found the port empty (IsPlaced).
   Arrival,
   // Inside a packet, or on a port that cannot be waited on: what has come is read every
-  // kPacketReadInterval, by the clock.
+  // kLookInterval, by the clock.
   ReadEvery,
   // Nothing is being read: only the timers.
   TimersOnly,
@@ -76,7 +77,7 @@ PortWait PortWaitFor(bool waitsForPacketStart, bool reading);
 PortWait PortWaitFor(const UpdateCycle& cycle);
 
 // The same for a loop that waits on the port beside other things: for Arrival, `*handle` is the
-// port's ArrivalHandle to wait on; a port that has none is read every kPacketReadInterval.
+// port's ArrivalHandle to wait on; a port that has none is read every kLookInterval.
 PortWait PortWaitFor(const UpdateCycle& cycle, SerialPort& port, std::intptr_t* handle);
 
 // A receiver's port, waited on by the rule of PortWaitFor. `onArrival` reads what came.

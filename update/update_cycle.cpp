@@ -58,8 +58,9 @@ bool UpdateCycle::ReadAndApply() {
 }
 
 // Called from inside the receive loop: the packet is applied once the loop has returned.
+// A packet that came while nobody looked is not the attempt's: it waits for the next one.
 void UpdateCycle::TimingPacketReceived(const TimingReport& report) {
-  if (TimeReceived) return;
+  if (TimeReceived || !IsPlaced(report)) return;
   TimeReceived = true;
   report_ = report;
   reported_ = true;

@@ -21,7 +21,6 @@ constexpr int kPollsPerAttempt = 30;
 constexpr std::uint32_t kPollIntervalMs = 200;
 constexpr std::uint32_t kDefaultUpdateIntervalMs = 21600000;  // six hours
 constexpr std::int32_t kMostAttemptsCounted = 9999;
-constexpr std::chrono::milliseconds kPacketReadInterval{5};
 
 constexpr char kZeroIntervalMessage[] = "Interval must be greater than zero.";
 // The timer counts milliseconds in 32 bits: 49 days 17:02 is the longest whole-minute interval.
@@ -59,10 +58,9 @@ class UpdateCycle final : private TimingSink {
   void Timer_DAROTimer();
   // Bytes have arrived at the port between polls: they are read at once, no request sent.
   void BytesArrived();
-  // While an attempt polls, how its loop waits for bytes: for a byte that may begin a packet it
-  // wakes at once, since the moment that byte began to arrive is what the clock is set from.
-  // Once a packet has begun, reading what has come every kPacketReadInterval is enough, and far
-  // cheaper than a wake-up for each byte where those are dear (wine polls for them).
+  // While an attempt polls, how its loop waits for bytes (see PortWaitFor): for a byte that may
+  // begin a packet it wakes at once, since the moment that byte began to arrive is what the clock
+  // is set from; once a packet has begun, reading what has come every kLookInterval is enough.
   bool WaitsForPacketStart() const { return Polling() && !link_.inPacket; }
 
   // Ends the attempt in progress with its outcome.

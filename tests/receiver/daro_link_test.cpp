@@ -65,17 +65,10 @@ TEST_F(FramingTest, StrayBytesBeforeAStartAreDiscarded) {
   EXPECT_EQ(packets[0], (Packet{0x41, Counting(10)}));
 }
 
-TEST_F(FramingTest, StrayBytesEndedByDleEtxCompleteUnderThePreviousId) {
-  const auto packets = Parse(Concat({Frame(0x6D, {1, 2}), {0x55, 0x66, 0x10, 0x03}}));
+TEST_F(FramingTest, ABodyWhoseStartWasLostIsNoPacketOfThePreviousId) {
+  const auto packets = Parse(Concat({Frame(0x41, Counting(10)), Counting(10), {0x10, 0x03}}));
   ASSERT_EQ(packets.size(), 2u);
-  EXPECT_EQ(packets[1], (Packet{0x6D, {0x55, 0x66}}));
-}
-
-TEST_F(FramingTest, DleEtxRightAfterAResetCompletesAnEmptyPacket) {
-  Parse(Frame(0x41, Counting(10)));
-  const auto packets = Parse({0x10, 0x03});
-  ASSERT_EQ(packets.size(), 1u);
-  EXPECT_EQ(packets[0], (Packet{0x41, {}}));
+  EXPECT_EQ(packets[1], (Packet{0, Counting(10)}));
 }
 
 TEST_F(FramingTest, DleWithAnyOtherByteAbandonsThePacketAndStartsANewOne) {

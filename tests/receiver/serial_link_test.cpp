@@ -113,7 +113,7 @@ TEST(LineSettings, AnIndexOutsideItsListAppliesTheValueOfTheOpen) {
   EXPECT_EQ(p.stopBits, kTwoStopBits);  // a valid index is still honoured
 }
 
-TEST_F(SerialLinkTest, OpenResetsTheFramingButKeepsThePacketId) {
+TEST_F(SerialLinkTest, OpenStartsTheFramerAfresh) {
   link->rxPos = 9, link->rxRemaining = 4, link->packetCount = 7, link->packetLength = 3;
   link->afterDle = 1, link->packetId = 0x41;
   ASSERT_EQ(OpenLink(*link, "\\\\.\\COM3"), 0);
@@ -123,13 +123,13 @@ TEST_F(SerialLinkTest, OpenResetsTheFramingButKeepsThePacketId) {
   EXPECT_EQ(link->packetCount, 0);
   EXPECT_EQ(link->packetLength, 0u);
   EXPECT_EQ(link->afterDle, 0);
-  EXPECT_EQ(link->packetId, 0x41);
+  EXPECT_EQ(link->packetId, 0);
   EXPECT_EQ(port.calls, std::vector<std::string>{"Open \\\\.\\COM3"});
 
-  // DLE ETX right after the open completes an empty packet under the old id.
-  port.incoming = {0x10, 0x03};
+  // A body and DLE ETX right after the open, its start lost: no packet of the old id.
+  port.incoming = {1, 2, 3, 0x10, 0x03};
   Read();
-  EXPECT_EQ(completed, std::vector<Packet>{(Packet{0x41, {}})});
+  EXPECT_EQ(completed, std::vector<Packet>{(Packet{0, {1, 2, 3}})});
 }
 
 TEST_F(SerialLinkTest, FailedOpenLeavesTheLinkClosedAndCloseMakesNoPortCall) {

@@ -158,6 +158,21 @@ TEST_F(UpdateCycleTest, BytesArrivingBetweenPollsAreReadAtOnceWithoutARequest) {
   EXPECT_EQ(port.calls.back(), "Close");
 }
 
+TEST_F(UpdateCycleTest, AnAnswerReadLateTimesNothingTheNextReadOnTimeDoes) {
+  cycle.RefreshTime();
+  cycle.Timer_DAROTimer();  // a request, and the port seen empty
+  // Held up for a second: the answer may have come at any moment of it.
+  rig.linkClock.now.monotonicNs += 1'000'000'000;
+  ReceiverAnswers();
+  cycle.BytesArrived();
+  EXPECT_TRUE(front.results.empty());
+  cycle.BytesArrived();  // seen empty again; the next answer read as its 14th byte arrives
+  rig.linkClock.now.monotonicNs += 14 * 1041666;
+  ReceiverAnswers();
+  cycle.BytesArrived();
+  EXPECT_EQ(front.Status(), "Success");
+}
+
 TEST_F(UpdateCycleTest, TimeTypeInForceComesFromTheChoicesAtRefresh) {
   front.choices.timeType = TimeType::Gps;
   cycle.RefreshTime();
