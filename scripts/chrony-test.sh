@@ -35,11 +35,12 @@ fi
 
 . scripts/scratch.sh chrony
 # Open to all like /run; the service's folder as its unit makes it, for its user alone (here
-# nobody, 65534); chronyd's command socket wants a folder of mode 0700.
+# nobody, 65534); chronyd's command socket wants a folder of mode 0700 of the user chronyd drops to.
 chmod 755 "$dir"
 mkdir -m 750 "$dir/run"
 chown 65534:65534 "$dir/run"
 mkdir -m 700 "$dir/cmd"
+chown daemon:daemon "$dir/cmd"
 
 shm_unit=2
 cat >"$dir/chrony.conf" <<EOF
@@ -69,9 +70,10 @@ background setpriv --reuid=65534 --regid=65534 --groups=dialout --inh-caps="$cap
 key=$(printf '0x%08x' $((0x4E545030 + shm_unit)))
 for _ in $(seq 100); do ipcs -m | grep -q "^$key " && break; sleep 0.1; done
 
-# chronyd with systemd's umask, 022; then the command of the package's drop-in for chrony.service,
-# for this folder and user.
-background bash -c 'umask 022 && exec "$@"' chronyd "$chrony/root/usr/sbin/chronyd" -x -u root \
+# chronyd with systemd's umask, 022, dropping root's rights once it has attached the segment and
+# bound its socket, as Debian's does (to _chrony; here daemon); then the command of the package's
+# drop-in for chrony.service, for this folder and user.
+background bash -c 'umask 022 && exec "$@"' chronyd "$chrony/root/usr/sbin/chronyd" -x -u daemon \
   -f "$dir/chrony.conf" -d >"$dir/chronyd.log" 2>&1
 for _ in $(seq 100); do [[ -S $dir/run/refclock.sock ]] && break; sleep 0.1; done
 handover=$(sed -n 's/^ExecStartPost=[-+]*//p' packaging/chrony-clockagent.conf)
