@@ -117,8 +117,8 @@ std::string ShmName(int unit) {
   return text;
 }
 
-// Says, once for each segment found, when others than root and this program's user may write it:
-// a sample anyone may write is a time anyone may give the daemons.
+// Says, each time it attaches a segment it did not make, when others than root and this program's
+// user may write it: a sample anyone may write is a time anyone may give the daemons.
 void WarnIfOthersMayWrite(int unit, int id) {
   shmid_ds info{};
   if (::shmctl(id, IPC_STAT, &info) != 0) return;
@@ -128,9 +128,9 @@ void WarnIfOthersMayWrite(int unit, int id) {
   const bool ownersOk = trusted(owner) && trusted(info.shm_perm.cuid);
   if ((info.shm_perm.mode & 0022) == 0 && ownersOk) return;
   std::fprintf(stderr,
-               "clockagent refclock: warning: %s was made by another program and others may write "
-               "it (mode %04o, owner uid %u): any local user could give the daemon a time; remove "
-               "it (ipcrm -M 0x%x) and start clockagent refclock before the daemon\n",
+               "clockagent refclock: warning: %s was already there and others may write it "
+               "(mode %04o, owner uid %u): any local user could give the daemon a time; remove it "
+               "(ipcrm -M 0x%x) and start clockagent refclock before the daemon\n",
                ShmName(unit).c_str(), static_cast<unsigned>(info.shm_perm.mode & 0777),
                static_cast<unsigned>(owner), static_cast<unsigned>(kShmKeyBase + unit));
 }
