@@ -6,7 +6,7 @@
 # clock, everything in an IPC namespace of its own (the SHM unit can meet no other program's), and
 # the refclock command as an ordinary user in the dialout group with only the rights its service
 # unit grants: none of root's. chronyd reads the segment that command made for itself alone, and
-# binds its socket in the service's folder; the drop-in's command gives the socket to the user.
+# binds its socket in the package's folder; the drop-in's command gives the socket to the user.
 #   chrony-test.sh [CLOCKAGENT]   (default build/linux/clockagent)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -34,11 +34,12 @@ if [[ "${CHRONY_TEST_INSIDE:-}" != 1 ]]; then
 fi
 
 . scripts/scratch.sh chrony
-# Open to all like /run; the service's folder as its unit makes it, for its user alone (here
-# nobody, 65534); chronyd's command socket wants a folder of mode 0700 of the user chronyd drops to.
+# Open to all like /run; the socket's folder as the package's tmpfiles.d makes it, root's and
+# open to the service's group (here nogroup, 65534); chronyd's command socket wants a folder of
+# mode 0700 of the user chronyd drops to.
 chmod 755 "$dir"
 mkdir -m 750 "$dir/run"
-chown 65534:65534 "$dir/run"
+chgrp 65534 "$dir/run"
 mkdir -m 700 "$dir/cmd"
 chown daemon:daemon "$dir/cmd"
 

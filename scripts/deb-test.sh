@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The Debian package as a machine takes it: the tool, the service unit and its options file (a
-# conffile), chrony.service's drop-in, the maintainer scripts and the dependencies; the unit's
-# confinement as systemd-analyze scores it (3.0 at most, and no right of root's); then the unit's
-# command line, its
-# variables filled from the packaged options file as systemd fills them (the port put to a
-# simulated receiver, the socket to a private folder), runs the packaged tool until it receives.
+# conffile), chrony.service's drop-in and the socket's folder, the maintainer scripts and the
+# dependencies; the unit's confinement as systemd-analyze scores it (3.0 at most, and no right of
+# root's); then the unit's command line, its variables filled from the packaged options file as
+# systemd fills them (the port put to a simulated receiver, the socket to a private folder), runs
+# the packaged tool until it receives.
 #   deb-test.sh [PACKAGE]   (default: the one in build/package/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +25,9 @@ defaults=$dir/root/etc/default/clockagent
 [[ -f $defaults ]] || fail "no /etc/default/clockagent"
 [[ -f $dir/root/usr/lib/systemd/system/chrony.service.d/clockagent.conf ]] ||
   fail "no drop-in for chrony.service"
+tmpfiles=$dir/root/usr/lib/tmpfiles.d/clockagent.conf
+grep -qx 'd /run/clockagent 0750 root clockagent -' "$tmpfiles" ||
+  fail "no folder for chronyd's socket"
 grep -qx /etc/default/clockagent "$dir/control/conffiles" || fail "the options file is no conffile"
 for script in postinst prerm postrm; do
   [[ -x $dir/control/$script ]] || fail "no $script"
@@ -32,8 +35,7 @@ for script in postinst prerm postrm; do
 done
 grep -q "^Depends:.*adduser" "$dir/control/control" || fail "no dependency on adduser"
 for line in EnvironmentFile=/etc/default/clockagent User=clockagent SupplementaryGroups=dialout \
-    Restart=on-failure WantedBy=multi-user.target CapabilityBoundingSet= \
-    RuntimeDirectory=clockagent; do
+    Restart=on-failure WantedBy=multi-user.target CapabilityBoundingSet= Type=notify; do
   grep -qx "$line" "$unit" || fail "the unit lacks $line"
 done
 ! grep -q '^AmbientCapabilities=.' "$unit" || fail "the unit grants rights of root's"
