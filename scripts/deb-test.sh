@@ -71,5 +71,5 @@ for _ in $(seq 50); do
 done
 grep -q "receiving 0x41 answers from $dir/rx" "$dir/refclock.log" ||
   fail "the unit's command with the packaged options did not receive: $(cat "$dir/refclock.log")"
-echo "PASS $deb: tool, unit (exposure $score), drop-in, options file and maintainer scripts;" \
-  "the unit's command receives"
+echo "PASS $deb: tool, unit (exposure $score), drop-in, socket folder, options file," \
+  "maintainer scripts; the unit's command receives"
