@@ -1,8 +1,12 @@
 // clockagent refclock: the receiver as a reference clock for chronyd, ntpd and ntpsec, which
 // discipline the clock from its samples and serve the time onward.
+#include <sys/socket.h>
 #include <sys/un.h>
+#include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -43,7 +47,9 @@ const char kRefclockHelp[] =
     "  --sock PATH         datagrams to the socket chronyd made for 'refclock SOCK PATH'\n"
     "  --shm UNIT          the NTP shared-memory segment of unit 0 to 255 (key 0x4E545030 + UNIT),\n"
     "                      as chronyd's 'refclock SHM UNIT' and ntpd's 127.127.28.UNIT read it;\n"
-    "                      made if no daemon has made it yet, for root alone for units 0 and 1\n"
+    "                      made if no daemon has made it yet, for this user alone (mode 0600:\n"
+    "                      the daemons read it as root); made again if removed, and a warning\n"
+    "                      when the segment found may be written by others\n"
     "\n"
     "Options:\n";
 
@@ -114,6 +120,28 @@ void PrintStatus(const ReferenceClock& refclock) {
   std::fflush(stdout);
 }
 
+// Tells systemd, when it started this program as a notify service, that the outputs are made. The
+// unit starts before the time daemons, so the shared-memory segments exist, for this user alone,
+// when a daemon attaches them; made by a daemon first, they would be root's, and out of reach.
+void TellServiceManagerReady() {
+  const char* path = std::getenv("NOTIFY_SOCKET");
+  if (path == nullptr || path[0] == '\0' || std::strlen(path) >= sizeof(sockaddr_un::sun_path)) {
+    return;
+  }
+  const std::size_t size = std::strlen(path);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path, size);
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + size);
+  if (address.sun_path[0] == '@') address.sun_path[0] = '\0';  // an abstract address
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return;
+  static const char kReady[] = "READY=1";
+  ::sendto(fd, kReady, sizeof kReady - 1, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
+           length);
+  ::close(fd);
+}
+
 }  // namespace
 
 int RunRefclock(int argc, char** argv) {
@@ -128,6 +156,7 @@ int RunRefclock(int argc, char** argv) {
     outputs.push_back(NewShmOutput(unit, SystemLinkClock().Now().monotonicNs));
   }
   ReferenceClock refclock(options.choices, std::move(outputs));
+  TellServiceManagerReady();
 
   LoopTimer tick{kTickMs, true};
   LoopTimer status{kStatusMs, true};

@@ -31,8 +31,6 @@ std::array<std::uint8_t, sizeof(SockSample)> EncodeSockSample(const ClockSample&
   return bytes;
 }
 
-int ShmUnitMode(int unit) { return unit <= 1 ? 0600 : 0666; }
-
 SplitTime SplitNs(std::int64_t ns) {
   constexpr std::int64_t kNsPerSecond = 1000000000;
   std::int64_t seconds = ns / kNsPerSecond;
@@ -119,35 +117,81 @@ std::string ShmName(int unit) {
   return text;
 }
 
+// Says, each time it attaches a segment it did not make, when others than root and this program's
+// user may write it: a sample anyone may write is a time anyone may give the daemons.
+void WarnIfOthersMayWrite(int unit, int id) {
+  shmid_ds info{};
+  if (::shmctl(id, IPC_STAT, &info) != 0) return;
+  const uid_t owner = info.shm_perm.uid;
+  // The creator, like the owner, may change the permissions at any time.
+  const auto trusted = [](uid_t uid) { return uid == 0 || uid == ::geteuid(); };
+  const bool ownersOk = trusted(owner) && trusted(info.shm_perm.cuid);
+  if ((info.shm_perm.mode & 0022) == 0 && ownersOk) return;
+  std::fprintf(stderr,
+               "clockagent refclock: warning: %s was already there and others may write it "
+               "(mode %04o, owner uid %u): any local user could give the daemon a time; remove it "
+               "(ipcrm -M 0x%x) and start clockagent refclock before the daemon\n",
+               ShmName(unit).c_str(), static_cast<unsigned>(info.shm_perm.mode & 0777),
+               static_cast<unsigned>(owner), static_cast<unsigned>(kShmKeyBase + unit));
+}
+
 class ShmOutput final : public SampleOutput {
  public:
   ShmOutput(int unit, std::int64_t nowNs) : unit_(unit), reach_(ShmName(unit)) { Attach(nowNs); }
   ~ShmOutput() override {
     // The segment stays: the daemons keep reading it, and the next run writes it again.
-    if (segment_ != nullptr) ::shmdt(const_cast<ShmTime*>(segment_));
+    Detach();
   }
 
   bool Send(const ClockSample& sample, std::int64_t nowNs) override {
+    if (segment_ != nullptr && Removed()) {
+      std::fprintf(stderr,
+                   "clockagent refclock: %s was removed; making it again (a daemon attached to the "
+                   "old one reads the new one only once restarted)\n",
+                   ShmName(unit_).c_str());
+      Detach();
+    }
     if (segment_ == nullptr && (!reach_.MayTry(nowNs) || !Attach(nowNs))) return false;
     WriteShmSample(*segment_, sample);
     return true;
   }
 
  private:
+  // Whether the segment written is gone for its readers: removed, only kept until the last detach,
+  // or no longer the one its key names. Samples written there would reach no daemon that attaches.
+  bool Removed() const {
+    shmid_ds info{};
+    if (::shmctl(id_, IPC_STAT, &info) != 0 || (info.shm_perm.mode & SHM_DEST) != 0) return true;
+    return ::shmget(kShmKeyBase + unit_, 0, 0) != id_;
+  }
+
   bool Attach(std::int64_t nowNs) {
-    const int id = ::shmget(kShmKeyBase + unit_, sizeof(ShmTime), IPC_CREAT | ShmUnitMode(unit_));
+    const key_t key = kShmKeyBase + unit_;
+    // Made here, for this program's user alone; or, when a daemon or another program made it
+    // first, taken as it is, with a warning when others may write it.
+    int id = ::shmget(key, sizeof(ShmTime), IPC_CREAT | IPC_EXCL | kShmMode);
+    const bool found = id < 0 && errno == EEXIST;
+    if (found) id = ::shmget(key, sizeof(ShmTime), 0);
     void* at = id >= 0 ? ::shmat(id, nullptr, 0) : reinterpret_cast<void*>(-1);
     if (at == reinterpret_cast<void*>(-1)) {
       reach_.Failed(nowNs, std::strerror(errno));
       return false;
     }
+    if (found) WarnIfOthersMayWrite(unit_, id);
+    id_ = id;
     segment_ = static_cast<volatile ShmTime*>(at);
     reach_.Reached();
     return true;
   }
 
+  void Detach() {
+    if (segment_ != nullptr) ::shmdt(const_cast<ShmTime*>(segment_));
+    segment_ = nullptr;
+  }
+
   int unit_;
   Reach reach_;
+  int id_ = -1;
   volatile ShmTime* segment_ = nullptr;
 };
 

@@ -52,9 +52,10 @@ constexpr int kLargestShmUnit = 255;
 // About a millisecond: the packet's first byte is stamped to within a character time or two.
 constexpr int kShmPrecision = -10;
 
-// The permissions a unit's segment is made with, as the daemons expect them: units 0 and 1 are
-// root's alone, the others anyone's.
-int ShmUnitMode(int unit);
+// The permissions every unit's segment is made with: this program's user alone may write it. The
+// daemons attach it as root before they drop their rights, which needs no grant; a segment anyone
+// could write would let any local user hand them a time.
+constexpr int kShmMode = 0600;
 
 // A moment split into whole seconds and nanoseconds, rounded down also before 1970.
 struct SplitTime {
@@ -115,7 +116,8 @@ class SampleOutput {
 
 // Datagrams to the socket chronyd made at `path`.
 std::unique_ptr<SampleOutput> NewSockOutput(const std::string& path);
-// The segment of `unit`, made if no daemon has made it yet. Tries to attach at once.
+// The segment of `unit`, made if no daemon has made it yet, and made again when someone removes
+// it. Tries to attach at once. Warns when it finds a segment that others may write.
 std::unique_ptr<SampleOutput> NewShmOutput(int unit, std::int64_t nowNs);
 
 }  // namespace clockagent

@@ -5,7 +5,8 @@
 # 10 ms. chronyd runs with -x (it never touches the clock) and without the right to set the
 # clock, everything in an IPC namespace of its own (the SHM unit can meet no other program's), and
 # the refclock command as an ordinary user in the dialout group with only the rights its service
-# unit grants.
+# unit grants: none of root's. chronyd reads the segment that command made for itself alone, and
+# binds its socket in the package's folder; the drop-in's command gives the socket to the user.
 #   chrony-test.sh [CLOCKAGENT]   (default build/linux/clockagent)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,14 +34,18 @@ if [[ "${CHRONY_TEST_INSIDE:-}" != 1 ]]; then
 fi
 
 . scripts/scratch.sh chrony
-# Open to all like /run, where the socket would be; chronyd's command socket wants a folder of
-# mode 0700.
+# Open to all like /run; the socket's folder as the package's tmpfiles.d makes it, root's and
+# open to the service's group (here nogroup, 65534); chronyd's command socket wants a folder of
+# mode 0700 of the user chronyd drops to.
 chmod 755 "$dir"
+mkdir -m 750 "$dir/run"
+chgrp 65534 "$dir/run"
 mkdir -m 700 "$dir/cmd"
+chown daemon:daemon "$dir/cmd"
 
 shm_unit=2
 cat >"$dir/chrony.conf" <<EOF
-refclock SOCK $dir/refclock.sock refid SOCK poll 2
+refclock SOCK $dir/run/refclock.sock refid SOCK poll 2
 refclock SHM $shm_unit refid SHM poll 2
 port 0
 cmdport 0
@@ -49,23 +54,32 @@ pidfile $dir/chronyd.pid
 EOF
 
 background "$clockagent" simulate --link "$dir/rx" >/dev/null 2>"$dir/simulate.log"
-background "$chrony/root/usr/sbin/chronyd" -x -u root -f "$dir/chrony.conf" -d \
-  >"$dir/chronyd.log" 2>&1
-for _ in $(seq 100); do
-  [[ -S $dir/refclock.sock && -e $dir/rx ]] && break
-  sleep 0.1
-done
+for _ in $(seq 100); do [[ -e $dir/rx ]] && break; sleep 0.1; done
 
 # The refclock command as the service runs it: an ordinary user in the dialout group, which owns
-# serial ports, with the unit's rights alone.
+# serial ports, with the unit's rights alone; first, as the units order it, so that it makes the
+# segment.
 chgrp dialout "$(readlink -f "$dir/rx")"
 chmod g+rw "$(readlink -f "$dir/rx")"
 caps=$(sed -n 's/^AmbientCapabilities=//p' packaging/clockagent-refclock.service |
   tr 'A-Z ' 'a-z\n' | sed -n 's/^cap_\(.*\)/+\1/p' | paste -sd,)
-background setpriv --reuid=65534 --regid=65534 --groups=dialout --inh-caps="-all,$caps" \
-  --ambient-caps="-all,$caps" --bounding-set="-all,$caps" \
-  "$clockagent" refclock --port "$dir/rx" --sock "$dir/refclock.sock" --shm "$shm_unit" \
+caps=-all${caps:+,$caps}
+background setpriv --reuid=65534 --regid=65534 --groups=dialout --inh-caps="$caps" \
+  --ambient-caps="$caps" --bounding-set="$caps" --no-new-privs \
+  "$clockagent" refclock --port "$dir/rx" --sock "$dir/run/refclock.sock" --shm "$shm_unit" \
   >"$dir/refclock.log" 2>&1
+key=$(printf '0x%08x' $((0x4E545030 + shm_unit)))
+for _ in $(seq 100); do ipcs -m | grep -q "^$key " && break; sleep 0.1; done
+
+# chronyd with systemd's umask, 022, dropping root's rights once it has attached the segment and
+# bound its socket, as Debian's does (to _chrony; here daemon); then the command of the package's
+# drop-in for chrony.service, for this folder and user.
+background bash -c 'umask 022 && exec "$@"' chronyd "$chrony/root/usr/sbin/chronyd" -x -u daemon \
+  -f "$dir/chrony.conf" -d >"$dir/chronyd.log" 2>&1
+for _ in $(seq 100); do [[ -S $dir/run/refclock.sock ]] && break; sleep 0.1; done
+handover=$(sed -n 's/^ExecStartPost=[-+]*//p' packaging/chrony-clockagent.conf)
+handover=${handover//\/run\/clockagent/$dir/run}
+${handover/ clockagent / 65534 }
 
 echo "chronyd is fed for $seconds seconds through SOCK and SHM $shm_unit"
 sleep "$seconds"

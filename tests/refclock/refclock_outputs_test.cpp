@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "refclock/refclock_outputs.h"
@@ -58,12 +59,6 @@ TEST(ShmSegment, UnitsAndSplitTimes) {
   ASSERT_EQ(sizeof(ShmTime), 96u) << "the segment size the daemons make on 64-bit Linux";
   EXPECT_EQ(offsetof(ShmTime, valid), 48u);
   EXPECT_EQ(offsetof(ShmTime, clockTimeStampNSec), 52u);
-  const struct {
-    int unit;
-    int mode;
-  } units[] = {{0, 0600}, {1, 0600}, {2, 0666}, {3, 0666}, {255, 0666}};
-  for (const auto& u : units) EXPECT_EQ(ShmUnitMode(u.unit), u.mode) << "unit " << u.unit;
-
   const struct {
     std::int64_t ns;
     std::int64_t seconds;
@@ -233,7 +228,8 @@ TEST(ShmSegment, TheReaderCatchesAWriterThatSkipsTheProtocol) {
   EXPECT_GT(ReadAtEverySchedule(careless, false).tookTorn, 0);
 }
 
-TEST(ShmSegment, TheOutputMakesTheUnitsSegmentForEveryone) {
+// ctest runs these in an IPC namespace of their own: no segment of this machine's daemons is met.
+TEST(ShmSegment, TheOutputMakesTheUnitsSegmentForItselfAloneAndAgainWhenRemoved) {
   // A unit of its own for this process, far from the ones daemons use.
   const int unit = 100 + static_cast<int>(getpid() % 100);
   const key_t key = kShmKeyBase + unit;
@@ -246,7 +242,7 @@ TEST(ShmSegment, TheOutputMakesTheUnitsSegmentForEveryone) {
   shmid_ds info{};
   ASSERT_EQ(shmctl(id, IPC_STAT, &info), 0);
   EXPECT_EQ(info.shm_segsz, sizeof(ShmTime));
-  EXPECT_EQ(info.shm_perm.mode & 0777, 0666u);
+  EXPECT_EQ(info.shm_perm.mode & 0777, 0600u);
 
   const ClockSample sample{1700000000 * kNs + 123456789, -5000000};
   EXPECT_TRUE(output->Send(sample, 0));
@@ -261,6 +257,20 @@ TEST(ShmSegment, TheOutputMakesTheUnitsSegmentForEveryone) {
   EXPECT_EQ(segment->clockTimeStampNSec, 118456789u);
   shmdt(const_cast<const ShmTime*>(segment));
   shmctl(id, IPC_RMID, nullptr);
+
+  EXPECT_TRUE(output->Send(sample, 0));
+  const int remade = shmget(key, 0, 0);
+  EXPECT_GE(remade, 0);
+  EXPECT_NE(remade, id);
+  shmctl(remade, IPC_RMID, nullptr);
+
+  // A segment that another program made for anyone is written, with a warning.
+  const int open = shmget(key, sizeof(ShmTime), IPC_CREAT | 0666);
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(NewShmOutput(unit, 0)->Send(sample, 0));
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("others may write it (mode 0666"),
+            std::string::npos);
+  shmctl(open, IPC_RMID, nullptr);
 }
 
 }  // namespace
