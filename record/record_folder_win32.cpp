@@ -171,6 +171,34 @@ std::string Normalized(const std::string& security, LocalPtr* descriptor) {
   return SddlOf(made);
 }
 
+// A file of the record in a folder that others could change: it may be a link to a file of the
+// system, which the record must never be written through, and is removed then, as is every file
+// of a folder that was another account's. A plain file keeps its lines, but the administrators
+// become its owner and it keeps only the access the folder passes on.
+void ReclaimFile(const std::string& path, bool remove) {
+  Handle file;
+  file.h = CreateFileA(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER | DELETE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                       nullptr);
+  if (file.h == INVALID_HANDLE_VALUE) return;
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (remove || !GetFileInformationByHandle(file.h, &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      information.nNumberOfLinks != 1) {
+    FILE_DISPOSITION_INFO gone{TRUE};  // the link itself, not what it names
+    SetFileInformationByHandle(file.h, FileDispositionInfo, &gone, sizeof gone);
+    return;
+  }
+  ACL empty{};
+  InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+  const LocalPtr administrators = SidOf("BA");
+  SetSecurityInfo(file.h, SE_FILE_OBJECT,
+                  OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                      UNPROTECTED_DACL_SECURITY_INFORMATION,
+                  administrators.get(), nullptr, &empty, nullptr);
+}
+
 }  // namespace
 
 std::string ServiceSidText() {
@@ -210,8 +238,8 @@ std::string RecordFolderSecurity() {
 }
 
 bool SecureFolder(const std::string& folder, const std::string& security, std::string* refusal,
-                  bool* takenOver) {
-  if (takenOver != nullptr) *takenOver = false;
+                  FolderFound* before) {
+  if (before != nullptr) *before = FolderFound::Ours;
   LocalPtr descriptor;
   const std::string wanted = Normalized(security, &descriptor);
   if (wanted.empty()) {
@@ -270,7 +298,10 @@ bool SecureFolder(const std::string& folder, const std::string& security, std::s
       // Read back, not trusted: a file system may keep less than it was given (wine: the mode).
       const Verdict now = Judge(handle.h, wanted);
       if (now == Verdict::Ours || now == Verdict::Narrower) {
-        if (takenOver != nullptr) *takenOver = found == Verdict::Stranger;
+        if (before != nullptr && found != Verdict::Narrower) {
+          *before = found == Verdict::Stranger ? FolderFound::OthersOwn
+                                               : FolderFound::OthersMayChange;
+        }
         return true;
       }
     }
@@ -293,10 +324,11 @@ bool MakeRecordFolder(std::string* refusal) {
   if (folder.empty()) return false;
   const std::string company = folder.substr(0, folder.find_last_of('\\'));
   std::string why;
-  bool takenOver = false;
+  FolderFound before = FolderFound::Ours;
+  const FolderRights rights;  // for the files in it too
   // The maker's folder too: its owner could rename the record's folder and put another there.
   const bool secured = SecureFolder(company, kCompanyFolderSecurity, &why) &&
-                       SecureFolder(folder, RecordFolderSecurity(), &why, &takenOver);
+                       SecureFolder(folder, RecordFolderSecurity(), &why, &before);
   if (!secured) {
     *refusal = "ClockAgent writes no record in " + folder + ": " +
                (why.empty() ? "it cannot be made" : why) +
@@ -304,12 +336,10 @@ bool MakeRecordFolder(std::string* refusal) {
                "the administrators, and start ClockAgent again.";
     return false;
   }
-  if (takenOver) {
-    // Files another account put there are not the record, and may be links to other files.
-    const std::string path = RecordPath();
-    DeleteFileA(path.c_str());
-    DeleteFileA((folder + "\\updates.1.csv").c_str());
-    DeleteFileA((folder + "\\updates.lock").c_str());
+  if (before != FolderFound::Ours) {
+    for (const char* name : {"updates.csv", "updates.1.csv", "updates.lock"}) {
+      ReclaimFile(folder + "\\" + name, before == FolderFound::OthersOwn);
+    }
   }
   return true;
 }

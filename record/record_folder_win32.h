@@ -24,9 +24,10 @@ constexpr char kCompanyFolderSecurity[] = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)
 // not a junction or link, owned by the administrators or the system, and no one else may write
 // to it, remove it or change its access. One that is not so is given that owner and `security`
 // when this program may (elevated, or holding the folder's rights); otherwise it is refused, and
-// `refusal` says why. A folder made or repaired from another owner's is told by `takenOver`.
+// `refusal` says why. `found`, when given, tells what the folder was before.
+enum class FolderFound { Ours, OthersMayChange, OthersOwn };
 bool SecureFolder(const std::string& folder, const std::string& security, std::string* refusal,
-                  bool* takenOver = nullptr);
+                  FolderFound* found = nullptr);
 
 // The record's file; empty when there is no ProgramData folder.
 std::string RecordPath();
