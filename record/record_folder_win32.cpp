@@ -249,16 +249,9 @@ bool SecureFolder(const std::string& folder, const std::string& security, std::s
   const FolderRights rights;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
   attributes.lpSecurityDescriptor = descriptor.get();
-  if (!CreateDirectoryA(folder.c_str(), &attributes) && GetLastError() != ERROR_ALREADY_EXISTS) {
-    // The administrators as owner is an elevated program's to give; others make it their own.
-    PSECURITY_DESCRIPTOR plain = nullptr;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(security.c_str(), SDDL_REVISION_1,
-                                                             &plain, nullptr)) {
-      attributes.lpSecurityDescriptor = plain;
-      CreateDirectoryA(folder.c_str(), &attributes);
-      LocalFree(plain);
-    }
-  }
+  // Made only with the administrators as owner, which only an elevated program may give: a folder
+  // another program made would be its account's, and refused below.
+  CreateDirectoryA(folder.c_str(), &attributes);
   // The folder itself, never what a junction or link there points to.
   Handle handle;
   const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
