@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "record/record_folder_win32.h"
 #include "record/update_record.h"
 #include "service/service_control_win32.h"
 #include "service/service_main_win32.h"
@@ -67,7 +68,12 @@ int Install() {
 }
 
 int Remove() {
-  switch (RemoveService()) {
+  const ServiceRemoval removal = RemoveService();
+  // Without the service its grant in the record's folder is no one's to keep.
+  if (removal == ServiceRemoval::Removed || removal == ServiceRemoval::NotInstalled) {
+    RevokeRecordFolderGrant();
+  }
+  switch (removal) {
     case ServiceRemoval::Removed:
       std::printf("removed the ClockAgent service\n");
       return 0;

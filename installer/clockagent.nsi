@@ -47,12 +47,25 @@ VIAddVersionKey "LegalCopyright" "Copyright 2026 ${COMPANY}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
-; A running ClockAgent holds its files: ask it to exit, as its own Exit command does.
+; A running ClockAgent holds its files: ask each of its windows to exit, as its own Exit command
+; does. Posted, never sent: a program that hangs must not hang the installer; it is given a few
+; seconds to go.
 !macro StopRunningProgram
-  FindWindow $0 "${MAIN_WINDOW_CLASS}" ""
-  ${If} $0 <> 0
-    SendMessage $0 ${WM_COMMAND} ${EXIT_COMMAND} 0
-    Sleep 1500
+  StrCpy $1 0
+  StrCpy $3 0  ; how many were asked
+  ${Do}
+    FindWindow $1 "${MAIN_WINDOW_CLASS}" "" 0 $1
+    ${IfThen} $1 = 0 ${|} ${ExitDo} ${|}
+    System::Call 'user32::PostMessage(p r1, i ${WM_COMMAND}, p ${EXIT_COMMAND}, p 0)'
+    IntOp $3 $3 + 1
+  ${Loop}
+  ${If} $3 <> 0
+    ${For} $2 1 20
+      FindWindow $1 "${MAIN_WINDOW_CLASS}"
+      ${IfThen} $1 = 0 ${|} ${Break} ${|}
+      Sleep 250
+    ${Next}
+    Sleep 500  ; its process ends after its window
   ${EndIf}
 !macroend
 
@@ -86,6 +99,13 @@ SectionEnd
 Section /o "Run as a service (keeps the clock set when nobody is logged on)" SecService
   nsExec::ExecToLog '"$INSTDIR\clockagent.com" service install'
   Pop $0
+  ; Without its service the clock would go unset while everyone believed it set: the installation
+  ; fails, and a silent one says so in its exit code.
+  ${If} $0 != "0"
+    MessageBox MB_ICONSTOP "The ${PRODUCT} service could not be installed (clockagent service install: $0). The installation has failed." /SD IDOK
+    SetErrorLevel 3
+    Abort
+  ${EndIf}
   WriteRegStr HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\${PROGRAM}"'
   ; Started so, it asks for no elevation (it asks an administrator only for a settings change).
   WriteRegStr HKLM "${LAYERS_KEY}" "$INSTDIR\${PROGRAM}" "~ RUNASINVOKER"
@@ -145,6 +165,7 @@ Section "un.${PRODUCT}" UnSecProgram
   !insertmacro StopRunningProgram
   nsExec::ExecToLog 'schtasks /Delete /F /TN "${TASK}"'
   Pop $0
+  ; Also takes the service's grant off the record's folder.
   nsExec::ExecToLog '"$INSTDIR\clockagent.com" service remove'
   Pop $0
   DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
@@ -173,9 +194,13 @@ Section "un.${PRODUCT}" UnSecProgram
   RMDir "$PROGRAMFILES64\${COMPANY}"
 SectionEnd
 
-Section /o "un.Remove the settings" UnSecSettings
+Section /o "un.Remove the settings and the record" UnSecSettings
   DeleteRegKey HKLM "${SETTINGS_KEY}"
   DeleteRegKey /ifempty HKLM "Software\${COMPANY}"
+  ; The record's folder in ProgramData, with its access.
+  SetShellVarContext all
+  RMDir /r "$APPDATA\${COMPANY}\${PRODUCT}"
+  RMDir "$APPDATA\${COMPANY}"
 SectionEnd
 
 Function un.onInit

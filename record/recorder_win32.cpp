@@ -8,7 +8,16 @@
 
 namespace clockagent {
 
-Recorder::Recorder() : Recorder(clockagent::RecordPath()) {}
+Recorder::Recorder() : record_("") {
+  // A folder that is not the programs' own gets no record (written elsewhere, it would go where
+  // its owner points it), and the Event Log says why once.
+  std::string refusal;
+  if (MakeRecordFolder(&refusal)) {
+    record_ = UpdateRecord(clockagent::RecordPath());
+  } else if (!refusal.empty()) {
+    events_.Note(refusal);
+  }
+}
 
 Recorder::Recorder(std::string recordPath) : record_(std::move(recordPath)) {}
 

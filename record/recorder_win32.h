@@ -13,7 +13,8 @@ namespace clockagent {
 
 class Recorder {
  public:
-  // The record in RecordPath() (none when there is no ProgramData folder).
+  // The record in RecordPath(), its folder made or checked first (none when there is no
+  // ProgramData folder, or when the folder is refused).
   Recorder();
   explicit Recorder(std::string recordPath);
   Recorder(const Recorder&) = delete;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "record/record_lock.h"
 #include "update/clock_setting.h"
 #include "version.h"
 
@@ -38,6 +39,16 @@ bool SizeOf(const std::string& path, std::uint64_t* size) {
   return true;
 }
 
+// NAME.csv's NAME, or the whole path.
+std::string Stem(const std::string& path) {
+  const std::string extension = ".csv";
+  if (path.size() > extension.size() &&
+      path.compare(path.size() - extension.size(), extension.size(), extension) == 0) {
+    return path.substr(0, path.size() - extension.size());
+  }
+  return path;
+}
+
 }  // namespace
 
 std::string UtcText(std::int64_t systemNs) {
@@ -67,18 +78,19 @@ std::string RecordLine(const AttemptResult& result) {
   return line;
 }
 
+std::string LockPathOf(const std::string& recordPath) { return Stem(recordPath) + ".lock"; }
+
 std::string UpdateRecord::OlderPath() const {
-  const std::string extension = ".csv";
-  if (path_.size() > extension.size() &&
-      path_.compare(path_.size() - extension.size(), extension.size(), extension) == 0) {
-    return path_.substr(0, path_.size() - extension.size()) + ".1" + extension;
-  }
-  return path_ + ".1";
+  return Stem(path_) + (Stem(path_) == path_ ? ".1" : ".1.csv");
 }
 
 bool UpdateRecord::Append(const AttemptResult& result) {
+  // The size, the rotation and the append under one lock: another writer's rotation between them
+  // would remove the older file just made, or rename the file being appended to.
   std::uint64_t size = 0;
-  if (!SizeOf(path_, &size)) return false;
+  if (!SizeOf(path_, &size)) return false;  // no lock file beside what is no record
+  const RecordLock lock(path_, kRecordLockWaitMs);
+  if (!lock.Held() || !SizeOf(path_, &size)) return false;
   if (size >= rotateAt_) {
     const std::string older = OlderPath();
     std::remove(older.c_str());  // a rename does not replace a file everywhere

@@ -12,6 +12,10 @@ namespace clockagent {
 
 constexpr char kRecordHeader[] = "time_utc,port,outcome,packet,offset_s,set_to";
 
+// How long an append waits for another writer of the same record (the window program, the
+// service, the console tool) before it gives its line up.
+constexpr int kRecordLockWaitMs = 2000;
+
 // One attempt's line, without the line end: when it ended, the port, the status text, the packet
 // taken, the receiver's time less the computer's clock ("+0.473": the computer was behind) and
 // the time set, each field empty where there is nothing to say, quoted only where it must be.
@@ -21,7 +25,8 @@ std::string RecordLine(const AttemptResult& result);
 std::string UtcText(std::int64_t systemNs);
 
 // Appends to a CSV file. At 1 MB the file is renamed, its name's ".csv" becoming ".1.csv" (in
-// place of an older one), and a new one is begun, so the two never hold more than 2 MB.
+// place of an older one), and a new one is begun, so the two never hold more than 2 MB. Writers
+// of one record in other threads and processes take turns (RecordLock).
 class UpdateRecord {
  public:
   explicit UpdateRecord(std::string path, std::uint64_t rotateAt = 1 << 20)

@@ -147,6 +147,7 @@ if [[ -f "$setup" ]]; then
   echo "wine-test: installer"
   folder="$WINEPREFIX/drive_c/Program Files/Velmora/ClockAgent"
   uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ClockAgent'
+  records="$WINEPREFIX/drive_c/ProgramData/Velmora/ClockAgent"
   installer_failed() { echo "wine-test: installer: $*"; status=1; }
   for removal in "" /REMOVESETTINGS; do
     "${norights[@]}" wine "$setup" /S
@@ -157,9 +158,16 @@ if [[ -f "$setup" ]]; then
       installer_failed "the installed ClockAgent.exe is not the one built"
     wine reg query "$uninstall_key" >/dev/null 2>&1 || installer_failed "no uninstall entry"
     wine reg add 'HKLM\Software\Velmora\ClockAgent' /v Comm /d COM3 /f >/dev/null 2>&1
+    mkdir -p "$records" && touch "$records/updates.csv"
     "${norights[@]}" wine "C:\\Program Files\\Velmora\\ClockAgent\\Uninstall.exe" /S $removal
     for _ in $(seq 40); do [[ -e "$folder/Uninstall.exe" ]] || break; sleep 0.25; done
     [[ ! -e "$folder" ]] || installer_failed "the uninstaller left $(ls "$folder")"
+    # The record goes with the settings, and stays with them.
+    if [[ -e "$records/updates.csv" ]]; then
+      [[ -z "$removal" ]] || installer_failed "/REMOVESETTINGS kept the record"
+    else
+      [[ -n "$removal" ]] || installer_failed "the record was removed unasked"
+    fi
     wine reg query "$uninstall_key" >/dev/null 2>&1 && installer_failed "the uninstall entry stayed"
     if wine reg query 'HKLM\Software\Velmora\ClockAgent' >/dev/null 2>&1; then
       [[ -z "$removal" ]] || installer_failed "/REMOVESETTINGS kept the settings"
@@ -167,6 +175,15 @@ if [[ -f "$setup" ]]; then
       [[ -n "$removal" ]] || installer_failed "the settings were removed unasked"
     fi
   done
+  # A service that cannot be installed (a stand-in of its name whose program is missing never
+  # starts) fails the installation, with an exit code.
+  wine sc create ClockAgent binpath= 'C:\nowhere\missing.exe' >/dev/null 2>&1
+  code=0
+  "${norights[@]}" wine "$setup" /S /SERVICE || code=$?
+  [[ $code -ne 0 ]] || installer_failed "/SERVICE: a service that did not start passed"
+  wine sc delete ClockAgent >/dev/null 2>&1
+  "${norights[@]}" wine "C:\\Program Files\\Velmora\\ClockAgent\\Uninstall.exe" /S
+  for _ in $(seq 40); do [[ -e "$folder/Uninstall.exe" ]] || break; sleep 0.25; done
   # As a service, with Windows Time stopped from resetting the clock (its Type a stand-in here),
   # and all of it undone by the uninstaller.
   w32time='HKLM\SYSTEM\CurrentControlSet\Services\W32Time\Parameters'

@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "record/update_record.h"
 #include "tests/support/cli_support.h"
@@ -80,6 +81,29 @@ TEST(UpdateRecordFile, BeginsWithTheHeaderAndMakesRoomAtItsSize) {
   for (int i = 0; i < 5; ++i) ASSERT_TRUE(record.Append(Result(UpdateOutcome::DaroFailure, false, false)));
   EXPECT_EQ(Read(dir.path() + "/updates.1.csv"), five);
   EXPECT_EQ(Read(path), header + line);
+}
+
+TEST(UpdateRecordFile, TwoWritersInTurnKeepEveryLineTheRotationKeeps) {
+  // The window program and the service append to one record through its rotations: a file holds
+  // five lines (as above) before the next line begins another, so after 400 lines the older file
+  // holds five and the newer five. A line appended past a rotation, or an older file removed by
+  // the other writer's rotation, shows as another count.
+  const std::string line = RecordLine(Result(UpdateOutcome::DaroFailure, false, false));
+  for (int trial = 0; trial < 10; ++trial) {
+    TempDir dir;
+    const std::string path = dir.path() + "/updates.csv";
+    auto write = [&] {
+      UpdateRecord record(path, 300);
+      for (int i = 0; i < 200; ++i) record.Append(Result(UpdateOutcome::DaroFailure, false, false));
+    };
+    std::thread other(write);
+    write();
+    other.join();
+    const std::string both = Read(dir.path() + "/updates.1.csv") + Read(path);
+    std::size_t lines = 0;
+    for (auto at = both.find(line); at != std::string::npos; at = both.find(line, at + 1)) ++lines;
+    ASSERT_EQ(lines, 10u) << "trial " << trial;
+  }
 }
 
 TEST(UpdateRecordFile, AWriteThatFailsSaysSo) {
