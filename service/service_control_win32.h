@@ -3,7 +3,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "service/service_pipes_win32.h"
 #include "service/service_state.h"
 
 namespace clockagent {
@@ -18,28 +20,48 @@ enum class ServiceInstall {
 };
 
 // Registers the service to run "<this program> service run" as LocalService, starting with
-// Windows; lets that account keep its settings; makes the record's folder and the Event Log source.
+// Windows, with a SID of its own (NT SERVICE\<service name>) in its token; lets that SID alone
+// read and write the values of the settings key; makes the record's folder and the Event Log
+// source.
 ServiceInstall InstallService();
+
+// The service's own SID (S-1-5-80 and the SHA-1 of its upper-cased UTF-16LE name as five
+// subauthorities, as Windows derives it), in binary: what to grant the service, and nothing
+// else of LocalService, on what it uses. False when it could not be computed.
+bool ServiceSid(std::vector<unsigned char>* sid);
+bool ServiceSidOf(const char* serviceName, std::vector<unsigned char>* sid);
+// The same as SDDL's string form, "S-1-5-80-..."; empty on failure.
+std::string ServiceSidText();
 
 // Starts the registered service and waits up to ten seconds for it to run. False when it did not.
 bool RunInstalledService();
 
 enum class ServiceRemoval { Removed, NoManager, NotInstalled, NotAllowed, CannotDelete };
 
-// Stops the service (waiting up to twenty seconds) and deletes it.
+// Stops the service (waiting up to twenty seconds) and deletes it, and takes its SID's grant on
+// the settings key away.
 ServiceRemoval RemoveService();
 
 enum class ServicePresence { Running, NotRunning, NotInstalled, NoManager };
 
 ServicePresence FindService();
 
-enum class ControlAnswer { Done, NotAllowed, NotInstalled, NotRunning, NoAnswer, Refused };
+enum class ControlAnswer {
+  Done,
+  NotAllowed,
+  NotInstalled,
+  NotRunning,
+  NoAnswer,
+  Refused,
+  NotTheService,  // another process holds the pipe's name: nothing was asked of it
+};
 
 // Start (with the stored settings, as the service itself starts with them) or Stop of the
 // service's updates, through the administrators' pipe. For Refused, `*refusal` says why.
 ControlAnswer ControlUpdates(ServiceRequest request, std::string* refusal);
 
-// The running service's state through its state pipe. False when it did not tell it.
-bool AskServiceState(ServiceState* state);
+// The running service's state through its state pipe: Answered with `*state`, or why not
+// (a reply that is not a state is Failed).
+PipeAnswer AskServiceState(ServiceState* state);
 
 }  // namespace clockagent

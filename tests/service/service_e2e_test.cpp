@@ -228,7 +228,7 @@ TEST_F(ClockAgentService, KeepsTheClockSetWithNobodyLoggedOn) {
   // not a refusal.)
   const std::vector<std::string> stateAccess = {
       "protected", "deny 10000000 S-1-5-2", "allow 10000000 S-1-5-18",
-      "allow 10000000 S-1-5-32-544", "allow c0000000 S-1-5-4"};
+      "allow 10000000 S-1-5-32-544", "allow 0012018b S-1-5-4"};
   EXPECT_EQ(Meant(kStatePipeSecurity), stateAccess);
   EXPECT_EQ(PipeAccess(kStatePipeName), stateAccess);
   const std::vector<std::string> controlAccess(stateAccess.begin(), stateAccess.end() - 1);
