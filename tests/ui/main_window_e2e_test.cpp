@@ -952,5 +952,19 @@ TEST_F(ClockAgentProgram, WithTheServiceRunningTheWindowIsItsFrontEnd) {
   EXPECT_TRUE(Enabled(ID_RadioGroup_AutoStart));
 }
 
+// A service that begins to run while the window runs its own updates takes them over: the
+// window's own schedule stops, so the port and the record have one user.
+TEST_F(ClockAgentProgram, TheWindowsOwnScheduleStopsWhenTheServiceRuns) {
+  Store(kCommValue, "COM12");
+  Store(kAutoStartValue, "ON");
+  Launch();
+  ASSERT_TRUE(WaitText(ID_Panel_OnOff, "On", 5000)) << "the window's own Auto Start";
+  ASSERT_EQ(RunConsoleTool("service install"), 0);
+  ASSERT_TRUE(WaitText(ID_RadioGroup_AutoStart, kAutoStartByService, 3000));
+  ASSERT_EQ(RunConsoleTool("service remove"), 0);
+  EXPECT_TRUE(WaitText(ID_RadioGroup_AutoStart, "Auto Start", 3000));
+  EXPECT_EQ(Text(ID_Panel_OnOff), "Off") << "the window's own schedule ran on beside the service";
+}
+
 }  // namespace
 }  // namespace clockagent::test
