@@ -149,6 +149,8 @@ struct PipeServer::Instance {
     DWORD moved = 0;
     const bool completed = phase == Phase::Connected ||
                            GetOverlappedResult(pipe, &current->io, &moved, FALSE) != FALSE;
+    // Signalled before its result is written (seen under wine): looked at again next step.
+    if (!completed && GetLastError() == ERROR_IO_INCOMPLETE) return;
     switch (phase) {
       case Phase::Listening:
       case Phase::Connected:
