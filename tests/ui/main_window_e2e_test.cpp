@@ -282,6 +282,19 @@ TEST_F(ClockAgentProgram, AZeroIntervalIsRefusedAndNothingSaved) {
   EXPECT_EQ(Stored(kIntervalValue), "21600");
 }
 
+// A message box's modal loop does not read the port: nothing modal opens while an attempt polls.
+TEST_F(ClockAgentProgram, NoMessageBoxOpensWhileAnAttemptPolls) {
+  Store(kCommValue, "COM11");  // silent: its attempt polls for six seconds
+  Launch();
+  Command(ID_SpeedButton_Start);
+  Command(ID_SpeedButton_Stop);  // the attempt polls on
+  SendMessageA(Control(ID_MaskEdit_Interval), WM_SETTEXT, 0,
+               reinterpret_cast<LPARAM>("00 00:00"));
+  Command(ID_SpeedButton_Start);
+  EXPECT_EQ(MessageBoxText(1000), "no message box");
+  EXPECT_TRUE(WaitText(ID_Panel_Hint, kZeroIntervalMessage, 2000)) << Text(ID_Panel_Hint);
+}
+
 TEST_F(ClockAgentProgram, AutoStartRunsTheFirstAttemptWithoutAWindow) {
   Store(kCommValue, "COM12");
   Store(kAutoStartValue, "ON");
