@@ -17,7 +17,7 @@ namespace clockagent {
 // system and administrators only (whoever may choose the port could feed the machine a false time).
 // Interactive users may read and write messages and set the read mode (0x12018b: the file read
 // rights, FILE_WRITE_DATA, FILE_WRITE_ATTRIBUTES), but not make an instance of the pipe
-// (FILE_CREATE_PIPE_INSTANCE, part of GENERIC_WRITE), which would let them answer in the
+// (FILE_CREATE_PIPE_INSTANCE, which GENERIC_WRITE holds), which would let them answer in the
 // service's place.
 constexpr char kStatePipeSecurity[] = "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12018b;;;IU)";
 constexpr char kControlPipeSecurity[] = "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)";
