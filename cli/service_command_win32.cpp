@@ -34,6 +34,9 @@ const char kServiceHelp[] =
     "installed but not running), 2 for bad usage, 3 when the service is not installed.\n";
 
 constexpr int kNotInstalled = 3;
+constexpr char kNotTheService[] =
+    "another program, not the ClockAgent service, holds the service's pipe; nothing it says is "
+    "believed";
 
 int Fail(const char* command, const std::string& message, int status = 1) {
   std::fprintf(stderr, "clockagent service %s: %s\n", command, message.c_str());
@@ -106,6 +109,8 @@ int Control(const char* command, ServiceRequest request) {
       return Fail(command, "the ClockAgent service is not running");
     case ControlAnswer::NoAnswer:
       return Fail(command, "the ClockAgent service did not answer");
+    case ControlAnswer::NotTheService:
+      return Fail(command, kNotTheService);
     case ControlAnswer::Refused:
       break;
   }
@@ -126,9 +131,11 @@ int Status() {
       break;
   }
   ServiceState state;
-  if (!AskServiceState(&state)) {
+  const PipeAnswer answer = AskServiceState(&state);
+  if (answer != PipeAnswer::Answered) {
     std::printf("ClockAgent service: installed, running\n");
-    return Fail("status", "the service did not tell its state");
+    return Fail("status", answer == PipeAnswer::NotTheService ? kNotTheService
+                                                                : "the service did not tell its state");
   }
   std::printf("ClockAgent service: installed, running\nupdates: %s%s\n",
               state.started ? "On" : "Off", state.polling ? " (an update is in progress)" : "");

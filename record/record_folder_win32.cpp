@@ -6,11 +6,11 @@
 #include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
-#include <wincrypt.h>
 
 #include <cstdio>
 #include <memory>
 
+#include "record/service_sid_win32.h"
 #include "version.h"
 
 namespace clockagent {
@@ -200,34 +200,6 @@ void ReclaimFile(const std::string& path, bool remove) {
 }
 
 }  // namespace
-
-std::string ServiceSidText() {
-  // The name as Windows hashes it: upper case, UTF-16LE.
-  std::wstring name;
-  for (const char* c = CLOCKAGENT_SERVICE_NAME; *c != '\0'; ++c) {
-    name += static_cast<wchar_t>(*c >= 'a' && *c <= 'z' ? *c - 'a' + 'A' : *c);
-  }
-  BYTE hash[20] = {};
-  DWORD size = sizeof hash;
-  HCRYPTPROV provider = 0;
-  HCRYPTHASH sha1 = 0;
-  const bool hashed =
-      CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
-      CryptCreateHash(provider, CALG_SHA1, 0, 0, &sha1) &&
-      CryptHashData(sha1, reinterpret_cast<const BYTE*>(name.data()),
-                    static_cast<DWORD>(name.size() * sizeof(wchar_t)), 0) &&
-      CryptGetHashParam(sha1, HP_HASHVAL, hash, &size, 0);
-  if (sha1 != 0) CryptDestroyHash(sha1);
-  if (provider != 0) CryptReleaseContext(provider, 0);
-  if (!hashed) return "";
-  std::string sid = "S-1-5-80";
-  for (int i = 0; i < 5; ++i) {
-    const unsigned long part = hash[4 * i] | hash[4 * i + 1] << 8 | hash[4 * i + 2] << 16 |
-                               static_cast<unsigned long>(hash[4 * i + 3]) << 24;
-    sid += "-" + std::to_string(part);
-  }
-  return sid;
-}
 
 std::string RecordFolderSecurity() {
   // The service: on the folder, to list it and add files (0x1200ab); on the files it gets, to

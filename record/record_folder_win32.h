@@ -9,10 +9,6 @@
 
 namespace clockagent {
 
-// The service's own account, NT SERVICE\ClockAgent ("S-1-5-80-..."): the SHA-1 of its upper-case
-// name, so it is known before the service is installed, and only that service holds it.
-std::string ServiceSidText();
-
 // The record folder's access, protected from what the folder above would pass on: the system and
 // administrators in full; the service may add files to the folder (not remove it, nor change its
 // access) and change the files in it; users may read.

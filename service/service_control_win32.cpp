@@ -5,11 +5,15 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "record/event_log_win32.h"
 #include "record/record_folder_win32.h"
+#include "record/service_sid_win32.h"
 #include "service/service_pipes_win32.h"
 #include "settings/registry_store.h"
 #include "version.h"
@@ -43,9 +47,9 @@ bool WaitForState(SC_HANDLE service, DWORD state, int seconds) {
   return false;
 }
 
-// The service account may read and write the settings key (it saves them at Start and keeps its
-// schedule's state there); everything else about the key stays as it is.
-bool LetTheServiceKeepItsSettings() {
+// Changes the settings key's DACL by `count` entries (SetEntriesInAcl's rules); everything else
+// about the key stays as it is.
+bool ChangeSettingsAccess(EXPLICIT_ACCESSA* entries, ULONG count) {
   HKEY key = nullptr;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, READ_CONTROL | WRITE_DAC,
                       nullptr, &key, nullptr) != ERROR_SUCCESS) {
@@ -56,27 +60,56 @@ bool LetTheServiceKeepItsSettings() {
   bool done = false;
   if (GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &current,
                       nullptr, &descriptor) == ERROR_SUCCESS) {
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof sid;
-    if (CreateWellKnownSid(WinLocalServiceSid, nullptr, sid, &sidSize)) {
-      EXPLICIT_ACCESSA access{};
-      access.grfAccessPermissions = KEY_ALL_ACCESS;
-      access.grfAccessMode = GRANT_ACCESS;
-      access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-      access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-      access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-      access.Trustee.ptstrName = reinterpret_cast<LPSTR>(sid);
-      PACL updated = nullptr;
-      if (SetEntriesInAclA(1, &access, current, &updated) == ERROR_SUCCESS) {
-        done = SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                               updated, nullptr) == ERROR_SUCCESS;
-        LocalFree(updated);
-      }
+    PACL updated = nullptr;
+    if (SetEntriesInAclA(count, entries, current, &updated) == ERROR_SUCCESS) {
+      done = SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                             updated, nullptr) == ERROR_SUCCESS;
+      LocalFree(updated);
     }
     LocalFree(descriptor);
   }
   RegCloseKey(key);
   return done;
+}
+
+EXPLICIT_ACCESSA Entry(void* sid, DWORD rights, ACCESS_MODE mode) {
+  EXPLICIT_ACCESSA entry{};
+  entry.grfAccessPermissions = rights;
+  entry.grfAccessMode = mode;
+  entry.grfInheritance = NO_INHERITANCE;
+  entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+  entry.Trustee.ptstrName = static_cast<LPSTR>(sid);
+  return entry;
+}
+
+// The service's own SID may read and write the settings key's values (it saves the settings at
+// Start and keeps its schedule's state there), and nothing more: no subkeys, no changing the
+// key's access. LocalService as a whole loses what an earlier install granted it, which every
+// other service of that account would have shared.
+bool LetTheServiceKeepItsSettings() {
+  std::vector<unsigned char> service;
+  BYTE localService[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof localService;
+  if (!ServiceSid(&service) || !CreateWellKnownSid(WinLocalServiceSid, nullptr, localService, &size)) {
+    return false;
+  }
+  EXPLICIT_ACCESSA entries[] = {Entry(localService, 0, REVOKE_ACCESS),
+                                Entry(service.data(), KEY_QUERY_VALUE | KEY_SET_VALUE, SET_ACCESS)};
+  return ChangeSettingsAccess(entries, 2);
+}
+
+// Takes the service SID's grant away again; a key that is gone has none to take.
+void TakeTheSettingsBack() {
+  std::vector<unsigned char> service;
+  HKEY key = nullptr;
+  if (!ServiceSid(&service) ||
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, READ_CONTROL, &key) != ERROR_SUCCESS) {
+    return;
+  }
+  RegCloseKey(key);
+  EXPLICIT_ACCESSA entry = Entry(service.data(), 0, REVOKE_ACCESS);
+  ChangeSettingsAccess(&entry, 1);
 }
 
 }  // namespace
@@ -101,6 +134,10 @@ ServiceInstall InstallService() {
     service.handle = OpenServiceA(manager.handle, kServiceName, SERVICE_ALL_ACCESS);
     return service.handle == nullptr ? ServiceInstall::CannotOpen : ServiceInstall::AlreadyInstalled;
   }
+  // A SID of its own in its token, which the settings key is granted to, so that no other
+  // service running as LocalService shares the grant.
+  SERVICE_SID_INFO sidInfo{SERVICE_SID_TYPE_UNRESTRICTED};
+  ChangeServiceConfig2A(service.handle, SERVICE_CONFIG_SERVICE_SID_INFO, &sidInfo);
   SERVICE_DESCRIPTIONA description{const_cast<char*>(kDescription)};
   ChangeServiceConfig2A(service.handle, SERVICE_CONFIG_DESCRIPTION, &description);
   // Of LocalService's rights it keeps only the two it needs; a service manager that cannot
@@ -140,6 +177,7 @@ ServiceRemoval RemoveService() {
   if (!DeleteService(service.handle) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
     return ServiceRemoval::CannotDelete;
   }
+  TakeTheSettingsBack();
   return ServiceRemoval::Removed;
 }
 
@@ -173,17 +211,18 @@ ControlAnswer ControlUpdates(ServiceRequest request, std::string* refusal) {
       return FindService() == ServicePresence::NotInstalled ? ControlAnswer::NotInstalled
                                                             : ControlAnswer::NotRunning;
     case PipeAnswer::Failed: return ControlAnswer::NoAnswer;
+    case PipeAnswer::NotTheService: return ControlAnswer::NotTheService;
   }
   if (reply == kOkReply) return ControlAnswer::Done;
   *refusal = reply.substr(reply.rfind(':') + 2);
   return ControlAnswer::Refused;
 }
 
-bool AskServiceState(ServiceState* state) {
+PipeAnswer AskServiceState(ServiceState* state) {
   std::string reply;
-  return AskService(kStatePipeName, EncodeRequest(ServiceRequest::State), &reply) ==
-             PipeAnswer::Answered &&
-         DecodeState(reply, state);
+  const PipeAnswer answer = AskService(kStatePipeName, EncodeRequest(ServiceRequest::State), &reply);
+  if (answer != PipeAnswer::Answered) return answer;
+  return DecodeState(reply, state) ? answer : PipeAnswer::Failed;
 }
 
 }  // namespace clockagent

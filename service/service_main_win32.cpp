@@ -10,6 +10,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "receiver/system_serial_port.h"
 #include "record/recorder_win32.h"
@@ -25,6 +26,9 @@ namespace clockagent {
 namespace {
 
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
+// A pipe whose name another process holds is tried again this often.
+constexpr std::chrono::seconds kPipeRetry{5};
+constexpr std::chrono::seconds kUserRefreshSpacing{30};
 HANDLE g_stopEvent = nullptr;
 
 void Report(DWORD state, DWORD exitCode = NO_ERROR, DWORD waitHint = 0) {
@@ -67,13 +71,29 @@ class ServiceHost {
     });
   }
 
-  bool OpenPipes() {
-    return statePipe_.Create(kStatePipeName, kStatePipeSecurity) &&
-           controlPipe_.Create(kControlPipeName, kControlPipeSecurity);
+  // Makes whichever of the two pipes is missing. A name another process holds already is said
+  // once in the Event Log, and the pipes are tried again every kPipeRetry meanwhile: the updates
+  // run all the same.
+  void OpenPipes() {
+    DWORD stateError = NO_ERROR, controlError = NO_ERROR;
+    const bool open = (statePipe_.IsOpen() || statePipe_.Open(&stateError)) &&
+                      (controlPipe_.IsOpen() || controlPipe_.Open(&controlError));
+    pipesRetry_ = open ? std::chrono::steady_clock::time_point::max()
+                       : std::chrono::steady_clock::now() + kPipeRetry;
+    if (open || pipesTold_) return;
+    pipesTold_ = true;
+    const DWORD error = stateError != NO_ERROR ? stateError : controlError;
+    recorder_.Note(std::string("ClockAgent cannot make its pipe ") +
+                   (stateError != NO_ERROR ? kStatePipeName : kControlPipeName) + " (error " +
+                   std::to_string(error) +
+                   (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY
+                        ? ": another program holds the name" : "") +
+                   "); the updates go on, and the pipe is tried again every few seconds.");
   }
 
   void Run() {
     UpdateCycle& cycle = engine_.cycle;
+    OpenPipes();
     if (front_.Load()) Start();  // the schedule as the user last left it
     const ArrivalHandler arrival{[this](std::chrono::milliseconds timeout) { return Wait(timeout); },
                                  [&cycle] { cycle.BytesArrived(); }};
@@ -84,32 +104,34 @@ class ServiceHost {
   }
 
  private:
-  // Waits for the stop request, a pipe's client, or the port as PortWaitFor says; true when the
-  // port's bytes are to be read.
+  // Waits for the stop request, the port as PortWaitFor says, or a step of a pipe's client; true
+  // when the port's bytes are to be read. The pipes' steps never wait for a client: one that
+  // is slow only holds its own instance, for kPipeClientTime at most.
   bool Wait(std::chrono::milliseconds timeout) {
-    HANDLE handles[4] = {g_stopEvent, statePipe_.Event(), controlPipe_.Event(), nullptr};
-    DWORD count = 3;
+    std::vector<HANDLE> handles = {g_stopEvent};
     std::intptr_t arrival = -1;
     const PortWait portWait = PortWaitFor(engine_.cycle, *port_, &arrival);
-    if (portWait == PortWait::Arrival) handles[count++] = reinterpret_cast<HANDLE>(arrival);
+    if (portWait == PortWait::Arrival) handles.push_back(reinterpret_cast<HANDLE>(arrival));
     if (portWait != PortWait::TimersOnly) timeout = std::min(timeout, kLookInterval);
-    const DWORD woke =
-        WaitForMultipleObjects(count, handles, FALSE, static_cast<DWORD>(timeout.count()));
-    switch (woke) {
-      case WAIT_OBJECT_0:
-        stopping_ = true;
-        return false;
-      case WAIT_OBJECT_0 + 1:
-        statePipe_.Serve([this](const std::string& request) { return Answer(request, false); });
-        return false;
-      case WAIT_OBJECT_0 + 2:
-        controlPipe_.Serve([this](const std::string& request) { return Answer(request, true); });
-        return false;
-      case WAIT_OBJECT_0 + 3:
-        return true;
-      default:
-        return woke == WAIT_TIMEOUT && portWait != PortWait::TimersOnly;
+    statePipe_.Events(&handles);
+    controlPipe_.Events(&handles);
+    timeout = std::min({timeout, statePipe_.UntilNextDeadline(), controlPipe_.UntilNextDeadline()});
+    const auto now = std::chrono::steady_clock::now();
+    if (pipesRetry_ != std::chrono::steady_clock::time_point::max()) {
+      timeout = std::min(timeout, std::chrono::ceil<std::chrono::milliseconds>(
+                                      std::max(pipesRetry_ - now, now - now)));
     }
+    const DWORD woke = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
+                                              FALSE, static_cast<DWORD>(timeout.count()));
+    statePipe_.Step();
+    controlPipe_.Step();
+    if (std::chrono::steady_clock::now() >= pipesRetry_) OpenPipes();
+    if (woke == WAIT_OBJECT_0) {
+      stopping_ = true;
+      return false;
+    }
+    // While an attempt reads, every wake is also a look at the port (see PortWait::Arrival).
+    return portWait != PortWait::TimersOnly;
   }
 
   // Starts the updates; Windows Time taking the clock from the network is said once a run.
@@ -128,9 +150,24 @@ class ServiceHost {
     switch (request) {
       case ServiceRequest::State:
         return EncodeState(front_.State());
-      case ServiceRequest::Refresh:
+      case ServiceRequest::Refresh: {
+        // Anyone may ask on the state pipe, and each attempt holds the port for seconds: users
+        // get one accepted every kUserRefreshSpacing, administrators (the control pipe) any.
+        const auto now = std::chrono::steady_clock::now();
+        if (!administrator && userRefreshed_ && now - lastUserRefresh_ < kUserRefreshSpacing) {
+          const auto wait = std::chrono::ceil<std::chrono::seconds>(
+              kUserRefreshSpacing - (now - lastUserRefresh_));
+          return std::string(kRefusedReply) + "the service takes Refresh Time from a user once in " +
+                 std::to_string(kUserRefreshSpacing.count()) + " seconds; ask again in " +
+                 std::to_string(wait.count()) + " s";
+        }
+        if (!administrator) {
+          userRefreshed_ = true;
+          lastUserRefresh_ = now;
+        }
         cycle.RefreshTime();
         return kOkReply;
+      }
       case ServiceRequest::Start:
       case ServiceRequest::Stop:
         if (!administrator) {
@@ -157,9 +194,16 @@ class ServiceHost {
   LoopTimer timerUpdate_{kDefaultUpdateIntervalMs, false};
   LoopTimer timerPoll_{kPollIntervalMs, true};
   UpdateEngine engine_;
-  PipeServer statePipe_;
-  PipeServer controlPipe_;
   Recorder recorder_;
+  // Four clients at once on the state pipe, two on the administrators'.
+  PipeServer statePipe_{kStatePipeName, kStatePipeSecurity, 4,
+                        [this](const std::string& request) { return Answer(request, false); }};
+  PipeServer controlPipe_{kControlPipeName, kControlPipeSecurity, 2,
+                          [this](const std::string& request) { return Answer(request, true); }};
+  std::chrono::steady_clock::time_point pipesRetry_ = std::chrono::steady_clock::time_point::max();
+  bool pipesTold_ = false;
+  bool userRefreshed_ = false;
+  std::chrono::steady_clock::time_point lastUserRefresh_{};
   bool stopping_ = false;
 };
 
@@ -170,10 +214,6 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   g_stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   {
     ServiceHost host;
-    if (!host.OpenPipes()) {
-      Report(SERVICE_STOPPED, ERROR_ALREADY_EXISTS);
-      return;
-    }
     Report(SERVICE_RUNNING);
     host.Run();
   }

@@ -1,48 +1,74 @@
-// The service's named pipes: a server instance with its security descriptor, and the client's
-// one request and its reply.
+// The service's named pipes: the server's instances, served with overlapped I/O in steps that
+// never wait, and the client's one request and its reply.
 #pragma once
 
 #include <windows.h>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace clockagent {
 
 // Who may talk to the service, as security descriptors: never a client from the network; the
 // state pipe for the system, administrators and interactive users, the control pipe for the
 // system and administrators only (whoever may choose the port could feed the machine a false time).
-constexpr char kStatePipeSecurity[] = "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;GRGW;;;IU)";
+// Interactive users may read and write messages and set the read mode (0x12018b: the file read
+// rights, FILE_WRITE_DATA, FILE_WRITE_ATTRIBUTES), but not make an instance of the pipe
+// (FILE_CREATE_PIPE_INSTANCE, which GENERIC_WRITE holds), which would let them answer in the
+// service's place.
+constexpr char kStatePipeSecurity[] = "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12018b;;;IU)";
 constexpr char kControlPipeSecurity[] = "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)";
 
-// One instance of a message-mode pipe that refuses remote clients, listened on with overlapped
-// I/O so that the service's one thread waits on it beside everything else.
+// How long a connected client has for each step (its request, taking the reply, closing): one
+// that is slower is dropped, so that it holds an instance that briefly and never the service.
+constexpr std::chrono::milliseconds kPipeClientTime{500};
+
+// The instances of a message-mode pipe that refuses remote clients. Every step is begun with
+// overlapped I/O and finished when its event is signalled, so the loop that owns the server waits
+// on these events beside the port and never waits for a client.
 class PipeServer {
  public:
-  PipeServer() = default;
+  using Answer = std::function<std::string(const std::string&)>;
+
+  PipeServer(const char* name, const char* securityDescriptor, int instances, Answer answer);
   ~PipeServer();
   PipeServer(const PipeServer&) = delete;
   PipeServer& operator=(const PipeServer&) = delete;
 
-  // Makes the pipe (the first and only instance of its name) and listens. False on failure.
-  bool Create(const char* name, const char* securityDescriptor);
-  // Signalled when a client has connected.
-  HANDLE Event() const { return overlapped_.hEvent; }
-  // Reads the connected client's request, writes `answer(request)` back, and listens again. A
-  // client that does not send its request within a second is dropped.
-  void Serve(const std::function<std::string(const std::string&)>& answer);
+  // Makes the instances that are missing. False while the name belongs to another process (its
+  // first instance is not ours) or the pipe cannot be made; `*error` then says why.
+  bool Open(DWORD* error);
+  bool IsOpen() const { return !instances_.empty(); }
+  // The events to wait on; after any of them is signalled (or a wait timed out), Step.
+  void Events(std::vector<HANDLE>* events) const;
+  // Takes every instance whose I/O has completed one step further, and drops the clients that
+  // are late.
+  void Step();
+  // How long until a client is late: the longest a wait should last.
+  std::chrono::milliseconds UntilNextDeadline() const;
+
+  struct Instance;
 
  private:
-  void Listen();
-
-  HANDLE pipe_ = INVALID_HANDLE_VALUE;
-  OVERLAPPED overlapped_{};
-  bool connected_ = false;
+  std::string name_;
+  std::string security_;
+  int count_;
+  Answer answer_;
+  std::vector<std::unique_ptr<Instance>> instances_;
 };
 
-enum class PipeAnswer { Answered, NoService, AccessDenied, Failed };
+enum class PipeAnswer { Answered, NoService, AccessDenied, NotTheService, Failed };
 
-// Sends one request to the service's pipe and reads its reply.
-PipeAnswer AskService(const char* pipeName, const std::string& request, std::string* reply);
+// Sends one request to the service's pipe and reads its reply, in at most about `limit`. The
+// client lets the server identify it but never act as it, and believes only a server that is the
+// ClockAgent service's own process: a pipe of that name made by anyone else is NotTheService.
+PipeAnswer AskService(const char* pipeName, const std::string& request, std::string* reply,
+                      std::chrono::milliseconds limit = std::chrono::milliseconds(2000));
+
+// The process id of the running ClockAgent service; 0 when it does not run.
+DWORD ServiceProcessId();
 
 }  // namespace clockagent

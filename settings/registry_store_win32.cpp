@@ -52,8 +52,9 @@ class RegistryStore final : public SettingsStore {
  public:
   std::unique_ptr<StoreKey> OpenKey(StoreRoot root, const char* path) override {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(RootKey(root), path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    // Only the rights the store uses: the service's own account is granted these and no more.
+    if (RegCreateKeyExA(RootKey(root), path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
       return nullptr;
     }
     return std::make_unique<RegistryKey>(key);

@@ -77,17 +77,16 @@ TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
   // The lists' default entries, then the stored settings over them.
   ShowDefaultSettings();
   LoadSettings();
-  // The service, if it runs, does the updates; the window follows it from now on.
-  FollowService();
+  // The service, if it runs, does the updates; the window follows it from now on, and Auto
+  // Start waits for the first answer (FollowService): it is the window's only without a service.
+  asker_ = std::make_unique<ServiceAsker>(hwnd_, WM_SERVICE_REPLY);
+  autoStartPending_ = true;
+  LookAtService();
   SetTimer(hwnd_, kServiceTimerId, kServiceLookMs, nullptr);
-  // Auto Start, unless the service runs the updates.
-  if (!serviceMode_ && ItemIndex(ID_RadioGroup_AutoStart) == 0) {
-    engine_->cycle.StartUpdates();
-    WarnOfWindowsTime();
-  }
 }
 
 TForm_Main::~TForm_Main() {
+  asker_.reset();  // its thread ends before the window it posts to
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
   if (trayMenu_ != nullptr) DestroyMenu(trayMenu_);
 }
@@ -124,7 +123,7 @@ void TForm_Main::AttemptEnded(const AttemptResult& result) {
   RemoveTrayIcons();
   AddTrayIcon(IconStateAfter(result.outcome));
   if (!recorder_.AttemptEnded(result)) {  // said once; the updates go on
-    ShowHint(("Cannot write the record " + recorder_.RecordPath()).c_str());
+    ShowNotice(("Cannot write the record " + recorder_.RecordPath()).c_str());
   }
 }
 
@@ -141,10 +140,18 @@ void TForm_Main::ScheduleChanged(bool started) {
 void TForm_Main::WarnOfWindowsTime() {
   if (!(serviceMode_ ? serviceShown_.started : engine_->cycle.Started())) return;
   if (!recorder_.WindowsTimeToTell()) return;
-  MessageBoxA(hwnd_, kWindowsTimeAdvice, kApplicationTitle, MB_OK | MB_ICONWARNING);
+  // Said as the first attempt begins: in the hint bar and the Event Log, never in a message box,
+  // whose modal loop would leave the port unread and the attempt timed late.
+  ShowNotice(kWindowsTimeAdvice);
+  recorder_.Note(kWindowsTimeAdvice);
 }
 
 void TForm_Main::Refused(const char* message) {
+  // A refused Start while an attempt of an earlier run still polls: the hint bar, as above.
+  if (engine_->cycle.Polling()) {
+    ShowNotice(message);
+    return;
+  }
   MessageBoxA(hwnd_, message, "Error", MB_OK | MB_ICONEXCLAMATION);
 }
 
@@ -269,7 +276,7 @@ LRESULT TForm_Main::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       Command(LOWORD(wParam), HIWORD(wParam));
       return 0;
     case WM_TIMER:
-      if (wParam == kServiceTimerId) FollowService();
+      if (wParam == kServiceTimerId) LookAtService();
       if (wParam == Timer_Update.id() && Timer_Update.Elapsed()) engine_->cycle.Timer_UpdateTimer();
       if (wParam == Timer_DARO.id() && Timer_DARO.Elapsed()) engine_->cycle.Timer_DAROTimer();
       return 0;
@@ -295,6 +302,9 @@ LRESULT TForm_Main::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_EXITMENULOOP:
       menuActive_ = false;
       break;
+    case WM_SERVICE_REPLY:
+      ServiceReplied(lParam);
+      return 0;
     case WM_RESTORE_REQUEST:
       Restore();
       return 0;

@@ -16,6 +16,7 @@
 #include "settings/settings_store.h"
 #include "ui/info_windows.h"
 #include "ui/layout.h"
+#include "ui/service_asker.h"
 #include "ui/widgets.h"
 #include "ui/win_timer.h"
 #include "update/clock_setter.h"
@@ -29,6 +30,7 @@ constexpr UINT kTrayCallbackMessage = 2025;
 constexpr UINT kTrayIconIds[3] = {1005, 1006, 1007};  // by TrayIconState
 constexpr UINT WM_RESTORE_REQUEST = WM_APP + 1;        // from a second start of the program
 constexpr UINT WM_APPLICATION_RESTORED = WM_APP + 2;   // from the application's own window
+constexpr UINT WM_SERVICE_REPLY = WM_APP + 3;         // a ServiceAsker's answer
 constexpr UINT_PTR kServiceTimerId = 3;                // how often the service is looked at
 constexpr UINT kServiceLookMs = 500;
 constexpr char kAdministratorNeeded[] =
@@ -36,6 +38,8 @@ constexpr char kAdministratorNeeded[] =
     "change their settings: open ClockAgent with \"Run as administrator\", or use "
     "\"clockagent service start\" or \"clockagent service stop\" in an administrator's console.";
 constexpr char kAutoStartByService[] = "Auto Start: by the service";
+constexpr char kNotTheServiceNotice[] =
+    "Another program holds the ClockAgent service's pipe: it is not believed.";
 
 // An icon of the program's resources, at the size it was drawn.
 HICON LoadIconResource(HINSTANCE instance, const char* name);
@@ -88,7 +92,9 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   // When the service runs, the window never polls the port: it shows the service's state, looked
   // at every half second, and hands it Start, Stop and Refresh Time. Auto Start has no meaning
   // then, and says so.
-  void FollowService();  // service_follower.cpp
+  void LookAtService();  // service_follower.cpp: asks for the state, unless it is being asked
+  void ServiceReplied(LPARAM lParam);
+  void FollowService(PipeAnswer answer, const ServiceState& state);
   void ShowServiceState(const ServiceState& state);
   // The status and the counters after an attempt, the window's own or the service's.
   void ShowOutcome(UpdateOutcome outcome, std::int32_t successes, std::int32_t attempts);
@@ -108,6 +114,10 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   void SetEnabled(int id, bool enabled);
   void SetCaption(int id, const char* text);
   void ShowHint(const char* hint);
+  // A message that stays in the hint bar while the pointer is over no control's hint: what the
+  // window has to say while an attempt may poll the port, where a message box would hold the
+  // loop that reads it.
+  void ShowNotice(const char* notice);
   void SetMenuEnabled(int id, bool enabled);
 
   HINSTANCE instance_;
@@ -132,6 +142,10 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   bool serviceMode_ = false;
   ServiceState serviceShown_;
   bool serviceShownValid_ = false;
+  bool autoStartPending_ = false;  // until the first look at the service
+  bool warnAfterState_ = false;    // after a Start the service was asked for
+  std::string notice_;
+  std::unique_ptr<ServiceAsker> asker_;
   Recorder recorder_;
 
   std::unique_ptr<SerialPort> port_;

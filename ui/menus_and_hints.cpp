@@ -72,6 +72,11 @@ void TForm_Main::ShowHint(const char* hint) {
   SetWindowTextA(Item(ID_Panel_Hint), hint);
 }
 
+void TForm_Main::ShowNotice(const char* notice) {
+  notice_ = notice;
+  ShowHint(notice);
+}
+
 void TForm_Main::UpdateHint() {
   if (menuActive_) return;
   POINT p;
@@ -79,7 +84,7 @@ void TForm_Main::UpdateHint() {
   HWND top = WindowFromPoint(p);
   top = top != nullptr ? RootOf(top) : nullptr;
   if (top != hwnd_) {  // the pointer is over no control of the main window
-    ShowHint("");
+    ShowHint(notice_.c_str());
     return;
   }
   // Down to the deepest child under the pointer, disabled ones included.
@@ -99,7 +104,7 @@ void TForm_Main::UpdateHint() {
       return;
     }
   }
-  ShowHint("");
+  ShowHint(notice_.c_str());
 }
 
 }  // namespace clockagent::ui

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "record/record_folder_win32.h"
+#include "service/service_control_win32.h"
 #include "service/service_pipes_win32.h"
 #include "service/service_state.h"
 #include "tests/support/wine.h"
@@ -228,7 +229,7 @@ TEST_F(ClockAgentService, KeepsTheClockSetWithNobodyLoggedOn) {
   // not a refusal.)
   const std::vector<std::string> stateAccess = {
       "protected", "deny 10000000 S-1-5-2", "allow 10000000 S-1-5-18",
-      "allow 10000000 S-1-5-32-544", "allow c0000000 S-1-5-4"};
+      "allow 10000000 S-1-5-32-544", "allow 0012018b S-1-5-4"};
   EXPECT_EQ(Meant(kStatePipeSecurity), stateAccess);
   EXPECT_EQ(PipeAccess(kStatePipeName), stateAccess);
   const std::vector<std::string> controlAccess(stateAccess.begin(), stateAccess.end() - 1);
@@ -257,6 +258,88 @@ TEST_F(ClockAgentService, KeepsTheClockSetWithNobodyLoggedOn) {
   status = Clockagent("service status");
   EXPECT_EQ(status.exitCode, 3);
   EXPECT_EQ(Clockagent("service stop").exitCode, 3);
+}
+
+}  // namespace
+}  // namespace clockagent::test
+
+namespace clockagent::test {
+namespace {
+
+// Milliseconds since `from`.
+long long Since(ULONGLONG from) { return static_cast<long long>(GetTickCount64() - from); }
+
+TEST_F(ClockAgentService, ASilentClientHoldsNeitherThePipesNorAnAttempt) {
+  ASSERT_EQ(Clockagent("service install").exitCode, 0);
+  ASSERT_TRUE(WaitFor([] { return State().ended; }, 15000));
+  // A client that connects and never sends, held while Refresh Time's attempt runs.
+  WaitNamedPipeA(kStatePipeName, 2000);
+  HANDLE silent = CreateFileA(kStatePipeName, GENERIC_READ | FILE_WRITE_DATA, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(silent, INVALID_HANDLE_VALUE);
+  Sleep(100);
+  const ULONGLONG asked = GetTickCount64();
+  std::string reply;
+  ASSERT_EQ(AskService(kControlPipeName, "refresh", &reply), PipeAnswer::Answered);
+  EXPECT_LT(Since(asked), 400) << "Refresh Time waited for the silent client";
+  // COM12's broadcast comes within a second, and is read as it comes.
+  EXPECT_TRUE(WaitFor([] { return State().attempts == 2 && !State().polling; }, 1500));
+  EXPECT_LT(Since(asked), 1500);
+  EXPECT_EQ(State().outcome, UpdateOutcome::Success);
+  CloseHandle(silent);
+}
+
+TEST_F(ClockAgentService, NeitherItNorItsClientsBelieveAProgramHoldingItsPipe) {
+  // Another program made the state pipe first, an instance for each client here.
+  HANDLE squatter[2];
+  for (HANDLE& instance : squatter) {
+    instance = CreateNamedPipeA(kStatePipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 2, 4096,
+                                4096, 0, nullptr);
+    ASSERT_NE(instance, INVALID_HANDLE_VALUE);
+  }
+  ASSERT_EQ(Clockagent("service install").exitCode, 0) << "the service runs all the same";
+  std::string reply;
+  EXPECT_EQ(AskService(kStatePipeName, "state", &reply), PipeAnswer::NotTheService);
+  const CommandRun status = Clockagent("service status");
+  EXPECT_NE(status.out.find("another program, not the ClockAgent service"), std::string::npos)
+      << status.out;
+  // Once the name is free, the service takes it within its retry.
+  for (HANDLE instance : squatter) CloseHandle(instance);
+  EXPECT_TRUE(WaitFor([&] {
+    return AskService(kStatePipeName, "state", &reply) == PipeAnswer::Answered;
+  }, 8000));
+}
+
+TEST_F(ClockAgentService, ItsOwnSidAloneMayKeepTheSettings) {
+  std::vector<unsigned char> sid;
+  ASSERT_TRUE(ServiceSidOf("TrustedInstaller", &sid));
+  char* text = nullptr;
+  ASSERT_TRUE(ConvertSidToStringSidA(sid.data(), &text));
+  EXPECT_STREQ(text, "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464");
+  LocalFree(text);
+  const auto settingsAccess = [] {
+    HKEY key = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    std::vector<std::string> entries;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, READ_CONTROL, &key) == ERROR_SUCCESS &&
+        GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                        nullptr, nullptr, &descriptor) == ERROR_SUCCESS) {
+      entries = Entries(descriptor);
+      LocalFree(descriptor);
+    }
+    if (key != nullptr) RegCloseKey(key);
+    return std::string(" ") + [&] {
+      std::string all;
+      for (const std::string& e : entries) all += e + ";";
+      return all;
+    }();
+  };
+  ASSERT_EQ(Clockagent("service install").exitCode, 0);
+  const std::string granted = "allow 00000003 " + ServiceSidText() + ";";
+  EXPECT_NE(settingsAccess().find(granted), std::string::npos) << settingsAccess();
+  EXPECT_EQ(settingsAccess().find("S-1-5-19"), std::string::npos) << "not LocalService as a whole";
+  ASSERT_EQ(Clockagent("service remove").exitCode, 0);
+  EXPECT_EQ(settingsAccess().find(ServiceSidText()), std::string::npos) << settingsAccess();
 }
 
 }  // namespace

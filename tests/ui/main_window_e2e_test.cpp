@@ -282,6 +282,19 @@ TEST_F(ClockAgentProgram, AZeroIntervalIsRefusedAndNothingSaved) {
   EXPECT_EQ(Stored(kIntervalValue), "21600");
 }
 
+// A message box's modal loop does not read the port: nothing modal opens while an attempt polls.
+TEST_F(ClockAgentProgram, NoMessageBoxOpensWhileAnAttemptPolls) {
+  Store(kCommValue, "COM11");  // silent: its attempt polls for six seconds
+  Launch();
+  Command(ID_SpeedButton_Start);
+  Command(ID_SpeedButton_Stop);  // the attempt polls on
+  SendMessageA(Control(ID_MaskEdit_Interval), WM_SETTEXT, 0,
+               reinterpret_cast<LPARAM>("00 00:00"));
+  Command(ID_SpeedButton_Start);
+  EXPECT_EQ(MessageBoxText(1000), "no message box");
+  EXPECT_TRUE(WaitText(ID_Panel_Hint, kZeroIntervalMessage, 2000)) << Text(ID_Panel_Hint);
+}
+
 TEST_F(ClockAgentProgram, AutoStartRunsTheFirstAttemptWithoutAWindow) {
   Store(kCommValue, "COM12");
   Store(kAutoStartValue, "ON");
@@ -950,6 +963,20 @@ TEST_F(ClockAgentProgram, WithTheServiceRunningTheWindowIsItsFrontEnd) {
   EXPECT_TRUE(WaitText(ID_RadioGroup_AutoStart, "Auto Start", 3000));
   EXPECT_EQ(Text(ID_Panel_OnOff), "Off");
   EXPECT_TRUE(Enabled(ID_RadioGroup_AutoStart));
+}
+
+// A service that begins to run while the window runs its own updates takes them over: the
+// window's own schedule stops, so the port and the record have one user.
+TEST_F(ClockAgentProgram, TheWindowsOwnScheduleStopsWhenTheServiceRuns) {
+  Store(kCommValue, "COM12");
+  Store(kAutoStartValue, "ON");
+  Launch();
+  ASSERT_TRUE(WaitText(ID_Panel_OnOff, "On", 5000)) << "the window's own Auto Start";
+  ASSERT_EQ(RunConsoleTool("service install"), 0);
+  ASSERT_TRUE(WaitText(ID_RadioGroup_AutoStart, kAutoStartByService, 3000));
+  ASSERT_EQ(RunConsoleTool("service remove"), 0);
+  EXPECT_TRUE(WaitText(ID_RadioGroup_AutoStart, "Auto Start", 3000));
+  EXPECT_EQ(Text(ID_Panel_OnOff), "Off") << "the window's own schedule ran on beside the service";
 }
 
 }  // namespace
