@@ -12,8 +12,9 @@
 namespace clockagent {
 namespace {
 
-// How often a port that cannot be waited on is looked at for bytes.
-constexpr DWORD kLookInterval = 5;
+// The longest a wait for bytes sleeps on a port that cannot be waited on (callers that read it
+// while a packet may begin ask for less: see PortWait).
+constexpr DWORD kUnwaitableSleepMs = 5;
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 static_assert(kPurgeAll == 0x0F, "purge flags");
 static_assert(sizeof(DCB) == 28, "the Win32 line-settings record");
@@ -182,7 +183,7 @@ class Win32SerialPort final : public SerialPort {
       return false;
     }
     // A port that cannot be waited on is looked at now and then instead.
-    Sleep(ms < kLookInterval ? ms : kLookInterval);
+    Sleep(ms < kUnwaitableSleepMs ? ms : kUnwaitableSleepMs);
     return true;
   }
 

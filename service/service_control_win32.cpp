@@ -195,6 +195,21 @@ ServicePresence FindService() {
   return running ? ServicePresence::Running : ServicePresence::NotRunning;
 }
 
+DWORD ServiceProcessId() {
+  ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (manager.handle == nullptr) return 0;
+  ServiceHandle service(OpenServiceA(manager.handle, kServiceName, SERVICE_QUERY_STATUS));
+  SERVICE_STATUS_PROCESS status{};
+  DWORD size = 0;
+  if (service.handle == nullptr ||
+      !QueryServiceStatusEx(service.handle, SC_STATUS_PROCESS_INFO,
+                            reinterpret_cast<BYTE*>(&status), sizeof status, &size) ||
+      status.dwCurrentState == SERVICE_STOPPED) {
+    return 0;
+  }
+  return status.dwProcessId;
+}
+
 ControlAnswer ControlUpdates(ServiceRequest request, std::string* refusal) {
   CycleChoices choices;
   if (request == ServiceRequest::Start) {

@@ -38,6 +38,8 @@ ServiceRemoval RemoveService();
 enum class ServicePresence { Running, NotRunning, NotInstalled, NoManager };
 
 ServicePresence FindService();
+// The process id of the running ClockAgent service; 0 when it does not run.
+DWORD ServiceProcessId();
 
 enum class ControlAnswer {
   Done,

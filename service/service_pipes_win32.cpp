@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "service/service_control_win32.h"
 #include "service/service_state.h"
 
 namespace clockagent {
@@ -236,24 +237,6 @@ std::chrono::milliseconds PipeServer::UntilNextDeadline() const {
   if (next == SteadyClock::time_point::max()) return std::chrono::milliseconds::max();
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - SteadyClock::now());
   return std::max(left, std::chrono::milliseconds(0));
-}
-
-DWORD ServiceProcessId() {
-  DWORD id = 0;
-  if (SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT)) {
-    if (SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_QUERY_STATUS)) {
-      SERVICE_STATUS_PROCESS status{};
-      DWORD size = 0;
-      if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                               sizeof status, &size) &&
-          status.dwCurrentState != SERVICE_STOPPED) {
-        id = status.dwProcessId;
-      }
-      CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-  }
-  return id;
 }
 
 PipeAnswer AskService(const char* pipeName, const std::string& request, std::string* reply,

@@ -68,7 +68,4 @@ enum class PipeAnswer { Answered, NoService, AccessDenied, NotTheService, Failed
 PipeAnswer AskService(const char* pipeName, const std::string& request, std::string* reply,
                       std::chrono::milliseconds limit = std::chrono::milliseconds(2000));
 
-// The process id of the running ClockAgent service; 0 when it does not run.
-DWORD ServiceProcessId();
-
 }  // namespace clockagent

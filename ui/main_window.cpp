@@ -24,7 +24,6 @@ HICON LoadIconResource(HINSTANCE instance, const char* name) {
 
 TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
     : instance_(instance), application_(application), info_(info) {
-  MakeRecordFolder();
   // The window, with the application icon, and its components from the layout.
   WNDCLASSA wc{};
   wc.lpfnWndProc = Proc;
