@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "receiver/pulse_edges.h"
+
 namespace clockagent {
 
 // Parity and stop-bit codes as the Win32 line-settings record (DCB) has them.
@@ -62,6 +64,14 @@ class SerialPort {
   // be waited on says so every few milliseconds); false after the whole timeout, also on a line
   // that has gone away.
   virtual bool WaitForBytes(std::chrono::milliseconds timeout) = 0;
+
+  // Begins stamping each rising edge of the modem input `line` on `clock` into `edges`, from a
+  // thread of the port's own, until StopPulseWatch or Close. False when the port cannot read the
+  // line: it is closed, or has no modem lines (a pseudo-terminal, a port of a test).
+  virtual bool WatchPulse(PulseLine /*line*/, LinkClock& /*clock*/, PulseEdges& /*edges*/) {
+    return false;
+  }
+  virtual void StopPulseWatch() {}
 };
 
 }  // namespace clockagent

@@ -1,0 +1,72 @@
+// Timing by the receiver's pulse per second.
+#include "update/pulse_timing.h"
+
+namespace clockagent {
+namespace {
+
+constexpr std::int64_t kNsPerSecond = 1000000000;
+
+// The stamp of the latest edge at most kPulseReachNs before `monotonicNs`; null when none is.
+const ClockReading* EdgeBefore(std::int64_t monotonicNs, const ClockReading* edges, int count) {
+  for (int i = count - 1; i >= 0; --i) {
+    const std::int64_t since = monotonicNs - edges[i].monotonicNs;
+    if (since < 0) continue;  // came after the packet began
+    return since <= kPulseReachNs ? &edges[i] : nullptr;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+PulseFit FitToPulse(const ClockSample& packet, const ClockReading* edges, int count,
+                    ClockSample* atEdge) {
+  const ClockReading* edge = EdgeBefore(packet.monotonicNs, edges, count);
+  if (edge == nullptr) return PulseFit::NoEdge;
+  const std::int64_t receiverNs = ReceiverNsAt(packet, edge->monotonicNs);
+  // Receiver times lie after 1970: the division rounds them to the nearest second.
+  const std::int64_t second = (receiverNs + kNsPerSecond / 2) / kNsPerSecond * kNsPerSecond;
+  const std::int64_t miss = receiverNs - second;
+  if (miss > kLargestSecondMissNs || miss < -kLargestSecondMissNs) return PulseFit::OffSecond;
+  atEdge->systemNs = edge->systemNs;
+  atEdge->offsetNs = second - edge->systemNs;
+  atEdge->monotonicNs = edge->monotonicNs;
+  atEdge->rolloverWeeks = packet.rolloverWeeks;
+  return PulseFit::Pulse;
+}
+
+std::string PulseFallbackText(PulseLine line, PulseFit fit) {
+  const std::string name = PulseLineName(line);
+  if (fit == PulseFit::OffSecond) {
+    return "pulse on " + name + " too far from the packet's second: timed by the packet";
+  }
+  return "no pulse on " + name + " within a second: timed by the packet";
+}
+
+void PulseWatch::Begin(SerialPort& port, PulseLine line, LinkClock& clock) {
+  End();
+  line_ = line;
+  if (line == PulseLine::None) return;
+  edges_.Clear();
+  began_ = clock.Now();
+  if (port.WatchPulse(line, clock, edges_)) port_ = &port;
+}
+
+void PulseWatch::End() {
+  if (port_ != nullptr) port_->StopPulseWatch();
+  port_ = nullptr;
+}
+
+bool PulseWatch::Awaits(const ClockReading& arrival) const {
+  if (port_ == nullptr || arrival.monotonicNs - began_.monotonicNs >= kPulseReachNs) return false;
+  ClockReading edges[PulseEdges::kKept];
+  const int count = edges_.Latest(edges);
+  return EdgeBefore(arrival.monotonicNs, edges, count) == nullptr;
+}
+
+PulseFit PulseWatch::Refine(ClockSample* sample) const {
+  ClockReading edges[PulseEdges::kKept];
+  const int count = port_ != nullptr ? edges_.Latest(edges) : 0;
+  return FitToPulse(*sample, edges, count, sample);
+}
+
+}  // namespace clockagent

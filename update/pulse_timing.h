@@ -1,0 +1,65 @@
+// Timing by the receiver's pulse per second: the edge a timing packet belongs to, and the packet's
+// sample moved to that edge, at the whole second the edge marks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "receiver/pulse_edges.h"
+#include "receiver/serial_port.h"
+#include "update/clock_sample.h"
+
+namespace clockagent {
+
+// A packet belongs to the latest edge that came at most this long before its first byte.
+constexpr std::int64_t kPulseReachNs = 1100000000;
+// The packet's time for the moment of its edge lies at most this far from a whole second.
+constexpr std::int64_t kLargestSecondMissNs = 400000000;
+
+// How a packet fitted the pulse: at an edge, with no edge in reach, or with a time too far from a
+// whole second at its edge (the pulse, or the packet, is not what it should be).
+enum class PulseFit { Pulse, NoEdge, OffSecond };
+
+// The edge `packet` belongs to among `edges` (stamps of the rising edges, oldest first) is the
+// latest that came at most kPulseReachNs before the packet's first byte. Its receiver time is the
+// whole second nearest to the receiver's time the packet gives for that moment. Pulse, with
+// `atEdge` the sample of that whole second at the edge; otherwise `atEdge` is left alone.
+PulseFit FitToPulse(const ClockSample& packet, const ClockReading* edges, int count,
+                    ClockSample* atEdge);
+
+// What an attempt timed by its packet although a pulse line was chosen says:
+// "no pulse on DCD within a second: timed by the packet".
+std::string PulseFallbackText(PulseLine line, PulseFit fit);
+
+// The pulse as an attempt (or refclock's reading) watches it: the port's watcher stamps the
+// edges, and packets are fitted to them.
+class PulseWatch {
+ public:
+  PulseWatch() = default;
+  PulseWatch(const PulseWatch&) = delete;
+  PulseWatch& operator=(const PulseWatch&) = delete;
+  ~PulseWatch() { End(); }
+
+  // Begins watching `line` of the open `port` (nothing for PulseLine::None). A port that cannot
+  // read the line leaves every packet to be timed by itself.
+  void Begin(SerialPort& port, PulseLine line, LinkClock& clock);
+  void End();
+
+  PulseLine Line() const { return line_; }
+
+  // A packet whose first byte came before the watch had run kPulseReachNs, with no edge in reach:
+  // its edge may have come before the watch began, so it is not one to time by, nor to give up
+  // the pulse for. The next packet will tell.
+  bool Awaits(const ClockReading& arrival) const;
+
+  // Moves `sample` to its edge (see FitToPulse) when a line is chosen; PulseFit::Pulse when it did.
+  PulseFit Refine(ClockSample* sample) const;
+
+ private:
+  SerialPort* port_ = nullptr;  // while watching
+  PulseLine line_ = PulseLine::None;
+  ClockReading began_;
+  PulseEdges edges_;
+};
+
+}  // namespace clockagent
