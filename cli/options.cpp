@@ -84,7 +84,7 @@ std::string ChoiceWords(const LineOption& line, bool markDefault) {
 
 bool IsReceiverOption(const std::string& option) {
   return LineOptionNamed(option) != nullptr || option == "--port" || option == "--time-type" ||
-         option == "--latency";
+         option == "--latency" || option == "--pulse";
 }
 
 int ApplyReceiverOption(const char* command, const std::string& option, const char* value,
@@ -105,6 +105,10 @@ int ApplyReceiverOption(const char* command, const std::string& option, const ch
       return Usage(command, std::string("--time-type takes utc or gps: ") + value);
     }
     choices.timeType = std::strcmp(value, "utc") == 0 ? TimeType::Utc : TimeType::Gps;
+  } else if (option == "--pulse") {
+    if (!ParsePulseLine(value, &choices.pulse)) {
+      return Usage(command, std::string("--pulse takes none, dcd or cts: ") + value);
+    }
   }
   return -1;
 }
@@ -118,7 +122,21 @@ void PrintReceiverOptionsHelp() {
   std::printf(
       "  --time-type T       utc (default: the receiver's GPS-UTC offset is taken off) or gps\n"
       "  --latency MS        how many milliseconds after the moment it names the receiver sends a\n"
-      "                      timing packet, -1000 to 1000 (default 0)\n");
+      "                      timing packet, -1000 to 1000 (default 0)\n"
+      "  --pulse LINE        none (default), dcd or cts: the modem line the receiver's pulse per\n"
+      "                      second is wired to; each time is then taken at the pulse's edge\n");
+}
+
+bool ParsePulseLine(const char* word, PulseLine* line) {
+  for (PulseLine l : {PulseLine::None, PulseLine::Dcd, PulseLine::Cts}) {
+    std::string lower = PulseLineName(l);
+    for (char& c : lower) c = static_cast<char>(c - 'A' + 'a');
+    if (lower == word) {
+      *line = l;
+      return true;
+    }
+  }
+  return false;
 }
 
 PortChoice PortNamed(const char* name) {

@@ -48,6 +48,9 @@ bool IsReceiverOption(const std::string& option);
 int ApplyReceiverOption(const char* command, const std::string& option, const char* value,
                         CycleChoices& choices);
 
+// "none", "dcd" or "cts" as the line it names.
+bool ParsePulseLine(const char* word, PulseLine* line);
+
 // The help lines of the receiver options.
 void PrintReceiverOptionsHelp();
 

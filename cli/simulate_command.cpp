@@ -3,6 +3,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -57,6 +59,11 @@ const char kSimulateHelp[] =
     "                    (default 0). Without it the packets are true to the bit: an answer's\n"
     "                    time of week names the moment its first byte leaves (chosen so that a\n"
     "                    single holds it exactly), a broadcast's the second edge it leaves at.\n"
+    "  --pulse LINE      a pulse per second: raise an output line at each true second for 100 ms,\n"
+    "                    DTR for dcd or RTS for cts (a null-modem cable wires them to the\n"
+    "                    program's DCD and CTS), and send each broadcast a random 20-80 ms after\n"
+    "                    its second (besides --latency), as timing receivers do. A\n"
+    "                    pseudo-terminal has no modem lines: tests give it fake ones.\n"
     "  --garbage N       send N noise bytes (never DLE) before each packet\n"
     "  --flood           fill every pause of the line with noise bytes (never DLE)\n"
     "  --dle-storm N     send N DLE bytes (0x10) before each packet\n"
@@ -95,6 +102,7 @@ struct Options {
   bool silent = false;
   int turnaroundMs = 0;
   int latencyMs = 0;
+  PulseLine pulse = PulseLine::None;
   int garbage = 0;
   bool flood = false;
   int dleStorm = 0;
@@ -150,7 +158,7 @@ int Usage(const std::string& message, const char* value = nullptr) {
 bool TakesValue(const std::string& arg) {
   for (const char* option : {"--tow", "--week", "--turnaround", "--dle-storm", "--oversize",
                              "--hangup-after", "--link", "--replay", "--offset", "--time",
-                             "--latency",
+                             "--latency", "--pulse",
                              "--garbage", "--split"}) {
     if (arg == option) return true;
   }
@@ -201,6 +209,8 @@ int ParseOptions(int argc, char** argv, Options& o) {
       if (!ParseInt(v, 0, 1000, &o.latencyMs)) {
         return Usage("--latency takes milliseconds from 0 to 1000", v);
       }
+    } else if (arg == "--pulse") {
+      if (!ParsePulseLine(v, &o.pulse)) return Usage("--pulse takes none, dcd or cts", v);
     } else if (arg == "--dle-storm") {
       if (!ParseInt(v, 0, 100000, &o.dleStorm)) {
         return Usage("--dle-storm takes a count of bytes from 0 to 100000", v);
@@ -302,6 +312,7 @@ class Simulator {
     while (!g_stop && !hungUp_) {
       const SteadyTime now = std::chrono::steady_clock::now();
       if (o_.flood && !o_.silent) Flood(now);
+      if (o_.pulse != PulseLine::None) Pulse(now);
       SendDue(now);
 
       if (o_.broadcast && !o_.silent) {
@@ -309,7 +320,7 @@ class Simulator {
         // the edge (and the latency) exactly.
         const double unix = NowUnix();
         const double edge = std::floor(unix) + 1;
-        if (edge > lastBroadcastSecond && edge - unix < 0.05) {
+        if (edge > lastBroadcastSecond && edge - unix < 0.05 && o_.pulse == PulseLine::None) {
           lastBroadcastSecond = edge;
           const SteadyTime at = now + std::chrono::duration_cast<Duration>(
                                           std::chrono::duration<double>(edge - unix));
@@ -337,6 +348,31 @@ class Simulator {
 
  private:
   using Duration = std::chrono::steady_clock::duration;
+
+  // The pulse: its line raised at each true second, read on the clock without pause through the
+  // last millisecond before it so that the edge lies on the second to a few microseconds, and
+  // lowered 100 ms later. A broadcast follows each edge at a delay that wanders as a receiver's.
+  void Pulse(SteadyTime now) {
+    double unix = NowUnix();
+    if (unix > nextEdge_ + 0.5) nextEdge_ = std::floor(unix) + 1;  // held up: the next one
+    if (raised_ && now >= lowerAt_) SetPulseLine(false);
+    if (unix < nextEdge_ - 0.001) return;
+    while (unix < nextEdge_) unix = NowUnix();
+    SetPulseLine(true);
+    const SteadyTime edge = std::chrono::steady_clock::now();
+    lowerAt_ = edge + std::chrono::milliseconds(100);
+    if (o_.broadcast && !o_.silent) {
+      const auto delay = std::chrono::milliseconds(o_.latencyMs + 20 + static_cast<int>(random_() % 61));
+      ScheduleAt(edge + delay, Packet8FAB(GpsSeconds(nextEdge_)));
+    }
+    nextEdge_ += 1;
+  }
+
+  void SetPulseLine(bool high) {
+    int bits = o_.pulse == PulseLine::Dcd ? TIOCM_DTR : TIOCM_RTS;
+    ioctl(master_, high ? TIOCMBIS : TIOCMBIC, &bits);
+    raised_ = high;
+  }
 
   // The time to report, on the GPS scale, as seconds since the GPS epoch.
   double GpsSeconds(double unixTime) const {
@@ -571,6 +607,12 @@ class Simulator {
   timespec Timeout(SteadyTime now) const {
     Duration wait = std::chrono::milliseconds(o_.broadcast || replayAt_ < replay_.size() ? 10 : 200);
     if (!outbox_.empty()) wait = std::max(Duration::zero(), std::min(wait, outbox_.front().at - now));
+    if (o_.pulse != PulseLine::None) {
+      const auto toEdge = std::chrono::duration_cast<Duration>(
+          std::chrono::duration<double>(nextEdge_ - 0.001 - NowUnix()));
+      wait = std::max(Duration::zero(), std::min(wait, toEdge));
+      if (raised_) wait = std::max(Duration::zero(), std::min(wait, lowerAt_ - now));
+    }
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec t{};
     t.tv_sec = static_cast<time_t>(ns / 1000000000);
@@ -593,6 +635,9 @@ class Simulator {
   std::size_t replayAt_ = 0;
   int requests_ = 0;
   bool hungUp_ = false;
+  double nextEdge_ = std::floor(NowUnix()) + 1;  // the next pulse, in seconds since 1970
+  bool raised_ = false;
+  SteadyTime lowerAt_{};
   std::mt19937 random_{20250};
 };
 
@@ -652,6 +697,10 @@ int RunSimulate(int argc, char** argv) {
   sigaction(SIGINT, &stop, nullptr);
   sigaction(SIGTERM, &stop, nullptr);
   signal(SIGPIPE, SIG_IGN);
+
+  // The pulse's edges and the packets' bytes leave on their microsecond, not the kernel's
+  // default 50 us of slack later.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 
   std::printf("%s\n", port.c_str());
   std::fflush(stdout);

@@ -34,6 +34,11 @@ const char kSyncHelp[] =
     "A receiver time before this version's release day is a week-number rollover: it is moved\n"
     "forward by whole periods of 1024 weeks until it is not, and a line says so.\n"
     "\n"
+    "With --pulse, the receiver's pulse per second on that modem line times the packet: the clock\n"
+    "is set to the whole second of the pulse's edge before the packet, plus the time since that\n"
+    "edge. A packet with no edge within a second before it (or with a time far from the edge's\n"
+    "second) is timed by itself, and a line says so.\n"
+    "\n"
     "Exit status: 0 when the clock was set (or would have been, with --dry-run), 1 when the attempt\n"
     "ended in an error or was interrupted, 2 for bad options.\n"
     "\n"
@@ -58,8 +63,8 @@ void PrintOptionsHelp() {
   PrintReceiverOptionsHelp();
   std::printf(
       "  --log FILE          append a line for each attempt to the CSV record FILE (time_utc,\n"
-      "                      port, outcome, packet, offset_s, set_to; at 1 MB it becomes\n"
-      "                      FILE.1.csv and a new one is begun)\n"
+      "                      port, outcome, packet, offset_s, set_to, timed_by; at 1 MB it\n"
+      "                      becomes FILE.1.csv and a new one is begun)\n"
       "  --dry-run           do not set the clock; show the time it would be set to\n"
       "  --help              show this text\n");
 }
@@ -184,9 +189,13 @@ std::string IsoText(const SystemTime& time) {
   return text;
 }
 
-void PrintRollover(const AttemptResult& result) {
+// What a time says beyond its offset: a week rollover, a pulse that did not time it.
+void PrintRemarks(const AttemptResult& result) {
   if (result.rolloverWeeks > 0) {
     std::printf("week rollover: moved forward %d weeks\n", result.rolloverWeeks);
+  }
+  if (result.PulseMissed()) {
+    std::printf("%s\n", PulseFallbackText(result.pulse, result.pulseFit).c_str());
   }
 }
 
@@ -204,7 +213,7 @@ int RunSync(int argc, char** argv) {
     if (!tow.empty()) std::printf("time of week: %s\n", tow.c_str());
     if (!result.clockAsked) return;
     std::printf("%s\n", OffsetText(result.offsetSeconds).c_str());
-    PrintRollover(result);
+    PrintRemarks(result);
     const std::string when = IsoText(result.clockTime);
     if (!succeeded) {
       std::printf("could not set the clock to %s\n", when.c_str());
@@ -231,7 +240,7 @@ int RunRun(int argc, char** argv) {
   if (parsed >= 0) return parsed;
 
   ConsoleFront front(options, [](const AttemptResult& result, const std::string&) {
-    PrintRollover(result);
+    PrintRemarks(result);
     const std::time_t now = std::time(nullptr);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));

@@ -1,15 +1,86 @@
 // The serial port on POSIX systems: a tty device opened exclusively, raw, non-blocking.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <thread>
+
 #include "receiver/system_serial_port.h"
 
 namespace clockagent {
 namespace {
+
+// TIOCMIWAIT has no time-out: a watcher blocked in it is woken by this signal, whose handler does
+// nothing and which is caught without SA_RESTART, so that the wait returns EINTR.
+constexpr int kWakeWatcherSignal = SIGUSR2;
+void OnWakeWatcher(int) {}
+
+// The modem status bit of a pulse line.
+int StatusBit(PulseLine line) { return line == PulseLine::Cts ? TIOCM_CTS : TIOCM_CD; }
+
+// A thread blocked in TIOCMIWAIT on the pulse line, which stamps the moment the driver wakes it
+// and then reads the level: a rising edge is a change that leaves the line high. It costs
+// nothing between edges; the stamp lies the driver's and the scheduler's wake-up after the edge
+// (tens of microseconds on a motherboard UART).
+class ModemLineWatcher {
+ public:
+  ~ModemLineWatcher() { Stop(); }
+
+  bool Start(int fd, PulseLine line, LinkClock& clock, PulseEdges& edges) {
+    Stop();
+    int status = 0;
+    if (line == PulseLine::None || ::ioctl(fd, TIOCMGET, &status) != 0) return false;
+    static const bool handled = [] {
+      struct sigaction wake {};
+      wake.sa_handler = OnWakeWatcher;  // no SA_RESTART
+      sigemptyset(&wake.sa_mask);
+      return ::sigaction(kWakeWatcherSignal, &wake, nullptr) == 0;
+    }();
+    if (!handled) return false;
+    stop_ = false;
+    done_ = false;
+    const int bit = StatusBit(line);
+    thread_ = std::thread([this, fd, bit, high = (status & bit) != 0, &clock, &edges]() mutable {
+      while (!stop_) {
+        if (::ioctl(fd, TIOCMIWAIT, bit) != 0) {
+          if (errno == EINTR) continue;
+          break;  // the line has gone
+        }
+        const ClockReading seen = clock.Now();
+        int now = 0;
+        if (::ioctl(fd, TIOCMGET, &now) != 0) break;
+        const bool isHigh = (now & bit) != 0;
+        if (isHigh && !high) edges.Add(seen);
+        high = isHigh;
+      }
+      done_ = true;
+    });
+    return true;
+  }
+
+  void Stop() {
+    if (!thread_.joinable()) return;
+    stop_ = true;
+    // Until it has seen the flag: a signal that came just before it blocked again wakes nothing.
+    while (!done_) {
+      ::pthread_kill(thread_.native_handle(), kWakeWatcherSignal);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> done_{false};
+};
 
 class PosixSerialPort final : public SerialPort {
  public:
@@ -101,8 +172,15 @@ class PosixSerialPort final : public SerialPort {
     return false;
   }
 
+  bool WatchPulse(PulseLine line, LinkClock& clock, PulseEdges& edges) override {
+    return fd_ >= 0 && watcher_.Start(fd_, line, clock, edges);
+  }
+
+  void StopPulseWatch() override { watcher_.Stop(); }
+
   void Close() override {
     if (fd_ < 0) return;
+    watcher_.Stop();
     // A frame handed over leaves whole; what is drained is gone, so only what came in is dropped.
     // (On a pseudo-terminal, dropping the output would also take the drained frame back from the
     // other side before it is read.)
@@ -116,6 +194,7 @@ class PosixSerialPort final : public SerialPort {
 
  private:
   int fd_ = -1;
+  ModemLineWatcher watcher_;
 };
 
 }  // namespace

@@ -3,8 +3,10 @@
 
 #include <mmsystem.h>
 
+#include <atomic>
 #include <cstring>
 #include <initializer_list>
+#include <thread>
 
 #include "receiver/daro_link.h"
 #include "receiver/system_serial_port.h"
@@ -63,6 +65,58 @@ HANDLE OpenPort(const char* name) {
                   kLineParametersAtOpen.parity, kLineParametersAtOpen.stopBits);
   return port;
 }
+
+// A thread that reads the pulse line with GetCommModemStatus. A wait for the line's event cannot
+// be used: a handle has one event mask and one wait, and those are the arrival wait's; and it
+// wakes late (0.5-1.1 ms under wine), while a read sees the level within microseconds. So the
+// thread reads once a millisecond until it has seen an edge, then sleeps until shortly before
+// the next one is due and reads without pause from then until it comes: some 4 ms of one core
+// a second, only while an attempt watches.
+class ModemLineWatcher {
+ public:
+  ~ModemLineWatcher() { Stop(); }
+
+  bool Start(HANDLE port, PulseLine line, LinkClock& clock, PulseEdges& edges) {
+    Stop();
+    DWORD status = 0;
+    if (line == PulseLine::None || !GetCommModemStatus(port, &status)) return false;
+    const DWORD bit = line == PulseLine::Cts ? MS_CTS_ON : MS_RLSD_ON;
+    stop_ = false;
+    thread_ = std::thread([this, port, bit, high = (status & bit) != 0, &clock, &edges]() mutable {
+      SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+      constexpr std::int64_t kLeadNs = 3000000;    // the tight reads begin this early...
+      constexpr std::int64_t kLateNs = 5000000;    // ...and give up this late
+      constexpr std::int64_t kSecondNs = 1000000000;
+      std::int64_t due = -1;  // when the next edge is due, on the monotonic clock; -1: unknown
+      while (!stop_) {
+        const std::int64_t now = clock.Now().monotonicNs;
+        const bool tight = due >= 0 && now >= due - kLeadNs;
+        if (tight && now > due + kLateNs) due = -1;  // missed: find it again
+        if (!tight) Sleep(1);
+        DWORD level = 0;
+        if (!GetCommModemStatus(port, &level)) break;
+        const bool isHigh = (level & bit) != 0;
+        if (isHigh && !high) {
+          const ClockReading seen = clock.Now();
+          edges.Add(seen);
+          due = seen.monotonicNs + kSecondNs;
+        }
+        high = isHigh;
+      }
+    });
+    return true;
+  }
+
+  void Stop() {
+    if (!thread_.joinable()) return;
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+};
 
 class Win32SerialPort final : public SerialPort {
  public:
@@ -187,8 +241,15 @@ class Win32SerialPort final : public SerialPort {
     return true;
   }
 
+  bool WatchPulse(PulseLine line, LinkClock& clock, PulseEdges& edges) override {
+    return portHandle_ != INVALID_HANDLE_VALUE && watcher_.Start(portHandle_, line, clock, edges);
+  }
+
+  void StopPulseWatch() override { watcher_.Stop(); }
+
   void Close() override {
     if (portHandle_ == INVALID_HANDLE_VALUE) return;
+    watcher_.Stop();
     timeEndPeriod(1);
     if (arrivalPending_) {
       // A cleared mask ends the wait; it is finished before its record and event go.
@@ -230,6 +291,7 @@ class Win32SerialPort final : public SerialPort {
   int emptyWaits_ = 0;  // waits in a row that ended with no event and nothing come
   std::uint8_t writeBuffer_[kFrameBufferSize] = {};
   bool writePending_ = false;
+  ModemLineWatcher watcher_;
 };
 
 }  // namespace

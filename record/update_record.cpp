@@ -66,7 +66,7 @@ std::string RecordLine(const AttemptResult& result) {
   line += ",";
   if (result.clockAsked) {
     char offset[32];
-    std::snprintf(offset, sizeof offset, "%+.3f", result.offsetSeconds);
+    std::snprintf(offset, sizeof offset, "%+.6f", result.offsetSeconds);
     line += offset;
   }
   line += ",";
@@ -75,6 +75,8 @@ std::string RecordLine(const AttemptResult& result) {
     FormatIsoTimeMs(result.clockTime, set);
     line += set;
   }
+  line += ",";
+  if (result.clockAsked) line += result.TimedByPulse() ? "pulse" : "packet";
   return line;
 }
 
@@ -109,7 +111,7 @@ bool UpdateRecord::Append(const AttemptResult& result) {
 
 std::string OffsetText(double offsetSeconds) {
   char text[64];
-  std::snprintf(text, sizeof text, "clock was %.3f s %s", std::fabs(offsetSeconds),
+  std::snprintf(text, sizeof text, "clock was %.6f s %s", std::fabs(offsetSeconds),
                 offsetSeconds >= 0 ? "behind" : "ahead");
   return text;
 }

@@ -10,15 +10,16 @@
 
 namespace clockagent {
 
-constexpr char kRecordHeader[] = "time_utc,port,outcome,packet,offset_s,set_to";
+constexpr char kRecordHeader[] = "time_utc,port,outcome,packet,offset_s,set_to,timed_by";
 
 // How long an append waits for another writer of the same record (the window program, the
 // service, the console tool) before it gives its line up.
 constexpr int kRecordLockWaitMs = 2000;
 
 // One attempt's line, without the line end: when it ended, the port, the status text, the packet
-// taken, the receiver's time less the computer's clock ("+0.473": the computer was behind) and
-// the time set, each field empty where there is nothing to say, quoted only where it must be.
+// taken, the receiver's time less the computer's clock ("+0.473012": the computer was behind),
+// the time set and what timed it ("pulse" or "packet"), each field empty where there is nothing
+// to say, quoted only where it must be.
 std::string RecordLine(const AttemptResult& result);
 
 // "YYYY-MM-DDTHH:MM:SS.mmmZ" of a moment of the system clock; empty before the GPS epoch.
@@ -46,11 +47,11 @@ class UpdateRecord {
 
 // The icon's tip: "ClockAgent", and under it the last outcome in words read at a glance, its
 // time as the user's clock shows it ("09:23:49"):
-//   "ClockAgent\nUpdated 09:23:49: clock was 0.473 s behind"
+//   "ClockAgent\nUpdated 09:23:49: clock was 0.473012 s behind"
 //   "ClockAgent\nError - DARO Failure at 09:23:49"
 std::string TipText(const AttemptResult* last, const std::string& localTime);
 
-// "clock was 0.473 s behind" (or "ahead"): the receiver's time less the computer's clock, in
+// "clock was 0.473012 s behind" (or "ahead"): the receiver's time less the computer's clock, in
 // words.
 std::string OffsetText(double offsetSeconds);
 

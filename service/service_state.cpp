@@ -172,6 +172,7 @@ std::string ServiceFront::TakeRefusal() {
 CycleChoices ServiceFront::Choices() {
   CycleChoices choices = choices_;
   choices.latencyMs = LoadLatency(store_);
+  choices.pulse = LoadPulse(store_);
   return choices;
 }
 

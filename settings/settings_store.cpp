@@ -113,4 +113,15 @@ int LoadLatency(SettingsStore& store) {
   return ParseLatency(text, &ms) ? ms : 0;
 }
 
+PulseLine LoadPulse(SettingsStore& store) {
+  char text[kSettingTextSize];
+  if (!Read(store, kPulseValue, text)) return PulseLine::None;
+  for (PulseLine line : {PulseLine::Dcd, PulseLine::Cts}) {
+    if (std::strcmp(text, PulseLineName(line)) == 0) return line;
+  }
+  return PulseLine::None;
+}
+
+void SavePulse(SettingsStore& store, PulseLine line) { Write(store, kPulseValue, PulseLineName(line)); }
+
 }  // namespace clockagent

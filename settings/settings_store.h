@@ -12,6 +12,7 @@
 #include <string>
 
 #include "receiver/line_settings.h"
+#include "receiver/pulse_edges.h"
 #include "receiver/timing_packets.h"
 #include "version.h"
 
@@ -30,6 +31,7 @@ constexpr char kIntervalValue[] = "Interval";
 constexpr char kTimeTypeValue[] = "TimeType";
 constexpr char kAutoStartValue[] = "AutoStart";
 constexpr char kLatencyValue[] = "Latency";
+constexpr char kPulseValue[] = "Pulse";
 // Whether the service's schedule runs: "ON" or "OFF" under the settings key, absent counting as
 // "ON", so that a reboot resumes what the user last chose.
 constexpr char kServiceScheduleValue[] = "ServiceSchedule";
@@ -110,5 +112,10 @@ void SaveAutoStart(SettingsStore& store, bool on);
 // 1000 (an optional sign, then digits). Absent or anything else counts as 0. Nothing writes it
 // but the user.
 int LoadLatency(SettingsStore& store);
+
+// The line the receiver's pulse per second is wired to: the string value "Pulse", "NONE", "DCD" or
+// "CTS". Absent or anything else is NONE. The window's Start writes it.
+PulseLine LoadPulse(SettingsStore& store);
+void SavePulse(SettingsStore& store, PulseLine line);
 
 }  // namespace clockagent

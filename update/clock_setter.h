@@ -16,6 +16,7 @@ struct SystemTime {
   std::uint16_t wMinute = 0;
   std::uint16_t wSecond = 0;
   std::uint16_t wMilliseconds = 0;
+  std::uint16_t microseconds = 0;  // within the millisecond, for a setter that takes them
 };
 
 class ClockSetter {
@@ -25,7 +26,8 @@ class ClockSetter {
   virtual bool Set(const SystemTime& utc) = 0;
 };
 
-// The operating system's clock: SetSystemTime on Windows, clock_settime(CLOCK_REALTIME) elsewhere.
+// The operating system's clock: SetSystemTime on Windows, which takes whole milliseconds, and
+// clock_settime(CLOCK_REALTIME) elsewhere, to the microsecond.
 // Fails without the right to change the clock, or for a record that is not a valid time.
 class SystemClockSetter final : public ClockSetter {
  public:

@@ -1,4 +1,4 @@
-// The system clock on POSIX: clock_settime(CLOCK_REALTIME), to the millisecond.
+// The system clock on POSIX: clock_settime(CLOCK_REALTIME), to the microsecond.
 #include <time.h>
 
 #include <cstdint>
@@ -15,7 +15,8 @@ bool SystemClockSetter::Set(const SystemTime& utc) {
   if (seconds > static_cast<std::int64_t>(std::numeric_limits<time_t>::max())) return false;
   timespec ts{};
   ts.tv_sec = static_cast<time_t>(seconds);
-  ts.tv_nsec = static_cast<long>(utc.wMilliseconds) * 1000000;
+  if (utc.microseconds > 999) return false;
+  ts.tv_nsec = static_cast<long>(utc.wMilliseconds) * 1000000 + static_cast<long>(utc.microseconds) * 1000;
   return clock_settime(CLOCK_REALTIME, &ts) == 0;
 }
 

@@ -26,13 +26,14 @@ bool ReceiverTimeToSystemTime(double receiverTime, SystemTime* out) {
   if (!IsUsableReceiverTime(receiverTime)) return false;
 
   // Whole seconds first, split exactly in integers: a whole day or hour can never come out as the
-  // second before it, as a rounded floating-point quotient could make it. Then the fraction,
-  // truncated to the millisecond, with a microsecond's allowance for decimal fractions that a
-  // double holds a hair low (.001 is 0.000999...), and never carried into the next second.
+  // second before it, as a rounded floating-point quotient could make it. Then the fraction, to
+  // the nearest microsecond (a double of seconds since 1980 holds a quarter of one), so that a
+  // decimal fraction that a double holds a hair low (.001 is 0.000999...) keeps its millisecond;
+  // never carried into the next second.
   const double whole = std::floor(receiverTime);
   const auto seconds = static_cast<std::int64_t>(whole);
-  const auto milliseconds =
-      std::min(999.0, std::floor((receiverTime - whole) * 1000.0 + 1e-3));
+  const double microseconds = std::min(999999.0, std::floor((receiverTime - whole) * 1e6 + 0.5));
+  const double milliseconds = std::floor(microseconds / 1000.0);
   const std::int64_t days = seconds / 86400;
   const auto secondOfDay = static_cast<unsigned>(seconds % 86400);
   const CivilDate date = CivilFromDays(kGpsEpochDays + days);
@@ -45,6 +46,7 @@ bool ReceiverTimeToSystemTime(double receiverTime, SystemTime* out) {
   time.wMinute = static_cast<std::uint16_t>(secondOfDay % 3600 / 60);
   time.wSecond = static_cast<std::uint16_t>(secondOfDay % 60);
   time.wMilliseconds = static_cast<std::uint16_t>(milliseconds);
+  time.microseconds = static_cast<std::uint16_t>(microseconds - milliseconds * 1000.0);
   *out = time;
   return true;
 }

@@ -36,9 +36,9 @@ constexpr double kReleaseReceiverTime =
 // ...). Any other time is left as it is, however far in the future.
 int CorrectWeekRollover(double* receiverTime, double earliest);
 
-// The UTC calendar time that the clock is set to for `receiverTime`, truncated to the millisecond:
-// a whole second never comes out as the millisecond before it, and no fraction is carried into
-// the next second. False, leaving `out` alone, for a time that is not usable.
+// The UTC calendar time that the clock is set to for `receiverTime`, to the nearest microsecond
+// (its milliseconds, and the microseconds within them): a whole second never comes out as a
+// moment before it, and no fraction is carried into the next second. False, leaving `out` alone, for a time that is not usable.
 bool ReceiverTimeToSystemTime(double receiverTime, SystemTime* out);
 
 // The receiver time of a moment given in nanoseconds since 1970-01-01 00:00:00 (of the system

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
+#include "receiver/pulse_edges.h"
 #include "receiver/serial_link.h"
 #include "receiver/timing_packets.h"
 #include "update/clock_setter.h"
+#include "update/pulse_timing.h"
 #include "update/update_outcome.h"
 
 namespace clockagent {
@@ -20,6 +22,7 @@ struct CycleChoices {
   TimeType timeType = TimeType::Utc;
   std::int64_t intervalMs = -1;  // IntervalMilliseconds of the "dd hh:mm" text; -1: none
   int latencyMs = 0;  // how long after the moment it names the receiver sends a timing packet
+  PulseLine pulse = PulseLine::None;  // the line the receiver's pulse per second is wired to
 };
 
 // How an attempt ended.
@@ -34,8 +37,14 @@ struct AttemptResult {
   double offsetSeconds = 0;      // ... the receiver's time less the computer's clock at that
                                  // instant: positive when the computer was behind
   int rolloverWeeks = 0;         // how far a receiver's rolled-over week was moved forward
+  PulseLine pulse = PulseLine::None;      // the pulse line watched, and how the packet fitted it:
+  PulseFit pulseFit = PulseFit::NoEdge;   // Pulse when the time was taken at its edge
   std::int32_t successes = 0;    // the counters with this attempt
   std::int32_t attempts = 0;
+
+  bool TimedByPulse() const { return pulseFit == PulseFit::Pulse; }
+  // The pulse line was chosen, but the packet timed the attempt.
+  bool PulseMissed() const { return clockAsked && pulse != PulseLine::None && !TimedByPulse(); }
 };
 
 class CycleFrontEnd {

@@ -29,7 +29,9 @@ void UpdateCycle::Timer_UpdateTimer() {
     ReportOutcome(UpdateOutcome::ComFailure);
     return;
   }
-  PrepareLink(link_, front_.Choices().line);
+  const CycleChoices choices = front_.Choices();
+  PrepareLink(link_, choices.line);
+  pulse_.Begin(*link_.port, choices.pulse, *link_.clock);
   TimeReceived = false;
   pollCountdown_ = kPollsPerAttempt;
   timerPoll_.SetEnabled(true);
@@ -60,7 +62,7 @@ bool UpdateCycle::ReadAndApply() {
 // Called from inside the receive loop: the packet is applied once the loop has returned.
 // A packet that came while nobody looked is not the attempt's: it waits for the next one.
 void UpdateCycle::TimingPacketReceived(const TimingReport& report) {
-  if (TimeReceived || !IsPlaced(report)) return;
+  if (TimeReceived || !IsPlaced(report) || pulse_.Awaits(report.arrival)) return;
   TimeReceived = true;
   report_ = report;
   reported_ = true;
@@ -76,6 +78,8 @@ void UpdateCycle::ApplyReport(const TimingReport& report) {
     return;
   }
   result_.rolloverWeeks = sample.rolloverWeeks;
+  result_.pulse = pulse_.Line();
+  result_.pulseFit = pulse_.Refine(&sample);
   // The receiver's time for the moment the packet began to arrive, and as long again as has
   // passed since, read just before the clock is set.
   const ClockReading now = link_.clock->Now();
@@ -91,6 +95,7 @@ void UpdateCycle::ApplyReport(const TimingReport& report) {
 
 void UpdateCycle::ReportOutcome(UpdateOutcome outcome) {
   timerPoll_.SetEnabled(false);
+  pulse_.End();
   CloseLink(link_);
   if (attemptCount_ > kMostAttemptsCounted) {
     attemptCount_ = 1;
@@ -106,6 +111,7 @@ void UpdateCycle::ReportOutcome(UpdateOutcome outcome) {
 }
 
 void UpdateCycle::Abandon() {
+  pulse_.End();
   if (link_.isOpen) CloseLink(link_);
 }
 

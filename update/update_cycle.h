@@ -13,6 +13,7 @@
 #include "update/clock_setter.h"
 #include "update/clock_setting.h"
 #include "update/cycle_front_end.h"
+#include "update/pulse_timing.h"
 #include "update/timer.h"
 
 namespace clockagent {
@@ -103,6 +104,7 @@ class UpdateCycle final : private TimingSink {
   AttemptResult result_;   // of the attempt in progress
   bool reported_ = false;  // the timing packet of this poll waits to be applied
   TimingReport report_;
+  PulseWatch pulse_;  // the pulse line, watched while an attempt polls
 };
 
 // A serial port, the receiver link over it and an update cycle wired to timers, a clock and a

@@ -21,7 +21,7 @@ namespace {
 const char kSuccess[] =
     R"(Success
 time of week: Wed 12:00:00\.00
-clock was \d+\.\d{3} s behind
+clock was \d+\.\d{6} s behind
 would set the clock to 2036-06-18T11:59:42\.0\d\dZ \(dry run\)
 )";
 const char kDaroFailure[] = "Error - DARO Failure\n";
@@ -55,7 +55,7 @@ const Fault kFaults[] = {
     // its first byte began to arrive, the rest of its 14 bytes at 9600 baud and more.
     {"NoFault", FixedTime({}), "--port PORT", R"(Success
 time of week: Wed 12:00:00\.00
-clock was \d+\.\d{3} s behind
+clock was \d+\.\d{6} s behind
 would set the clock to 2036-06-18T11:59:42\.0(1[3-9]|[2-9]\d)Z \(dry run\)
 )", kUntilAnswered},
     // GPS time keeps the receiver's GPS-UTC offset, at the line settings both ends agree on.
@@ -64,7 +64,7 @@ would set the clock to 2036-06-18T11:59:42\.0(1[3-9]|[2-9]\d)Z \(dry run\)
      "--port PORT --time-type gps --baud 19200 --parity odd --stop-bits 2",
      R"(Success
 time of week: Wed 12:00:00\.00
-clock was \d+\.\d{3} s behind
+clock was \d+\.\d{6} s behind
 would set the clock to 2036-06-18T12:00:00\.0\d\dZ \(dry run\)
 )", kUntilAnswered},
     {"SilentReceiver", {"--silent"}, "--port PORT", kDaroFailure, kAllPolls},
@@ -80,7 +80,7 @@ would set the clock to 2036-06-18T12:00:00\.0\d\dZ \(dry run\)
     {"BytesOneByOne", FixedTime({"--split", "15"}), "--port PORT",
      R"(Success
 time of week: Wed 12:00:00\.00
-clock was \d+\.\d{3} s behind
+clock was \d+\.\d{6} s behind
 would set the clock to 2036-06-18T11:59:42\.\d{3}Z \(dry run\)
 )",
      kUntilAnswered},
@@ -116,7 +116,7 @@ would set the clock to 2036-06-18T11:59:42\.\d{3}Z \(dry run\)
     {"WeekRolledOverOnce", FixedTime({"--week", "1921"}), "--port PORT",
      R"(Success
 time of week: Wed 12:00:00\.00
-clock was \d+\.\d{3} s behind
+clock was \d+\.\d{6} s behind
 week rollover: moved forward 1024 weeks
 would set the clock to 2036-06-18T11:59:42\.0\d\dZ \(dry run\)
 )",
@@ -125,7 +125,7 @@ would set the clock to 2036-06-18T11:59:42\.0\d\dZ \(dry run\)
     {"WeekRolledOverTwice", {"--time", "2003-01-08T11:59:47Z", "--offset", "13"}, "--port PORT",
      R"(Success
 time of week: Wed 12:00:00\.00
-clock was \d+\.\d{3} s behind
+clock was \d+\.\d{6} s behind
 week rollover: moved forward 2048 weeks
 would set the clock to 2042-04-09T11:59:47\.0\d\dZ \(dry run\)
 )",

@@ -40,8 +40,10 @@ std::string Read(const std::string& path) {
 }
 
 TEST(RecordLine, EachOutcomeSaysWhatThereIsToSay) {
-  AttemptResult broadcast = Result(UpdateOutcome::SystemUpdateFailure, true, true, -0.0125);
+  AttemptResult broadcast = Result(UpdateOutcome::SystemUpdateFailure, true, true, -0.0000125);
   broadcast.packet = TimingPacket::Packet8FAB;
+  broadcast.pulse = PulseLine::Dcd;
+  broadcast.pulseFit = PulseFit::Pulse;
   AttemptResult device = Result(UpdateOutcome::ComFailure, false, false);
   device.port.device = "/dev/serial/by-id/usb-GPS,\"timing\"";
   const struct {
@@ -49,15 +51,15 @@ TEST(RecordLine, EachOutcomeSaysWhatThereIsToSay) {
     const char* line;
   } cases[] = {
       {Result(UpdateOutcome::Success, true, true, 0.4734),
-       "2026-12-08T09:23:49.123Z,COM3,Success,0x41,+0.473,2026-12-08T09:23:49.120Z"},
+       "2026-12-08T09:23:49.123Z,COM3,Success,0x41,+0.473400,2026-12-08T09:23:49.120Z,packet"},
       {Result(UpdateOutcome::DaroFailure, false, false),
-       "2026-12-08T09:23:49.123Z,COM3,Error - DARO Failure,,,"},
+       "2026-12-08T09:23:49.123Z,COM3,Error - DARO Failure,,,,"},
       {Result(UpdateOutcome::BadTime, true, false),
-       "2026-12-08T09:23:49.123Z,COM3,Error - Bad Time,0x41,,"},
-      {broadcast, "2026-12-08T09:23:49.123Z,COM3,Error - System Update,0x8F-AB,-0.013,"},
+       "2026-12-08T09:23:49.123Z,COM3,Error - Bad Time,0x41,,,"},
+      {broadcast, "2026-12-08T09:23:49.123Z,COM3,Error - System Update,0x8F-AB,-0.000013,,pulse"},
       {device,
        "2026-12-08T09:23:49.123Z,\"/dev/serial/by-id/usb-GPS,\"\"timing\"\"\","
-       "Error - COM Failure,,,"},
+       "Error - COM Failure,,,,"},
   };
   for (const auto& c : cases) EXPECT_EQ(RecordLine(c.result), c.line);
 }
@@ -117,9 +119,9 @@ TEST(UpdateRecordFile, AWriteThatFailsSaysSo) {
 TEST(TipText, SaysTheLastOutcomeUnderTheProgramsName) {
   EXPECT_EQ(TipText(nullptr, "09:23:49"), "ClockAgent");
   const AttemptResult behind = Result(UpdateOutcome::Success, true, true, 0.473);
-  EXPECT_EQ(TipText(&behind, "09:23:49"), "ClockAgent\nUpdated 09:23:49: clock was 0.473 s behind");
-  const AttemptResult ahead = Result(UpdateOutcome::Success, true, true, -0.012);
-  EXPECT_EQ(TipText(&ahead, "10:00:00"), "ClockAgent\nUpdated 10:00:00: clock was 0.012 s ahead");
+  EXPECT_EQ(TipText(&behind, "09:23:49"), "ClockAgent\nUpdated 09:23:49: clock was 0.473000 s behind");
+  const AttemptResult ahead = Result(UpdateOutcome::Success, true, true, -0.000012);
+  EXPECT_EQ(TipText(&ahead, "10:00:00"), "ClockAgent\nUpdated 10:00:00: clock was 0.000012 s ahead");
   for (auto outcome : {UpdateOutcome::ComFailure, UpdateOutcome::DaroFailure,
                        UpdateOutcome::SystemUpdateFailure, UpdateOutcome::BadTime}) {
     const AttemptResult failed = Result(outcome, false, false);

@@ -100,14 +100,14 @@ TEST_F(ClockAgentProgram, StartStopAndRefreshAgainstAReceiver) {
     return lines;
   };
   EXPECT_TRUE(WaitFor([&] { return successes() == 2; }, 2000)) << record;
-  EXPECT_EQ(record.rfind("time_utc,port,outcome,packet,offset_s,set_to\r\n", 0), 0u) << record;
+  EXPECT_EQ(record.rfind("time_utc,port,outcome,packet,offset_s,set_to,timed_by\r\n", 0), 0u) << record;
   // The icon's tip tells the last update and the offset it corrected.
   std::vector<std::string> tips;
   EXPECT_TRUE(WaitFor(
       [&tips] {
         tips = TrayTips();
         const std::regex tip(
-            R"(ClockAgent\nUpdated \d\d:\d\d:\d\d: clock was \d+\.\d{3} s (behind|ahead))");
+            R"(ClockAgent\nUpdated \d\d:\d\d:\d\d: clock was \d+\.\d{6} s (behind|ahead))");
         return tips.size() == 1 && std::regex_match(tips[0], tip);
       },
       2000))
