@@ -57,6 +57,31 @@ TEST_F(SyncCommand, EachAttemptLandsInTheRecordAndAFailedWriteStopsNothing) {
   EXPECT_NE(unwritable.err.find("cannot write the record"), std::string::npos);
 }
 
+TEST_F(SyncCommand, ThePulseTimesThePacketAndALineWithoutOneIsSaid) {
+  const FakeModemLines lines(dir.path());
+  Receiver({"--broadcast", "--pulse", "dcd"});  // packets 20-80 ms after the pulse
+  const std::string log = dir.path() + "/updates.csv";
+  const CliResult dcd = Sync("--dry-run --pulse dcd --log '" + log + "'");
+  EXPECT_EQ(dcd.exitCode, 0);
+  EXPECT_TRUE(std::regex_match(dcd.out, std::regex(R"(Success
+time of week: \w{3} [\d:]{8}\.00
+clock was 0\.00\d{4} s (ahead|behind)
+would set the clock to [-\dT:]{19}\.\d{3}Z \(dry run\)
+)"))) << dcd.out << dcd.err;
+  const CliResult cts = Sync("--dry-run --pulse cts --log '" + log + "'");
+  EXPECT_EQ(cts.exitCode, 0);
+  EXPECT_TRUE(std::regex_match(cts.out, std::regex(R"(Success
+time of week: \w{3} [\d:]{8}\.00
+clock was 0\.0[2-8]\d{4} s ahead
+no pulse on CTS within a second: timed by the packet
+would set the clock to [-\dT:]{19}\.\d{3}Z \(dry run\)
+)"))) << cts.out << cts.err;
+  const std::vector<std::string> record = Lines(Slurp(log));
+  ASSERT_EQ(record.size(), 3u);
+  EXPECT_EQ(record[1].substr(record[1].size() - 7), ",pulse\r");
+  EXPECT_EQ(record[2].substr(record[2].size() - 8), ",packet\r");
+}
+
 TEST_F(SyncCommand, AReceiverOfTheTrueTimeLeavesTheClockWhereItIs) {
   // The simulator's packets are true to the bit; its latency, when told, is taken off again.
   const struct {

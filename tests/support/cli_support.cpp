@@ -38,6 +38,16 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+FakeModemLines::FakeModemLines(const std::string& folder) {
+  setenv("FAKE_MODEM_LINES", (folder + "/modem-lines").c_str(), 1);
+  setenv("LD_PRELOAD", CLOCKAGENT_FAKE_MODEM_LINES, 1);
+}
+
+FakeModemLines::~FakeModemLines() {
+  unsetenv("LD_PRELOAD");
+  unsetenv("FAKE_MODEM_LINES");
+}
+
 CliResult RunClockagent(const std::string& args, const std::string& stdinPath) {
   TempDir scratch;
   const std::string command = std::string("'") + CLOCKAGENT_CLI + "' " + args + " <'" + stdinPath +

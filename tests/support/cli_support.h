@@ -50,6 +50,16 @@ class BackgroundClockagent {
   pid_t pid_ = -1;
 };
 
+// Modem lines for the pseudo-terminals of the programs started while it lives (natively or under
+// wine): fake_modem_lines preloaded into them, its state in `folder`.
+class FakeModemLines {
+ public:
+  explicit FakeModemLines(const std::string& folder);
+  ~FakeModemLines();
+  FakeModemLines(const FakeModemLines&) = delete;
+  FakeModemLines& operator=(const FakeModemLines&) = delete;
+};
+
 // `clockagent simulate --link PATH ARGS...` in the background, its standard error in a file.
 class SimulatedReceiver {
  public:
