@@ -51,6 +51,8 @@ constexpr key_t kShmKeyBase = 0x4E545030;  // "NTP0": unit 0's key; unit N's is 
 constexpr int kLargestShmUnit = 255;
 // About a millisecond: the packet's first byte is stamped to within a character time or two.
 constexpr int kShmPrecision = -10;
+// About 60 microseconds: an edge of the pulse, stamped as the driver wakes its watcher.
+constexpr int kShmPulsePrecision = -14;
 
 // The permissions every unit's segment is made with: this program's user alone may write it. The
 // daemons attach it as root before they drop their rights, which needs no grant; a segment anyone
@@ -94,7 +96,7 @@ void WriteShmSample(volatile ShmTime& segment, const ClockSample& sample,
   betweenStores();
   segment.leap = 0;
   betweenStores();
-  segment.precision = kShmPrecision;
+  segment.precision = sample.atPulse ? kShmPulsePrecision : kShmPrecision;
   betweenStores();
   segment.count = segment.count + 1;
   betweenStores();

@@ -50,6 +50,7 @@ bool ReferenceClock::Tick() {
     portAway_ = OpenLink(*link_, name) != 0;
     if (!portAway_) {
       PrepareLink(*link_, choices_.line);
+      pulse_.Begin(*port_, choices_.pulse, *link_->clock);
       openedNs_ = now;
       // Back after the port could not be opened: waiting for the receiver, as at the start.
       if (wasAway) {
@@ -62,8 +63,12 @@ bool ReferenceClock::Tick() {
     RequestTime(*link_);
   }
   const ReceiverState state = StateAt(now);
-  if (told_ && state == toldState_ && rolloverWeeks_ == toldRolloverWeeks_) return false;
+  if (told_ && state == toldState_ && rolloverWeeks_ == toldRolloverWeeks_ &&
+      atPulse_ == toldAtPulse_) {
+    return false;
+  }
   told_ = true;
+  toldAtPulse_ = atPulse_;
   toldState_ = state;
   toldRolloverWeeks_ = rolloverWeeks_;
   return true;
@@ -97,7 +102,11 @@ void ReferenceClock::TimingPacketReceived(const TimingReport& report) {
     heardBroadcast_ = true;
   }
   ClockSample sample;
-  if (!SampleOf(report, choices_.latencyMs, kReleaseReceiverTime, &sample)) return;
+  if (pulse_.Awaits(report.arrival) ||
+      !SampleOf(report, choices_.latencyMs, kReleaseReceiverTime, &sample)) {
+    return;
+  }
+  pulse_.Refine(&sample);
   bool sent = false;
   for (const auto& output : outputs_) {
     if (output->Send(sample, at)) sent = true;
@@ -107,6 +116,7 @@ void ReferenceClock::TimingPacketReceived(const TimingReport& report) {
   lastSampleNs_ = at;
   lastPacket_ = report.packet;
   lastOffsetNs_ = sample.offsetNs;
+  atPulse_ = sample.atPulse;
   rolloverWeeks_ = sample.rolloverWeeks;
 }
 
@@ -140,6 +150,10 @@ std::string ReferenceClock::StateText() const {
   std::string text = toldState_ == ReceiverState::Broadcasting
                          ? "receiving 0x8F-AB broadcasts from " + port
                          : "receiving 0x41 answers from " + port;
+  if (choices_.pulse != PulseLine::None) {
+    text += toldAtPulse_ ? std::string(", timed by the pulse on ") + PulseLineName(choices_.pulse)
+                     : PulseFallbackText(choices_.pulse, PulseFit::NoEdge).insert(0, ", ");
+  }
   if (toldRolloverWeeks_ > 0) {
     text += ", week rollover: moved forward " + std::to_string(toldRolloverWeeks_) + " weeks";
   }

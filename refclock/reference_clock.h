@@ -12,6 +12,7 @@
 #include "receiver/timing_packets.h"
 #include "refclock/refclock_outputs.h"
 #include "update/cycle_front_end.h"
+#include "update/pulse_timing.h"
 #include "update/timer_loop.h"
 
 namespace clockagent {
@@ -61,9 +62,13 @@ class ReferenceClock final : private TimingSink {
   int rolloverWeeks_ = 0;
   std::uint64_t samplesSent_ = 0;
 
+  bool atPulse_ = false;  // the last sample was stamped at the pulse's edge
+  PulseWatch pulse_;      // the pulse line, watched while the port is open
+
   bool told_ = false;  // what the last state line said
   ReceiverState toldState_ = ReceiverState::Waiting;
   int toldRolloverWeeks_ = 0;
+  bool toldAtPulse_ = false;
 };
 
 }  // namespace clockagent

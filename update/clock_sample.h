@@ -15,6 +15,7 @@ struct ClockSample {
                               // the computer is behind
   std::int64_t monotonicNs = 0;  // the same moment on the monotonic clock
   int rolloverWeeks = 0;         // how far a rolled-over week number was moved forward
+  bool atPulse = false;          // the moment is an edge of the receiver's pulse per second
 };
 
 // A time further from the computer's clock than this is no receiver's: no daemon maps a time more

@@ -31,6 +31,7 @@ PulseFit FitToPulse(const ClockSample& packet, const ClockReading* edges, int co
   atEdge->offsetNs = second - edge->systemNs;
   atEdge->monotonicNs = edge->monotonicNs;
   atEdge->rolloverWeeks = packet.rolloverWeeks;
+  atEdge->atPulse = true;
   return PulseFit::Pulse;
 }
 

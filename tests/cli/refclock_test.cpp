@@ -151,9 +151,14 @@ TEST_F(RefclockCommand, EachTimingPacketIsASample) {
        "receiving 0x8F-AB broadcasts from ", -0.015, 0.015},
       // Sent 40 ms late, and not told: the receiver's time seems 40 ms behind.
       {{"--latency", "40"}, {}, "receiving 0x41 answers from ", -0.060, -0.025},
+      // Broadcasts 20-80 ms after the pulse on the receiver's DTR, which reaches DCD.
+      {{"--broadcast", "--pulse", "dcd"}, {"--pulse", "dcd"}, "receiving 0x8F-AB broadcasts from ",
+       -0.002, 0.002},
   };
+  const FakeModemLines modemLines(dir.path());
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.state + std::string(c.refclock.empty() ? "" : " with latency"));
+    SCOPED_TRACE(c.state + std::string(c.refclock.empty() ? "" : " with ") +
+                 (c.refclock.empty() ? "" : c.refclock[0]));
     refclock.reset();
     receiver.reset();
     Receiver(c.receiver);
@@ -183,7 +188,9 @@ TEST_F(RefclockCommand, EachTimingPacketIsASample) {
       previous = at;
     }
 
-    ASSERT_TRUE(WaitForStatus(1, c.state + port, std::chrono::milliseconds(1000)));
+    const bool pulse = !c.refclock.empty() && c.refclock[0] == "--pulse";
+    ASSERT_TRUE(WaitForStatus(1, c.state + port + (pulse ? ", timed by the pulse on DCD" : ""),
+                              std::chrono::milliseconds(1000)));
     const auto lines = Status();
     EXPECT_NE(lines[0].find(" samples 0, last offset none, waiting for timing packets from " + port),
               std::string::npos)
