@@ -107,11 +107,12 @@ std::string EncodeRequest(ServiceRequest request, const CycleChoices& choices) {
   char text[256];
   std::snprintf(text, sizeof text,
                 "start\nport=%d\nbaud=%d\ndata=%d\nparity=%d\nstop=%d\ninterval=%lld\ntime=%s\n"
-                "latency=%d",
+                "latency=%d\npulse=%s",
                 choices.port.number, choices.line.baudRateIndex, choices.line.dataBitsIndex,
                 choices.line.parityIndex, choices.line.stopBitsIndex,
                 static_cast<long long>(choices.intervalMs),
-                choices.timeType == TimeType::Utc ? "utc" : "gps", choices.latencyMs);
+                choices.timeType == TimeType::Utc ? "utc" : "gps", choices.latencyMs,
+                PulseLineName(choices.pulse));
   return text;
 }
 
@@ -141,6 +142,11 @@ bool DecodeRequest(const std::string& text, ServiceRequest* request, CycleChoice
   c.timeType = field == "utc" ? TimeType::Utc : TimeType::Gps;
   if (!NumberField(text, "latency", -kLongestLatencyMs, kLongestLatencyMs, &value)) return false;
   c.latencyMs = static_cast<int>(value);
+  if (!Field(text, "pulse", &field)) return false;
+  for (PulseLine line : {PulseLine::Dcd, PulseLine::Cts}) {
+    if (field == PulseLineName(line)) c.pulse = line;
+  }
+  if (field != PulseLineName(c.pulse)) return false;
   *request = ServiceRequest::Start;
   *choices = c;
   return true;
@@ -158,6 +164,7 @@ bool ServiceFront::Load() {
     if (stored.intervalSeconds) choices_.intervalMs = std::int64_t{*stored.intervalSeconds} * 1000;
     if (stored.timeType) choices_.timeType = *stored.timeType;
   }
+  choices_.pulse = LoadPulse(store_);
   char text[kSettingTextSize];
   return !ReadSetting(store_, StoreRoot::LocalMachine, kSettingsKey, kServiceScheduleValue, text) ||
          std::strcmp(text, "OFF") != 0;
@@ -172,7 +179,6 @@ std::string ServiceFront::TakeRefusal() {
 CycleChoices ServiceFront::Choices() {
   CycleChoices choices = choices_;
   choices.latencyMs = LoadLatency(store_);
-  choices.pulse = LoadPulse(store_);
   return choices;
 }
 
@@ -210,6 +216,7 @@ void ServiceFront::SaveSettings() {
   settings.autoStart = ReadSetting(store_, StoreRoot::LocalMachine, kSettingsKey, kAutoStartValue, text) &&
                        std::strcmp(text, "ON") == 0;  // the window's choice, kept as it is
   clockagent::SaveSettings(store_, settings);
+  SavePulse(store_, choices_.pulse);
 }
 
 }  // namespace clockagent

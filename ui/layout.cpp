@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "receiver/line_settings.h"
+#include "receiver/pulse_edges.h"
 
 namespace clockagent::ui {
 namespace {
@@ -13,6 +14,7 @@ constexpr char kPortHint[] = "Serial port selection";
 constexpr char kIntervalHint[] = "Interval between clock update attempts";
 constexpr char kTimeTypeHint[] = "Time in GPS or UTC";
 constexpr char kAutoStartHint[] = "Automatically start update timer when ClockAgent starts.";
+constexpr char kPulseHint[] = "Modem line the receiver's pulse per second is wired to";
 constexpr char kAttemptHint[] = "Info about last clock update attempt";
 constexpr char kUpdateHint[] = "Info about last successful clock update";
 constexpr char kTimeHint[] = "Time of last successful clock update";
@@ -21,12 +23,12 @@ constexpr char kEmpty[] = "";
 // Tab order is the order of the rows within each parent.
 const ControlRow kMainControls[] = {
     // id, kind, parent, left, top, width, height, text, hint, colour, look
-    {ID_Panel_Setup, Kind::Panel, kNoParent, 0, 33, 393, 163, "", kSetupHint, kSystemColour, kLoweredOuter},
+    {ID_Panel_Setup, Kind::Panel, kNoParent, 0, 33, 393, 188, "", kSetupHint, kSystemColour, kLoweredOuter},
     {ID_Panel1, Kind::Panel, kNoParent, 0, 0, 393, 2, "", kEmpty, kSystemColour, kLoweredOuter},
     {ID_Panel2, Kind::Panel, kNoParent, 0, 2, 393, 31, "", kEmpty, kSystemColour, kFlat},
-    {ID_Panel_LastAttempt, Kind::Panel, kNoParent, 0, 199, 197, 67, "", kAttemptHint, kSystemColour, kLoweredOuter},
-    {ID_Panel_LastUpdate, Kind::Panel, kNoParent, 200, 199, 193, 67, "", kUpdateHint, kSystemColour, kLoweredOuter},
-    {ID_Panel_StatusBar, Kind::Panel, kNoParent, 0, 269, 393, 24, "", kEmpty, kSystemColour, kRaisedOuter},
+    {ID_Panel_LastAttempt, Kind::Panel, kNoParent, 0, 224, 197, 67, "", kAttemptHint, kSystemColour, kLoweredOuter},
+    {ID_Panel_LastUpdate, Kind::Panel, kNoParent, 200, 224, 193, 67, "", kUpdateHint, kSystemColour, kLoweredOuter},
+    {ID_Panel_StatusBar, Kind::Panel, kNoParent, 0, 294, 393, 24, "", kEmpty, kSystemColour, kRaisedOuter},
 
     {ID_Label1, Kind::Label, ID_Panel_Setup, 8, 8, 45, 16, "Setup:", kSetupHint, kSystemColour, kBold},
     {ID_Label3, Kind::Label, ID_Panel_Setup, 8, 36, 35, 13, "Interval", kIntervalHint, kSystemColour, kFlat},
@@ -48,6 +50,8 @@ const ControlRow kMainControls[] = {
     {ID_ComboBox_Parity, Kind::DropDown, ID_Panel_Setup, 280, 107, 89, 21, "", nullptr, kSystemColour, kFlat},
     {ID_Label12, Kind::Label, ID_Panel_Setup, 216, 136, 42, 13, "Stop Bits", nullptr, kSystemColour, kFlat},
     {ID_ComboBox_StopBits, Kind::DropDown, ID_Panel_Setup, 280, 132, 89, 21, "", nullptr, kSystemColour, kFlat},
+    {ID_Label_Pulse, Kind::Label, ID_Panel_Setup, 216, 161, 27, 13, "Pulse", kPulseHint, kSystemColour, kFlat},
+    {ID_ComboBox_Pulse, Kind::DropDown, ID_Panel_Setup, 280, 157, 89, 21, "", kPulseHint, kSystemColour, kFlat},
 
     {ID_SpeedButton_Start, Kind::SpeedButton, ID_Panel2, 6, 3, 25, 25, "START", "Start", kSystemColour, kFlat},
     {ID_SpeedButton_Stop, Kind::SpeedButton, ID_Panel2, 31, 3, 25, 25, "STOP", "Stop", kSystemColour, kFlat},
@@ -144,7 +148,7 @@ constexpr int Count(const ControlRow (&)[N]) {
 
 }  // namespace
 
-const WindowLayout kMainLayout{kMainCaption, 393, 293, 10, kMainControls, Count(kMainControls)};
+const WindowLayout kMainLayout{kMainCaption, 393, 318, 10, kMainControls, Count(kMainControls)};
 const WindowLayout kAboutLayout{"About ClockAgent", 303, 169, 10, kAboutControls, Count(kAboutControls)};
 const WindowLayout kPacketsLayout{"Supported DARO Packets", 263, 103, 11, kPacketsControls, Count(kPacketsControls)};
 const WindowLayout kIconsLayout{"System Tray Icons", 287, 144, 11, kIconsControls, Count(kIconsControls)};
@@ -193,6 +197,11 @@ std::vector<std::string> DropDownItems(int id) {
   std::vector<std::string> items;
   if (id == ID_ComboBox_COM) {
     for (int port = 1; port <= kPortCount; ++port) items.push_back("COM " + std::to_string(port));
+  }
+  if (id == ID_ComboBox_Pulse) {
+    for (PulseLine line : {PulseLine::None, PulseLine::Dcd, PulseLine::Cts}) {
+      items.push_back(PulseLineName(line));
+    }
   }
   const struct {
     int id;

@@ -36,6 +36,8 @@ enum ControlId : int {
   ID_ComboBox_Parity,
   ID_Label12,
   ID_ComboBox_StopBits,
+  ID_Label_Pulse,
+  ID_ComboBox_Pulse,
   // Panel2, the tool bar.
   ID_SpeedButton_Start,
   ID_SpeedButton_Stop,
@@ -215,7 +217,8 @@ constexpr char kApplicationTitle[] = CLOCKAGENT_PRODUCT;
 constexpr char kMainWindowClass[] = "TForm_Main";
 constexpr char kVersionFormat[] = "Version %s";
 
-// The entries of a drop-down list: "COM 1" to "COM 20", or a line setting's texts.
+// The entries of a drop-down list: "COM 1" to "COM 20", a line setting's texts, or the pulse
+// line's: "NONE", "DCD" and "CTS", in the order of PulseLine.
 std::vector<std::string> DropDownItems(int id);
 
 }  // namespace clockagent::ui

@@ -13,6 +13,7 @@ namespace {
 // The setup controls, in the order the schedule enables and disables them.
 constexpr int kSetupControls[] = {ID_Panel_Setup,        ID_ComboBox_COM,     ID_ComboBox_BaudRate,
                                   ID_ComboBox_DataBits,  ID_ComboBox_Parity,  ID_ComboBox_StopBits,
+                                  ID_ComboBox_Pulse,
                                   ID_MaskEdit_Interval,  ID_RadioGroup_TimeType,
                                   ID_RadioGroup_AutoStart};
 
@@ -121,6 +122,7 @@ void TForm_Main::AttemptEnded(const AttemptResult& result) {
   tip_ = TipText(&result, LocalTimeText(result.ended.systemNs));
   RemoveTrayIcons();
   AddTrayIcon(IconStateAfter(result.outcome));
+  if (result.PulseMissed()) ShowNotice(PulseFallbackText(result.pulse, result.pulseFit).c_str());
   if (!recorder_.AttemptEnded(result)) {  // said once; the updates go on
     ShowNotice(("Cannot write the record " + recorder_.RecordPath()).c_str());
   }

@@ -69,6 +69,7 @@ void TForm_Main::ShowDefaultSettings() {
   for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
     SetItemIndex(kLineListControls[i], lists.*kLineLists[i].index);
   }
+  SetItemIndex(ID_ComboBox_Pulse, static_cast<int>(PulseLine::None));
 }
 
 CycleChoices TForm_Main::Choices() {
@@ -80,6 +81,8 @@ CycleChoices TForm_Main::Choices() {
   choices.timeType = static_cast<TimeType>(ItemIndex(ID_RadioGroup_TimeType));
   choices.intervalMs = IntervalMilliseconds(IntervalFieldText(Item(ID_MaskEdit_Interval)).c_str());
   choices.latencyMs = LoadLatency(*store_);
+  const int pulse = ItemIndex(ID_ComboBox_Pulse);
+  choices.pulse = pulse > 0 ? static_cast<PulseLine>(pulse) : PulseLine::None;
   return choices;
 }
 
@@ -94,6 +97,7 @@ void TForm_Main::SaveSettings() {
     settings.line.*kLineLists[i].index = ItemIndex(kLineListControls[i]);
   }
   clockagent::SaveSettings(*store_, settings);
+  SavePulse(*store_, Choices().pulse);
 }
 
 void TForm_Main::LoadSettings() {
@@ -111,6 +115,7 @@ void TForm_Main::LoadSettings() {
     FormatIntervalText(*stored.intervalSeconds, interval);
     SetIntervalFieldText(Item(ID_MaskEdit_Interval), interval);
   }
+  SetItemIndex(ID_ComboBox_Pulse, static_cast<int>(LoadPulse(*store_)));
   if (stored.timeType) SetItemIndex(ID_RadioGroup_TimeType, *stored.timeType == TimeType::Utc ? 0 : 1);
   if (stored.autoStart && (*stored.autoStart ? 0 : 1) != ItemIndex(ID_RadioGroup_AutoStart)) {
     SetItemIndex(ID_RadioGroup_AutoStart, *stored.autoStart ? 0 : 1);

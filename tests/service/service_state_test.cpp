@@ -45,10 +45,11 @@ TEST(ServiceTexts, RequestsAreWholeOrRefused) {
   choices.intervalMs = 113400000;
   choices.timeType = TimeType::Gps;
   choices.latencyMs = -25;
+  choices.pulse = PulseLine::Cts;
   const std::string start = EncodeRequest(ServiceRequest::Start, choices);
   EXPECT_EQ(start,
             "start\nport=12\nbaud=4\ndata=1\nparity=2\nstop=0\ninterval=113400000\ntime=gps\n"
-            "latency=-25");
+            "latency=-25\npulse=CTS");
   ServiceRequest request;
   CycleChoices back;
   ASSERT_TRUE(DecodeRequest(start, &request, &back));
@@ -66,7 +67,7 @@ TEST(ServiceTexts, RequestsAreWholeOrRefused) {
   const std::pair<const char*, const char*> spoilt[] = {
       {"port=12", "port=21"},   {"baud=4", "baud=5"},        {"parity=2", "parity=-1"},
       {"time=gps", "time=GPS"}, {"latency=-25", "latency=1001"}, {"\nstop=0", ""},
-      {"interval=113400000", "interval=x"}};
+      {"interval=113400000", "interval=x"}, {"pulse=CTS", "pulse=cts"}, {"\npulse=CTS", ""}};
   for (const auto& [good, bad] : spoilt) {
     std::string text = start;
     text.replace(text.find(good), std::string(good).size(), bad);
@@ -104,6 +105,7 @@ TEST_F(ServiceFrontTest, TheStoredSettingsAreItsChoicesAndItsScheduleRunsUnlessS
   Store(kIntervalValue, "60");
   Store(kTimeTypeValue, "GPS");
   Store(kLatencyValue, "25");
+  Store(kPulseValue, "DCD");
   Store(kServiceScheduleValue, "OFF");
   EXPECT_FALSE(front.Load());
   const CycleChoices choices = front.Choices();
@@ -112,8 +114,11 @@ TEST_F(ServiceFrontTest, TheStoredSettingsAreItsChoicesAndItsScheduleRunsUnlessS
   EXPECT_EQ(choices.intervalMs, 60000);
   EXPECT_EQ(choices.timeType, TimeType::Gps);
   EXPECT_EQ(choices.latencyMs, 25);
+  EXPECT_EQ(choices.pulse, PulseLine::Dcd);
+  Store(kPulseValue, "dcd");  // anything but NONE, DCD and CTS is NONE
   Store(kServiceScheduleValue, "ON");
   EXPECT_TRUE(front.Load());
+  EXPECT_EQ(front.Choices().pulse, PulseLine::None);
 }
 
 TEST_F(ServiceFrontTest, StartStoresTheSettingsAndTheScheduleAndTheStateFollowsTheAttempts) {
@@ -121,6 +126,7 @@ TEST_F(ServiceFrontTest, StartStoresTheSettingsAndTheScheduleAndTheStateFollowsT
   CycleChoices choices;
   choices.port.number = 3;
   choices.intervalMs = 60000;
+  choices.pulse = PulseLine::Cts;
   front.Choose(choices);
   port.opens = false;
   linkClock.now.systemNs =
@@ -129,6 +135,7 @@ TEST_F(ServiceFrontTest, StartStoresTheSettingsAndTheScheduleAndTheStateFollowsT
   cycle.StartUpdates();
   EXPECT_EQ(store.values[kCommValue].text, "COM3");
   EXPECT_EQ(store.values[kIntervalValue].text, "60");
+  EXPECT_EQ(store.values[kPulseValue].text, "CTS");
   EXPECT_EQ(store.values[kServiceScheduleValue].text, "ON");
   ServiceState state = front.State();
   EXPECT_TRUE(state.started);

@@ -338,6 +338,7 @@ TEST_F(ClockAgentProgram, TheHintBarFollowsThePointer) {
       {ID_Label6, 0, "ClockAgent Setup"},
       {ID_ComboBox_StopBits, 0, "ClockAgent Setup"},
       {ID_ComboBox_COM, 0, "Serial port selection"},
+      {ID_ComboBox_Pulse, 0, "Modem line the receiver's pulse per second is wired to"},
       {ID_Label5, 0, "Interval between clock update attempts"},
       {ID_TimeType_GPS, 0, "Time in GPS or UTC"},
       {ID_AutoStart_ON, 0, "Automatically start update timer when ClockAgent starts."},
