@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,7 +38,8 @@ class StampingClock final : public ClockSetter {
     const double now = NowUnix();
     std::int64_t seconds = 0;
     SystemTimeToUnixSeconds(utc, &seconds);
-    errorMs = (static_cast<double>(seconds) + utc.wMilliseconds * 1e-3 - now) * 1000.0;
+    errorMs = (static_cast<double>(seconds) + utc.wMilliseconds * 1e-3 + utc.microseconds * 1e-6 -
+               now) * 1000.0;
     return true;
   }
   double errorMs = 0;
@@ -62,9 +64,10 @@ class BenchFront final : public CycleFrontEnd {
 
 // A simulated receiver and the cycle wired as the command-line tool wires it.
 struct Rig {
-  explicit Rig(std::vector<std::string> receiverArgs)
+  explicit Rig(std::vector<std::string> receiverArgs, PulseLine pulse = PulseLine::None)
       : receiver(dir.path() + "/receiver", std::move(receiverArgs)) {
     front.choices.port.device = dir.path() + "/receiver";
+    front.choices.pulse = pulse;
   }
 
   // Refresh Time, then the poll timer and the port, as the console tool runs them, until the
@@ -115,6 +118,13 @@ Rig& Broadcasting() {
   return rig;
 }
 
+// Broadcasts 20-80 ms after a pulse on its DTR, which reaches the port's DCD: through the tests'
+// fake modem lines, which scripts/figures.sh preloads into this program and its simulators.
+Rig& Pulsed() {
+  static Rig rig({"--broadcast", "--pulse", "dcd"}, PulseLine::Dcd);
+  return rig;
+}
+
 // Refresh Time to outcome, the receiver answering each request at once at 9600 baud.
 void BM_RefreshToOutcome(benchmark::State& state) {
   for (auto _ : state) {
@@ -144,6 +154,24 @@ BENCHMARK(BM_ClockErrorBroadcast)->Apply(PerAttempt);
 // second.
 void BM_ClockErrorAnswer(benchmark::State& state) { ClockError(state, Answering()); }
 BENCHMARK(BM_ClockErrorAnswer)->Apply(PerAttempt);
+
+// The same receiver as BM_ClockErrorBroadcast, but its packets wander 20-80 ms behind its pulse on
+// DCD, which times them.
+void BM_ClockErrorPulse(benchmark::State& state) {
+  if (std::getenv("FAKE_MODEM_LINES") == nullptr) {
+    state.SkipWithError("needs the fake modem lines preloaded (scripts/figures.sh)");
+    return;
+  }
+  ClockError(state, Pulsed());
+}
+BENCHMARK(BM_ClockErrorPulse)->Apply(PerAttempt);
+
+// That receiver's packets alone, without the pulse: what the pulse saves.
+void BM_ClockErrorPulseUnused(benchmark::State& state) {
+  static Rig rig({"--broadcast", "--pulse", "dcd"});
+  ClockError(state, rig);
+}
+BENCHMARK(BM_ClockErrorPulseUnused)->Apply(PerAttempt);
 
 }  // namespace
 
