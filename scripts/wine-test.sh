@@ -12,7 +12,8 @@ scripts/install-deps.sh wine
 
 native=build/linux/clockagent
 tests=build/windows-mingw/tests
-for f in "$native" build/linux/tests/port_holder "$tests/clockagent_tests.exe" \
+fake=build/linux/tests/libfake_modem_lines.so
+for f in "$native" build/linux/tests/port_holder "$fake" "$tests/clockagent_tests.exe" \
     "$tests/clockagent_win32_tests.exe" "$tests/clockagent_service_tests.exe" \
     "$tests/clockagent_ui_tests.exe"; do
   [[ -x "$f" || -f "$f" ]] || { echo "wine-test: $f is missing; build the linux and windows-mingw presets" >&2; exit 2; }
@@ -67,6 +68,12 @@ simulate 15 "${fixed[@]}" --flood --baud 38400
 simulate 16 "${fixed[@]}" --dle-storm 1000 --oversize 600
 simulate 17 --broadcast --offset 2
 simulate 18 --offset 2
+# COM20 broadcasts 20-80 ms after a pulse on its DTR, which reaches the program's DCD through the
+# tests' fake modem lines (a pty has none): preloaded into the simulator here, and into the
+# programs that read the pulse, with `withlines`.
+export FAKE_MODEM_LINES="$work/modem-lines"
+withlines() { LD_PRELOAD="$PWD/$fake" "$@"; }
+withlines simulate 20 --broadcast --pulse dcd
 # COM9 is in use by another program. (Wine itself does not keep a COM port to one opener, as
 # Windows does; the other program's exclusive hold on the tty is what refuses the open.)
 build/linux/tests/port_holder "$work/com9" >"$work/holder" &
@@ -95,6 +102,18 @@ if [[ "${1:-}" == "--clock-error" ]]; then
   # success, any other refused with a message saying by how much it differs. COM17 broadcasts
   # and COM18 answers with a GPS-UTC offset of 2 s, taken as GPS time, so each update asks for
   # the true time plus 2 s plus its error, and the message tells the error.
+  # The printed offset is the error of the time set on this right clock: COM20's broadcasts,
+  # timed by the pulse on DCD and by themselves.
+  for pulse in dcd none; do
+    errors=()
+    for _ in $(seq 50); do
+      withlines "${norights[@]}" wine build/windows-mingw/clockagent.com sync --port COM20 \
+        --pulse "$pulse" --dry-run >"$work/sync" 2>&1 || true
+      said=$(tr -d '\r' <"$work/sync" | sed -n 's/^clock was \([0-9.]*\) s \(ahead\|behind\)$/\2 \1/p')
+      [[ -n "$said" ]] && errors+=($(awk '{printf "%.3f", ($1 == "ahead" ? -1 : 1) * $2 * 1000}' <<<"$said"))
+    done
+    summarize "clockagent.com" "COM20 with --pulse $pulse" "${errors[@]}"
+  done
   for port in COM17:0x8F-AB:broadcasts COM18:0x41:answers; do
     IFS=: read -r com packet kind <<<"$port"
     errors=()
@@ -124,7 +143,10 @@ for program in clockagent_tests clockagent_no_allocation_test clockagent_win32_t
   # WINE_TEST_ONLY=PROGRAM runs that one alone, for a quicker look.
   [[ -n "${WINE_TEST_ONLY:-}" && "$program" != "$WINE_TEST_ONLY" ]] && continue
   echo "wine-test: $program.exe"
-  "${norights[@]}" wine "$tests/$program.exe" 2>"$CLOCKAGENT_WINE_STDERR" || status=1
+  # The window's test reads COM20's pulse.
+  lines=()
+  [[ "$program" == clockagent_ui_tests ]] && lines=(withlines)
+  "${lines[@]}" "${norights[@]}" wine "$tests/$program.exe" 2>"$CLOCKAGENT_WINE_STDERR" || status=1
   grep -v -E '^[0-9a-f]+:(Call|Ret|Starting|trace:relay)' "$CLOCKAGENT_WINE_STDERR" >&2 || true
 done
 
@@ -138,6 +160,18 @@ if [[ "$got" =~ $expected ]]; then
   echo "wine-test: clockagent.com passed"
 else
   printf 'wine-test: clockagent.com printed:\n%s\n' "$got"
+  status=1
+fi
+
+# The console tool timed by COM20's pulse on DCD: an error of a few milliseconds at most, where
+# its packets alone would be 20-80 ms late.
+echo "wine-test: clockagent.com sync --port COM20 --pulse dcd --dry-run"
+expected=$'^Success\ntime of week: [A-Z][a-z]{2} [0-9:]{8}\\.00\nclock was 0\\.00[0-4][0-9]{3} s (ahead|behind)\nwould set the clock to [-0-9T:]{19}\\.[0-9]{3}Z \\(dry run\\)$'
+got=$(withlines "${norights[@]}" wine build/windows-mingw/clockagent.com sync --port COM20 --pulse dcd --dry-run | tr -d '\r')
+if [[ "$got" =~ $expected ]]; then
+  echo "wine-test: clockagent.com with the pulse passed"
+else
+  printf 'wine-test: clockagent.com with the pulse printed:\n%s\n' "$got"
   status=1
 fi
 

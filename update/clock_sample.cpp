@@ -31,4 +31,14 @@ bool SampleOf(const TimingReport& report, int latencyMs, double earliest, ClockS
   return true;
 }
 
+ClockReading AwaitWholeStep(const ClockSample& sample, const ClockReading& now, LinkClock& clock,
+                            std::int64_t resolutionNs) {
+  if (resolutionNs <= 1000) return now;
+  const std::int64_t past = ReceiverNsAt(sample, now.monotonicNs) % resolutionNs;
+  const std::int64_t due = now.monotonicNs + (past == 0 ? 0 : resolutionNs - past);
+  ClockReading at = now;
+  while (at.monotonicNs < due) at = clock.Now();
+  return at;
+}
+
 }  // namespace clockagent

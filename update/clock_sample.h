@@ -47,4 +47,11 @@ constexpr std::int64_t ReceiverNsAt(const ClockSample& sample, std::int64_t mono
   return sample.systemNs + sample.offsetNs + (monotonicNs - sample.monotonicNs);
 }
 
+// For a clock that is set in steps of `resolutionNs`: reads `clock` without pause until the
+// receiver's time is a whole step (within a few microseconds, at most one step from `now`), and
+// returns that moment, so that setting the clock to the step drops nothing. A step of a
+// microsecond or less is taken as it stands: `now` is returned.
+ClockReading AwaitWholeStep(const ClockSample& sample, const ClockReading& now, LinkClock& clock,
+                            std::int64_t resolutionNs);
+
 }  // namespace clockagent

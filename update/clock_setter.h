@@ -24,6 +24,9 @@ class ClockSetter {
   virtual ~ClockSetter() = default;
   // Sets the system clock to `utc`. Returns true when the platform accepted it.
   virtual bool Set(const SystemTime& utc) = 0;
+  // The finest step of time it sets, in nanoseconds: what it drops below that is lost unless the
+  // clock is set at a moment when there is nothing below it to drop.
+  virtual std::int64_t ResolutionNs() const { return 1000; }
 };
 
 // The operating system's clock: SetSystemTime on Windows, which takes whole milliseconds, and
@@ -32,6 +35,7 @@ class ClockSetter {
 class SystemClockSetter final : public ClockSetter {
  public:
   bool Set(const SystemTime& utc) override;
+  std::int64_t ResolutionNs() const override;
 };
 
 // Changes nothing: records the time it was asked to set and reports success.

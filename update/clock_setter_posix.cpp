@@ -20,4 +20,6 @@ bool SystemClockSetter::Set(const SystemTime& utc) {
   return clock_settime(CLOCK_REALTIME, &ts) == 0;
 }
 
+std::int64_t SystemClockSetter::ResolutionNs() const { return 1000; }
+
 }  // namespace clockagent

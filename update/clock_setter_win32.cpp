@@ -1,4 +1,4 @@
-// The system clock on Windows: SetSystemTime with a UTC SYSTEMTIME.
+// The system clock on Windows: SetSystemTime with a UTC SYSTEMTIME, to the millisecond.
 #include <windows.h>
 
 #include "update/clock_setter.h"
@@ -17,5 +17,8 @@ bool SystemClockSetter::Set(const SystemTime& utc) {
   st.wMilliseconds = utc.wMilliseconds;
   return ::SetSystemTime(&st) != FALSE;
 }
+
+// SetSystemTime takes whole milliseconds.
+std::int64_t SystemClockSetter::ResolutionNs() const { return 1000000; }
 
 }  // namespace clockagent

@@ -80,9 +80,11 @@ void UpdateCycle::ApplyReport(const TimingReport& report) {
   result_.rolloverWeeks = sample.rolloverWeeks;
   result_.pulse = pulse_.Line();
   result_.pulseFit = pulse_.Refine(&sample);
-  // The receiver's time for the moment the packet began to arrive, and as long again as has
-  // passed since, read just before the clock is set.
-  const ClockReading now = link_.clock->Now();
+  // The receiver's time for the moment the packet began to arrive (or for its pulse's edge), and
+  // as long again as has passed since, read just before the clock is set: for a clock set in
+  // whole milliseconds, when the receiver's time is one.
+  const ClockReading now =
+      AwaitWholeStep(sample, link_.clock->Now(), *link_.clock, clock_.ResolutionNs());
   const std::int64_t receiverNowNs = ReceiverNsAt(sample, now.monotonicNs);
   const UpdateOutcome outcome =
       ApplyReceiverTime(ReceiverTimeOf(receiverNowNs), clock_, &result_.clockTime);

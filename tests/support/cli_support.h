@@ -50,14 +50,11 @@ class BackgroundClockagent {
   pid_t pid_ = -1;
 };
 
-// Modem lines for the pseudo-terminals of the programs started while it lives (natively or under
-// wine): fake_modem_lines preloaded into them, its state in `folder`.
-class FakeModemLines {
- public:
+// Modem lines for the pseudo-terminals of the programs started while it lives: fake_modem_lines
+// preloaded into them, its state in `folder`.
+struct FakeModemLines {
   explicit FakeModemLines(const std::string& folder);
   ~FakeModemLines();
-  FakeModemLines(const FakeModemLines&) = delete;
-  FakeModemLines& operator=(const FakeModemLines&) = delete;
 };
 
 // `clockagent simulate --link PATH ARGS...` in the background, its standard error in a file.

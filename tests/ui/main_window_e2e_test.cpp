@@ -11,6 +11,7 @@
 //   COM16  answers COM3's time after a storm of 1000 DLEs and a packet of 600 data bytes
 //   COM17  broadcasts 0x8F-AB with a GPS-UTC offset of 2 s; COM18 answers with that offset
 //   COM19  is not mapped
+//   COM20  broadcasts 20-80 ms after a pulse that reaches DCD through the tests' fake modem lines
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -112,6 +113,20 @@ TEST_F(ClockAgentProgram, StartStopAndRefreshAgainstAReceiver) {
       },
       2000))
       << (tips.empty() ? "no tip" : tips[0]);
+}
+
+TEST_F(ClockAgentProgram, ThePulseChosenInTheSettingsTimesTheUpdate) {
+  Store(kCommValue, "COM20");
+  Store(kPulseValue, "DCD");
+  Launch();
+  EXPECT_EQ(Selected(ID_ComboBox_Pulse), 1);
+  Command(ID_Control_Refresh);
+  // Within a few milliseconds of the true time, where the packet alone is 20-80 ms late.
+  const std::regex timed(R"(,COM20,Success,0x8F-AB,[-+]0\.00[0-4]\d{3},[-\dT:.]+Z,pulse\r\n)");
+  std::string record;
+  EXPECT_TRUE(WaitFor([&] { return std::regex_search(record = FileText(RecordPath()), timed); },
+                      6000))
+      << record;
 }
 
 TEST_F(ClockAgentProgram, FailuresShowTheirStatus) {
@@ -656,7 +671,7 @@ TEST_F(ClockAgentProgram, LabelsShowTheirWholeTextAlignedAsLaidOut) {
       if (row.look & kRightAligned) headingEnds.push_back(ink.right);
     }
   }
-  EXPECT_EQ(labels, 44);
+  EXPECT_EQ(labels, 45);
   ASSERT_EQ(headingEnds.size(), 4u);
   for (int end : headingEnds) EXPECT_EQ(end, headingEnds[0]) << "the headings end in line";
 }

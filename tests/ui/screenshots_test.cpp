@@ -69,9 +69,9 @@ TEST(ScreenshotsTest, ShowTheCommittedPictures) {
   const Picture stopNormal = BitmapPicture(stop, 0, 16, true);
   const Picture stopGreyed = BitmapPicture(stop, 16, 16, true);
   const Expected expected[] = {
-      {"main-stopped", 393, 293,
+      {"main-stopped", 393, 318,
        {{"Start", startNormal}, {"Stop, greyed", stopGreyed}, {"Refresh Time", refresh}}},
-      {"main-running", 393, 293,
+      {"main-running", 393, 318,
        {{"Start, greyed", startGreyed}, {"Stop", stopNormal}, {"Refresh Time", refresh}}},
       {"icons", 287, 144,
        {{"cawhitesm.ico", IconPicture(Committed("cawhitesm.ico"), 32)},
