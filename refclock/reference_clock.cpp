@@ -62,10 +62,15 @@ bool ReferenceClock::Tick() {
     RequestTime(*link_);
   }
   const ReceiverState state = StateAt(now);
-  if (told_ && state == toldState_ && rolloverWeeks_ == toldRolloverWeeks_) return false;
+  const Refusal refusal = state == ReceiverState::NoTime ? refusal_ : Refusal::None;
+  if (told_ && state == toldState_ && rolloverWeeks_ == toldRolloverWeeks_ &&
+      refusal == toldRefusal_) {
+    return false;
+  }
   told_ = true;
   toldState_ = state;
   toldRolloverWeeks_ = rolloverWeeks_;
+  toldRefusal_ = refusal;
   return true;
 }
 
@@ -97,7 +102,8 @@ void ReferenceClock::TimingPacketReceived(const TimingReport& report) {
     heardBroadcast_ = true;
   }
   ClockSample sample;
-  if (!SampleOf(report, choices_.latencyMs, kReleaseReceiverTime, &sample)) return;
+  refusal_ = SampleOf(report, choices_.latencyMs, kReleaseReceiverTime, &sample);
+  if (refusal_ != Refusal::None) return;
   bool sent = false;
   for (const auto& output : outputs_) {
     if (output->Send(sample, at)) sent = true;
@@ -132,7 +138,8 @@ std::string ReferenceClock::StateText() const {
     case ReceiverState::Silent:
       return "no timing packet from " + port + " for 5 s or more, opening it anew every 10 s";
     case ReceiverState::NoTime:
-      return "the receiver on " + port + " has no usable time";
+      return "the receiver on " + port + " has no usable time" +
+             (toldRefusal_ != Refusal::None ? " (" + RefusalText(toldRefusal_) + ")" : "");
     case ReceiverState::Answering:
     case ReceiverState::Broadcasting:
       break;

@@ -11,6 +11,7 @@
 #include "receiver/serial_port.h"
 #include "receiver/timing_packets.h"
 #include "refclock/refclock_outputs.h"
+#include "update/clock_sample.h"
 #include "update/cycle_front_end.h"
 #include "update/timer_loop.h"
 
@@ -60,10 +61,12 @@ class ReferenceClock final : private TimingSink {
   std::int64_t lastOffsetNs_ = 0;
   int rolloverWeeks_ = 0;
   std::uint64_t samplesSent_ = 0;
+  Refusal refusal_ = Refusal::None;  // why the last timing packet gave no sample
 
   bool told_ = false;  // what the last state line said
   ReceiverState toldState_ = ReceiverState::Waiting;
   int toldRolloverWeeks_ = 0;
+  Refusal toldRefusal_ = Refusal::None;
 };
 
 }  // namespace clockagent

@@ -30,6 +30,7 @@ constexpr char kIntervalValue[] = "Interval";
 constexpr char kTimeTypeValue[] = "TimeType";
 constexpr char kAutoStartValue[] = "AutoStart";
 constexpr char kLatencyValue[] = "Latency";
+constexpr char kMaxCorrectionValue[] = "MaxCorrection";
 // Whether the service's schedule runs: "ON" or "OFF" under the settings key, absent counting as
 // "ON", so that a reboot resumes what the user last chose.
 constexpr char kServiceScheduleValue[] = "ServiceSchedule";
@@ -110,5 +111,10 @@ void SaveAutoStart(SettingsStore& store, bool on);
 // 1000 (an optional sign, then digits). Absent or anything else counts as 0. Nothing writes it
 // but the user.
 int LoadLatency(SettingsStore& store);
+
+// The largest correction the clock takes: the optional string value "MaxCorrection", whole
+// seconds as decimal digits alone. Absent, 0 or anything else is no limit (0). Nothing writes it
+// but the user.
+std::int32_t LoadMaxCorrection(SettingsStore& store);
 
 }  // namespace clockagent

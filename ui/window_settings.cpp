@@ -80,6 +80,7 @@ CycleChoices TForm_Main::Choices() {
   choices.timeType = static_cast<TimeType>(ItemIndex(ID_RadioGroup_TimeType));
   choices.intervalMs = IntervalMilliseconds(IntervalFieldText(Item(ID_MaskEdit_Interval)).c_str());
   choices.latencyMs = LoadLatency(*store_);
+  choices.maxCorrectionSeconds = LoadMaxCorrection(*store_);
   return choices;
 }
 

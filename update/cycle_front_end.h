@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "receiver/serial_link.h"
 #include "receiver/timing_packets.h"
+#include "update/clock_sample.h"
 #include "update/clock_setter.h"
 #include "update/update_outcome.h"
 
@@ -20,6 +22,7 @@ struct CycleChoices {
   TimeType timeType = TimeType::Utc;
   std::int64_t intervalMs = -1;  // IntervalMilliseconds of the "dd hh:mm" text; -1: none
   int latencyMs = 0;  // how long after the moment it names the receiver sends a timing packet
+  std::int32_t maxCorrectionSeconds = 0;  // the largest correction made; 0: no limit
 };
 
 // How an attempt ended.
@@ -34,9 +37,15 @@ struct AttemptResult {
   double offsetSeconds = 0;      // ... the receiver's time less the computer's clock at that
                                  // instant: positive when the computer was behind
   int rolloverWeeks = 0;         // how far a receiver's rolled-over week was moved forward
+  Refusal refusal = Refusal::None;  // why a Bad Time's time was not set
+  double correctionSeconds = 0;  // ... the correction refused (OverLimit, Unconfirmed)
+  std::int32_t limitSeconds = 0;  // ... and the limit in force
   std::int32_t successes = 0;    // the counters with this attempt
   std::int32_t attempts = 0;
 };
+
+// RefusalText of an attempt's refusal: empty unless its time was refused.
+std::string ReasonText(const AttemptResult& result);
 
 class CycleFrontEnd {
  public:
