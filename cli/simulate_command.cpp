@@ -49,7 +49,8 @@ const char kSimulateHelp[] =
     "                    when stopped\n"
     "  --offset N        GPS-UTC offset in whole seconds, -32768 to 32767 (default 18)\n"
     "  --time UTC        a receiver whose clock reads this time, YYYY-MM-DDTHH:MM:SS[.fff][Z], in\n"
-    "                    its first timing packet, and runs on from there\n"
+    "                    its first timing packet, and runs on from there; a request after a\n"
+    "                    second without one is answered with this time again\n"
     "  --broadcast       send packet 0x8F-AB at every second boundary instead of answering\n"
     "                    requests, as timing receivers do\n"
     "  --flags N         0x8F-AB's timing flags byte, 0 to 255 (default 0: GPS calendar, time\n"
@@ -377,6 +378,10 @@ class Simulator {
     if (!heard) return;
     ReceiveBytes(*link_, buffer, n, [this](ReceiverLink& l) {
       if (l.packetId != kTimeRequestId || l.packetLength != 0 || hungUp_) return;
+      // A new attempt: a --time receiver's clock begins again at its time.
+      const SteadyTime now = std::chrono::steady_clock::now();
+      if (now - lastRequest_ >= std::chrono::seconds(1)) startUnix_ = -1;
+      lastRequest_ = now;
       if (++requests_ == o_.hangupAfter) {
         hungUp_ = true;
         if (o_.verbose) std::fputs("hanging up\n", stderr);
@@ -602,6 +607,7 @@ class Simulator {
   Bytes replay_;
   std::size_t replayAt_ = 0;
   int requests_ = 0;
+  SteadyTime lastRequest_;
   bool hungUp_ = false;
   std::mt19937 random_{20250};
 };

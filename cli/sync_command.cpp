@@ -50,8 +50,9 @@ const char kRunHelp[] =
     "\n"
     "Starts periodic clock updates: one attempt at once, then one every interval (days, hours\n"
     "and minutes, at most 49 17:02), each as 'clockagent sync' makes it. Prints a line per\n"
-    "outcome with the successful and total attempts (and why a time was refused), until stopped with Ctrl-C or SIGTERM, which\n"
-    "ends an attempt in progress and closes the port.\n"
+    "outcome with the successful and total attempts and the correction made or why a time was\n"
+    "refused, until stopped with Ctrl-C or SIGTERM, which ends an attempt in progress and closes\n"
+    "the port.\n"
     "\n"
     "Exit status: 0 when stopped, 2 for bad options or an interval that is refused.\n"
     "\n"
@@ -252,7 +253,8 @@ int RunRun(int argc, char** argv) {
     const std::time_t now = std::time(nullptr);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-    const std::string said = result.clockAsked ? OffsetText(result.offsetSeconds) : ReasonText(result);
+    const std::string said =
+        result.clockAsked ? OffsetText(result.offsetSeconds) : ReasonText(result);
     std::printf("%s %s %d/%d%s%s\n", stamp, StatusText(result.outcome),
                 static_cast<int>(result.successes), static_cast<int>(result.attempts),
                 said.empty() ? "" : " ", said.c_str());

@@ -107,23 +107,18 @@ TEST(NoAllocation, ParsingAndDispatchingWholeRecordingsAllocateNothing) {
   EXPECT_EQ(sink.reports, 119);  // every timing packet of the six recordings
 }
 
-// The moment a recording's first timing packet names, on the system clock: a clock that reads it
-// takes that packet's time without a second one to confirm it.
-std::int64_t FirstTimeNs(const Bytes& capture) {
-  auto link = std::make_unique<ReceiverLink>();
-  link->isOpen = 1;
-  RecordedAttempt attempt;
-  ReceiveBytes(*link, capture.data(), capture.size(),
-               [&](ReceiverLink& completed) { DispatchPacket(completed, attempt.context); });
-  return std::llround((attempt.sink.reports.at(0).receiverTime + kGpsEpochDays * 86400.0) * 1e9);
-}
-
 TEST(NoAllocation, WholeAttemptsOverTheRecordingsAllocateNothing) {
   std::vector<Bytes> captures;
-  std::vector<std::int64_t> times;
+  std::vector<std::int64_t> times;  // of each first timing packet: no second one is needed
   for (const std::string& name : CaptureNames()) {
     captures.push_back(ReadCapture(name));
-    times.push_back(FirstTimeNs(captures.back()));
+    auto link = std::make_unique<ReceiverLink>();
+    link->isOpen = 1;
+    RecordedAttempt first;
+    ReceiveBytes(*link, captures.back().data(), captures.back().size(),
+                 [&](ReceiverLink& completed) { DispatchPacket(completed, first.context); });
+    const double receiverTime = first.sink.reports.at(0).receiverTime;
+    times.push_back(std::llround((receiverTime + kGpsEpochDays * 86400.0) * 1e9));
   }
   ASSERT_EQ(captures.size(), 6u);
   RecordingReceiver receiver;

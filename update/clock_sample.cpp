@@ -13,9 +13,8 @@ Refusal ReceiverRefusal(const TimingFields& fields, TimeType timeType) {
     return Refusal::TimeNotSet;
   }
   if ((fields.flags & kUserTimeFlag) != 0) return Refusal::UserTime;
-  if (timeType == TimeType::Utc && ((fields.flags & kNoUtcInfoFlag) != 0 || fields.utcOffset == 0)) {
-    return Refusal::NoUtcOffset;
-  }
+  const bool offsetUnknown = (fields.flags & kNoUtcInfoFlag) != 0 || fields.utcOffset == 0;
+  if (timeType == TimeType::Utc && offsetUnknown) return Refusal::NoUtcOffset;
   return Refusal::None;
 }
 

@@ -52,9 +52,8 @@ TEST(EventLog, BothProgramsCarryTheMessages) {
               "The GPS receiver on COM3 corrected the clock by more than a second: the clock was "
               "2.500 s behind (at X).");
     EXPECT_EQ(Message(program, MSG_NOTE, {"Windows Time ..."}), "Windows Time ...");
-    EXPECT_EQ(Message(program, MSG_TIME_REFUSED, {"COM3", "receiver: its time is not yet set", "X"}),
-              "The time from the GPS receiver on COM3 was refused: receiver: its time is not yet "
-              "set (at X).");
+    EXPECT_EQ(Message(program, MSG_TIME_REFUSED, {"COM3", "receiver: reason", "X"}),
+              "The time from the GPS receiver on COM3 was refused: receiver: reason (at X).");
   }
 }
 
