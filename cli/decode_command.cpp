@@ -30,6 +30,10 @@ const char kDecodeHelp[] =
     "data length after de-stuffing. Timing packets 0x41 (10 data bytes) and 0x8F-AB (17) also show\n"
     "their week, time of week and GPS-UTC offset, and the clock time they would set when applied\n"
     "as GPS time and as UTC, truncated to whole seconds; 'bad' marks a time the clock would refuse.\n"
+    "0x8F-AB then shows its timing flags in hexadecimal and by name, flags=0x00 when none is set:\n"
+    "utc (its calendar is UTC), utc-pps (its pulse is on UTC seconds), time-not-set, no-utc-info\n"
+    "(the GPS-UTC offset is not yet known) and user-time (the time was entered by hand), the first\n"
+    "two harmless, the others refused; other bits show as bit5 to bit7.\n"
     "\n"
     "Exit status: 0 when the whole input was read, 1 when the output could not be written, 2 when\n"
     "the input could not be read or the arguments are wrong.\n";
@@ -52,6 +56,20 @@ void PrintTimes(const TimingFields& fields, std::FILE* out) {
   PrintClockTime(ReceiverTime(fields, TimeType::Utc), out);
 }
 
+// " flags=0x0C(time-not-set,no-utc-info)"
+void PrintFlags(std::uint8_t flags, std::FILE* out) {
+  static const char* const kNames[8] = {"utc",       "utc-pps", "time-not-set", "no-utc-info",
+                                        "user-time", "bit5",    "bit6",         "bit7"};
+  std::fprintf(out, " flags=0x%02X", static_cast<unsigned>(flags));
+  const char* separator = "(";
+  for (int bit = 0; bit < 8; ++bit) {
+    if ((flags >> bit & 1) == 0) continue;
+    std::fprintf(out, "%s%s", separator, kNames[bit]);
+    separator = ",";
+  }
+  if (flags != 0) std::fputc(')', out);
+}
+
 void PrintPacket(const ReceiverLink& link, std::FILE* out) {
   const bool hasSubcode = link.packetId == kPacket8FId && link.packetLength > 0;
   if (hasSubcode) {
@@ -72,6 +90,7 @@ void PrintPacket(const ReceiverLink& link, std::FILE* out) {
     std::fprintf(out, " week=%u tow=%u offset=%d", static_cast<unsigned>(GetU16(data + 5)),
                  static_cast<unsigned>(GetU32(data + 1)), static_cast<int>(GetS16(data + 7)));
     PrintTimes(fields, out);
+    PrintFlags(fields.flags, out);
   }
   std::fputc('\n', out);
 }

@@ -50,9 +50,13 @@ const char kSimulateHelp[] =
     "                    pseudo-terminal that an earlier run left there; the link is removed\n"
     "                    when stopped\n"
     "  --offset N        GPS-UTC offset in whole seconds, -32768 to 32767 (default 18)\n"
-    "  --time UTC        report this fixed time, YYYY-MM-DDTHH:MM:SS[.fff][Z], instead of the clock\n"
+    "  --time UTC        a receiver whose clock reads this time, YYYY-MM-DDTHH:MM:SS[.fff][Z], in\n"
+    "                    its first timing packet, and runs on from there; a request after a\n"
+    "                    second without one is answered with this time again\n"
     "  --broadcast       send packet 0x8F-AB at every second boundary instead of answering\n"
     "                    requests, as timing receivers do\n"
+    "  --flags N         0x8F-AB's timing flags byte, 0 to 255 (default 0: GPS calendar, time\n"
+    "                    set): 4 time not set, 8 no UTC information, 16 time entered by hand\n"
     "  --silent          send nothing at all\n"
     "  --turnaround MS   wait MS milliseconds after a request before answering (default 0)\n"
     "  --latency MS      send each timing packet MS milliseconds after the moment it names\n"
@@ -75,7 +79,8 @@ const char kSimulateHelp[] =
     "  --hangup-after N  close the receiver's side of the port when the Nth request has arrived;\n"
     "                    the port then reads nothing and refuses writes\n"
     "  --no-time         a receiver without time yet: 0x41 carries time of week -1, week 0,\n"
-    "                    offset 0; 0x8F-AB carries zeros\n"
+    "                    offset 0; 0x8F-AB carries zeros but for its flags, 12 (time not set,\n"
+    "                    no UTC information)\n"
     "  --replay FILE     send the bytes of FILE (a recording) once, paced at the line rate, and\n"
     "                    answer nothing\n"
     "  --baud N, --data-bits N, --parity P, --stop-bits N\n"
@@ -110,6 +115,7 @@ struct Options {
   int splitMs = -1;
   bool wrongLength = false;
   bool noTime = false;
+  int flags = 0;
   bool fixedTow = false;
   float tow = 0;
   int week = -1;  // -1: the current week
@@ -157,7 +163,7 @@ int Usage(const std::string& message, const char* value = nullptr) {
 
 bool TakesValue(const std::string& arg) {
   for (const char* option : {"--tow", "--week", "--turnaround", "--dle-storm", "--oversize",
-                             "--hangup-after", "--link", "--replay", "--offset", "--time",
+                             "--hangup-after", "--link", "--replay", "--offset", "--time", "--flags",
                              "--latency", "--pulse",
                              "--garbage", "--split"}) {
     if (arg == option) return true;
@@ -227,6 +233,8 @@ int ParseOptions(int argc, char** argv, Options& o) {
       o.link = v;
     } else if (arg == "--replay") {
       o.replay = v;
+    } else if (arg == "--flags") {
+      if (!ParseInt(v, 0, 255, &o.flags)) return Usage("--flags takes a byte, 0 to 255", v);
     } else if (arg == "--offset") {
       if (!ParseInt(v, -32768, 32767, &o.offset)) {
         return Usage("--offset takes whole seconds from -32768 to 32767", v);
@@ -376,7 +384,8 @@ class Simulator {
 
   // The time to report, on the GPS scale, as seconds since the GPS epoch.
   double GpsSeconds(double unixTime) const {
-    const double utc = o_.fixedTime ? o_.fixedUnixTime : unixTime;
+    if (startUnix_ < 0) startUnix_ = unixTime;
+    const double utc = o_.fixedTime ? o_.fixedUnixTime + (unixTime - startUnix_) : unixTime;
     return utc - static_cast<double>(kGpsEpochUnix) + o_.offset;
   }
 
@@ -405,6 +414,10 @@ class Simulator {
     if (!heard) return;
     ReceiveBytes(*link_, buffer, n, [this](ReceiverLink& l) {
       if (l.packetId != kTimeRequestId || l.packetLength != 0 || hungUp_) return;
+      // A new attempt: a --time receiver's clock begins again at its time.
+      const SteadyTime now = std::chrono::steady_clock::now();
+      if (now - lastRequest_ >= std::chrono::seconds(1)) startUnix_ = -1;
+      lastRequest_ = now;
       if (++requests_ == o_.hangupAfter) {
         hungUp_ = true;
         if (o_.verbose) std::fputs("hanging up\n", stderr);
@@ -441,16 +454,17 @@ class Simulator {
     const auto whole = static_cast<std::int64_t>(std::floor(gps));
     if (o_.noTime) {
       data.resize(17, 0);
+      data[9] = kTimeNotSetFlag | kNoUtcInfoFlag;
     } else {
       constexpr auto kWeekSeconds = static_cast<std::int64_t>(kSecondsPerWeek);
       const std::int64_t week = whole / kWeekSeconds;
       Put32(data, static_cast<std::uint32_t>(whole - week * kWeekSeconds));
       Put16(data, static_cast<std::uint16_t>(week & 0xFFFF));
       Put16(data, static_cast<std::uint16_t>(static_cast<std::int16_t>(o_.offset)));
-      // The receiver's own calendar, in GPS time (flag bit 0 clear).
+      // The receiver's own calendar, in GPS time (kUtcCalendarFlag aside).
       SystemTime t;
       ReceiverTimeToSystemTime(static_cast<double>(whole), &t);
-      data.push_back(0);
+      data.push_back(static_cast<std::uint8_t>(o_.flags));
       data.push_back(static_cast<std::uint8_t>(t.wSecond));
       data.push_back(static_cast<std::uint8_t>(t.wMinute));
       data.push_back(static_cast<std::uint8_t>(t.wHour));
@@ -524,7 +538,7 @@ class Simulator {
     SteadyTime packetStart = lineStart + static_cast<int>(bytes.size()) * Spacing();
     const auto latency = std::chrono::milliseconds(o_.latencyMs);
     double gps = GpsAt(packetStart - latency);
-    if (!o_.fixedTow && !o_.fixedTime && !o_.noTime) {
+    if (!o_.fixedTow && !o_.noTime) {
       const double exact = NextExactTime(gps);
       packetStart += std::chrono::duration_cast<Duration>(std::chrono::duration<double>(exact - gps));
       gps = exact;
@@ -627,6 +641,7 @@ class Simulator {
 
   const Options& o_;
   int master_;
+  mutable double startUnix_ = -1;  // the moment of the first timing packet: --time's time
   Duration byteTime_{};
   std::unique_ptr<ReceiverLink> link_ = std::make_unique<ReceiverLink>();
   std::deque<Outgoing> outbox_;
@@ -634,6 +649,7 @@ class Simulator {
   Bytes replay_;
   std::size_t replayAt_ = 0;
   int requests_ = 0;
+  SteadyTime lastRequest_;
   bool hungUp_ = false;
   double nextEdge_ = std::floor(NowUnix()) + 1;  // the next pulse, in seconds since 1970
   bool raised_ = false;

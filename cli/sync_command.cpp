@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -34,6 +35,11 @@ const char kSyncHelp[] =
     "A receiver time before this version's release day is a week-number rollover: it is moved\n"
     "forward by whole periods of 1024 weeks until it is not, and a line says so.\n"
     "\n"
+    "The time is refused (Error - Bad Time, and a line says why) when the receiver says it is not\n"
+    "yet set or was entered by hand, or, for UTC, that it does not yet know the GPS-UTC offset. A\n"
+    "correction of more than 1 s is made only when a second timing packet agrees with the first\n"
+    "(to 0.1 s); --max-correction refuses larger ones.\n"
+"\n"
     "With --pulse, the receiver's pulse per second on that modem line times the packet: the clock\n"
     "is set to the whole second of the pulse's edge before the packet, plus the time since that\n"
     "edge. A packet with no edge within a second before it (or with a time far from the edge's\n"
@@ -49,8 +55,9 @@ const char kRunHelp[] =
     "\n"
     "Starts periodic clock updates: one attempt at once, then one every interval (days, hours\n"
     "and minutes, at most 49 17:02), each as 'clockagent sync' makes it. Prints a line per\n"
-    "outcome with the successful and total attempts, until stopped with Ctrl-C or SIGTERM, which\n"
-    "ends an attempt in progress and closes the port.\n"
+    "outcome with the successful and total attempts and the correction made or why a time was\n"
+    "refused, until stopped with Ctrl-C or SIGTERM, which ends an attempt in progress and closes\n"
+    "the port.\n"
     "\n"
     "Exit status: 0 when stopped, 2 for bad options or an interval that is refused.\n"
     "\n"
@@ -63,8 +70,10 @@ void PrintOptionsHelp() {
   PrintReceiverOptionsHelp();
   std::printf(
       "  --log FILE          append a line for each attempt to the CSV record FILE (time_utc,\n"
-      "                      port, outcome, packet, offset_s, set_to, timed_by; at 1 MB it\n"
-      "                      becomes FILE.1.csv and a new one is begun)\n"
+      "                      port, outcome, packet, offset_s, set_to, reason,\n"
+      "                      timed_by; at 1 MB it becomes FILE.1.csv and a new one is begun)\n"
+      "  --max-correction S  refuse to move the clock by more than S whole seconds (default 0: no\n"
+      "                      limit)\n"
       "  --dry-run           do not set the clock; show the time it would be set to\n"
       "  --help              show this text\n");
 }
@@ -158,8 +167,8 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
       o.dryRun = true;
       continue;
     }
-    const bool known =
-        IsReceiverOption(arg) || arg == "--log" || (arg == "--interval" && takesInterval);
+    const bool known = IsReceiverOption(arg) || arg == "--log" || arg == "--max-correction" ||
+                       (arg == "--interval" && takesInterval);
     if (!known) return Usage(command, "unknown option: " + arg);
     const char* v = OptionValue(argc, argv, i++);
     if (v == nullptr) return Usage(command, arg + " needs a value");
@@ -172,6 +181,13 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
       continue;
     } else if (arg == "--log") {
       o.log = v;
+      continue;
+    } else if (arg == "--max-correction") {
+      if (!ParseInt(v, 0, std::numeric_limits<std::int32_t>::max(),
+                    &o.choices.maxCorrectionSeconds)) {
+        return Usage(command,
+                     std::string("--max-correction takes whole seconds, 0 for no limit: ") + v);
+      }
       continue;
     }
     const int applied = ApplyReceiverOption(command, arg, v, o.choices);
@@ -210,6 +226,8 @@ int RunSync(int argc, char** argv) {
   ConsoleFront front(options, [&](const AttemptResult& result, const std::string& tow) {
     succeeded = result.outcome == UpdateOutcome::Success;
     std::printf("%s\n", StatusText(result.outcome));
+    const std::string reason = ReasonText(result);
+    if (!reason.empty()) std::printf("%s\n", reason.c_str());
     if (!tow.empty()) std::printf("time of week: %s\n", tow.c_str());
     if (!result.clockAsked) return;
     std::printf("%s\n", OffsetText(result.offsetSeconds).c_str());
@@ -244,9 +262,11 @@ int RunRun(int argc, char** argv) {
     const std::time_t now = std::time(nullptr);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-    std::printf("%s %s %d/%d%s\n", stamp, StatusText(result.outcome),
+    const std::string said =
+        result.clockAsked ? OffsetText(result.offsetSeconds) : ReasonText(result);
+    std::printf("%s %s %d/%d%s%s\n", stamp, StatusText(result.outcome),
                 static_cast<int>(result.successes), static_cast<int>(result.attempts),
-                result.clockAsked ? (" " + OffsetText(result.offsetSeconds)).c_str() : "");
+                said.empty() ? "" : " ", said.c_str());
   });
 
   InstallStopSignals();

@@ -43,6 +43,7 @@ bool ReadPacket8FAB(const ReceiverLink& link, TimingFields* fields) {
   fields->timeOfWeek = static_cast<float>(GetU32(data + 1));
   fields->week = GetU16(data + 5);
   fields->utcOffset = static_cast<float>(GetS16(data + 7));
+  fields->flags = data[9];
   return true;
 }
 
@@ -66,7 +67,8 @@ void AcceptTimingPacket(ReceiverLink& link, TimingContext& context, TimingPacket
   TimingReport report;
   if (!read(link, &report.fields)) return;
   report.packet = packet;
-  report.receiverTime = ReceiverTime(report.fields, context.ActiveTimeType);
+  report.timeType = context.ActiveTimeType;
+  report.receiverTime = ReceiverTime(report.fields, report.timeType);
   report.arrival = link.packetArrival;
   report.arrivalSlackNs = link.packetSlackNs;
   context.sink->TimingPacketReceived(report);

@@ -24,11 +24,19 @@ std::int16_t GetS16(const std::uint8_t* bytes);
 std::uint32_t GetU32(const std::uint8_t* bytes);
 float GetSingle(const std::uint8_t* bytes);
 
+// The timing flags of 0x8F-AB (its data byte 9); 0x41 carries none.
+constexpr std::uint8_t kUtcCalendarFlag = 0x01;  // its calendar fields are UTC, not GPS
+constexpr std::uint8_t kUtcPulseFlag = 0x02;     // its pulse is on UTC seconds, not GPS
+constexpr std::uint8_t kTimeNotSetFlag = 0x04;   // it has no time of its own yet
+constexpr std::uint8_t kNoUtcInfoFlag = 0x08;    // it does not yet know the GPS-UTC offset
+constexpr std::uint8_t kUserTimeFlag = 0x10;     // its time was entered by hand (a test mode)
+
 // The fields of a timing packet, as the clock uses them: single precision, seconds.
 struct TimingFields {
   float timeOfWeek = 0;  // GPS time of week
   std::uint16_t week = 0;
   float utcOffset = 0;   // subtracted from GPS time to give UTC
+  std::uint8_t flags = 0;  // the timing flags above
 };
 
 // Read the last completed packet's fields when its data length is right for the packet (10 for
@@ -49,7 +57,8 @@ enum class TimingPacket { Packet41, Packet8FAB };
 struct TimingReport {
   TimingPacket packet = TimingPacket::Packet41;
   TimingFields fields;
-  double receiverTime = 0;    // ReceiverTime of the fields in the time type in force
+  TimeType timeType = TimeType::Utc;  // the time type in force
+  double receiverTime = 0;    // ReceiverTime of the fields in that time type
   ClockReading arrival;       // when the packet's first byte began to arrive
   std::int64_t arrivalSlackNs = 0;  // how much earlier it may have begun (see blockSlackNs)
 };

@@ -46,14 +46,22 @@ void EventReporter::AttemptEnded(const AttemptResult& result) {
   const std::string port = PortDisplayName(result.port);
   const std::string when = UtcText(result.ended.systemNs);
   const bool success = result.outcome == UpdateOutcome::Success;
+  const std::string reason = ReasonText(result);
   if (!success && !failing_) {
-    const std::string texts[] = {port, StatusText(result.outcome), when};
+    const std::string status = StatusText(result.outcome);
+    const std::string texts[] = {port, reason.empty() ? status : status + ": " + reason, when};
     Report(EVENTLOG_WARNING_TYPE, MSG_UPDATES_FAILING, texts, 3);
   } else if (success && failing_) {
     const std::string texts[] = {port, when};
     Report(EVENTLOG_INFORMATION_TYPE, MSG_UPDATES_SUCCEED, texts, 2);
+  } else if (!reason.empty() && reason != reasonTold_) {
+    // Failing still, for another reason: a receiver that sets its time by hand after it had
+    // none is worth its own word.
+    const std::string texts[] = {port, reason, when};
+    Report(EVENTLOG_WARNING_TYPE, MSG_TIME_REFUSED, texts, 3);
   }
   failing_ = !success;
+  reasonTold_ = reason;
   if (success && std::fabs(result.offsetSeconds) > 1.0) {
     const std::string texts[] = {port, "the " + OffsetText(result.offsetSeconds), when};
     Report(EVENTLOG_INFORMATION_TYPE, MSG_CLOCK_CORRECTED, texts, 3);

@@ -27,8 +27,9 @@ class EventReporter {
   EventReporter(const EventReporter&) = delete;
   EventReporter& operator=(const EventReporter&) = delete;
 
-  // A warning when updates that succeeded begin to fail, information when they succeed again,
-  // and information when an update corrected the clock by more than a second.
+  // A warning when updates that succeeded begin to fail (with the reason a time was refused),
+  // another when, failing still, a time is refused for a new reason, information when they
+  // succeed again, and information when an update corrected the clock by more than a second.
   void AttemptEnded(const AttemptResult& result);
   // A warning in words of its own (Windows Time, a record that cannot be written).
   void Note(const std::string& text);
@@ -41,6 +42,7 @@ class EventReporter {
 
   HANDLE source_ = nullptr;
   bool failing_ = false;  // updates are taken to succeed until one fails
+  std::string reasonTold_;  // the last attempt's ReasonText
   int written_ = 0;
 };
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 
 #include "record/record_lock.h"
@@ -37,6 +38,19 @@ bool SizeOf(const std::string& path, std::uint64_t* size) {
   if (!S_ISREG(status.st_mode)) return false;
   *size = static_cast<std::uint64_t>(status.st_size);
   return true;
+}
+
+// Whether the file's first line is other than kRecordHeader: lines of these columns are not
+// added under another header.
+bool OtherHeader(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char first[sizeof kRecordHeader + 1] = {};
+  const std::size_t got = std::fread(first, 1, sizeof first, file);
+  std::fclose(file);
+  const std::size_t length = sizeof kRecordHeader - 1;
+  return !(got == sizeof first && std::memcmp(first, kRecordHeader, length) == 0 &&
+           first[length] == '\r' && first[length + 1] == '\n');
 }
 
 // NAME.csv's NAME, or the whole path.
@@ -75,7 +89,7 @@ std::string RecordLine(const AttemptResult& result) {
     FormatIsoTimeMs(result.clockTime, set);
     line += set;
   }
-  line += ",";
+  line += "," + Csv(ReasonText(result)) + ",";
   if (result.clockAsked) line += result.TimedByPulse() ? "pulse" : "packet";
   return line;
 }
@@ -93,7 +107,7 @@ bool UpdateRecord::Append(const AttemptResult& result) {
   if (!SizeOf(path_, &size)) return false;  // no lock file beside what is no record
   const RecordLock lock(path_, kRecordLockWaitMs);
   if (!lock.Held() || !SizeOf(path_, &size)) return false;
-  if (size >= rotateAt_) {
+  if (size >= rotateAt_ || (size > 0 && OtherHeader(path_))) {
     const std::string older = OlderPath();
     std::remove(older.c_str());  // a rename does not replace a file everywhere
     if (std::rename(path_.c_str(), older.c_str()) != 0) return false;

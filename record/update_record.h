@@ -10,7 +10,7 @@
 
 namespace clockagent {
 
-constexpr char kRecordHeader[] = "time_utc,port,outcome,packet,offset_s,set_to,timed_by";
+constexpr char kRecordHeader[] = "time_utc,port,outcome,packet,offset_s,set_to,reason,timed_by";
 
 // How long an append waits for another writer of the same record (the window program, the
 // service, the console tool) before it gives its line up.
@@ -18,7 +18,8 @@ constexpr int kRecordLockWaitMs = 2000;
 
 // One attempt's line, without the line end: when it ended, the port, the status text, the packet
 // taken, the receiver's time less the computer's clock ("+0.473012": the computer was behind),
-// the time set and what timed it ("pulse" or "packet"), each field empty where there is nothing
+// the time set, why a time was refused (ReasonText) and what timed it ("pulse" or "packet"), each
+// field empty where there is nothing
 // to say, quoted only where it must be.
 std::string RecordLine(const AttemptResult& result);
 
@@ -26,7 +27,8 @@ std::string RecordLine(const AttemptResult& result);
 std::string UtcText(std::int64_t systemNs);
 
 // Appends to a CSV file. At 1 MB the file is renamed, its name's ".csv" becoming ".1.csv" (in
-// place of an older one), and a new one is begun, so the two never hold more than 2 MB. Writers
+// place of an older one), and a new one is begun, so the two never hold more than 2 MB; a file
+// begun under another header (an older version's columns) is put aside the same way. Writers
 // of one record in other threads and processes take turns (RecordLock).
 class UpdateRecord {
  public:

@@ -63,14 +63,16 @@ bool ReferenceClock::Tick() {
     RequestTime(*link_);
   }
   const ReceiverState state = StateAt(now);
+  const Refusal refusal = state == ReceiverState::NoTime ? refusal_ : Refusal::None;
   if (told_ && state == toldState_ && rolloverWeeks_ == toldRolloverWeeks_ &&
-      atPulse_ == toldAtPulse_) {
+      refusal == toldRefusal_ && atPulse_ == toldAtPulse_) {
     return false;
   }
   told_ = true;
   toldAtPulse_ = atPulse_;
   toldState_ = state;
   toldRolloverWeeks_ = rolloverWeeks_;
+  toldRefusal_ = refusal;
   return true;
 }
 
@@ -102,10 +104,9 @@ void ReferenceClock::TimingPacketReceived(const TimingReport& report) {
     heardBroadcast_ = true;
   }
   ClockSample sample;
-  if (pulse_.Awaits(report.arrival) ||
-      !SampleOf(report, choices_.latencyMs, kReleaseReceiverTime, &sample)) {
-    return;
-  }
+  if (pulse_.Awaits(report.arrival)) return;
+  refusal_ = SampleOf(report, choices_.latencyMs, kReleaseReceiverTime, &sample);
+  if (refusal_ != Refusal::None) return;
   pulse_.Refine(&sample);
   bool sent = false;
   for (const auto& output : outputs_) {
@@ -142,7 +143,8 @@ std::string ReferenceClock::StateText() const {
     case ReceiverState::Silent:
       return "no timing packet from " + port + " for 5 s or more, opening it anew every 10 s";
     case ReceiverState::NoTime:
-      return "the receiver on " + port + " has no usable time";
+      return "the receiver on " + port + " has no usable time" +
+             (toldRefusal_ != Refusal::None ? " (" + RefusalText(toldRefusal_) + ")" : "");
     case ReceiverState::Answering:
     case ReceiverState::Broadcasting:
       break;

@@ -11,6 +11,7 @@
 #include "receiver/serial_port.h"
 #include "receiver/timing_packets.h"
 #include "refclock/refclock_outputs.h"
+#include "update/clock_sample.h"
 #include "update/cycle_front_end.h"
 #include "update/pulse_timing.h"
 #include "update/timer_loop.h"
@@ -61,6 +62,7 @@ class ReferenceClock final : private TimingSink {
   std::int64_t lastOffsetNs_ = 0;
   int rolloverWeeks_ = 0;
   std::uint64_t samplesSent_ = 0;
+  Refusal refusal_ = Refusal::None;  // why the last timing packet gave no sample
 
   bool atPulse_ = false;  // the last sample was stamped at the pulse's edge
   PulseWatch pulse_;      // the pulse line, watched while the port is open
@@ -69,6 +71,7 @@ class ReferenceClock final : private TimingSink {
   ReceiverState toldState_ = ReceiverState::Waiting;
   int toldRolloverWeeks_ = 0;
   bool toldAtPulse_ = false;
+  Refusal toldRefusal_ = Refusal::None;
 };
 
 }  // namespace clockagent

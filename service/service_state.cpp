@@ -59,6 +59,7 @@ std::string EncodeState(const ServiceState& state) {
       std::snprintf(numbers, sizeof numbers, "\noffset=%.6f", state.offsetSeconds);
       text += numbers;
     }
+    if (!state.reason.empty()) text += "\nreason=" + state.reason;
   }
   return text;
 }
@@ -92,6 +93,7 @@ bool DecodeState(const std::string& text, ServiceState* state) {
       s.offsetSeconds = std::strtod(field.c_str(), &end);
       s.offsetKnown = !field.empty() && *end == '\0';
     }
+    Field(text, "reason", &s.reason);
   }
   *state = s;
   return true;
@@ -179,6 +181,7 @@ std::string ServiceFront::TakeRefusal() {
 CycleChoices ServiceFront::Choices() {
   CycleChoices choices = choices_;
   choices.latencyMs = LoadLatency(store_);
+  choices.maxCorrectionSeconds = LoadMaxCorrection(store_);
   return choices;
 }
 
@@ -197,6 +200,7 @@ void ServiceFront::AttemptEnded(const AttemptResult& result) {
   state_.attempts = result.attempts;
   state_.offsetKnown = result.clockAsked;
   state_.offsetSeconds = result.offsetSeconds;
+  state_.reason = ReasonText(result);
   if (observer_) observer_(result);
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "update/interval_text.h"
 
@@ -123,5 +124,17 @@ PulseLine LoadPulse(SettingsStore& store) {
 }
 
 void SavePulse(SettingsStore& store, PulseLine line) { Write(store, kPulseValue, PulseLineName(line)); }
+
+std::int32_t LoadMaxCorrection(SettingsStore& store) {
+  char text[kSettingTextSize];
+  if (!Read(store, kMaxCorrectionValue, text)) return 0;
+  std::int64_t seconds = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return 0;
+    seconds = seconds * 10 + (*p - '0');
+    if (seconds > std::numeric_limits<std::int32_t>::max()) return 0;
+  }
+  return static_cast<std::int32_t>(seconds);
+}
 
 }  // namespace clockagent

@@ -32,6 +32,7 @@ constexpr char kTimeTypeValue[] = "TimeType";
 constexpr char kAutoStartValue[] = "AutoStart";
 constexpr char kLatencyValue[] = "Latency";
 constexpr char kPulseValue[] = "Pulse";
+constexpr char kMaxCorrectionValue[] = "MaxCorrection";
 // Whether the service's schedule runs: "ON" or "OFF" under the settings key, absent counting as
 // "ON", so that a reboot resumes what the user last chose.
 constexpr char kServiceScheduleValue[] = "ServiceSchedule";
@@ -117,5 +118,10 @@ int LoadLatency(SettingsStore& store);
 // "CTS". Absent or anything else is NONE. The window's Start writes it.
 PulseLine LoadPulse(SettingsStore& store);
 void SavePulse(SettingsStore& store, PulseLine line);
+
+// The largest correction the clock takes: the optional string value "MaxCorrection", whole
+// seconds as decimal digits alone. Absent, 0 or anything else is no limit (0). Nothing writes it
+// but the user.
+std::int32_t LoadMaxCorrection(SettingsStore& store);
 
 }  // namespace clockagent

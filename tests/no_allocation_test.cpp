@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -36,14 +37,15 @@ namespace clockagent::test {
 namespace {
 
 // A receiver in memory: once asked, serves one recording, a block at a time, and counts what is
-// written.
+// written. Its blocks are a line's half second at most, so that a timing packet is placed within
+// it: a clock that reads the packet's time takes it at once.
 struct RecordingReceiver final : NullPort {
   bool Open(const char*) override { return true; }
   std::uint32_t QueuedBytes() override {
     return written > 0 ? static_cast<std::uint32_t>(size - at) : 0;
   }
   std::uint32_t Read(std::uint8_t* buffer, std::uint32_t room) override {
-    const std::size_t n = std::min<std::size_t>(room, size - at);
+    const std::size_t n = std::min<std::size_t>({room, size - at, 480});
     std::memcpy(buffer, bytes + at, n);
     at += n;
     return static_cast<std::uint32_t>(n);
@@ -107,7 +109,17 @@ TEST(NoAllocation, ParsingAndDispatchingWholeRecordingsAllocateNothing) {
 
 TEST(NoAllocation, WholeAttemptsOverTheRecordingsAllocateNothing) {
   std::vector<Bytes> captures;
-  for (const std::string& name : CaptureNames()) captures.push_back(ReadCapture(name));
+  std::vector<std::int64_t> times;  // of each first timing packet: no second one is needed
+  for (const std::string& name : CaptureNames()) {
+    captures.push_back(ReadCapture(name));
+    auto link = std::make_unique<ReceiverLink>();
+    link->isOpen = 1;
+    RecordedAttempt first;
+    ReceiveBytes(*link, captures.back().data(), captures.back().size(),
+                 [&](ReceiverLink& completed) { DispatchPacket(completed, first.context); });
+    const double receiverTime = first.sink.reports.at(0).receiverTime;
+    times.push_back(std::llround((receiverTime + kGpsEpochDays * 86400.0) * 1e9));
+  }
   ASSERT_EQ(captures.size(), 6u);
   RecordingReceiver receiver;
   CountingFront front;
@@ -122,7 +134,9 @@ TEST(NoAllocation, WholeAttemptsOverTheRecordingsAllocateNothing) {
   // Each recording holds a timing packet: an attempt requests, reads, parses and dispatches
   // until it is found, then shows the time of week, sets the clock and reports the outcome.
   const long before = g_allocations;
-  for (const Bytes& capture : captures) {
+  for (std::size_t i = 0; i < captures.size(); ++i) {
+    const Bytes& capture = captures[i];
+    linkClock.now.systemNs = times[i];
     receiver.bytes = capture.data();
     receiver.size = capture.size();
     receiver.at = 0;

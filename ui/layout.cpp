@@ -111,8 +111,8 @@ const ControlRow kIconsControls[] = {
 // Possible Errors
 const ControlRow kErrorsControls[] = {
     // id, kind, parent, left, top, width, height, text, hint, colour, look
-    {ID_Errors_Panel1, Kind::Panel, kNoParent, 8, 8, 129, 305, "", nullptr, kGrey, kFlat},
-    {ID_Errors_Panel2, Kind::Panel, kNoParent, 137, 8, 292, 305, "", nullptr, kSystemColour, kWindowColour},
+    {ID_Errors_Panel1, Kind::Panel, kNoParent, 8, 8, 129, 401, "", nullptr, kGrey, kFlat},
+    {ID_Errors_Panel2, Kind::Panel, kNoParent, 137, 8, 292, 401, "", nullptr, kSystemColour, kWindowColour},
     {ID_Errors_Label1, Kind::Label, ID_Errors_Panel1, 61, 8, 61, 13, "COM Failure:", nullptr, kWhite, kRightAligned},
     {ID_Errors_Label4, Kind::Label, ID_Errors_Panel1, 61, 72, 61, 13, "DARO Failure:", nullptr, kWhite, kRightAligned},
     {ID_Errors_Label11, Kind::Label, ID_Errors_Panel1, 13, 216, 109, 13, "System Update Failure:", nullptr, kWhite, kRightAligned},
@@ -139,6 +139,15 @@ const ControlRow kErrorsControls[] = {
     {ID_Errors_Label16, Kind::Label, ID_Errors_Panel2, 8, 265, 160, 13, "The receiver returned a time <= 0.", nullptr, kBlack, kFlat},
     {ID_Errors_Shape5, Kind::Bullet, ID_Errors_Panel2, 8, 285, 5, 5, "", nullptr, kBlack, kFlat},
     {ID_Errors_Label17, Kind::Label, ID_Errors_Panel2, 16, 281, 195, 13, "Wait until your receiver obtains GPS time.", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape9, Kind::Bullet, ID_Errors_Panel2, 8, 301, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label22, Kind::Label, ID_Errors_Panel2, 16, 297, 240, 13, "The receiver says its time is not yet set, or was", nullptr, kBlack, kFlat},
+    {ID_Errors_Label23, Kind::Label, ID_Errors_Panel2, 16, 313, 150, 13, "entered by hand (a test mode).", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape10, Kind::Bullet, ID_Errors_Panel2, 8, 337, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label24, Kind::Label, ID_Errors_Panel2, 16, 333, 245, 13, "The receiver does not yet know the GPS-UTC offset:", nullptr, kBlack, kFlat},
+    {ID_Errors_Label25, Kind::Label, ID_Errors_Panel2, 16, 349, 235, 13, "wait until it has read it (up to 13 minutes).", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape11, Kind::Bullet, ID_Errors_Panel2, 8, 373, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label26, Kind::Label, ID_Errors_Panel2, 16, 369, 250, 13, "A correction over 1 s was not confirmed by a second", nullptr, kBlack, kFlat},
+    {ID_Errors_Label27, Kind::Label, ID_Errors_Panel2, 16, 385, 250, 13, "timing packet, or exceeded the MaxCorrection limit.", nullptr, kBlack, kFlat},
 };
 
 template <int N>
@@ -152,7 +161,7 @@ const WindowLayout kMainLayout{kMainCaption, 393, 318, 10, kMainControls, Count(
 const WindowLayout kAboutLayout{"About ClockAgent", 303, 169, 10, kAboutControls, Count(kAboutControls)};
 const WindowLayout kPacketsLayout{"Supported DARO Packets", 263, 103, 11, kPacketsControls, Count(kPacketsControls)};
 const WindowLayout kIconsLayout{"System Tray Icons", 287, 144, 11, kIconsControls, Count(kIconsControls)};
-const WindowLayout kErrorsLayout{"Possible Errors", 436, 321, 11, kErrorsControls, Count(kErrorsControls)};
+const WindowLayout kErrorsLayout{"Possible Errors", 436, 417, 11, kErrorsControls, Count(kErrorsControls)};
 
 const MenuRow kMainMenu[] = {
     {-1, "&Control", true},  // ControlMenu

@@ -132,6 +132,15 @@ enum InfoId : int {
   ID_Errors_Shape6,
   ID_Errors_Shape7,
   ID_Errors_Shape8,
+  ID_Errors_Shape9,
+  ID_Errors_Label22,
+  ID_Errors_Label23,
+  ID_Errors_Shape10,
+  ID_Errors_Label24,
+  ID_Errors_Label25,
+  ID_Errors_Shape11,
+  ID_Errors_Label26,
+  ID_Errors_Label27,
 };
 
 enum class Kind {

@@ -122,6 +122,7 @@ void TForm_Main::AttemptEnded(const AttemptResult& result) {
   tip_ = TipText(&result, LocalTimeText(result.ended.systemNs));
   RemoveTrayIcons();
   AddTrayIcon(IconStateAfter(result.outcome));
+  ShowReason(ReasonText(result));
   if (result.PulseMissed()) ShowNotice(PulseFallbackText(result.pulse, result.pulseFit).c_str());
   if (!recorder_.AttemptEnded(result)) {  // said once; the updates go on
     ShowNotice(("Cannot write the record " + recorder_.RecordPath()).c_str());

@@ -118,6 +118,8 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   // window has to say while an attempt may poll the port, where a message box would hold the
   // loop that reads it.
   void ShowNotice(const char* notice);
+  // Why the last attempt's time was refused, as a notice; empty: not refused.
+  void ShowReason(const std::string& reason);
   void SetMenuEnabled(int id, bool enabled);
 
   HINSTANCE instance_;
@@ -145,6 +147,7 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   bool autoStartPending_ = false;  // until the first look at the service
   bool warnAfterState_ = false;    // after a Start the service was asked for
   std::string notice_;
+  std::string reasonShown_;  // the refusal ShowReason last showed
   std::unique_ptr<ServiceAsker> asker_;
   Recorder recorder_;
 

@@ -77,6 +77,18 @@ void TForm_Main::ShowNotice(const char* notice) {
   ShowHint(notice);
 }
 
+void TForm_Main::ShowReason(const std::string& reason) {
+  // A refusal stays in the hint bar until an attempt that is not refused takes it away; other
+  // notices are left as they are. The service's state says the same reason again and again.
+  if (reason == reasonShown_) return;
+  if (!reason.empty()) {
+    ShowNotice(reason.c_str());
+  } else if (notice_ == reasonShown_) {
+    ShowNotice("");
+  }
+  reasonShown_ = reason;
+}
+
 void TForm_Main::UpdateHint() {
   if (menuActive_) return;
   POINT p;

@@ -129,7 +129,10 @@ void TForm_Main::FollowService(PipeAnswer answer, const ServiceState& state) {
 void TForm_Main::ShowServiceState(const ServiceState& state) {
   const bool all = !serviceShownValid_;
   if (all || state.started != serviceShown_.started) ScheduleChanged(state.started);
-  if (state.ended) ShowOutcome(state.outcome, state.successes, state.attempts);
+  if (state.ended) {
+    ShowOutcome(state.outcome, state.successes, state.attempts);
+    ShowReason(state.reason);
+  }
   if (!state.timeOfWeek.empty()) SetCaption(ID_Panel_Time, state.timeOfWeek.c_str());
   std::string tip = kApplicationTitle;
   if (state.ended) {

@@ -83,6 +83,7 @@ CycleChoices TForm_Main::Choices() {
   choices.latencyMs = LoadLatency(*store_);
   const int pulse = ItemIndex(ID_ComboBox_Pulse);
   choices.pulse = pulse > 0 ? static_cast<PulseLine>(pulse) : PulseLine::None;
+  choices.maxCorrectionSeconds = LoadMaxCorrection(*store_);
   return choices;
 }
 

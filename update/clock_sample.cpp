@@ -2,20 +2,57 @@
 #include "update/clock_sample.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "update/clock_setting.h"
 
 namespace clockagent {
 
-bool SampleOf(const TimingReport& report, int latencyMs, double earliest, ClockSample* sample) {
-  if (!IsPlaced(report)) return false;
+Refusal ReceiverRefusal(const TimingFields& fields, TimeType timeType) {
+  if ((fields.flags & kTimeNotSetFlag) != 0 || fields.timeOfWeek == kNoTimeYet) {
+    return Refusal::TimeNotSet;
+  }
+  if ((fields.flags & kUserTimeFlag) != 0) return Refusal::UserTime;
+  const bool offsetUnknown = (fields.flags & kNoUtcInfoFlag) != 0 || fields.utcOffset == 0;
+  if (timeType == TimeType::Utc && offsetUnknown) return Refusal::NoUtcOffset;
+  return Refusal::None;
+}
+
+std::string RefusalText(Refusal refusal, double correctionSeconds, std::int32_t limitSeconds) {
+  char text[96];
+  switch (refusal) {
+    case Refusal::None: return "";
+    case Refusal::NotPlaced: return "the packet was read too late to say when it came";
+    case Refusal::TimeNotSet: return "receiver: its time is not yet set";
+    case Refusal::UserTime: return "receiver: its time was entered by hand, not taken from GPS";
+    case Refusal::NoUtcOffset: return "receiver: it does not yet know the GPS-UTC offset";
+    case Refusal::NotADate: return "receiver: its time is not a date";
+    case Refusal::OverLimit:
+      std::snprintf(text, sizeof text, "correction of %.3f s is larger than the limit of %d s",
+                    std::fabs(correctionSeconds), static_cast<int>(limitSeconds));
+      return text;
+    case Refusal::Unconfirmed:
+      std::snprintf(text, sizeof text,
+                    "correction of %.3f s was not confirmed by a second timing packet",
+                    std::fabs(correctionSeconds));
+      return text;
+  }
+  return "";
+}
+
+Refusal SampleOf(const TimingReport& report, int latencyMs, double earliest, ClockSample* sample) {
+  if (!IsPlaced(report)) return Refusal::NotPlaced;
+  const Refusal word = ReceiverRefusal(report.fields, report.timeType);
+  if (word != Refusal::None) return word;
   const double timeOfWeek = static_cast<double>(report.fields.timeOfWeek);
-  if (!(timeOfWeek >= 0.0 && timeOfWeek < kSecondsPerWeek)) return false;
+  if (!(timeOfWeek >= 0.0 && timeOfWeek < kSecondsPerWeek)) return Refusal::NotADate;
   double receiverTime = report.receiverTime;
   const int weeks = CorrectWeekRollover(&receiverTime, earliest);
-  if (!IsUsableReceiverTime(receiverTime)) return false;
+  if (!IsUsableReceiverTime(receiverTime)) return Refusal::NotADate;
   const std::int64_t systemNs = report.arrival.systemNs;
-  if (!(std::fabs(receiverTime - ReceiverTimeOf(systemNs)) < kLargestOffsetSeconds)) return false;
+  if (!(std::fabs(receiverTime - ReceiverTimeOf(systemNs)) < kLargestOffsetSeconds)) {
+    return Refusal::NotADate;
+  }
 
   // Whole seconds and their fraction apart, in integers: one double of seconds since 1980 keeps
   // only a quarter of a microsecond.
@@ -28,7 +65,7 @@ bool SampleOf(const TimingReport& report, int latencyMs, double earliest, ClockS
   sample->offsetNs = receiverNs - systemNs;
   sample->monotonicNs = report.arrival.monotonicNs;
   sample->rolloverWeeks = weeks;
-  return true;
+  return Refusal::None;
 }
 
 ClockReading AwaitWholeStep(const ClockSample& sample, const ClockReading& now, LinkClock& clock,

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 #include "receiver/timing_packets.h"
 
@@ -33,18 +34,67 @@ constexpr bool IsPlaced(const TimingReport& report) {
   return report.arrivalSlackNs <= kLargestArrivalSlackNs;
 }
 
+// Why a timing packet's time is not taken. The receiver's own word comes first: a time it says
+// it has not set, or was given by hand, or that it cannot yet turn into UTC (the offset unknown:
+// flagged, or reported as 0, which GPS-UTC has not been since 1981) is never set, however well it
+// converts.
+enum class Refusal : std::uint8_t {
+  None,
+  NotPlaced,    // read too late to say when it came (IsPlaced)
+  TimeNotSet,   // kTimeNotSetFlag, or the time of week kNoTimeYet
+  UserTime,     // kUserTimeFlag
+  NoUtcOffset,  // with UTC: kNoUtcInfoFlag, or an offset of 0
+  NotADate,     // outside the week or the calendar, or further off than kLargestOffsetSeconds
+  OverLimit,    // a correction larger than the user's limit
+  Unconfirmed,  // a correction larger than kConfirmAboveNs that no second packet confirmed
+};
+
+// The receiver's own word on a packet's time, in the time type in force: None when it vouches
+// for it.
+Refusal ReceiverRefusal(const TimingFields& fields, TimeType timeType);
+
+// The reason in one line, the same words wherever it is shown ("receiver: its time is not yet
+// set", "correction of 5.000 s is larger than the limit of 1 s"); empty for None.
+// `correctionSeconds` and `limitSeconds` are read for OverLimit and Unconfirmed.
+std::string RefusalText(Refusal refusal, double correctionSeconds = 0,
+                        std::int32_t limitSeconds = 0);
+
 // The sample of a timing packet: the moment its first byte began to arrive, and the receiver's
 // time for it (moved past week rollovers, times before `earliest`, see CorrectWeekRollover, and
 // advanced by the receiver's latency, since it sent the packet `latencyMs` after the moment it
-// names). False, leaving `sample` alone, for a packet that is not placed (IsPlaced) or whose time
-// is not usable: no time yet, a
-// time of week outside the week (a garbled packet would pass for another week's time), a time
-// outside the calendar, or one further off than kLargestOffsetSeconds.
-bool SampleOf(const TimingReport& report, int latencyMs, double earliest, ClockSample* sample);
+// names). Refusal::None with the sample; otherwise why not, `sample` left alone: a packet that is
+// not placed, that its receiver does not vouch for (ReceiverRefusal), or whose time is not a
+// date: a time of week outside the week (a garbled packet would pass for another week's time),
+// a time outside the calendar, or one further off than kLargestOffsetSeconds.
+Refusal SampleOf(const TimingReport& report, int latencyMs, double earliest, ClockSample* sample);
 
 // The receiver's time at a later moment of the monotonic clock, ns since 1970-01-01 00:00:00.
 constexpr std::int64_t ReceiverNsAt(const ClockSample& sample, std::int64_t monotonicNs) {
   return sample.systemNs + sample.offsetNs + (monotonicNs - sample.monotonicNs);
+}
+
+// DARO frames carry no checksum: a flipped bit or two packets glued into one convert to a
+// well-formed wrong time. A correction larger than this is made only when a second packet of the
+// same attempt agrees with the first to within kConfirmWithinNs, allowing for the time between.
+constexpr std::int64_t kConfirmAboveNs = 1000000000;
+constexpr std::int64_t kConfirmWithinNs = 100000000;
+
+constexpr bool NeedsConfirming(const ClockSample& sample) {
+  return sample.offsetNs > kConfirmAboveNs || sample.offsetNs < -kConfirmAboveNs;
+}
+
+// Whether `later` gives the receiver the time `earlier` does, as far as the monotonic clock has
+// gone between them: a step of the system clock between the two does not part them.
+constexpr bool Confirms(const ClockSample& earlier, const ClockSample& later) {
+  const std::int64_t apart =
+      ReceiverNsAt(earlier, later.monotonicNs) - (later.systemNs + later.offsetNs);
+  return apart <= kConfirmWithinNs && apart >= -kConfirmWithinNs;
+}
+
+// Whether a sample's correction is larger than a limit of whole seconds; 0 is no limit.
+constexpr bool ExceedsLimit(const ClockSample& sample, std::int32_t limitSeconds) {
+  const std::int64_t limitNs = std::int64_t{limitSeconds} * 1000000000;
+  return limitSeconds > 0 && (sample.offsetNs > limitNs || sample.offsetNs < -limitNs);
 }
 
 // For a clock that is set in steps of `resolutionNs`: reads `clock` without pause until the

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "receiver/pulse_edges.h"
 #include "receiver/serial_link.h"
 #include "receiver/timing_packets.h"
+#include "update/clock_sample.h"
 #include "update/clock_setter.h"
 #include "update/pulse_timing.h"
 #include "update/update_outcome.h"
@@ -23,6 +25,7 @@ struct CycleChoices {
   std::int64_t intervalMs = -1;  // IntervalMilliseconds of the "dd hh:mm" text; -1: none
   int latencyMs = 0;  // how long after the moment it names the receiver sends a timing packet
   PulseLine pulse = PulseLine::None;  // the line the receiver's pulse per second is wired to
+  std::int32_t maxCorrectionSeconds = 0;  // the largest correction made; 0: no limit
 };
 
 // How an attempt ended.
@@ -39,6 +42,9 @@ struct AttemptResult {
   int rolloverWeeks = 0;         // how far a receiver's rolled-over week was moved forward
   PulseLine pulse = PulseLine::None;      // the pulse line watched, and how the packet fitted it:
   PulseFit pulseFit = PulseFit::NoEdge;   // Pulse when the time was taken at its edge
+  Refusal refusal = Refusal::None;  // why a Bad Time's time was not set
+  double correctionSeconds = 0;  // ... the correction refused (OverLimit, Unconfirmed)
+  std::int32_t limitSeconds = 0;  // ... and the limit in force
   std::int32_t successes = 0;    // the counters with this attempt
   std::int32_t attempts = 0;
 
@@ -46,6 +52,9 @@ struct AttemptResult {
   // The pulse line was chosen, but the packet timed the attempt.
   bool PulseMissed() const { return clockAsked && pulse != PulseLine::None && !TimedByPulse(); }
 };
+
+// RefusalText of an attempt's refusal: empty unless its time was refused.
+std::string ReasonText(const AttemptResult& result);
 
 class CycleFrontEnd {
  public:

@@ -25,6 +25,7 @@ void UpdateCycle::Timer_UpdateTimer() {
   ++attemptCount_;
   result_ = AttemptResult{};
   reported_ = false;
+  unconfirmed_ = false;
   if (opened != 0) {
     ReportOutcome(UpdateOutcome::ComFailure);
     return;
@@ -43,7 +44,11 @@ void UpdateCycle::Timer_DAROTimer() {
   if (ReadAndApply()) return;  // the attempt has reported its outcome
   if (--pollCountdown_ <= 0) {
     pollCountdown_ = kPollsPerAttempt;
-    ReportOutcome(UpdateOutcome::DaroFailure);
+    if (unconfirmed_) {
+      Refuse(Refusal::Unconfirmed);
+    } else {
+      ReportOutcome(UpdateOutcome::DaroFailure);
+    }
   }
 }
 
@@ -55,8 +60,7 @@ bool UpdateCycle::ReadAndApply() {
   ReadLink(link_, [this](ReceiverLink& completed) { DispatchPacket(completed, timing_); });
   if (!reported_) return false;
   reported_ = false;
-  ApplyReport(report_);
-  return true;
+  return ApplyReport(report_);
 }
 
 // Called from inside the receive loop: the packet is applied once the loop has returned.
@@ -68,18 +72,32 @@ void UpdateCycle::TimingPacketReceived(const TimingReport& report) {
   reported_ = true;
 }
 
-void UpdateCycle::ApplyReport(const TimingReport& report) {
+bool UpdateCycle::ApplyReport(const TimingReport& report) {
   front_.TimeOfWeekReceived(report.fields, timing_.ActiveTimeType);
   result_.packetTaken = true;
   result_.packet = report.packet;
   ClockSample sample;
-  if (!SampleOf(report, activeLatencyMs_, earliest_, &sample)) {
-    ReportOutcome(UpdateOutcome::BadTime);
-    return;
+  const Refusal refusal = SampleOf(report, activeLatencyMs_, earliest_, &sample);
+  if (refusal != Refusal::None) {
+    Refuse(refusal);
+    return true;
   }
   result_.rolloverWeeks = sample.rolloverWeeks;
   result_.pulse = pulse_.Line();
   result_.pulseFit = pulse_.Refine(&sample);
+  result_.correctionSeconds = static_cast<double>(sample.offsetNs) / 1e9;
+  if (ExceedsLimit(sample, activeLimitSeconds_)) {
+    Refuse(Refusal::OverLimit);
+    return true;
+  }
+  // A large correction waits for the next packet to say the same; each packet that does not is
+  // the one the next must agree with.
+  if (NeedsConfirming(sample) && !(unconfirmed_ && Confirms(unconfirmedSample_, sample))) {
+    unconfirmed_ = true;
+    unconfirmedSample_ = sample;
+    TimeReceived = false;
+    return false;
+  }
   // The receiver's time for the moment the packet began to arrive (or for its pulse's edge), and
   // as long again as has passed since, read just before the clock is set: for a clock set in
   // whole milliseconds, when the receiver's time is one.
@@ -91,8 +109,20 @@ void UpdateCycle::ApplyReport(const TimingReport& report) {
   result_.clockAsked = outcome != UpdateOutcome::BadTime;
   if (result_.clockAsked) {
     result_.offsetSeconds = static_cast<double>(receiverNowNs - now.systemNs) / 1e9;
+  } else {
+    result_.refusal = Refusal::NotADate;
   }
   ReportOutcome(outcome);
+  return true;
+}
+
+void UpdateCycle::Refuse(Refusal refusal) {
+  result_.refusal = refusal;
+  result_.limitSeconds = activeLimitSeconds_;
+  if (refusal == Refusal::Unconfirmed) {
+    result_.correctionSeconds = static_cast<double>(unconfirmedSample_.offsetNs) / 1e9;
+  }
+  ReportOutcome(UpdateOutcome::BadTime);
 }
 
 void UpdateCycle::ReportOutcome(UpdateOutcome outcome) {
@@ -133,6 +163,7 @@ void UpdateCycle::StartUpdates() {
   timerUpdate_.SetInterval(static_cast<std::uint32_t>(period));
   timing_.ActiveTimeType = choices.timeType;
   activeLatencyMs_ = choices.latencyMs;
+  activeLimitSeconds_ = choices.maxCorrectionSeconds;
   if (settings_ != nullptr) settings_->SaveSettings();
   timerUpdate_.SetEnabled(true);
   // An attempt still polling (begun before a Stop) counts as the first of this run, so that its
@@ -153,7 +184,13 @@ void UpdateCycle::RefreshTime() {
   activePort_ = choices.port;
   timing_.ActiveTimeType = choices.timeType;
   activeLatencyMs_ = choices.latencyMs;
+  activeLimitSeconds_ = choices.maxCorrectionSeconds;
   Timer_UpdateTimer();
+}
+
+std::string ReasonText(const AttemptResult& result) {
+  if (result.outcome != UpdateOutcome::BadTime) return "";
+  return RefusalText(result.refusal, result.correctionSeconds, result.limitSeconds);
 }
 
 UpdateEngine::UpdateEngine(SerialPort& port, Timer& timerUpdate, Timer& timerPoll,

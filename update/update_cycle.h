@@ -82,7 +82,9 @@ class UpdateCycle final : private TimingSink {
   void TimingPacketReceived(const TimingReport& report) override;
   // Reads what the port holds; true when that ended the attempt.
   bool ReadAndApply();
-  void ApplyReport(const TimingReport& report);
+  // True when the packet ended the attempt; false when its correction waits for a second word.
+  bool ApplyReport(const TimingReport& report);
+  void Refuse(Refusal refusal);
 
   ReceiverLink& link_;
   Timer& timerUpdate_;
@@ -97,11 +99,15 @@ class UpdateCycle final : private TimingSink {
   int pollCountdown_ = kPollsPerAttempt;
   PortChoice activePort_;  // COM1 until Start or Refresh Time
   int activeLatencyMs_ = 0;
+  std::int32_t activeLimitSeconds_ = 0;  // the largest correction made; 0: none
   TimingContext timing_;   // ActiveTimeType, for the packet handlers
   // The attempt has its timing packet: the first of an attempt is used, any others are ignored.
   // Set while no attempt polls.
   bool TimeReceived = true;
   AttemptResult result_;   // of the attempt in progress
+  // A large correction of this attempt, waiting for a second packet to confirm it (Confirms).
+  bool unconfirmed_ = false;
+  ClockSample unconfirmedSample_;
   bool reported_ = false;  // the timing packet of this poll waits to be applied
   TimingReport report_;
   PulseWatch pulse_;  // the pulse line, watched while an attempt polls

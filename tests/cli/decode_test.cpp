@@ -43,7 +43,7 @@ TEST_F(DecodeCommand, PrintsEachPacketExactly) {
   Bytes stream;
   const auto add = [&](const Bytes& b) { stream.insert(stream.end(), b.begin(), b.end()); };
   add(Frame(0x41, {0x48, 0x93, 0xA8, 0x00, 0x04, 0xB0, 0x41, 0x50, 0x00, 0x00}));
-  add(Frame(0x8F, {0xAB, 0x00, 0x04, 0x9D, 0x40, 0x04, 0xB0, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0}));
+  add(Frame(0x8F, {0xAB, 0x00, 0x04, 0x9D, 0x40, 0x04, 0xB0, 0xFF, 0xFF, 0xFD, 0, 0, 0, 0, 0, 0, 0}));
   add(Frame(0x8F, {0xAC, 1, 2}));
   add(Frame(0x8F, {}));
   add(Frame(0x41, {0xBF, 0x80, 0x00, 0x00, 0, 0, 0, 0, 0, 0}));             // no time yet
@@ -60,7 +60,8 @@ TEST_F(DecodeCommand, PrintsEachPacketExactly) {
             "0x41 len=10 week=1200 tow=302400 offset=13 gps=2003-01-08T12:00:00Z "
             "utc=2003-01-08T11:59:47Z\n"
             "0x8F-AB len=17 week=1200 tow=302400 offset=-1 gps=2003-01-08T12:00:00Z "
-            "utc=2003-01-08T12:00:01Z\n"
+            "utc=2003-01-08T12:00:01Z "
+            "flags=0xFD(utc,time-not-set,no-utc-info,user-time,bit5,bit6,bit7)\n"
             "0x8F-AC len=3\n"
             "0x8F len=0\n"
             "0x41 len=10 week=0 tow=-1 offset=0 gps=bad utc=bad\n"
@@ -105,7 +106,7 @@ TEST_F(DecodeCommand, ReadsStandardInput) {
   EXPECT_EQ(fromStdin.out, fromFile.out);
   EXPECT_EQ(Lines(fromStdin.out)[0],
             "0x8F-AB len=17 week=2076 tow=239909 offset=18 gps=2019-10-22T18:38:29Z "
-            "utc=2019-10-22T18:38:11Z");
+            "utc=2019-10-22T18:38:11Z flags=0x00");
 }
 
 TEST_F(DecodeCommand, EmptyInputPrintsNothing) {

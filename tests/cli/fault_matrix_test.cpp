@@ -16,17 +16,20 @@
 namespace clockagent::test {
 namespace {
 
-// What `sync` prints, as regular expressions: the milliseconds of the time set are those that
-// passed since the answer's first byte, and the clock's offset is from the true time.
+// What `sync` prints, as regular expressions. The receivers' clocks run on from their first
+// answer, 12:00:00.00 of the week; a second answer confirms a correction that large, and the time
+// set is from it.
 const char kSuccess[] =
     R"(Success
-time of week: Wed 12:00:00\.00
+time of week: Wed 12:00:0\d\.\d\d
 clock was \d+\.\d{6} s behind
-would set the clock to 2036-06-18T11:59:42\.0\d\dZ \(dry run\)
+would set the clock to 2036-06-18T11:59:4\d\.\d{3}Z \(dry run\)
 )";
 const char kDaroFailure[] = "Error - DARO Failure\n";
-const char kBadTime[] = "Error - Bad Time\ntime of week: <Bad time>\n";
-const char kNoTimeYet[] = "Error - Bad Time\ntime of week: <No time yet>\n";
+const char kBadTime[] =
+    "Error - Bad Time\nreceiver: its time is not a date\ntime of week: <Bad time>\n";
+const char kNoTimeYet[] =
+    "Error - Bad Time\nreceiver: its time is not yet set\ntime of week: <No time yet>\n";
 
 // Each request reaches the simulator whole and is logged as it arrives.
 constexpr char kRequestLogged[] = "rx: 10 21 10 03\n";
@@ -51,21 +54,15 @@ std::vector<std::string> FixedTime(std::vector<std::string> more) {
 }
 
 const Fault kFaults[] = {
-    // No fault: the time set is the time the answer names and as long again as has passed since
-    // its first byte began to arrive, the rest of its 14 bytes at 9600 baud and more.
-    {"NoFault", FixedTime({}), "--port PORT", R"(Success
-time of week: Wed 12:00:00\.00
-clock was \d+\.\d{6} s behind
-would set the clock to 2036-06-18T11:59:42\.0(1[3-9]|[2-9]\d)Z \(dry run\)
-)", kUntilAnswered},
+    {"NoFault", FixedTime({}), "--port PORT", kSuccess, kUntilAnswered},
     // GPS time keeps the receiver's GPS-UTC offset, at the line settings both ends agree on.
     {"GpsTimeAt19200OddTwoStopBits",
      FixedTime({"--baud", "19200", "--parity", "odd", "--stop-bits", "2"}),
      "--port PORT --time-type gps --baud 19200 --parity odd --stop-bits 2",
      R"(Success
-time of week: Wed 12:00:00\.00
+time of week: Wed 12:00:0\d\.\d\d
 clock was \d+\.\d{6} s behind
-would set the clock to 2036-06-18T12:00:00\.0\d\dZ \(dry run\)
+would set the clock to 2036-06-18T12:00:0\d\.\d{3}Z \(dry run\)
 )", kUntilAnswered},
     {"SilentReceiver", {"--silent"}, "--port PORT", kDaroFailure, kAllPolls},
     // A receiver at 4800 baud hears the requests of a 9600-baud line as noise.
@@ -77,13 +74,7 @@ would set the clock to 2036-06-18T12:00:00\.0\d\dZ \(dry run\)
     {"NoiseFloodAtTheWrongRate", FixedTime({"--flood", "--baud", "38400"}), "--port PORT",
      kDaroFailure, 0},
     // 15 ms between bytes: the answer spans two polls and completes on the second.
-    {"BytesOneByOne", FixedTime({"--split", "15"}), "--port PORT",
-     R"(Success
-time of week: Wed 12:00:00\.00
-clock was \d+\.\d{6} s behind
-would set the clock to 2036-06-18T11:59:42\.\d{3}Z \(dry run\)
-)",
-     kUntilAnswered},
+    {"BytesOneByOne", FixedTime({"--split", "15"}), "--port PORT", kSuccess, kUntilAnswered},
     {"WrongLengthAnswersOnly", FixedTime({"--wrong-length"}), "--port PORT", kDaroFailure,
      kAllPolls},
     {"WrongLengthBroadcastsOnly", {"--broadcast", "--wrong-length"}, "--port PORT", kDaroFailure,
@@ -115,19 +106,19 @@ would set the clock to 2036-06-18T11:59:42\.\d{3}Z \(dry run\)
     // A 10-bit week counter: week 1921 is 2945 less 1024.
     {"WeekRolledOverOnce", FixedTime({"--week", "1921"}), "--port PORT",
      R"(Success
-time of week: Wed 12:00:00\.00
+time of week: Wed 12:00:0\d\.\d\d
 clock was \d+\.\d{6} s behind
 week rollover: moved forward 1024 weeks
-would set the clock to 2036-06-18T11:59:42\.0\d\dZ \(dry run\)
+would set the clock to 2036-06-18T11:59:4\d\.\d{3}Z \(dry run\)
 )",
      kUntilAnswered},
     // 2003 is more than 1024 weeks before the release day.
     {"WeekRolledOverTwice", {"--time", "2003-01-08T11:59:47Z", "--offset", "13"}, "--port PORT",
      R"(Success
-time of week: Wed 12:00:00\.00
+time of week: Wed 12:00:0\d\.\d\d
 clock was \d+\.\d{6} s behind
 week rollover: moved forward 2048 weeks
-would set the clock to 2042-04-09T11:59:47\.0\d\dZ \(dry run\)
+would set the clock to 2042-04-09T11:59:4\d\.\d{3}Z \(dry run\)
 )",
      kUntilAnswered},
     // The option before --dry-run takes no value from it: nothing is opened, nothing asked.

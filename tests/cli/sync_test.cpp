@@ -45,9 +45,10 @@ TEST_F(SyncCommand, EachAttemptLandsInTheRecordAndAFailedWriteStopsNothing) {
   const std::string ended = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,)";
   EXPECT_TRUE(std::regex_match(
       Slurp(log),
-      std::regex("time_utc,port,outcome,packet,offset_s,set_to,timed_by\r\n" + ended + port +
-                 R"(,Success,0x41,\+\d+\.\d{6},2036-06-18T11:59:42\.0\d\dZ,packet)" "\r\n" + ended + port +
-                 ",Error - COM Failure,,,,\r\n")))
+      std::regex("time_utc,port,outcome,packet,offset_s,set_to,reason,timed_by\r\n" + ended +
+                 port + R"(,Success,0x41,\+\d+\.\d{6},2036-06-18T11:59:4\d\.\d{3}Z,,packet)" "\r\n" +
+                 ended + port +
+                 ",Error - COM Failure,,,,,\r\n")))
       << Slurp(log);
 
   const CliResult unwritable =
@@ -140,9 +141,9 @@ TEST_F(SyncCommand, WithoutTheRightTheClockIsNotSet) {
   const CliResult run = Sync("");
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_TRUE(std::regex_match(run.out, std::regex(R"(Error - System Update
-time of week: Wed 12:00:00\.00
+time of week: Wed 12:00:0\d\.\d\d
 clock was \d+\.\d{6} s behind
-could not set the clock to 2036-06-18T11:59:42\.\d{3}Z
+could not set the clock to 2036-06-18T11:59:4\d\.\d{3}Z
 )"))) << run.out;
 }
 

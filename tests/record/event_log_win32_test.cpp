@@ -29,9 +29,10 @@ std::string Message(const std::string& program, DWORD id, std::initializer_list<
   return message;
 }
 
-AttemptResult Ended(UpdateOutcome outcome, double offset = 0) {
+AttemptResult Ended(UpdateOutcome outcome, double offset = 0, Refusal refusal = Refusal::None) {
   AttemptResult result;
   result.outcome = outcome;
+  result.refusal = refusal;
   result.clockAsked = outcome == UpdateOutcome::Success;
   result.offsetSeconds = offset;
   return result;
@@ -51,6 +52,8 @@ TEST(EventLog, BothProgramsCarryTheMessages) {
               "The GPS receiver on COM3 corrected the clock by more than a second: the clock was "
               "2.500 s behind (at X).");
     EXPECT_EQ(Message(program, MSG_NOTE, {"Windows Time ..."}), "Windows Time ...");
+    EXPECT_EQ(Message(program, MSG_TIME_REFUSED, {"COM3", "receiver: reason", "X"}),
+              "The time from the GPS receiver on COM3 was refused: receiver: reason (at X).");
   }
 }
 
@@ -76,6 +79,10 @@ TEST(EventLog, EventsComeWhenTheOutcomeTurnsAndWhenTheClockWasFarOff) {
       {Ended(UpdateOutcome::ComFailure), 2},          // failing still
       {Ended(UpdateOutcome::Success, 0.003), 3},      // failure to success
       {Ended(UpdateOutcome::Success, 0.002), 3},
+      {Ended(UpdateOutcome::BadTime, 0, Refusal::TimeNotSet), 4},   // failure, with its reason
+      {Ended(UpdateOutcome::BadTime, 0, Refusal::TimeNotSet), 4},   // the same again
+      {Ended(UpdateOutcome::BadTime, 0, Refusal::NoUtcOffset), 5},  // a new reason
+      {Ended(UpdateOutcome::DaroFailure), 5},
   };
   for (const auto& step : steps) {
     events.AttemptEnded(step.result);

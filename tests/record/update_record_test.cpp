@@ -45,21 +45,26 @@ TEST(RecordLine, EachOutcomeSaysWhatThereIsToSay) {
   broadcast.pulse = PulseLine::Dcd;
   broadcast.pulseFit = PulseFit::Pulse;
   AttemptResult device = Result(UpdateOutcome::ComFailure, false, false);
+  AttemptResult refused = Result(UpdateOutcome::BadTime, true, false);
+  refused.refusal = Refusal::OverLimit;
+  refused.correctionSeconds = -5;
+  refused.limitSeconds = 1;
   device.port.device = "/dev/serial/by-id/usb-GPS,\"timing\"";
   const struct {
     AttemptResult result;
     const char* line;
   } cases[] = {
       {Result(UpdateOutcome::Success, true, true, 0.4734),
-       "2026-12-08T09:23:49.123Z,COM3,Success,0x41,+0.473400,2026-12-08T09:23:49.120Z,packet"},
+       "2026-12-08T09:23:49.123Z,COM3,Success,0x41,+0.473400,2026-12-08T09:23:49.120Z,,packet"},
       {Result(UpdateOutcome::DaroFailure, false, false),
-       "2026-12-08T09:23:49.123Z,COM3,Error - DARO Failure,,,,"},
-      {Result(UpdateOutcome::BadTime, true, false),
-       "2026-12-08T09:23:49.123Z,COM3,Error - Bad Time,0x41,,,"},
-      {broadcast, "2026-12-08T09:23:49.123Z,COM3,Error - System Update,0x8F-AB,-0.000013,,pulse"},
+       "2026-12-08T09:23:49.123Z,COM3,Error - DARO Failure,,,,,"},
+      {refused,
+       "2026-12-08T09:23:49.123Z,COM3,Error - Bad Time,0x41,,,"
+       "correction of 5.000 s is larger than the limit of 1 s,"},
+      {broadcast, "2026-12-08T09:23:49.123Z,COM3,Error - System Update,0x8F-AB,-0.000013,,,pulse"},
       {device,
        "2026-12-08T09:23:49.123Z,\"/dev/serial/by-id/usb-GPS,\"\"timing\"\"\","
-       "Error - COM Failure,,,,"},
+       "Error - COM Failure,,,,,"},
   };
   for (const auto& c : cases) EXPECT_EQ(RecordLine(c.result), c.line);
 }
@@ -71,7 +76,7 @@ TEST(UpdateRecordFile, BeginsWithTheHeaderAndMakesRoomAtItsSize) {
   EXPECT_EQ(record.OlderPath(), dir.path() + "/updates.1.csv");
   const std::string line = RecordLine(Result(UpdateOutcome::DaroFailure, false, false)) + "\r\n";
   const std::string header = std::string(kRecordHeader) + "\r\n";
-  // A header of 46 bytes and lines of 55: five lines pass 300 bytes; the sixth begins a new file.
+  // A header of 53 bytes and lines of 56: five lines pass 300 bytes; the sixth begins a new file.
   for (int i = 0; i < 5; ++i) ASSERT_TRUE(record.Append(Result(UpdateOutcome::DaroFailure, false, false)));
   std::string five = header;
   for (int i = 0; i < 5; ++i) five += line;
@@ -82,6 +87,12 @@ TEST(UpdateRecordFile, BeginsWithTheHeaderAndMakesRoomAtItsSize) {
   // The next turn replaces the older file.
   for (int i = 0; i < 5; ++i) ASSERT_TRUE(record.Append(Result(UpdateOutcome::DaroFailure, false, false)));
   EXPECT_EQ(Read(dir.path() + "/updates.1.csv"), five);
+  EXPECT_EQ(Read(path), header + line);
+  // A file begun by a version with fewer columns is put aside, not added to.
+  const std::string older = "time_utc,port,outcome,packet,offset_s,set_to\r\nline\r\n";
+  std::ofstream(path, std::ios::binary) << older;
+  ASSERT_TRUE(record.Append(Result(UpdateOutcome::DaroFailure, false, false)));
+  EXPECT_EQ(Read(dir.path() + "/updates.1.csv"), older);
   EXPECT_EQ(Read(path), header + line);
 }
 

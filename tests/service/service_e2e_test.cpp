@@ -181,7 +181,8 @@ TEST_F(ClockAgentService, KeepsTheClockSetWithNobodyLoggedOn) {
   EXPECT_EQ(state.attempts, 1);
   // ...in its record in ProgramData.
   const std::string record = FileText(RecordPath());
-  EXPECT_EQ(record.substr(0, 55), "time_utc,port,outcome,packet,offset_s,set_to,timed_by\r\n") << record;
+  EXPECT_EQ(record.substr(0, 62), "time_utc,port,outcome,packet,offset_s,set_to,reason,timed_by\r\n")
+      << record;
   EXPECT_NE(record.find(",COM12,Success,0x8F-AB,"), std::string::npos) << record;
   status = Clockagent("service status");
   EXPECT_EQ(status.exitCode, 0);

@@ -26,6 +26,8 @@
 namespace clockagent::test {
 namespace {
 
+const std::regex kCom3Time(R"( Wed 11:59:4\d\.\d\d)");  // COM3's time, run on for a second or so
+
 TEST_F(ClockAgentProgram, FirstRunShowsNoWindowAndStoresTheDefaults) {
   Launch();
   EXPECT_FALSE(IsWindowVisible(main_));
@@ -101,7 +103,8 @@ TEST_F(ClockAgentProgram, StartStopAndRefreshAgainstAReceiver) {
     return lines;
   };
   EXPECT_TRUE(WaitFor([&] { return successes() == 2; }, 2000)) << record;
-  EXPECT_EQ(record.rfind("time_utc,port,outcome,packet,offset_s,set_to,timed_by\r\n", 0), 0u) << record;
+  EXPECT_EQ(record.rfind("time_utc,port,outcome,packet,offset_s,set_to,reason,timed_by\r\n", 0), 0u)
+      << record;
   // The icon's tip tells the last update and the offset it corrected.
   std::vector<std::string> tips;
   EXPECT_TRUE(WaitFor(
@@ -139,7 +142,8 @@ TEST_F(ClockAgentProgram, FailuresShowTheirStatus) {
   Select(ID_ComboBox_COM, 2);  // COM 3: a time far from the clock, which wine will not set
   Command(ID_Control_Refresh);
   ASSERT_TRUE(WaitText(ID_Panel_Status, "Error - System Update", 5000)) << Text(ID_Panel_Status);
-  EXPECT_EQ(Text(ID_Panel_Time), " Wed 11:59:47.00");  // UTC: GPS 12:00:00 less the 13 s offset
+  // UTC: GPS 12:00:00 less the 13 s offset, and the time to the second packet that confirms it.
+  EXPECT_TRUE(std::regex_match(Text(ID_Panel_Time), kCom3Time)) << Text(ID_Panel_Time);
 
   Select(ID_ComboBox_COM, 10);  // COM 11: a silent receiver
   const auto started = std::chrono::steady_clock::now();
@@ -157,12 +161,13 @@ TEST_F(ClockAgentProgram, FaultsOnTheLineEndInTheirOutcome) {
   Command(ID_Control_Refresh);
   ASSERT_TRUE(WaitText(ID_Panel_Status, "Error - Bad Time", 5000)) << Text(ID_Panel_Status);
   EXPECT_EQ(Text(ID_Panel_Time), "<Bad time>");
+  EXPECT_TRUE(WaitText(ID_Panel_Hint, "receiver: its time is not a date", 2000));
 
   Select(ID_ComboBox_COM, 14);  // COM 15
   Select(ID_ComboBox_BaudRate, 4);
   Command(ID_Control_Refresh);
   ASSERT_TRUE(WaitText(ID_Panel_Status, "Error - System Update", 5000)) << Text(ID_Panel_Status);
-  EXPECT_EQ(Text(ID_Panel_Time), " Wed 11:59:47.00");
+  EXPECT_TRUE(std::regex_match(Text(ID_Panel_Time), kCom3Time)) << Text(ID_Panel_Time);
   EXPECT_EQ(Text(ID_Panel_TotalUpdates), "0/2");
 
   Select(ID_ComboBox_COM, 15);  // COM 16
@@ -171,7 +176,7 @@ TEST_F(ClockAgentProgram, FaultsOnTheLineEndInTheirOutcome) {
   Command(ID_Control_Refresh);
   ASSERT_TRUE(WaitText(ID_Panel_TotalUpdates, "0/3", 7000)) << Text(ID_Panel_TotalUpdates);
   EXPECT_EQ(Text(ID_Panel_Status), "Error - System Update");
-  EXPECT_EQ(Text(ID_Panel_Time), " Wed 11:59:47.00");
+  EXPECT_TRUE(std::regex_match(Text(ID_Panel_Time), kCom3Time)) << Text(ID_Panel_Time);
 
   Select(ID_ComboBox_COM, 13);  // COM 14: the line goes dead in the attempt, which runs out
   Command(ID_Control_Refresh);

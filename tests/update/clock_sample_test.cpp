@@ -21,6 +21,7 @@ TimingReport Report(TimingPacket packet, float timeOfWeek, std::uint16_t week, f
   TimingReport report;
   report.packet = packet;
   report.fields = TimingFields{timeOfWeek, week, utcOffset};
+  report.timeType = type;
   report.receiverTime = ReceiverTime(report.fields, type);
   report.arrival.systemNs = arrivalNs;
   report.arrival.monotonicNs = 5;
@@ -61,7 +62,7 @@ TEST(ClockSample, ReceiverTimeAgainstTheArrivalToTheNanosecond) {
   };
   for (const auto& c : cases) {
     ClockSample sample;
-    ASSERT_TRUE(SampleOf(c.report, c.latencyMs, c.earliest, &sample)) << c.name;
+    ASSERT_EQ(SampleOf(c.report, c.latencyMs, c.earliest, &sample), Refusal::None) << c.name;
     EXPECT_EQ(sample.systemNs, c.report.arrival.systemNs) << c.name;
     EXPECT_EQ(sample.monotonicNs, c.report.arrival.monotonicNs) << c.name;
     EXPECT_EQ(sample.offsetNs, c.offsetNs) << c.name;
@@ -76,20 +77,21 @@ TEST(ClockSample, BadOrMissingTimeGivesNoSample) {
     float timeOfWeek;
     std::uint16_t week;
     float utcOffset;
+    Refusal refusal;
   } cases[] = {
-      {"no time yet", kNoTimeYet, 2500, 18},
-      {"time of week of a whole week", 604800, 2500, 18},
-      {"time of week below zero", -0.5f, 2500, 18},
-      {"time of week not a number", nan, 2500, 18},
-      {"the epoch less the offset: before 1980", 0, 0, 18},
-      {"offset not a number", 302400, 2500, nan},
-      {"week 65535: more than 136 years from the clock", 0, 65535, 18},
+      {"no time yet", kNoTimeYet, 2500, 18, Refusal::TimeNotSet},
+      {"time of week of a whole week", 604800, 2500, 18, Refusal::NotADate},
+      {"time of week below zero", -0.5f, 2500, 18, Refusal::NotADate},
+      {"time of week not a number", nan, 2500, 18, Refusal::NotADate},
+      {"the epoch less the offset: before 1980", 0, 0, 18, Refusal::NotADate},
+      {"offset not a number", 302400, 2500, nan, Refusal::NotADate},
+      {"week 65535: more than 136 years from the clock", 0, 65535, 18, Refusal::NotADate},
   };
   for (const auto& c : cases) {
     const TimingReport report = Report(TimingPacket::Packet41, c.timeOfWeek, c.week, c.utcOffset,
                                        TimeType::Utc, kWednesdayUtc * kNs);
     ClockSample sample{123, 456, 789, 7};
-    EXPECT_FALSE(SampleOf(report, 0, kReleaseReceiverTime, &sample)) << c.name;
+    EXPECT_EQ(SampleOf(report, 0, kReleaseReceiverTime, &sample), c.refusal) << c.name;
     EXPECT_EQ(sample.systemNs, 123) << c.name << ": left alone";
     EXPECT_EQ(sample.offsetNs, 456) << c.name;
     EXPECT_EQ(sample.rolloverWeeks, 7) << c.name;

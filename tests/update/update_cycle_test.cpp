@@ -12,6 +12,8 @@ namespace clockagent::test {
 namespace {
 
 const Bytes kExample41 = {0x48, 0x93, 0xA8, 0x00, 0x04, 0xB0, 0x41, 0x50, 0x00, 0x00};
+// 2003-01-08 11:59:47 UTC, the time of kExample41, on the computer's clock.
+constexpr std::int64_t kExampleNs = (726062387 + kGpsEpochDays * 86400) * std::int64_t{1000000000};
 
 struct CountingSaver final : SettingsSaver {
   void SaveSettings() override {
@@ -32,6 +34,14 @@ class UpdateCycleTest : public ::testing::Test {
   UpdateCycleTest() {
     saver.cycle = &cycle;
     cycle.SetSettingsSaver(&saver);
+    rig.linkClock.now = ClockReading{kExampleNs, 5'000'000'000};  // right, to the receiver
+  }
+  // Polls with the receiver answering each: a correction of more than a second takes two.
+  void PollsAnswered(int polls) {
+    for (int poll = 0; poll < polls; ++poll) {
+      ReceiverAnswers();
+      cycle.Timer_DAROTimer();
+    }
   }
 
   // The receiver answers every request with 0x41 for 2003-01-08 12:00:00 GPS, offset 13 s.
@@ -121,8 +131,7 @@ TEST_F(UpdateCycleTest, AnAttemptOpensPreparesAndPolls) {
 TEST_F(UpdateCycleTest, TheClockIsSetToTheTimeNamedAdvancedByTheTimeSinceAndTheLatency) {
   // The computer's clock reads 2003-01-08 11:59:47.000 UTC when the answer has been read; the
   // answer's 14 bytes took 14 x 1041666 ns at 9600 baud, so its first began 14.583 ms earlier.
-  constexpr std::int64_t kRead = (726062387 + kGpsEpochDays * 86400) * std::int64_t{1000000000};
-  rig.linkClock.now = ClockReading{kRead, 5'000'000'000};
+  constexpr std::int64_t kRead = kExampleNs;
   front.choices.latencyMs = 20;
   cycle.RefreshTime();
   ReceiverAnswers();
@@ -138,11 +147,14 @@ TEST_F(UpdateCycleTest, TheClockIsSetToTheTimeNamedAdvancedByTheTimeSinceAndTheL
   EXPECT_EQ(result.ended.systemNs, kRead);
   EXPECT_EQ(PortDisplayName(result.port), "COM1");
 
-  // Ahead: the same answer read with the computer's clock 1.5 s later.
+  // Ahead: the same answer read with the computer's clock 1.5 s later, which a second answer
+  // must confirm.
   rig.linkClock.now.systemNs += 1'500'000'000;
   cycle.RefreshTime();
-  ReceiverAnswers();
-  cycle.Timer_DAROTimer();
+  PollsAnswered(1);
+  ASSERT_EQ(front.results.size(), 1u);
+  PollsAnswered(1);
+  ASSERT_EQ(front.results.size(), 2u);
   EXPECT_NEAR(front.results[1].offsetSeconds, 0.034583 - 1.5, 1e-6);
 }
 
@@ -177,8 +189,7 @@ TEST_F(UpdateCycleTest, TimeTypeInForceComesFromTheChoicesAtRefresh) {
   front.choices.timeType = TimeType::Gps;
   cycle.RefreshTime();
   front.choices.timeType = TimeType::Utc;  // a change after Refresh Time counts from the next
-  ReceiverAnswers();
-  cycle.Timer_DAROTimer();
+  PollsAnswered(2);
   EXPECT_EQ(Iso(clock.last), "2003-01-08T12:00:00Z");
 }
 
@@ -219,6 +230,87 @@ TEST_F(UpdateCycleTest, TheFirstTimingPacketOfAnAttemptIsUsedTheOthersIgnored) {
   EXPECT_EQ(Iso(clock.last), "2003-01-08T11:59:47Z");
 }
 
+// 0x8F-AB for GPS week 1200, with the time of week, GPS-UTC offset and timing flags given.
+Bytes Packet8FAB(std::uint32_t tow, int offset, std::uint8_t flags) {
+  const auto b = [](auto v) { return static_cast<std::uint8_t>(v); };
+  return Frame(0x8F, {0xAB, b(tow >> 24), b(tow >> 16), b(tow >> 8), b(tow), 0x04, 0xB0,
+                      b(offset >> 8), b(offset), flags, 0, 0, 0, 0, 0, 0, 0});
+}
+
+TEST_F(UpdateCycleTest, TheReceiversWordOnItsTimeIsHeard) {
+  const char* const kNotSet = "receiver: its time is not yet set";
+  const char* const kNoOffset = "receiver: it does not yet know the GPS-UTC offset";
+  const auto utc = TimeType::Utc;
+  const auto gps = TimeType::Gps;
+  const struct {
+    Bytes packet;
+    TimeType type;
+    const char* reason;  // empty: Success
+  } cases[] = {
+      {Packet8FAB(302400, 13, 0x00), utc, ""},
+      {Packet8FAB(302400, 13, 0x03), utc, ""},  // a calendar and pulse in UTC: all good
+      {Packet8FAB(302400, 13, 0x04), utc, kNotSet},
+      {Packet8FAB(302400, 13, 0x1C), gps, kNotSet},
+      {Packet8FAB(302400, 13, 0x10), gps,
+       "receiver: its time was entered by hand, not taken from GPS"},
+      {Packet8FAB(302400, 13, 0x08), utc, kNoOffset},
+      {Packet8FAB(302400, 0, 0x00), utc, kNoOffset},
+      {Packet8FAB(302400, 0, 0x08), gps, ""},  // no offset is taken off GPS time
+      // 0x41 without a time yet, time of week -1, in week 0, 2448 (2026) and 65535.
+      {Frame(0x41, {0xBF, 0x80, 0, 0, 0, 0, 0, 0, 0, 0}), gps, kNotSet},
+      {Frame(0x41, {0xBF, 0x80, 0, 0, 0x09, 0x90, 0x41, 0x90, 0, 0}), utc, kNotSet},
+      {Frame(0x41, {0xBF, 0x80, 0, 0, 0xFF, 0xFF, 0x41, 0x90, 0, 0}), utc, kNotSet},
+  };
+  for (const auto& c : cases) {
+    front.choices.timeType = c.type;
+    const int calls = clock.calls;
+    cycle.RefreshTime();
+    // GPS time is 13 s from this clock: a second packet confirms it.
+    for (int poll = 0; poll < 2 && cycle.Polling(); ++poll) {
+      port.incoming = c.packet;
+      cycle.Timer_DAROTimer();
+    }
+    const bool success = *c.reason == '\0';
+    EXPECT_EQ(front.Status(), success ? "Success" : "Error - Bad Time") << c.reason;
+    EXPECT_EQ(ReasonText(front.results.back()), c.reason);
+    EXPECT_EQ(clock.calls - calls, success ? 1 : 0) << c.reason;
+  }
+  EXPECT_EQ(front.timeOfWeek, "<No time yet>");
+}
+
+TEST_F(UpdateCycleTest, ALargeCorrectionNeedsASecondPacketAndStaysWithinTheLimit) {
+  // The clock 5 s behind the moment the packet's 21 bytes began to arrive, to the nanosecond.
+  rig.linkClock.now.systemNs = kExampleNs - 5'000'000'000 + 21 * 1041666;
+  const struct {
+    int limit;
+    std::vector<std::uint32_t> answers;  // times of week, one a poll, then again from the first
+    const char* status;
+    std::size_t polls;
+    const char* reason;
+  } cases[] = {
+      {0, {302400}, "Success", 2, ""},  // two that agree
+      {6, {302400}, "Success", 2, ""},
+      {5, {302400}, "Success", 2, ""},  // at the limit
+      {4, {302400}, "Error - Bad Time", 1, "correction of 5.000 s is larger than the limit of 4 s"},
+      {0, {302403, 302400, 302400}, "Success", 3, ""},  // a wrong word, then two right ones
+      {0, {302400, 302403}, "Error - Bad Time", 30,
+       "correction of 8.000 s was not confirmed by a second timing packet"},
+  };
+  for (const auto& c : cases) {
+    front.choices.maxCorrectionSeconds = c.limit;
+    const std::size_t writes = port.writes.size();
+    cycle.RefreshTime();
+    for (std::size_t poll = 0; cycle.Polling(); ++poll) {
+      port.incoming = Packet8FAB(c.answers[poll % c.answers.size()], 13, 0);
+      cycle.Timer_DAROTimer();
+    }
+    EXPECT_EQ(front.Status(), c.status) << c.limit;
+    EXPECT_EQ(port.writes.size() - writes, c.polls) << c.limit;
+    EXPECT_EQ(ReasonText(front.results.back()), c.reason) << c.limit;
+  }
+  EXPECT_EQ(clock.calls, 4);
+}
+
 TEST_F(UpdateCycleTest, OtherPacketsDoNotExtendTheAttempt) {
   cycle.RefreshTime();
   for (int poll = 1; poll <= 30; ++poll) {
@@ -228,26 +320,10 @@ TEST_F(UpdateCycleTest, OtherPacketsDoNotExtendTheAttempt) {
   EXPECT_EQ(front.Status(), "Error - DARO Failure");
 }
 
-TEST_F(UpdateCycleTest, ReceiverWithoutTimeIsABadTimeInEveryWeek) {
-  // Time of week -1 with week 0, 2448 (2026) and 65535; offset 0 and 18.
-  for (const Bytes& data : {Bytes{0xBF, 0x80, 0, 0, 0, 0, 0, 0, 0, 0},
-                           Bytes{0xBF, 0x80, 0, 0, 0x09, 0x90, 0x41, 0x90, 0, 0},
-                           Bytes{0xBF, 0x80, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0}}) {
-    cycle.RefreshTime();
-    port.incoming = Frame(0x41, data);
-    cycle.Timer_DAROTimer();
-    EXPECT_EQ(front.Status(), "Error - Bad Time");
-    EXPECT_EQ(front.timeOfWeek, "<No time yet>");
-    EXPECT_FALSE(front.results.back().clockAsked);
-  }
-  EXPECT_EQ(clock.calls, 0);
-}
-
 TEST_F(UpdateCycleTest, AWeekRolloverIsCorrectedBeforeTheClockIsSet) {
   cycle.SetEarliestReceiverTime(kReleaseReceiverTime);
   cycle.RefreshTime();
-  ReceiverAnswers();  // week 1200: 2003, 2048 weeks before 2042
-  cycle.Timer_DAROTimer();
+  PollsAnswered(2);  // week 1200: 2003, 2048 weeks before 2042
   EXPECT_EQ(Iso(clock.last), "2042-04-09T11:59:47Z");
   EXPECT_EQ(front.results.back().rolloverWeeks, 2048);
   EXPECT_EQ(front.timeOfWeek, " Wed 11:59:47.00");  // the time of the week as received
