@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -48,6 +49,9 @@ class ModemLineWatcher {
     done_ = false;
     const int bit = StatusBit(line);
     thread_ = std::thread([this, fd, bit, high = (status & bit) != 0, &clock, &edges]() mutable {
+      // Woken first when the edge comes, where the process may (CAP_SYS_NICE); it sleeps else.
+      const sched_param first{1};
+      ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &first);
       while (!stop_) {
         if (::ioctl(fd, TIOCMIWAIT, bit) != 0) {
           if (errno == EINTR) continue;

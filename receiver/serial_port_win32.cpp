@@ -71,7 +71,9 @@ HANDLE OpenPort(const char* name) {
 // wakes late (0.5-1.1 ms under wine), while a read sees the level within microseconds. So the
 // thread reads once a millisecond until it has seen an edge, then sleeps until shortly before
 // the next one is due and reads without pause from then until it comes: some 4 ms of one core
-// a second, only while an attempt watches.
+// a second, only while an attempt watches. An edge is stamped halfway between the last read that
+// found the line low and the one that found it high: to a few microseconds once the reads are
+// tight, to half a millisecond either way for the first edge.
 class ModemLineWatcher {
  public:
   ~ModemLineWatcher() { Stop(); }
@@ -88,6 +90,7 @@ class ModemLineWatcher {
       constexpr std::int64_t kLateNs = 5000000;    // ...and give up this late
       constexpr std::int64_t kSecondNs = 1000000000;
       std::int64_t due = -1;  // when the next edge is due, on the monotonic clock; -1: unknown
+      ClockReading lowAt = clock.Now();
       while (!stop_) {
         const std::int64_t now = clock.Now().monotonicNs;
         const bool tight = due >= 0 && now >= due - kLeadNs;
@@ -95,12 +98,15 @@ class ModemLineWatcher {
         if (!tight) Sleep(1);
         DWORD level = 0;
         if (!GetCommModemStatus(port, &level)) break;
+        const ClockReading read = clock.Now();
         const bool isHigh = (level & bit) != 0;
         if (isHigh && !high) {
-          const ClockReading seen = clock.Now();
-          edges.Add(seen);
-          due = seen.monotonicNs + kSecondNs;
+          const ClockReading edge{lowAt.systemNs + (read.systemNs - lowAt.systemNs) / 2,
+                                  lowAt.monotonicNs + (read.monotonicNs - lowAt.monotonicNs) / 2};
+          edges.Add(edge);
+          due = edge.monotonicNs + kSecondNs;
         }
+        if (!isHigh) lowAt = read;
         high = isHigh;
       }
     });

@@ -114,6 +114,32 @@ if [[ "${1:-}" == "--clock-error" ]]; then
     done
     summarize "clockagent.com" "COM20 with --pulse $pulse" "${errors[@]}"
   done
+  # The window program with the pulse on DCD, started with an update a minute on COM20 and left
+  # for ten minutes: its processor time (ten updates and the time between them), and the offsets
+  # its record holds.
+  for setting in Comm=COM20 Pulse=DCD AutoStart=ON Interval=60; do
+    wine reg add 'HKLM\Software\Velmora\ClockAgent' /v "${setting%=*}" /t REG_SZ \
+      /d "${setting#*=}" /f >/dev/null 2>&1
+  done
+  withlines "${norights[@]}" wine build/windows-mingw/ClockAgent.exe >/dev/null 2>&1 &
+  pids+=($!)
+  sleep 5
+  ticks() {  # the user and system clock ticks of the processes running ClockAgent.exe
+    local total=0 pid
+    for pid in $(pgrep -f 'ClockAgent\.exe'); do
+      total=$((total + $(awk '{print $14 + $15}' "/proc/$pid/stat" 2>/dev/null || echo 0)))
+    done
+    echo "$total"
+  }
+  before=$(ticks)
+  sleep 600
+  used=$(($(ticks) - before))
+  echo "processor time of ClockAgent.exe under wine with the pulse on DCD, an update a minute:" \
+    "$((used * 1000 / $(getconf CLK_TCK))) ms in 600 s" \
+    "($(awk -v u="$used" -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "%.2f", u / hz / 600 * 100}') %)"
+  mapfile -t errors < <(awk -F, '$8 == "pulse" {printf "%.3f\n", $5 * 1000}' \
+    "$WINEPREFIX/drive_c/ProgramData/Velmora/ClockAgent/updates.csv" | tr -d '\r')
+  summarize "ClockAgent.exe" "COM20 with the pulse on DCD" "${errors[@]}"
   for port in COM17:0x8F-AB:broadcasts COM18:0x41:answers; do
     IFS=: read -r com packet kind <<<"$port"
     errors=()
