@@ -502,7 +502,8 @@ class Simulator {
     SteadyTime packetStart = lineStart + static_cast<int>(bytes.size()) * Spacing();
     const auto latency = std::chrono::milliseconds(o_.latencyMs);
     double gps = GpsAt(packetStart - latency);
-    if (!o_.fixedTow && !o_.noTime) {
+    // A --time receiver answers at once, as it always has: only its first answer is exact.
+    if (!o_.fixedTow && !o_.fixedTime && !o_.noTime) {
       const double exact = NextExactTime(gps);
       packetStart += std::chrono::duration_cast<Duration>(std::chrono::duration<double>(exact - gps));
       gps = exact;

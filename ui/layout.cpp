@@ -138,12 +138,12 @@ const ControlRow kErrorsControls[] = {
     {ID_Errors_Shape9, Kind::Bullet, ID_Errors_Panel2, 8, 301, 5, 5, "", nullptr, kBlack, kFlat},
     {ID_Errors_Label22, Kind::Label, ID_Errors_Panel2, 16, 297, 240, 13, "The receiver says its time is not yet set, or was", nullptr, kBlack, kFlat},
     {ID_Errors_Label23, Kind::Label, ID_Errors_Panel2, 16, 313, 150, 13, "entered by hand (a test mode).", nullptr, kBlack, kFlat},
-    {ID_Errors_Shape10, Kind::Bullet, ID_Errors_Panel2, 8, 337, 5, 5, "", nullptr, kBlack, kFlat},
-    {ID_Errors_Label24, Kind::Label, ID_Errors_Panel2, 16, 333, 245, 13, "The receiver does not yet know the GPS-UTC offset:", nullptr, kBlack, kFlat},
-    {ID_Errors_Label25, Kind::Label, ID_Errors_Panel2, 16, 349, 235, 13, "wait until it has read it (up to 13 minutes).", nullptr, kBlack, kFlat},
-    {ID_Errors_Shape11, Kind::Bullet, ID_Errors_Panel2, 8, 373, 5, 5, "", nullptr, kBlack, kFlat},
-    {ID_Errors_Label26, Kind::Label, ID_Errors_Panel2, 16, 369, 250, 13, "A correction over 1 s was not confirmed by a second", nullptr, kBlack, kFlat},
-    {ID_Errors_Label27, Kind::Label, ID_Errors_Panel2, 16, 385, 250, 13, "timing packet, or exceeded the MaxCorrection limit.", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape10, Kind::Bullet, ID_Errors_Panel2, 8, 333, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label24, Kind::Label, ID_Errors_Panel2, 16, 329, 245, 13, "The receiver does not yet know the GPS-UTC offset:", nullptr, kBlack, kFlat},
+    {ID_Errors_Label25, Kind::Label, ID_Errors_Panel2, 16, 345, 235, 13, "wait until it has read it (up to 13 minutes).", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape11, Kind::Bullet, ID_Errors_Panel2, 8, 365, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label26, Kind::Label, ID_Errors_Panel2, 16, 361, 250, 13, "A correction over 1 s was not confirmed by a second", nullptr, kBlack, kFlat},
+    {ID_Errors_Label27, Kind::Label, ID_Errors_Panel2, 16, 377, 250, 13, "timing packet, or exceeded the MaxCorrection limit.", nullptr, kBlack, kFlat},
 };
 
 template <int N>

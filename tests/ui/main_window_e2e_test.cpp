@@ -660,7 +660,7 @@ TEST_F(ClockAgentProgram, LabelsShowTheirWholeTextAlignedAsLaidOut) {
       if (row.look & kRightAligned) headingEnds.push_back(ink.right);
     }
   }
-  EXPECT_EQ(labels, 44);
+  EXPECT_EQ(labels, 50);
   ASSERT_EQ(headingEnds.size(), 4u);
   for (int end : headingEnds) EXPECT_EQ(end, headingEnds[0]) << "the headings end in line";
 }
