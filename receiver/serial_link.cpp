@@ -27,8 +27,7 @@ std::int64_t CharacterTimeNs(const LineParameters& line) {
   return line.baudRate > 0 ? bits * std::int64_t{1000000000} / line.baudRate : 0;
 }
 
-int OpenLink(ReceiverLink& link, const char* portName) {
-  if (link.isOpen) CloseLink(link);
+void ResetFraming(ReceiverLink& link) {
   link.rxPos = 0;
   link.packetCount = 0;
   link.rxRemaining = 0;
@@ -36,6 +35,11 @@ int OpenLink(ReceiverLink& link, const char* portName) {
   link.afterDle = 0;
   link.inPacket = 0;
   link.packetId = 0;  // a body whose start was lost is no packet of the last attempt's id
+}
+
+int OpenLink(ReceiverLink& link, const char* portName) {
+  if (link.isOpen) CloseLink(link);
+  ResetFraming(link);
   link.emptyAt = link.clock->Now();
   link.characterTimeNs = CharacterTimeNs(kLineParametersAtOpen);
   const bool opened = link.port != nullptr && link.port->Open(portName);

@@ -36,6 +36,9 @@ constexpr std::chrono::milliseconds kLineSettlePause{10};
 // parity bit if any, and the stop bits.
 std::int64_t CharacterTimeNs(const LineParameters& line);
 
+// Forgets any packet begun: what follows is parsed as if the line had just come up.
+void ResetFraming(ReceiverLink& link);
+
 // Resets the framing state and opens the port. Returns 0 with isOpen set, or
 // -1 with isOpen clear. A link that is still open is closed first, so no port is ever lost.
 int OpenLink(ReceiverLink& link, const char* portName);
