@@ -43,7 +43,8 @@ void TForm_Main::CreateTips() {
                           nullptr, instance_, nullptr);
   SendMessageA(tips_, TTM_SETDELAYTIME, TTDT_INITIAL, 500);
   SendMessageA(tips_, TTM_SETDELAYTIME, TTDT_AUTOPOP, 5000);
-  for (int id : {ID_SpeedButton_Start, ID_SpeedButton_Stop, ID_SpeedButton_Refresh}) {
+  for (int id : {ID_SpeedButton_Start, ID_SpeedButton_Stop, ID_SpeedButton_Refresh,
+                 ID_SpeedButton_Find}) {
     const ControlRow* row = RowOf(Item(id));
     // One tool on the button, and one on the tool bar over the same place, which is what
     // receives the mouse while the button is disabled.

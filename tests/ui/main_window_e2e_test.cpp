@@ -11,6 +11,8 @@
 //   COM16  answers COM3's time after a storm of 1000 DLEs and a packet of 600 data bytes
 //   COM17  broadcasts 0x8F-AB with a GPS-UTC offset of 2 s; COM18 answers with that offset
 //   COM19  is not mapped
+//   COM5   answers COM3's time at 38400 baud, odd parity, two stop bits
+//   COM9   answers as COM3, but another program holds it
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -134,6 +136,43 @@ TEST_F(ClockAgentProgram, FailuresShowTheirStatus) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   EXPECT_GT(seconds, 5.5) << "30 polls of 200 ms";
   EXPECT_EQ(Text(ID_Panel_TotalUpdates), "0/3");
+}
+
+TEST_F(ClockAgentProgram, FindReceiverSelectsAReceiverHeardAndStopsOnASecondClick) {
+  Launch();
+  Command(ID_SpeedButton_Find);
+  EXPECT_TRUE(WaitFor([this] { return Text(ID_Panel_Hint).rfind("Finding the receiver", 0) == 0; },
+                      3000))
+      << Text(ID_Panel_Hint);
+  std::string hint;
+  std::smatch found;
+  const std::regex foundHint(R"(Found a receiver on COM (\d+): 9600 baud, 8-N-1)");
+  ASSERT_TRUE(WaitFor([&] { return std::regex_match(hint = Text(ID_Panel_Hint), found, foundHint); },
+                      15000))
+      << hint;
+  // One of the receivers that the script puts at 9600 8-N-1; the first heard stops the others.
+  const int port = std::stoi(found[1]);
+  const std::vector<int> at9600None = {3, 7, 12, 13, 16, 17, 18};
+  EXPECT_NE(std::find(at9600None.begin(), at9600None.end(), port), at9600None.end()) << port;
+  EXPECT_EQ(Selected(ID_ComboBox_COM), port - 1);
+  EXPECT_EQ(Selected(ID_ComboBox_BaudRate), 2);
+  EXPECT_EQ(Selected(ID_ComboBox_DataBits), 1);
+  EXPECT_EQ(Selected(ID_ComboBox_Parity), 0);
+  EXPECT_EQ(Selected(ID_ComboBox_StopBits), 0);
+  EXPECT_EQ(Stored(kCommValue), "COM1") << "kept only by Start";
+  EXPECT_TRUE(Enabled(ID_SpeedButton_Start));
+
+  Command(ID_Control_Find);
+  Command(ID_SpeedButton_Find);
+  EXPECT_TRUE(WaitText(ID_Panel_Hint, "Find Receiver stopped.", 3000)) << Text(ID_Panel_Hint);
+
+  Select(ID_ComboBox_COM, 11);  // COM 12
+  Command(ID_Control_Start);
+  ASSERT_TRUE(WaitText(ID_Panel_OnOff, "On"));
+  EXPECT_FALSE(Enabled(ID_SpeedButton_Find));
+  Command(ID_SpeedButton_Find);  // disabled: nothing
+  Sleep(500);
+  EXPECT_EQ(Text(ID_Panel_Hint).rfind("Finding", 0), std::string::npos) << Text(ID_Panel_Hint);
 }
 
 TEST_F(ClockAgentProgram, FaultsOnTheLineEndInTheirOutcome) {
@@ -394,7 +433,7 @@ TEST_F(ClockAgentProgram, OnlyTheSpeedButtonsShowTips) {
   };
   for (const auto& [id, tip] : std::vector<std::pair<int, std::string>>{
            {ID_SpeedButton_Start, "Start"}, {ID_SpeedButton_Stop, "Stop"},
-           {ID_SpeedButton_Refresh, "Refresh Time"}}) {
+           {ID_SpeedButton_Refresh, "Refresh Time"}, {ID_SpeedButton_Find, "Find Receiver"}}) {
     PointAt(ID_Panel_Setup);
     Sleep(300);
     PointAt(id, 2, 2);
