@@ -141,26 +141,19 @@ TEST_F(ClockAgentProgram, FailuresShowTheirStatus) {
 TEST_F(ClockAgentProgram, FindReceiverSelectsAReceiverHeardAndStopsOnASecondClick) {
   Launch();
   Command(ID_SpeedButton_Find);
-  EXPECT_TRUE(WaitFor([this] { return Text(ID_Panel_Hint).rfind("Finding the receiver", 0) == 0; },
-                      3000))
-      << Text(ID_Panel_Hint);
+  EXPECT_TRUE(WaitFor([this] { return Text(ID_Panel_Hint).rfind("Finding the receiver", 0) == 0; }, 3000));
+  const std::regex foundHint(R"(Found a receiver on COM (\d+): 9600 baud, 8-N-1)");
   std::string hint;
   std::smatch found;
-  const std::regex foundHint(R"(Found a receiver on COM (\d+): 9600 baud, 8-N-1)");
-  ASSERT_TRUE(WaitFor([&] { return std::regex_match(hint = Text(ID_Panel_Hint), found, foundHint); },
-                      15000))
-      << hint;
-  // One of the receivers that the script puts at 9600 8-N-1; the first heard stops the others.
+  ASSERT_TRUE(WaitFor([&] { return std::regex_match(hint = Text(ID_Panel_Hint), found, foundHint); }, 15000)) << hint;
+  // One of the receivers that the script puts at 9600 8-N-1, the first heard, in the lists.
   const int port = std::stoi(found[1]);
-  const std::vector<int> at9600None = {3, 7, 12, 13, 16, 17, 18};
-  EXPECT_NE(std::find(at9600None.begin(), at9600None.end(), port), at9600None.end()) << port;
-  EXPECT_EQ(Selected(ID_ComboBox_COM), port - 1);
-  EXPECT_EQ(Selected(ID_ComboBox_BaudRate), 2);
-  EXPECT_EQ(Selected(ID_ComboBox_DataBits), 1);
-  EXPECT_EQ(Selected(ID_ComboBox_Parity), 0);
-  EXPECT_EQ(Selected(ID_ComboBox_StopBits), 0);
+  EXPECT_TRUE(port == 3 || port == 7 || (port >= 12 && port <= 18 && port != 14 && port != 15)) << port;
+  EXPECT_EQ(std::vector<int>({Selected(ID_ComboBox_COM), Selected(ID_ComboBox_BaudRate),
+                              Selected(ID_ComboBox_DataBits), Selected(ID_ComboBox_Parity),
+                              Selected(ID_ComboBox_StopBits)}),
+            std::vector<int>({port - 1, 2, 1, 0, 0}));
   EXPECT_EQ(Stored(kCommValue), "COM1") << "kept only by Start";
-  EXPECT_TRUE(Enabled(ID_SpeedButton_Start));
 
   Command(ID_Control_Find);
   Command(ID_SpeedButton_Find);
@@ -170,9 +163,6 @@ TEST_F(ClockAgentProgram, FindReceiverSelectsAReceiverHeardAndStopsOnASecondClic
   Command(ID_Control_Start);
   ASSERT_TRUE(WaitText(ID_Panel_OnOff, "On"));
   EXPECT_FALSE(Enabled(ID_SpeedButton_Find));
-  Command(ID_SpeedButton_Find);  // disabled: nothing
-  Sleep(500);
-  EXPECT_EQ(Text(ID_Panel_Hint).rfind("Finding", 0), std::string::npos) << Text(ID_Panel_Hint);
 }
 
 TEST_F(ClockAgentProgram, FaultsOnTheLineEndInTheirOutcome) {
