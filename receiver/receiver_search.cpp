@@ -131,7 +131,7 @@ PortFinding SearchPort(SerialPort& port, LinkClock& clock, const PortChoice& cho
   context.sink = &heard;
   for (int trial = 0; trial < kSearchTrialCount && !heard.heard && !stop; ++trial) {
     observer.TrialBegan(choice, trial);
-    PrepareLink(*link, kTrials[trial]);
+    if (!PrepareLink(*link, kTrials[trial])) continue;  // settings this port cannot take
     ResetFraming(*link);  // a packet is taken from its first byte at these settings
     Listen(*link, context, heard, stop);
     finding.line = kTrials[trial];

@@ -47,12 +47,13 @@ int OpenLink(ReceiverLink& link, const char* portName) {
   return opened ? 0 : -1;
 }
 
-void PrepareLink(ReceiverLink& link, const SerialLineSettings& settings) {
-  if (link.port == nullptr) return;
+bool PrepareLink(ReceiverLink& link, const SerialLineSettings& settings) {
+  if (link.port == nullptr) return false;
   link.port->Flush();
   link.clock->Pause(kLineSettlePause);
   const LineParameters line = LineParametersOf(settings);
-  if (link.port->SetLineParameters(line)) link.characterTimeNs = CharacterTimeNs(line);
+  const bool applied = link.port->SetLineParameters(line);
+  if (applied) link.characterTimeNs = CharacterTimeNs(line);
   link.clock->Pause(kLineSettlePause);
   // What came meanwhile came at the settings of the open, and nobody was there to note when: a
   // packet is taken only from its first byte on, as it arrives.
@@ -60,6 +61,7 @@ void PrepareLink(ReceiverLink& link, const SerialLineSettings& settings) {
     if (link.port->Read(link.rxBuffer, static_cast<std::uint32_t>(kRxBlockSize)) == 0) break;
   }
   link.emptyAt = link.clock->Now();
+  return applied;
 }
 
 int CloseLink(ReceiverLink& link) {

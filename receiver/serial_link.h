@@ -44,8 +44,9 @@ void ResetFraming(ReceiverLink& link);
 int OpenLink(ReceiverLink& link, const char* portName);
 
 // Right after a successful OpenLink: flush, then apply the chosen line settings between two short
-// pauses, and drop what arrived meanwhile. A port that refuses them keeps those of the open.
-void PrepareLink(ReceiverLink& link, const SerialLineSettings& settings);
+// pauses, and drop what arrived meanwhile. A port that refuses them keeps those of the open, and
+// the answer is false.
+bool PrepareLink(ReceiverLink& link, const SerialLineSettings& settings);
 
 // Reads what the port holds, at most one block, and runs the receive loop over it, calling
 // onPacket(link) for each completed packet. Reads nothing when nothing waits, and notes that the

@@ -218,11 +218,12 @@ class Win32SerialPort final : public SerialPort {
 
  private:
   // A port another program has open is refused as access denied (sharing violation and busy
-  // from some drivers, and from wine when a Linux program holds the tty).
+  // from some drivers; a lock violation from wine when a Linux program holds the tty's lock).
   static OpenFailure FailureOf(DWORD error) {
     switch (error) {
       case ERROR_ACCESS_DENIED:
       case ERROR_SHARING_VIOLATION:
+      case ERROR_LOCK_VIOLATION:
       case ERROR_BUSY:
         return OpenFailure::InUse;
       default:
