@@ -98,6 +98,7 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   void FindProgress(int trial);
   void FindEnded();
   void StopFinding();
+  void ShowFindNotice(const std::string& notice);
 
   // Whether the ClockAgent service runs the updates, as last looked.
   bool ServiceMode() const { return serviceMode_; }
@@ -173,6 +174,7 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   std::thread finder_;
   std::atomic<bool> findStop_{false};
   bool findStoppedByUser_ = false;
+  bool findSays_ = false;  // the notice is the search's
   std::vector<PortFinding> findings_;  // written by the finder, read once it has ended
   int findTrialShown_ = -1;
 };

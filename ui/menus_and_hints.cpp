@@ -75,6 +75,7 @@ void TForm_Main::ShowHint(const char* hint) {
 
 void TForm_Main::ShowNotice(const char* notice) {
   notice_ = notice;
+  findSays_ = false;
   ShowHint(notice);
 }
 
@@ -101,7 +102,8 @@ void TForm_Main::UpdateHint() {
   for (; at != nullptr && at != hwnd_; at = GetParent(at)) {
     const ControlRow* row = RowOf(at);
     if (row != nullptr && row->hint != nullptr) {
-      ShowHint(row->hint);
+      // The pointer stays on Find Receiver after the click: what the search says shows there.
+      ShowHint(row->id == ID_SpeedButton_Find && findSays_ ? notice_.c_str() : row->hint);
       return;
     }
   }

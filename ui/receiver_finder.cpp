@@ -41,7 +41,7 @@ void TForm_Main::SpeedButton_FindClick() {
   if (finder_.joinable()) {  // a second click stops the search
     findStoppedByUser_ = true;
     findStop_ = true;
-    ShowNotice("Stopping the search...");
+    ShowFindNotice("Stopping the search...");
     return;
   }
   // While On the button and the menu item are disabled; a command sent regardless does nothing.
@@ -51,7 +51,7 @@ void TForm_Main::SpeedButton_FindClick() {
   findTrialShown_ = -1;
   findings_.clear();
   for (int id : kFindCommands) SetEnabled(id, false);  // they would open the port searched
-  ShowNotice("Finding the receiver on COM 1 to COM 20...");
+  ShowFindNotice("Finding the receiver on COM 1 to COM 20...");
   const HWND window = hwnd_;
   finder_ = std::thread([this, window] {
     std::vector<PortChoice> ports(kPortCount);
@@ -70,7 +70,7 @@ void TForm_Main::FindProgress(int trial) {
   const std::string progress = "Finding the receiver: " + LineSettingsText(SearchTrial(trial)) +
                                " (" + std::to_string(trial + 1) + " of " +
                                std::to_string(kSearchTrialCount) + ")";
-  ShowNotice(progress.c_str());
+  ShowFindNotice(progress);
 }
 
 void TForm_Main::FindEnded() {
@@ -86,11 +86,11 @@ void TForm_Main::FindEnded() {
     ShowPortSettings(finding.port.number, finding.line);
     const std::string found = "Found a receiver on COM " + std::to_string(finding.port.number) +
                               ": " + LineSettingsText(finding.line);
-    ShowNotice(found.c_str());
+    ShowFindNotice(found);
     return;
   }
   if (findStoppedByUser_) {
-    ShowNotice("Find Receiver stopped.");
+    ShowFindNotice("Find Receiver stopped.");
     return;
   }
   ShowNotice("");
@@ -100,6 +100,11 @@ void TForm_Main::FindEnded() {
       "In use by another program, skipped: " + PortList(findings_, PortVerdict::InUse) + "\n" +
       "The other ports could not be opened.";
   MessageBoxA(hwnd_, text.c_str(), "Find Receiver", MB_OK | MB_ICONINFORMATION);
+}
+
+void TForm_Main::ShowFindNotice(const std::string& notice) {
+  ShowNotice(notice.c_str());
+  findSays_ = true;
 }
 
 void TForm_Main::StopFinding() {

@@ -140,8 +140,8 @@ TEST_F(ClockAgentProgram, FailuresShowTheirStatus) {
 
 TEST_F(ClockAgentProgram, FindReceiverSelectsAReceiverHeardAndStopsOnASecondClick) {
   Launch();
-  Command(ID_SpeedButton_Find);
-  EXPECT_TRUE(WaitFor([this] { return Text(ID_Panel_Hint).rfind("Finding the receiver", 0) == 0; }, 3000));
+  ShowMain();
+  Click(ID_SpeedButton_Find);  // the pointer stays on the button: the hint bar shows the search
   const std::regex foundHint(R"(Found a receiver on COM (\d+): 9600 baud, 8-N-1)");
   std::string hint;
   std::smatch found;
