@@ -7,6 +7,7 @@
 #include <initializer_list>
 
 #include "receiver/daro_link.h"
+#include "receiver/line_settings.h"
 #include "receiver/system_serial_port.h"
 
 namespace clockagent {
@@ -80,6 +81,7 @@ class Win32SerialPort final : public SerialPort {
     arrivalOverlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     portHandle_ = OpenPort(name);
     if (portHandle_ == INVALID_HANDLE_VALUE) {
+      failure_ = FailureOf(GetLastError());
       ReleaseEvents();
       return false;
     }
@@ -212,7 +214,23 @@ class Win32SerialPort final : public SerialPort {
     ReleaseEvents();
   }
 
+  OpenFailure LastOpenFailure() const override { return failure_; }
+
  private:
+  // A port another program has open is refused as access denied (sharing violation and busy
+  // from some drivers; a lock violation from wine when a Linux program holds the tty's lock).
+  static OpenFailure FailureOf(DWORD error) {
+    switch (error) {
+      case ERROR_ACCESS_DENIED:
+      case ERROR_SHARING_VIOLATION:
+      case ERROR_LOCK_VIOLATION:
+      case ERROR_BUSY:
+        return OpenFailure::InUse;
+      default:
+        return OpenFailure::NoPort;
+    }
+  }
+
   void ReleaseEvents() {
     for (OVERLAPPED* record : {&readOverlapped_, &writeOverlapped_, &arrivalOverlapped_}) {
       if (record->hEvent != nullptr) CloseHandle(record->hEvent);
@@ -230,10 +248,17 @@ class Win32SerialPort final : public SerialPort {
   int emptyWaits_ = 0;  // waits in a row that ended with no event and nothing come
   std::uint8_t writeBuffer_[kFrameBufferSize] = {};
   bool writePending_ = false;
+  OpenFailure failure_ = OpenFailure::NoPort;
 };
 
 }  // namespace
 
 std::unique_ptr<SerialPort> NewSystemSerialPort() { return std::make_unique<Win32SerialPort>(); }
+
+std::vector<std::string> SystemPortNames() {
+  std::vector<std::string> names;
+  for (int number = 1; number <= kPortCount; ++number) names.push_back("COM" + std::to_string(number));
+  return names;
+}
 
 }  // namespace clockagent

@@ -141,6 +141,19 @@ else
   status=1
 fi
 
+# The console tool's search: COM5 speaks 38400 8-O-1 (two stop bits, heard with one), COM9 is held
+# by another program, COM19 is not mapped. The search's threads finish in any order.
+echo "wine-test: clockagent.com find --port COM5 --port COM9 --port COM19"
+got=$("${norights[@]}" wine build/windows-mingw/clockagent.com find --port COM5 --port COM9 \
+  --port COM19 2>&1 | tr -d '\r' | grep -v ' trying ' | LC_ALL=C sort)
+expected=$'COM5: 38400 baud, 8-O-1, answering with 0x41\nclockagent find: COM19: no such serial port\nclockagent find: COM9: in use by another program, skipped'
+if [[ "$got" == "$expected" ]]; then
+  echo "wine-test: clockagent.com find passed"
+else
+  printf 'wine-test: clockagent.com find printed:\n%s\n' "$got"
+  status=1
+fi
+
 # The installer, silently, and its uninstaller, with and without removing the settings.
 setup=build/package/ClockAgent-$(cat build/windows-mingw/version.txt)-setup.exe
 if [[ -f "$setup" ]]; then

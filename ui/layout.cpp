@@ -52,6 +52,7 @@ const ControlRow kMainControls[] = {
     {ID_SpeedButton_Start, Kind::SpeedButton, ID_Panel2, 6, 3, 25, 25, "START", "Start", kSystemColour, kFlat},
     {ID_SpeedButton_Stop, Kind::SpeedButton, ID_Panel2, 31, 3, 25, 25, "STOP", "Stop", kSystemColour, kFlat},
     {ID_SpeedButton_Refresh, Kind::SpeedButton, ID_Panel2, 64, 3, 25, 25, "REFRESH", "Refresh Time", kSystemColour, kFlat},
+    {ID_SpeedButton_Find, Kind::SpeedButton, ID_Panel2, 97, 3, 25, 25, "FIND", "Find Receiver", kSystemColour, kFlat},
 
     {ID_Label4, Kind::Label, ID_Panel_LastAttempt, 8, 8, 90, 16, "Last Attempt:", kAttemptHint, kSystemColour, kBold},
     {ID_Label7, Kind::Label, ID_Panel_LastAttempt, 8, 39, 30, 13, "Status", kAttemptHint, kSystemColour, kFlat},
@@ -164,6 +165,7 @@ const MenuRow kMainMenu[] = {
     {ID_Control_Start, "&Start", true},
     {ID_Control_Stop, "Sto&p", false},
     {ID_Control_Refresh, "&Refresh Time", true},
+    {ID_Control_Find, "&Find Receiver", true},
     {ID_Control_Close, "&Close", true},
     {0, "-", true},  // N2
     {ID_Control_Exit, "E&xit", true},
