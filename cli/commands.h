@@ -8,6 +8,7 @@ int RunDecode(int argc, char** argv);
 int RunSimulate(int argc, char** argv);  // POSIX only
 int RunSync(int argc, char** argv);
 int RunRun(int argc, char** argv);
+int RunFind(int argc, char** argv);
 int RunRefclock(int argc, char** argv);        // POSIX only
 int RunServiceCommand(int argc, char** argv);  // Windows only
 

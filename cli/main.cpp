@@ -19,6 +19,8 @@ const Command kCommands[] = {
     {"sync", "make one clock update attempt from the receiver on a serial port", clockagent::RunSync},
     {"run", "update the clock from the receiver at a fixed interval until stopped",
      clockagent::RunRun},
+    {"find", "find the receiver: the serial port it is on and its line settings",
+     clockagent::RunFind},
 #ifdef _WIN32
     {"service", "install, remove, start, stop or ask the Windows service that keeps the clock set",
      clockagent::RunServiceCommand},

@@ -144,6 +144,7 @@ int Status() {
     return 0;
   }
   std::printf("last update: %s at %s\n", StatusText(state.outcome), UtcText(state.endedNs).c_str());
+  if (!state.reason.empty()) std::printf("%s\n", state.reason.c_str());
   const std::size_t text = state.timeOfWeek.find_first_not_of(' ');
   if (text != std::string::npos) std::printf("time of week: %s\n", state.timeOfWeek.c_str() + text);
   if (state.offsetKnown) {

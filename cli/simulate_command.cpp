@@ -87,8 +87,8 @@ const char kSimulateHelp[] =
     "                    the receiver's line settings, as 'clockagent sync' takes them (9600,\n"
     "                    8, none and 1 by default). When the program's settings differ,\n"
     "                    requests go unheard and packets\n"
-    "                    arrive as noise. A pseudo-terminal carries the program's baud rate, stop\n"
-    "                    bits and odd parity, so those are what is compared.\n"
+    "                    arrive as noise. A pseudo-terminal carries the program's baud rate and\n"
+    "                    odd parity, so those are what is compared; stop bits garble nothing.\n"
     "  -v, --verbose     log the bytes received and the packets sent on standard error\n"
     "  --help            show this text\n"
     "\n"
@@ -389,15 +389,15 @@ class Simulator {
     return utc - static_cast<double>(kGpsEpochUnix) + o_.offset;
   }
 
+  // Stop bits are not compared: a UART checks only the first, so one stop bit reads a line that
+  // sends two, and two sent are one and some idle time to a reader of one.
   bool LineMatches() const {
     termios t{};
     if (tcgetattr(master_, &t) != 0) return true;
     termios mine{};
     cfsetspeed(&mine, o_.line.baudRate);  // glibc takes the rate in bits per second too
-    const bool twoStops = (t.c_cflag & CSTOPB) != 0;
     const bool odd = (t.c_cflag & PARODD) != 0;
-    return cfgetospeed(&t) == cfgetospeed(&mine) && twoStops == (o_.line.stopBits == kTwoStopBits) &&
-           odd == (o_.line.parity == kOddParity);
+    return cfgetospeed(&t) == cfgetospeed(&mine) && odd == (o_.line.parity == kOddParity);
   }
 
   void Receive() {
@@ -538,7 +538,8 @@ class Simulator {
     SteadyTime packetStart = lineStart + static_cast<int>(bytes.size()) * Spacing();
     const auto latency = std::chrono::milliseconds(o_.latencyMs);
     double gps = GpsAt(packetStart - latency);
-    if (!o_.fixedTow && !o_.noTime) {
+    // A --time receiver answers at once, as it always has: only its first answer is exact.
+    if (!o_.fixedTow && !o_.fixedTime && !o_.noTime) {
       const double exact = NextExactTime(gps);
       packetStart += std::chrono::duration_cast<Duration>(std::chrono::duration<double>(exact - gps));
       gps = exact;

@@ -27,8 +27,7 @@ std::int64_t CharacterTimeNs(const LineParameters& line) {
   return line.baudRate > 0 ? bits * std::int64_t{1000000000} / line.baudRate : 0;
 }
 
-int OpenLink(ReceiverLink& link, const char* portName) {
-  if (link.isOpen) CloseLink(link);
+void ResetFraming(ReceiverLink& link) {
   link.rxPos = 0;
   link.packetCount = 0;
   link.rxRemaining = 0;
@@ -36,6 +35,11 @@ int OpenLink(ReceiverLink& link, const char* portName) {
   link.afterDle = 0;
   link.inPacket = 0;
   link.packetId = 0;  // a body whose start was lost is no packet of the last attempt's id
+}
+
+int OpenLink(ReceiverLink& link, const char* portName) {
+  if (link.isOpen) CloseLink(link);
+  ResetFraming(link);
   link.emptyAt = link.clock->Now();
   link.characterTimeNs = CharacterTimeNs(kLineParametersAtOpen);
   const bool opened = link.port != nullptr && link.port->Open(portName);
@@ -43,12 +47,13 @@ int OpenLink(ReceiverLink& link, const char* portName) {
   return opened ? 0 : -1;
 }
 
-void PrepareLink(ReceiverLink& link, const SerialLineSettings& settings) {
-  if (link.port == nullptr) return;
+bool PrepareLink(ReceiverLink& link, const SerialLineSettings& settings) {
+  if (link.port == nullptr) return false;
   link.port->Flush();
   link.clock->Pause(kLineSettlePause);
   const LineParameters line = LineParametersOf(settings);
-  if (link.port->SetLineParameters(line)) link.characterTimeNs = CharacterTimeNs(line);
+  const bool applied = link.port->SetLineParameters(line);
+  if (applied) link.characterTimeNs = CharacterTimeNs(line);
   link.clock->Pause(kLineSettlePause);
   // What came meanwhile came at the settings of the open, and nobody was there to note when: a
   // packet is taken only from its first byte on, as it arrives.
@@ -56,6 +61,7 @@ void PrepareLink(ReceiverLink& link, const SerialLineSettings& settings) {
     if (link.port->Read(link.rxBuffer, static_cast<std::uint32_t>(kRxBlockSize)) == 0) break;
   }
   link.emptyAt = link.clock->Now();
+  return applied;
 }
 
 int CloseLink(ReceiverLink& link) {

@@ -36,13 +36,17 @@ constexpr std::chrono::milliseconds kLineSettlePause{10};
 // parity bit if any, and the stop bits.
 std::int64_t CharacterTimeNs(const LineParameters& line);
 
+// Forgets any packet begun: what follows is parsed as if the line had just come up.
+void ResetFraming(ReceiverLink& link);
+
 // Resets the framing state and opens the port. Returns 0 with isOpen set, or
 // -1 with isOpen clear. A link that is still open is closed first, so no port is ever lost.
 int OpenLink(ReceiverLink& link, const char* portName);
 
 // Right after a successful OpenLink: flush, then apply the chosen line settings between two short
-// pauses, and drop what arrived meanwhile. A port that refuses them keeps those of the open.
-void PrepareLink(ReceiverLink& link, const SerialLineSettings& settings);
+// pauses, and drop what arrived meanwhile. A port that refuses them keeps those of the open, and
+// the answer is false.
+bool PrepareLink(ReceiverLink& link, const SerialLineSettings& settings);
 
 // Reads what the port holds, at most one block, and runs the receive loop over it, calling
 // onPacket(link) for each completed packet. Reads nothing when nothing waits, and notes that the

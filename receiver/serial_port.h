@@ -25,6 +25,13 @@ constexpr std::uint32_t kDriverQueueSize = 4096;       // input and output
 constexpr std::uint32_t kWriteTimeoutPerByteMs = 10;
 constexpr LineParameters kLineParametersAtOpen{};      // 9600 baud, 8 data bits, no parity, 1 stop
 
+// Why an Open failed, as far as the system tells.
+enum class OpenFailure : std::uint8_t {
+  NoPort,  // no such device, no hardware behind it, or not a serial port
+  InUse,   // another program holds it
+  Denied,  // this user may not open it
+};
+
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
@@ -33,6 +40,9 @@ class SerialPort {
   // return at once with what has arrived, and applies kLineParametersAtOpen. False when the
   // port could not be opened or set up; nothing is left open then.
   virtual bool Open(const char* name) = 0;
+
+  // Why the last Open failed.
+  virtual OpenFailure LastOpenFailure() const { return OpenFailure::NoPort; }
 
   // Applies the line parameters. False when the port refused them.
   virtual bool SetLineParameters(const LineParameters& parameters) = 0;

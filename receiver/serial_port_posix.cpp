@@ -1,5 +1,6 @@
 // The serial port on POSIX systems: a tty device opened exclusively, raw, non-blocking.
 #include <fcntl.h>
+#include <glob.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
@@ -9,14 +10,30 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "receiver/system_serial_port.h"
 
 namespace clockagent {
 namespace {
+
+OpenFailure FailureOf(int error) {
+  switch (error) {
+    case EBUSY:
+    case EWOULDBLOCK:  // the lock of another serial program
+      return OpenFailure::InUse;
+    case EACCES:
+    case EPERM:
+      return OpenFailure::Denied;
+    default:  // ENOENT, ENXIO, ENODEV, EIO (a ttyS with no UART behind it), not a terminal
+      return OpenFailure::NoPort;
+  }
+}
 
 // TIOCMIWAIT has no time-out: a watcher blocked in it is woken by this signal, whose handler does
 // nothing and which is caught without SA_RESTART, so that the wait returns EINTR.
@@ -95,10 +112,14 @@ class PosixSerialPort final : public SerialPort {
   bool Open(const char* name) override {
     if (fd_ >= 0) Close();
     const int fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+      failure_ = FailureOf(errno);
+      return false;
+    }
     // Only a terminal device is a serial port. The lock is the one other serial programs take;
     // TIOCEXCL also keeps out those that do not lock (unless they have CAP_SYS_ADMIN).
     if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      failure_ = ::isatty(fd) ? FailureOf(errno) : OpenFailure::NoPort;
       ::close(fd);
       return false;
     }
@@ -156,6 +177,8 @@ class PosixSerialPort final : public SerialPort {
     [[maybe_unused]] const ssize_t written = ::write(fd_, frame, length);
   }
 
+  OpenFailure LastOpenFailure() const override { return failure_; }
+
   std::intptr_t ArrivalHandle() override { return fd_; }
 
   bool WaitForBytes(std::chrono::milliseconds timeout) override {
@@ -199,9 +222,32 @@ class PosixSerialPort final : public SerialPort {
  private:
   int fd_ = -1;
   ModemLineWatcher watcher_;
+  OpenFailure failure_ = OpenFailure::NoPort;
 };
 
+// "/dev/ttyUSB10" after "/dev/ttyUSB9": by the name's letters, then its number.
+bool ComesBefore(const std::string& a, const std::string& b) {
+  const auto stem = [](const std::string& name) { return name.find_last_not_of("0123456789") + 1; };
+  const std::size_t sa = stem(a), sb = stem(b);
+  if (a.compare(0, sa, b, 0, sb) != 0) return a.compare(0, sa, b, 0, sb) < 0;
+  return std::strtol(a.c_str() + sa, nullptr, 10) < std::strtol(b.c_str() + sb, nullptr, 10);
+}
+
 }  // namespace
+
+std::vector<std::string> SystemPortNames() {
+  std::vector<std::string> names;
+  for (const char* pattern : {"/dev/ttyS*", "/dev/ttyUSB*", "/dev/ttyACM*", "/dev/ttyAMA*"}) {
+    glob_t found{};
+    if (::glob(pattern, 0, nullptr, &found) == 0) {
+      std::vector<std::string> these(found.gl_pathv, found.gl_pathv + found.gl_pathc);
+      std::sort(these.begin(), these.end(), ComesBefore);
+      names.insert(names.end(), these.begin(), these.end());
+    }
+    ::globfree(&found);
+  }
+  return names;
+}
 
 std::unique_ptr<SerialPort> NewSystemSerialPort() { return std::make_unique<PosixSerialPort>(); }
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "receiver/daro_link.h"
+#include "receiver/line_settings.h"
 #include "receiver/system_serial_port.h"
 
 namespace clockagent {
@@ -140,6 +141,7 @@ class Win32SerialPort final : public SerialPort {
     arrivalOverlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     portHandle_ = OpenPort(name);
     if (portHandle_ == INVALID_HANDLE_VALUE) {
+      failure_ = FailureOf(GetLastError());
       ReleaseEvents();
       return false;
     }
@@ -279,7 +281,23 @@ class Win32SerialPort final : public SerialPort {
     ReleaseEvents();
   }
 
+  OpenFailure LastOpenFailure() const override { return failure_; }
+
  private:
+  // A port another program has open is refused as access denied (sharing violation and busy
+  // from some drivers; a lock violation from wine when a Linux program holds the tty's lock).
+  static OpenFailure FailureOf(DWORD error) {
+    switch (error) {
+      case ERROR_ACCESS_DENIED:
+      case ERROR_SHARING_VIOLATION:
+      case ERROR_LOCK_VIOLATION:
+      case ERROR_BUSY:
+        return OpenFailure::InUse;
+      default:
+        return OpenFailure::NoPort;
+    }
+  }
+
   void ReleaseEvents() {
     for (OVERLAPPED* record : {&readOverlapped_, &writeOverlapped_, &arrivalOverlapped_}) {
       if (record->hEvent != nullptr) CloseHandle(record->hEvent);
@@ -298,10 +316,17 @@ class Win32SerialPort final : public SerialPort {
   std::uint8_t writeBuffer_[kFrameBufferSize] = {};
   bool writePending_ = false;
   ModemLineWatcher watcher_;
+  OpenFailure failure_ = OpenFailure::NoPort;
 };
 
 }  // namespace
 
 std::unique_ptr<SerialPort> NewSystemSerialPort() { return std::make_unique<Win32SerialPort>(); }
+
+std::vector<std::string> SystemPortNames() {
+  std::vector<std::string> names;
+  for (int number = 1; number <= kPortCount; ++number) names.push_back("COM" + std::to_string(number));
+  return names;
+}
 
 }  // namespace clockagent

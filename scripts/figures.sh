@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prints the figures kept in BENCHMARKS.md: receive-loop throughput, Refresh Time to outcome, the
-# clock error after an update, and the size and imports of ClockAgent.exe. Expects the linux and
+# clock error after an update, the time clockagent find takes, and the size and imports of
+# ClockAgent.exe. Expects the linux and
 # windows-mingw presets built (scripts/test.sh builds both first).
 #   scripts/figures.sh [--quick]   --quick: shorter throughput runs, as the test command uses
 set -euo pipefail
@@ -20,6 +21,24 @@ lines=$(mktemp /tmp/clockagent-modem-lines.XXXXXX)
 trap 'rm -f "$lines"' EXIT
 LD_PRELOAD=build/linux/tests/libfake_modem_lines.so FAKE_MODEM_LINES=$lines \
   build/linux/bench/clockagent_update_bench
+
+echo
+echo "== clockagent find over three simulated ports: 4800 8-O-1 answering, 19200 8-N-1 broadcasting, silent"
+ports=$(mktemp -d)
+sims=()
+for receiver in "answering --baud 4800 --parity odd" "broadcasting --broadcast --baud 19200" "silent --silent"; do
+  read -r name options <<<"$receiver"
+  # shellcheck disable=SC2086
+  build/linux/clockagent simulate --link "$ports/$name" $options >/dev/null &
+  sims+=($!)
+done
+for _ in $(seq 100); do [[ -e "$ports/answering" && -e "$ports/broadcasting" && -e "$ports/silent" ]] && break; sleep 0.05; done
+began=$(date +%s%N)
+build/linux/clockagent find --port "$ports/answering" --port "$ports/broadcasting" --port "$ports/silent" 2>/dev/null || true
+echo "searched in $((($(date +%s%N) - began) / 1000000)) ms"
+kill "${sims[@]}"
+wait "${sims[@]}" 2>/dev/null || true
+rm -rf "$ports"
 
 exe=build/windows-mingw/ClockAgent.exe
 if [[ -f "$exe" ]]; then

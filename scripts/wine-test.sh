@@ -137,8 +137,8 @@ if [[ "${1:-}" == "--clock-error" ]]; then
   echo "processor time of ClockAgent.exe under wine with the pulse on DCD, an update a minute:" \
     "$((used * 1000 / $(getconf CLK_TCK))) ms in 600 s" \
     "($(awk -v u="$used" -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "%.2f", u / hz / 600 * 100}') %)"
-  mapfile -t errors < <(awk -F, '$8 == "pulse" {printf "%.3f\n", $5 * 1000}' \
-    "$WINEPREFIX/drive_c/ProgramData/Velmora/ClockAgent/updates.csv" | tr -d '\r')
+  mapfile -t errors < <(tr -d '\r' <"$WINEPREFIX/drive_c/ProgramData/Velmora/ClockAgent/updates.csv" |
+    awk -F, '$8 == "pulse" {printf "%.3f\n", $5 * 1000}')
   summarize "ClockAgent.exe" "COM20 with the pulse on DCD" "${errors[@]}"
   for port in COM17:0x8F-AB:broadcasts COM18:0x41:answers; do
     IFS=: read -r com packet kind <<<"$port"
@@ -198,6 +198,19 @@ if [[ "$got" =~ $expected ]]; then
   echo "wine-test: clockagent.com with the pulse passed"
 else
   printf 'wine-test: clockagent.com with the pulse printed:\n%s\n' "$got"
+  status=1
+fi
+
+# The console tool's search: COM5 speaks 38400 8-O-1 (two stop bits, heard with one), COM9 is held
+# by another program, COM19 is not mapped. The search's threads finish in any order.
+echo "wine-test: clockagent.com find --port COM5 --port COM9 --port COM19"
+got=$("${norights[@]}" wine build/windows-mingw/clockagent.com find --port COM5 --port COM9 \
+  --port COM19 2>&1 | tr -d '\r' | grep -v ' trying ' | LC_ALL=C sort)
+expected=$'COM5: 38400 baud, 8-O-1, answering with 0x41\nclockagent find: COM19: no such serial port\nclockagent find: COM9: in use by another program, skipped'
+if [[ "$got" == "$expected" ]]; then
+  echo "wine-test: clockagent.com find passed"
+else
+  printf 'wine-test: clockagent.com find printed:\n%s\n' "$got"
   status=1
 fi
 

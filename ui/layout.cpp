@@ -56,6 +56,7 @@ const ControlRow kMainControls[] = {
     {ID_SpeedButton_Start, Kind::SpeedButton, ID_Panel2, 6, 3, 25, 25, "START", "Start", kSystemColour, kFlat},
     {ID_SpeedButton_Stop, Kind::SpeedButton, ID_Panel2, 31, 3, 25, 25, "STOP", "Stop", kSystemColour, kFlat},
     {ID_SpeedButton_Refresh, Kind::SpeedButton, ID_Panel2, 64, 3, 25, 25, "REFRESH", "Refresh Time", kSystemColour, kFlat},
+    {ID_SpeedButton_Find, Kind::SpeedButton, ID_Panel2, 97, 3, 25, 25, "FIND", "Find Receiver", kSystemColour, kFlat},
 
     {ID_Label4, Kind::Label, ID_Panel_LastAttempt, 8, 8, 90, 16, "Last Attempt:", kAttemptHint, kSystemColour, kBold},
     {ID_Label7, Kind::Label, ID_Panel_LastAttempt, 8, 39, 30, 13, "Status", kAttemptHint, kSystemColour, kFlat},
@@ -142,12 +143,12 @@ const ControlRow kErrorsControls[] = {
     {ID_Errors_Shape9, Kind::Bullet, ID_Errors_Panel2, 8, 301, 5, 5, "", nullptr, kBlack, kFlat},
     {ID_Errors_Label22, Kind::Label, ID_Errors_Panel2, 16, 297, 240, 13, "The receiver says its time is not yet set, or was", nullptr, kBlack, kFlat},
     {ID_Errors_Label23, Kind::Label, ID_Errors_Panel2, 16, 313, 150, 13, "entered by hand (a test mode).", nullptr, kBlack, kFlat},
-    {ID_Errors_Shape10, Kind::Bullet, ID_Errors_Panel2, 8, 337, 5, 5, "", nullptr, kBlack, kFlat},
-    {ID_Errors_Label24, Kind::Label, ID_Errors_Panel2, 16, 333, 245, 13, "The receiver does not yet know the GPS-UTC offset:", nullptr, kBlack, kFlat},
-    {ID_Errors_Label25, Kind::Label, ID_Errors_Panel2, 16, 349, 235, 13, "wait until it has read it (up to 13 minutes).", nullptr, kBlack, kFlat},
-    {ID_Errors_Shape11, Kind::Bullet, ID_Errors_Panel2, 8, 373, 5, 5, "", nullptr, kBlack, kFlat},
-    {ID_Errors_Label26, Kind::Label, ID_Errors_Panel2, 16, 369, 250, 13, "A correction over 1 s was not confirmed by a second", nullptr, kBlack, kFlat},
-    {ID_Errors_Label27, Kind::Label, ID_Errors_Panel2, 16, 385, 250, 13, "timing packet, or exceeded the MaxCorrection limit.", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape10, Kind::Bullet, ID_Errors_Panel2, 8, 333, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label24, Kind::Label, ID_Errors_Panel2, 16, 329, 245, 13, "The receiver does not yet know the GPS-UTC offset:", nullptr, kBlack, kFlat},
+    {ID_Errors_Label25, Kind::Label, ID_Errors_Panel2, 16, 345, 235, 13, "wait until it has read it (up to 13 minutes).", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape11, Kind::Bullet, ID_Errors_Panel2, 8, 365, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label26, Kind::Label, ID_Errors_Panel2, 16, 361, 250, 13, "A correction over 1 s was not confirmed by a second", nullptr, kBlack, kFlat},
+    {ID_Errors_Label27, Kind::Label, ID_Errors_Panel2, 16, 377, 250, 13, "timing packet, or exceeded the MaxCorrection limit.", nullptr, kBlack, kFlat},
 };
 
 template <int N>
@@ -168,6 +169,7 @@ const MenuRow kMainMenu[] = {
     {ID_Control_Start, "&Start", true},
     {ID_Control_Stop, "Sto&p", false},
     {ID_Control_Refresh, "&Refresh Time", true},
+    {ID_Control_Find, "&Find Receiver", true},
     {ID_Control_Close, "&Close", true},
     {0, "-", true},  // N2
     {ID_Control_Exit, "E&xit", true},

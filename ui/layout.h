@@ -60,6 +60,8 @@ enum ControlId : int {
   ID_TimeType_GPS,
   ID_AutoStart_ON,
   ID_AutoStart_OFF,
+  // Panel2 again: the fourth speed button.
+  ID_SpeedButton_Find,
 };
 
 // Menu item identifiers.
@@ -78,6 +80,7 @@ enum MenuId : int {
   ID_SystemTray_About,
   ID_SystemTray_Close,
   ID_SystemTray_Exit,
+  ID_Control_Find,
 };
 
 // Identifiers of the information windows' controls.

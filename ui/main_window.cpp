@@ -87,6 +87,7 @@ TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
 
 TForm_Main::~TForm_Main() {
   asker_.reset();  // its thread ends before the window it posts to
+  StopFinding();   // so does the finder's
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
   if (trayMenu_ != nullptr) DestroyMenu(trayMenu_);
 }
@@ -135,6 +136,8 @@ void TForm_Main::ScheduleChanged(bool started) {
   SetEnabled(ID_SpeedButton_Start, !started);
   SetEnabled(ID_Control_Start, !started);
   for (int id : kSetupControls) SetEnabled(id, !started);
+  SetEnabled(ID_SpeedButton_Find, !started);
+  SetEnabled(ID_Control_Find, !started);
   if (serviceMode_) SetEnabled(ID_RadioGroup_AutoStart, false);  // the service's, not ours
   SetCaption(ID_Panel_OnOff, started ? "On" : "Off");
 }
@@ -180,6 +183,7 @@ void TForm_Main::FormClose() {
 
 void TForm_Main::FormDestroy() {
   KillTimer(hwnd_, kServiceTimerId);
+  StopFinding();
   if (engine_ != nullptr) engine_->cycle.Abandon();  // an attempt polling: no outcome for it
   RemoveTrayIcons();
   for (HICON& icon : trayIcons_) {
@@ -215,6 +219,10 @@ void TForm_Main::Command(int id, int code) {
       } else {
         engine_->cycle.RefreshTime();
       }
+      break;
+    case ID_SpeedButton_Find:
+    case ID_Control_Find:
+      SpeedButton_FindClick();
       break;
     case ID_Control_Close:
     case ID_SystemTray_Close:
@@ -306,6 +314,12 @@ LRESULT TForm_Main::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_SERVICE_REPLY:
       ServiceReplied(lParam);
+      return 0;
+    case WM_FIND_PROGRESS:
+      FindProgress(static_cast<int>(wParam));
+      return 0;
+    case WM_FIND_ENDED:
+      FindEnded();
       return 0;
     case WM_RESTORE_REQUEST:
       Restore();

@@ -5,11 +5,15 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "receiver/daro_link.h"
+#include "receiver/receiver_search.h"
 #include "receiver/serial_port.h"
 #include "record/recorder_win32.h"
 #include "service/service_state.h"
@@ -31,6 +35,8 @@ constexpr UINT kTrayIconIds[3] = {1005, 1006, 1007};  // by TrayIconState
 constexpr UINT WM_RESTORE_REQUEST = WM_APP + 1;        // from a second start of the program
 constexpr UINT WM_APPLICATION_RESTORED = WM_APP + 2;   // from the application's own window
 constexpr UINT WM_SERVICE_REPLY = WM_APP + 3;         // a ServiceAsker's answer
+constexpr UINT WM_FIND_PROGRESS = WM_APP + 10;       // the search began a trial: wParam the trial
+constexpr UINT WM_FIND_ENDED = WM_APP + 11;          // the search has ended
 constexpr UINT_PTR kServiceTimerId = 3;                // how often the service is looked at
 constexpr UINT kServiceLookMs = 500;
 constexpr char kAdministratorNeeded[] =
@@ -85,6 +91,15 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   void TrayIconMessage(LPARAM mouseEvent);
   void SetTerminating() { terminating_ = true; }
 
+  // Find Receiver (receiver_finder.cpp): a search of COM 1 to COM 20 on a thread of its own while
+  // the updates are Off; a second click stops it. It reports through WM_FIND_PROGRESS and
+  // WM_FIND_ENDED, and a receiver found is selected in the lists for Start to save.
+  void SpeedButton_FindClick();
+  void FindProgress(int trial);
+  void FindEnded();
+  void StopFinding();
+  void ShowFindNotice(const std::string& notice);
+
   // Whether the ClockAgent service runs the updates, as last looked.
   bool ServiceMode() const { return serviceMode_; }
 
@@ -108,6 +123,7 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   void CreateTips();
   void LoadTrayIcons();  // tray_icon.cpp
   void ShowDefaultSettings();  // window_settings.cpp: port 1 and the lines' default entries
+  void ShowPortSettings(int portNumber, const SerialLineSettings& line);
   HWND Item(int id) const { return controls_[id]; }
   int ItemIndex(int id) const;
   void SetItemIndex(int id, int index);
@@ -157,6 +173,13 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   WinTimer Timer_DARO{2, kPollIntervalMs, true};
   std::unique_ptr<SettingsStore> store_;
   std::unique_ptr<UpdateEngine> engine_;
+
+  std::thread finder_;
+  std::atomic<bool> findStop_{false};
+  bool findStoppedByUser_ = false;
+  bool findSays_ = false;  // the notice is the search's
+  std::vector<PortFinding> findings_;  // written by the finder, read once it has ended
+  int findTrialShown_ = -1;
 };
 
 }  // namespace clockagent::ui

@@ -43,7 +43,8 @@ void TForm_Main::CreateTips() {
                           nullptr, instance_, nullptr);
   SendMessageA(tips_, TTM_SETDELAYTIME, TTDT_INITIAL, 500);
   SendMessageA(tips_, TTM_SETDELAYTIME, TTDT_AUTOPOP, 5000);
-  for (int id : {ID_SpeedButton_Start, ID_SpeedButton_Stop, ID_SpeedButton_Refresh}) {
+  for (int id : {ID_SpeedButton_Start, ID_SpeedButton_Stop, ID_SpeedButton_Refresh,
+                 ID_SpeedButton_Find}) {
     const ControlRow* row = RowOf(Item(id));
     // One tool on the button, and one on the tool bar over the same place, which is what
     // receives the mouse while the button is disabled.
@@ -74,6 +75,7 @@ void TForm_Main::ShowHint(const char* hint) {
 
 void TForm_Main::ShowNotice(const char* notice) {
   notice_ = notice;
+  findSays_ = false;
   ShowHint(notice);
 }
 
@@ -112,7 +114,8 @@ void TForm_Main::UpdateHint() {
   for (; at != nullptr && at != hwnd_; at = GetParent(at)) {
     const ControlRow* row = RowOf(at);
     if (row != nullptr && row->hint != nullptr) {
-      ShowHint(row->hint);
+      // The pointer stays on Find Receiver after the click: what the search says shows there.
+      ShowHint(row->id == ID_SpeedButton_Find && findSays_ ? notice_.c_str() : row->hint);
       return;
     }
   }

@@ -48,7 +48,7 @@ void TForm_Main::SetItemIndex(int id, int index) {
 }
 
 void TForm_Main::SetEnabled(int id, bool enabled) {
-  if (id == ID_Control_Start || id == ID_Control_Stop) {
+  if (id >= ID_Control_Start) {  // a menu item
     SetMenuEnabled(id, enabled);
     DrawMenuBar(hwnd_);
     return;
@@ -121,6 +121,13 @@ void TForm_Main::LoadSettings() {
   if (stored.autoStart && (*stored.autoStart ? 0 : 1) != ItemIndex(ID_RadioGroup_AutoStart)) {
     SetItemIndex(ID_RadioGroup_AutoStart, *stored.autoStart ? 0 : 1);
     RadioGroup_AutoStartClick();  // as a change of selection clicks the group
+  }
+}
+
+void TForm_Main::ShowPortSettings(int portNumber, const SerialLineSettings& line) {
+  SetItemIndex(ID_ComboBox_COM, portNumber - 1);
+  for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
+    SetItemIndex(kLineListControls[i], line.*kLineLists[i].index);
   }
 }
 

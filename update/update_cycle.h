@@ -101,8 +101,9 @@ class UpdateCycle final : private TimingSink {
   int activeLatencyMs_ = 0;
   std::int32_t activeLimitSeconds_ = 0;  // the largest correction made; 0: none
   TimingContext timing_;   // ActiveTimeType, for the packet handlers
-  // The attempt has its timing packet: the first of an attempt is used, any others are ignored.
-  // Set while no attempt polls.
+  // The attempt has its timing packet: the first of a poll is used, any others are ignored. A
+  // large correction clears it again for the packet that is to confirm it (Confirms). Set while
+  // no attempt polls.
   bool TimeReceived = true;
   AttemptResult result_;   // of the attempt in progress
   // A large correction of this attempt, waiting for a second packet to confirm it (Confirms).

@@ -205,10 +205,8 @@ TEST_F(RefclockCommand, NoSampleFromAReceiverThatDoesNotVouchForItsTime) {
   SampleSocket daemon(socketPath);
   ASSERT_TRUE(daemon.bound());
   Refclock({"--sock", socketPath});
-  ASSERT_TRUE(WaitForStatus(1,
-                            "the receiver on " + port +
-                                " has no usable time (receiver: its time was entered by hand, "
-                                "not taken from GPS)",
+  ASSERT_TRUE(WaitForStatus(1, "the receiver on " + port + " has no usable time (receiver: its "
+                            "time was entered by hand, not taken from GPS)",
                             std::chrono::milliseconds(3000)));
   EXPECT_NE(Status()[1].find(" samples 0, last offset none, "), std::string::npos);
   EXPECT_EQ(daemon.Receive(1, std::chrono::milliseconds(1500)).size(), 0u);

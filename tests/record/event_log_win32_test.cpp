@@ -82,7 +82,6 @@ TEST(EventLog, EventsComeWhenTheOutcomeTurnsAndWhenTheClockWasFarOff) {
       {Ended(UpdateOutcome::BadTime, 0, Refusal::TimeNotSet), 4},   // failure, with its reason
       {Ended(UpdateOutcome::BadTime, 0, Refusal::TimeNotSet), 4},   // the same again
       {Ended(UpdateOutcome::BadTime, 0, Refusal::NoUtcOffset), 5},  // a new reason
-      {Ended(UpdateOutcome::DaroFailure), 5},
   };
   for (const auto& step : steps) {
     events.AttemptEnded(step.result);

@@ -46,9 +46,7 @@ TEST(RecordLine, EachOutcomeSaysWhatThereIsToSay) {
   broadcast.pulseFit = PulseFit::Pulse;
   AttemptResult device = Result(UpdateOutcome::ComFailure, false, false);
   AttemptResult refused = Result(UpdateOutcome::BadTime, true, false);
-  refused.refusal = Refusal::OverLimit;
-  refused.correctionSeconds = -5;
-  refused.limitSeconds = 1;
+  refused.refusal = Refusal::UserTime;
   device.port.device = "/dev/serial/by-id/usb-GPS,\"timing\"";
   const struct {
     AttemptResult result;
@@ -60,7 +58,7 @@ TEST(RecordLine, EachOutcomeSaysWhatThereIsToSay) {
        "2026-12-08T09:23:49.123Z,COM3,Error - DARO Failure,,,,,"},
       {refused,
        "2026-12-08T09:23:49.123Z,COM3,Error - Bad Time,0x41,,,"
-       "correction of 5.000 s is larger than the limit of 1 s,"},
+       "\"receiver: its time was entered by hand, not taken from GPS\","},
       {broadcast, "2026-12-08T09:23:49.123Z,COM3,Error - System Update,0x8F-AB,-0.000013,,,pulse"},
       {device,
        "2026-12-08T09:23:49.123Z,\"/dev/serial/by-id/usb-GPS,\"\"timing\"\"\","

@@ -11,6 +11,8 @@
 //   COM16  answers COM3's time after a storm of 1000 DLEs and a packet of 600 data bytes
 //   COM17  broadcasts 0x8F-AB with a GPS-UTC offset of 2 s; COM18 answers with that offset
 //   COM19  is not mapped
+//   COM5   answers COM3's time at 38400 baud, odd parity, two stop bits
+//   COM9   answers as COM3, but another program holds it
 //   COM20  broadcasts 20-80 ms after a pulse that reaches DCD through the tests' fake modem lines
 #include <algorithm>
 #include <chrono>
@@ -153,6 +155,33 @@ TEST_F(ClockAgentProgram, FailuresShowTheirStatus) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   EXPECT_GT(seconds, 5.5) << "30 polls of 200 ms";
   EXPECT_EQ(Text(ID_Panel_TotalUpdates), "0/3");
+}
+
+TEST_F(ClockAgentProgram, FindReceiverSelectsAReceiverHeardAndStopsOnASecondClick) {
+  Launch();
+  ShowMain();
+  Click(ID_SpeedButton_Find);  // the pointer stays on the button: the hint bar shows the search
+  const std::regex foundHint(R"(Found a receiver on COM (\d+): 9600 baud, 8-N-1)");
+  std::string hint;
+  std::smatch found;
+  ASSERT_TRUE(WaitFor([&] { return std::regex_match(hint = Text(ID_Panel_Hint), found, foundHint); }, 15000)) << hint;
+  // One of the receivers that the script puts at 9600 8-N-1, the first heard, in the lists.
+  const int port = std::stoi(found[1]);
+  EXPECT_TRUE(port == 3 || port == 7 || (port >= 12 && port <= 18 && port != 14 && port != 15)) << port;
+  EXPECT_EQ(std::vector<int>({Selected(ID_ComboBox_COM), Selected(ID_ComboBox_BaudRate),
+                              Selected(ID_ComboBox_DataBits), Selected(ID_ComboBox_Parity),
+                              Selected(ID_ComboBox_StopBits)}),
+            std::vector<int>({port - 1, 2, 1, 0, 0}));
+  EXPECT_EQ(Stored(kCommValue), "COM1") << "kept only by Start";
+
+  Command(ID_Control_Find);
+  Command(ID_SpeedButton_Find);
+  EXPECT_TRUE(WaitText(ID_Panel_Hint, "Find Receiver stopped.", 3000)) << Text(ID_Panel_Hint);
+
+  Select(ID_ComboBox_COM, 11);  // COM 12
+  Command(ID_Control_Start);
+  ASSERT_TRUE(WaitText(ID_Panel_OnOff, "On"));
+  EXPECT_FALSE(Enabled(ID_SpeedButton_Find));
 }
 
 TEST_F(ClockAgentProgram, FaultsOnTheLineEndInTheirOutcome) {
@@ -415,7 +444,7 @@ TEST_F(ClockAgentProgram, OnlyTheSpeedButtonsShowTips) {
   };
   for (const auto& [id, tip] : std::vector<std::pair<int, std::string>>{
            {ID_SpeedButton_Start, "Start"}, {ID_SpeedButton_Stop, "Stop"},
-           {ID_SpeedButton_Refresh, "Refresh Time"}}) {
+           {ID_SpeedButton_Refresh, "Refresh Time"}, {ID_SpeedButton_Find, "Find Receiver"}}) {
     PointAt(ID_Panel_Setup);
     Sleep(300);
     PointAt(id, 2, 2);
@@ -676,7 +705,7 @@ TEST_F(ClockAgentProgram, LabelsShowTheirWholeTextAlignedAsLaidOut) {
       if (row.look & kRightAligned) headingEnds.push_back(ink.right);
     }
   }
-  EXPECT_EQ(labels, 45);
+  EXPECT_EQ(labels, 51);
   ASSERT_EQ(headingEnds.size(), 4u);
   for (int end : headingEnds) EXPECT_EQ(end, headingEnds[0]) << "the headings end in line";
 }

@@ -27,7 +27,7 @@ using test::U16;
 using test::U32;
 
 const char* const kNames[] = {"cawhitesm.ico", "cabluesm.ico", "cayellowsm.ico", "start.bmp",
-                              "stop.bmp",      "refresh.bmp",  "about.bmp"};
+                              "stop.bmp",      "refresh.bmp",  "find.bmp",       "about.bmp"};
 
 Bytes Committed(const std::string& name) {
   return ReadFile(fs::path(CLOCKAGENT_PICTURES_DIR) / name);
@@ -114,6 +114,7 @@ TEST(PicturesTest, BitmapsAreBottomUpWithATealBottomLeftPixel) {
   for (const BitmapShape& shape : {BitmapShape{"start.bmp", 32, 16, 4},
                                    BitmapShape{"stop.bmp", 32, 16, 4},
                                    BitmapShape{"refresh.bmp", 15, 15, 8},
+                                   BitmapShape{"find.bmp", 32, 16, 4},
                                    BitmapShape{"about.bmp", 71, 70, 4}}) {
     SCOPED_TRACE(shape.name);
     const Bytes b = Committed(shape.name);
@@ -147,7 +148,7 @@ TEST(PicturesTest, BitmapsAreBottomUpWithATealBottomLeftPixel) {
 }
 
 TEST(PicturesTest, ButtonStripsHoldANormalAndAGreyedFace) {
-  for (const char* name : {"start.bmp", "stop.bmp"}) {
+  for (const char* name : {"start.bmp", "stop.bmp", "find.bmp"}) {
     SCOPED_TRACE(name);
     const Bytes b = Committed(name);
     const std::size_t colours = 14 + 40 + 16 * 4;

@@ -68,11 +68,14 @@ TEST(ScreenshotsTest, ShowTheCommittedPictures) {
   const Picture startGreyed = BitmapPicture(start, 16, 16, true);
   const Picture stopNormal = BitmapPicture(stop, 0, 16, true);
   const Picture stopGreyed = BitmapPicture(stop, 16, 16, true);
+  const Bytes find = Committed("find.bmp");
   const Expected expected[] = {
       {"main-stopped", 393, 318,
-       {{"Start", startNormal}, {"Stop, greyed", stopGreyed}, {"Refresh Time", refresh}}},
+       {{"Start", startNormal}, {"Stop, greyed", stopGreyed}, {"Refresh Time", refresh},
+        {"Find Receiver", BitmapPicture(find, 0, 16, true)}}},
       {"main-running", 393, 318,
-       {{"Start, greyed", startGreyed}, {"Stop", stopNormal}, {"Refresh Time", refresh}}},
+       {{"Start, greyed", startGreyed}, {"Stop", stopNormal}, {"Refresh Time", refresh},
+        {"Find Receiver, greyed", BitmapPicture(find, 16, 16, true)}}},
       {"icons", 287, 144,
        {{"cawhitesm.ico", IconPicture(Committed("cawhitesm.ico"), 32)},
         {"cabluesm.ico", IconPicture(Committed("cabluesm.ico"), 32)},

@@ -195,6 +195,18 @@ Picture RefreshButton() {
   return p;
 }
 
+// A magnifying glass: a round lens with a white glint, and a handle down to the right from it.
+Picture FindButton() {
+  Picture p = ButtonBox();
+  FillRect(p, 4, 3, 6, 3, kBlack);
+  FillRect(p, 4, 7, 6, 7, kBlack);
+  FillRect(p, 3, 4, 3, 6, kBlack);
+  FillRect(p, 7, 4, 7, 6, kBlack);
+  p.Set(4, 4, kWhite);
+  Line(p, 7, 7, 10, 10, kBlack, 2);
+  return ButtonStrip(p);
+}
+
 // The receiver's satellite in a red sketch, an arrow bending down from it to a large clock.
 Picture AboutPicture() {
   Picture p(71, 70, kTeal);
@@ -338,7 +350,7 @@ std::vector<PictureFile> MakePictureFiles() {
   return {{"cawhitesm.ico", TrayIcon(kWhite)},    {"cabluesm.ico", TrayIcon(kAqua)},
           {"cayellowsm.ico", TrayIcon(kYellow)},  {"start.bmp", Bitmap(StartButton(), 4)},
           {"stop.bmp", Bitmap(StopButton(), 4)},  {"refresh.bmp", Bitmap(RefreshButton(), 8)},
-          {"about.bmp", Bitmap(AboutPicture(), 4)}};
+          {"find.bmp", Bitmap(FindButton(), 4)},  {"about.bmp", Bitmap(AboutPicture(), 4)}};
 }
 
 bool WritePictures(const std::string& folder) {

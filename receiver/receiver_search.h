@@ -1,0 +1,83 @@
+// Finding the receiver: which port it is on and which line settings it speaks, by trying each
+// port's likely settings in turn until a timing packet decodes.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "receiver/line_settings.h"
+#include "receiver/serial_link.h"
+#include "receiver/serial_port.h"
+#include "receiver/timing_packets.h"
+
+namespace clockagent {
+
+// How long each line setting is listened to: long enough to hear a receiver that broadcasts once
+// a second, whatever the moment the listening begins, and the packet's bytes at 2400 baud.
+constexpr std::chrono::milliseconds kTrialListen{1200};
+// How often the time request is sent while listening: a receiver that answers is asked again in
+// case it missed a request sent as it turned on.
+constexpr std::chrono::milliseconds kTrialRequestEvery{300};
+// The longest a wait for bytes lasts, so that a stop is seen soon.
+constexpr std::chrono::milliseconds kTrialWaitSlice{50};
+
+// The line settings tried, in the order of likelihood: 9600 8-N-1, 9600 8-O-1, 38400 8-N-1,
+// 19200 8-N-1, 4800 8-N-1, then the other rates without parity, then odd and even parity at
+// each rate. DARO is binary, so 7 data bits are never tried; one stop bit also reads a receiver
+// that sends two.
+constexpr int kSearchTrialCount = 15;
+const SerialLineSettings& SearchTrial(int index);
+
+// "4800 baud, 8-O-1".
+std::string LineSettingsText(const SerialLineSettings& settings);
+
+enum class PortVerdict {
+  Found,    // a timing packet decoded
+  Silent,   // opened, and nothing decoded at any setting
+  InUse,    // another program holds it
+  Missing,  // no such port, or not a serial port
+  Denied,   // this user may not open it
+  Stopped,  // the search was stopped first
+};
+
+struct PortFinding {
+  PortChoice port;
+  PortVerdict verdict = PortVerdict::Silent;
+  SerialLineSettings line;                       // when Found: the settings it was heard at
+  TimingPacket packet = TimingPacket::Packet41;  // ... and what it sent
+};
+
+// A found receiver as the console tool prints it: "COM7: 4800 baud, 8-O-1, answering with 0x41"
+// or "/dev/ttyUSB0: 9600 baud, 8-N-1, broadcasting 0x8F-AB". Packet 0x41 is the answer to the
+// time request; 0x8F-AB is what a receiver sends by itself once a second.
+std::string FoundText(const PortFinding& finding);
+
+// What a search tells as it goes. A search of several ports calls these from the ports' own
+// threads, one call at a time.
+class SearchObserver {
+ public:
+  virtual void TrialBegan(const PortChoice& port, int trial) = 0;
+  virtual void PortSearched(const PortFinding& finding) = 0;
+
+ protected:
+  ~SearchObserver() = default;
+};
+
+// Opens the port and tries the settings in order until a timing packet decodes or `stop` is set.
+// The link's buffers are allocated once, here; nothing is allocated per byte.
+PortFinding SearchPort(SerialPort& port, LinkClock& clock, const PortChoice& choice,
+                       const std::atomic<bool>& stop, SearchObserver& observer);
+
+// Searches the ports side by side, a thread each, so that a port that is slow to open or silent
+// holds up no other. With `stopAtFirst`, the first receiver found stops the others (setting
+// `stop`). Returns the findings in the order of `ports`.
+std::vector<PortFinding> SearchPorts(const std::vector<PortChoice>& ports,
+                                     const std::function<std::unique_ptr<SerialPort>()>& newPort,
+                                     std::atomic<bool>& stop, bool stopAtFirst,
+                                     SearchObserver& observer);
+
+}  // namespace clockagent
