@@ -39,7 +39,7 @@ const char kSyncHelp[] =
     "yet set or was entered by hand, or, for UTC, that it does not yet know the GPS-UTC offset. A\n"
     "correction of more than 1 s is made only when a second timing packet agrees with the first\n"
     "(to 0.1 s); --max-correction refuses larger ones.\n"
-"\n"
+    "\n"
     "With --pulse, the receiver's pulse per second on that modem line times the packet: the clock\n"
     "is set to the whole second of the pulse's edge before the packet, plus the time since that\n"
     "edge. A packet with no edge within a second before it (or with a time far from the edge's\n"
