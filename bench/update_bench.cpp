@@ -107,10 +107,10 @@ Rig& Answering() {
   static Rig rig({});
   return rig;
 }
-// Answers at once, its time of week fixed: the exact answers of the other wait up to a 64th of a
-// second for a time of week a single holds, which is the simulator's, not the program's, delay.
+// Answers at once: the exact answers of the other wait up to a 32nd of a second for a time of
+// week a single holds, which is the simulator's, not the program's, delay.
 Rig& AnsweringAtOnce() {
-  static Rig rig({"--tow", "302400"});
+  static Rig rig({"--at-once"});
   return rig;
 }
 Rig& Broadcasting() {

@@ -59,6 +59,8 @@ const char kSimulateHelp[] =
     "                    set): 4 time not set, 8 no UTC information, 16 time entered by hand\n"
     "  --silent          send nothing at all\n"
     "  --turnaround MS   wait MS milliseconds after a request before answering (default 0)\n"
+    "  --at-once         answer without waiting for a moment whose time of week a single holds\n"
+    "                    (its time is then rounded, up to 1/32 s)\n"
     "  --latency MS      send each timing packet MS milliseconds after the moment it names\n"
     "                    (default 0). Without it the packets are true to the bit: an answer's\n"
     "                    time of week names the moment its first byte leaves (chosen so that a\n"
@@ -110,6 +112,7 @@ struct Options {
   PulseLine pulse = PulseLine::None;
   int garbage = 0;
   bool flood = false;
+  bool atOnce = false;
   int dleStorm = 0;
   int oversize = 0;
   int splitMs = -1;
@@ -196,6 +199,8 @@ int ParseOptions(int argc, char** argv, Options& o) {
       o.noTime = true;
     } else if (arg == "--flood") {
       o.flood = true;
+    } else if (arg == "--at-once") {
+      o.atOnce = true;
     } else if (arg == "--tow") {
       char* end = nullptr;
       o.tow = std::strtof(v, &end);
@@ -539,7 +544,7 @@ class Simulator {
     const auto latency = std::chrono::milliseconds(o_.latencyMs);
     double gps = GpsAt(packetStart - latency);
     // A --time receiver answers at once, as it always has: only its first answer is exact.
-    if (!o_.fixedTow && !o_.fixedTime && !o_.noTime) {
+    if (!o_.fixedTow && !o_.fixedTime && !o_.noTime && !o_.atOnce) {
       const double exact = NextExactTime(gps);
       packetStart += std::chrono::duration_cast<Duration>(std::chrono::duration<double>(exact - gps));
       gps = exact;
