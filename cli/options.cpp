@@ -128,15 +128,13 @@ void PrintReceiverOptionsHelp() {
 }
 
 bool ParsePulseLine(const char* word, PulseLine* line) {
-  for (PulseLine l : {PulseLine::None, PulseLine::Dcd, PulseLine::Cts}) {
-    std::string lower = PulseLineName(l);
-    for (char& c : lower) c = static_cast<char>(c - 'A' + 'a');
-    if (lower == word) {
-      *line = l;
-      return true;
-    }
+  // The stored names in small letters, and only so.
+  std::string name;
+  for (const char* c = word; *c != '\0'; ++c) {
+    if (*c < 'a' || *c > 'z') return false;
+    name += static_cast<char>(*c - 'a' + 'A');
   }
-  return false;
+  return PulseLineNamed(name, line);
 }
 
 PortChoice PortNamed(const char* name) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "receiver/link_clock.h"
 
@@ -15,6 +16,17 @@ enum class PulseLine : std::int32_t { None = 0, Dcd = 1, Cts = 2 };
 // "NONE", "DCD", "CTS": the line's name as the settings store it and messages show it.
 constexpr const char* PulseLineName(PulseLine line) {
   return line == PulseLine::Dcd ? "DCD" : line == PulseLine::Cts ? "CTS" : "NONE";
+}
+
+// The line whose PulseLineName is `name`, exactly; false for any other text.
+inline bool PulseLineNamed(const std::string& name, PulseLine* line) {
+  for (PulseLine each : {PulseLine::None, PulseLine::Dcd, PulseLine::Cts}) {
+    if (name == PulseLineName(each)) {
+      *line = each;
+      return true;
+    }
+  }
+  return false;
 }
 
 // The latest rising edges, written by the one thread that watches the line and read by the

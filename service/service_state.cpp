@@ -144,11 +144,7 @@ bool DecodeRequest(const std::string& text, ServiceRequest* request, CycleChoice
   c.timeType = field == "utc" ? TimeType::Utc : TimeType::Gps;
   if (!NumberField(text, "latency", -kLongestLatencyMs, kLongestLatencyMs, &value)) return false;
   c.latencyMs = static_cast<int>(value);
-  if (!Field(text, "pulse", &field)) return false;
-  for (PulseLine line : {PulseLine::Dcd, PulseLine::Cts}) {
-    if (field == PulseLineName(line)) c.pulse = line;
-  }
-  if (field != PulseLineName(c.pulse)) return false;
+  if (!Field(text, "pulse", &field) || !PulseLineNamed(field, &c.pulse)) return false;
   *request = ServiceRequest::Start;
   *choices = c;
   return true;

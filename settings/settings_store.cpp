@@ -116,14 +116,14 @@ int LoadLatency(SettingsStore& store) {
 
 PulseLine LoadPulse(SettingsStore& store) {
   char text[kSettingTextSize];
-  if (!Read(store, kPulseValue, text)) return PulseLine::None;
-  for (PulseLine line : {PulseLine::Dcd, PulseLine::Cts}) {
-    if (std::strcmp(text, PulseLineName(line)) == 0) return line;
-  }
-  return PulseLine::None;
+  PulseLine line = PulseLine::None;
+  if (Read(store, kPulseValue, text)) PulseLineNamed(text, &line);
+  return line;
 }
 
-void SavePulse(SettingsStore& store, PulseLine line) { Write(store, kPulseValue, PulseLineName(line)); }
+void SavePulse(SettingsStore& store, PulseLine line) {
+  Write(store, kPulseValue, PulseLineName(line));
+}
 
 std::int32_t LoadMaxCorrection(SettingsStore& store) {
   char text[kSettingTextSize];
