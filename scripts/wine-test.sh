@@ -233,7 +233,12 @@ if [[ -f "$setup" ]]; then
     wine reg add 'HKLM\Software\Velmora\ClockAgent' /v Comm /d COM3 /f >/dev/null 2>&1
     mkdir -p "$records" && touch "$records/updates.csv"
     "${norights[@]}" wine "C:\\Program Files\\Velmora\\ClockAgent\\Uninstall.exe" /S $removal
-    for _ in $(seq 40); do [[ -e "$folder/Uninstall.exe" ]] || break; sleep 0.25; done
+    # The uninstaller runs on from a copy of itself and removes Uninstall.exe before the settings
+    # and the record: done when both are gone, or, keeping them, the first.
+    for _ in $(seq 40); do
+      [[ -e "$folder/Uninstall.exe" || ( -n "$removal" && -e "$records/updates.csv" ) ]] || break
+      sleep 0.25
+    done
     [[ ! -e "$folder" ]] || installer_failed "the uninstaller left $(ls "$folder")"
     # The record goes with the settings, and stays with them.
     if [[ -e "$records/updates.csv" ]]; then
