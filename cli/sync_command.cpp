@@ -37,7 +37,7 @@ const char kSyncHelp[] =
     "\n"
     "The time is refused (Error - Bad Time, and a line says why) when the receiver says it is not\n"
     "yet set or was entered by hand, or, for UTC, that it does not yet know the GPS-UTC offset. A\n"
-    "correction of more than 1 s is made only when a second timing packet agrees with the first\n"
+    "correction of 0.5 s or more is made only when a second timing packet agrees with the first\n"
     "(to 0.1 s); --max-correction refuses larger ones.\n"
     "\n"
     "With --pulse, the receiver's pulse per second on that modem line times the packet: the clock\n"

@@ -147,8 +147,8 @@ const ControlRow kErrorsControls[] = {
     {ID_Errors_Label24, Kind::Label, ID_Errors_Panel2, 16, 329, 245, 13, "The receiver does not yet know the GPS-UTC offset:", nullptr, kBlack, kFlat},
     {ID_Errors_Label25, Kind::Label, ID_Errors_Panel2, 16, 345, 235, 13, "wait until it has read it (up to 13 minutes).", nullptr, kBlack, kFlat},
     {ID_Errors_Shape11, Kind::Bullet, ID_Errors_Panel2, 8, 365, 5, 5, "", nullptr, kBlack, kFlat},
-    {ID_Errors_Label26, Kind::Label, ID_Errors_Panel2, 16, 361, 250, 13, "A correction over 1 s was not confirmed by a second", nullptr, kBlack, kFlat},
-    {ID_Errors_Label27, Kind::Label, ID_Errors_Panel2, 16, 377, 250, 13, "timing packet, or exceeded the MaxCorrection limit.", nullptr, kBlack, kFlat},
+    {ID_Errors_Label26, Kind::Label, ID_Errors_Panel2, 16, 361, 250, 13, "A correction of 0.5 s or more was not confirmed by a", nullptr, kBlack, kFlat},
+    {ID_Errors_Label27, Kind::Label, ID_Errors_Panel2, 16, 377, 250, 13, "second packet, or exceeded the MaxCorrection limit.", nullptr, kBlack, kFlat},
 };
 
 template <int N>

@@ -46,7 +46,7 @@ enum class Refusal : std::uint8_t {
   NoUtcOffset,  // with UTC: kNoUtcInfoFlag, or an offset of 0
   NotADate,     // outside the week or the calendar, or further off than kLargestOffsetSeconds
   OverLimit,    // a correction larger than the user's limit
-  Unconfirmed,  // a correction larger than kConfirmAboveNs that no second packet confirmed
+  Unconfirmed,  // a correction of kConfirmFromNs or more that no second packet confirmed
 };
 
 // The receiver's own word on a packet's time, in the time type in force: None when it vouches
@@ -74,13 +74,15 @@ constexpr std::int64_t ReceiverNsAt(const ClockSample& sample, std::int64_t mono
 }
 
 // DARO frames carry no checksum: a flipped bit or two packets glued into one convert to a
-// well-formed wrong time. A correction larger than this is made only when a second packet of the
-// same attempt agrees with the first to within kConfirmWithinNs, allowing for the time between.
-constexpr std::int64_t kConfirmAboveNs = 1000000000;
+// well-formed wrong time, and the commonest such faults are a whole second (the low bit of a time
+// of week, an offset of 17 for 18). A correction of this much or more is made only when a second
+// packet of the same attempt agrees with the first to within kConfirmWithinNs, allowing for the
+// time between.
+constexpr std::int64_t kConfirmFromNs = 500000000;
 constexpr std::int64_t kConfirmWithinNs = 100000000;
 
 constexpr bool NeedsConfirming(const ClockSample& sample) {
-  return sample.offsetNs > kConfirmAboveNs || sample.offsetNs < -kConfirmAboveNs;
+  return sample.offsetNs >= kConfirmFromNs || sample.offsetNs <= -kConfirmFromNs;
 }
 
 // Whether `later` gives the receiver the time `earlier` does, as far as the monotonic clock has

@@ -288,6 +288,8 @@ TEST_F(UpdateCycleTest, ALargeCorrectionNeedsASecondPacketAndStaysWithinTheLimit
       {5, {302400}, 2, ""},  // at the limit
       {4, {302400}, 1, "correction of 5.000 s is larger than the limit of 4 s"},
       {0, {302403, 302400, 302400}, 3, ""},  // a wrong word, then two right ones
+      {0, {302396}, 2, ""},          // a correction of a second, confirmed
+      {0, {302396, 302395}, 2, ""},  // a second off, not taken: the next, right to 0 s, is
       {0, {302400, 302403}, 30,
        "correction of 8.000 s was not confirmed by a second timing packet"},
   };
@@ -303,7 +305,7 @@ TEST_F(UpdateCycleTest, ALargeCorrectionNeedsASecondPacketAndStaysWithinTheLimit
     EXPECT_EQ(port.writes.size() - writes, c.polls) << c.limit;
     EXPECT_EQ(ReasonText(front.results.back()), c.reason) << c.limit;
   }
-  EXPECT_EQ(clock.calls, 4);
+  EXPECT_EQ(clock.calls, 6);
 }
 
 TEST_F(UpdateCycleTest, OtherPacketsDoNotExtendTheAttempt) {
