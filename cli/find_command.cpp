@@ -14,28 +14,37 @@
 namespace clockagent {
 namespace {
 
-const char kFindHelp[] =
-    "Usage: clockagent find [--port DEV]...\n"
-    "\n"
-    "Finds the receiver: on each port, tries the line settings in order of likelihood (9600 8-N-1,\n"
-    "9600 8-O-1, 38400 8-N-1, 19200 8-N-1, 4800 8-N-1, then the other rates and parities, 8 data\n"
-    "bits and 1 stop bit always), sends the time request at each and listens for a little over a\n"
-    "second, until a timing packet (0x41 or 0x8F-AB) decodes. The ports are searched side by side.\n"
-    "Prints a line for each receiver found, such as\n"
-    "  COM7: 4800 baud, 8-O-1, answering with 0x41\n"
-    "  /dev/ttyUSB0: 9600 baud, 8-N-1, broadcasting 0x8F-AB\n"
-    "and its progress on standard error. A port in use by another program is skipped and named.\n"
-    "Use the settings found with 'clockagent sync', the window or the service.\n"
-    "\n"
-    "Without --port it tries COM1 to COM20 on Windows, and on Linux the serial devices present\n"
-    "(/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*, /dev/ttyAMA*).\n"
-    "\n"
-    "Exit status: 0 when a receiver was found, 1 when none was (or the search was interrupted\n"
-    "first), 2 for bad options.\n"
-    "\n"
-    "Options:\n"
-    "  --port DEV          a port to search (/dev/ttyUSB0, COM3, ...); give it again for more\n"
-    "  --help              show this text\n";
+// The help, with the trials in their order and the port count from the search itself.
+void PrintFindHelp() {
+  std::fputs(
+      "Usage: clockagent find [--port DEV]...\n"
+      "\n"
+      "Finds the receiver: on each port, tries the line settings in order of likelihood, sends the\n"
+      "time request at each and listens for a little over a second, until a timing packet (0x41 or\n"
+      "0x8F-AB) decodes. The ports are searched side by side. The settings tried, in order:\n",
+      stdout);
+  for (int trial = 0; trial < kSearchTrialCount; ++trial) {
+    std::printf("%s%s", trial % 4 == 0 ? "  " : "; ", LineSettingsText(SearchTrial(trial)).c_str());
+    if (trial % 4 == 3 || trial + 1 == kSearchTrialCount) std::fputs("\n", stdout);
+  }
+  std::printf(
+      "Prints a line for each receiver found, such as\n"
+      "  COM7: 4800 baud, 8-O-1, answering with 0x41\n"
+      "  /dev/ttyUSB0: 9600 baud, 8-N-1, broadcasting 0x8F-AB\n"
+      "and its progress on standard error. A port in use by another program is skipped and named.\n"
+      "Use the settings found with 'clockagent sync', the window or the service.\n"
+      "\n"
+      "Without --port it tries COM1 to COM%d on Windows, and on Linux the serial devices present\n"
+      "(/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*, /dev/ttyAMA*).\n"
+      "\n"
+      "Exit status: 0 when a receiver was found, 1 when none was (or the search was interrupted\n"
+      "first), 2 for bad options.\n"
+      "\n"
+      "Options:\n"
+      "  --port DEV          a port to search (/dev/ttyUSB0, COM3, ...); give it again for more\n"
+      "  --help              show this text\n",
+      kPortCount);
+}
 
 std::atomic<bool> g_stop{false};
 void OnStop(int) { g_stop = true; }
@@ -97,7 +106,7 @@ int RunFind(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      std::fputs(kFindHelp, stdout);
+      PrintFindHelp();
       return 0;
     }
     if (arg != "--port") return Usage("find", "unknown option: " + arg);

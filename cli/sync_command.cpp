@@ -211,7 +211,7 @@ void PrintRemarks(const AttemptResult& result) {
     std::printf("week rollover: moved forward %d weeks\n", result.rolloverWeeks);
   }
   if (result.PulseMissed()) {
-    std::printf("%s\n", PulseFallbackText(result.pulse, result.pulseFit).c_str());
+    std::printf("%s\n", result.PulseText().c_str());
   }
 }
 

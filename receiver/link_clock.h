@@ -7,6 +7,8 @@
 
 namespace clockagent {
 
+constexpr std::int64_t kNsPerSecond = 1000000000;
+
 // One moment on two clocks: the system clock, in nanoseconds since 1970-01-01 00:00:00 UTC, and a
 // monotonic clock, in nanoseconds since some fixed start.
 struct ClockReading {

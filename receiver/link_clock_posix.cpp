@@ -11,7 +11,7 @@ namespace {
 std::int64_t Nanoseconds(clockid_t clock) {
   timespec ts{};
   clock_gettime(clock, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+  return static_cast<std::int64_t>(ts.tv_sec) * kNsPerSecond + ts.tv_nsec;
 }
 
 class SystemClocks final : public LinkClock {

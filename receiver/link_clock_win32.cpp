@@ -22,7 +22,7 @@ class SystemClocks final : public LinkClock {
     QueryPerformanceCounter(&counter);
     // Whole seconds and the rest apart, so that nothing overflows however long the machine runs.
     const std::int64_t ticks = counter.QuadPart;
-    now.monotonicNs = ticks / frequency_ * 1000000000 + ticks % frequency_ * 1000000000 / frequency_;
+    now.monotonicNs = ticks / frequency_ * kNsPerSecond + ticks % frequency_ * kNsPerSecond / frequency_;
     FILETIME system;
     GetSystemTimePreciseAsFileTime(&system);
     const std::int64_t intervals =

@@ -17,6 +17,8 @@ constexpr SerialLineSettings Trial(std::uint32_t baudRate, std::uint32_t parity)
   return s;
 }
 
+// The usual settings first, then the other rates without parity, then odd and even parity at each
+// rate.
 constexpr SerialLineSettings kTrials[kSearchTrialCount] = {
     Trial(9600, kNoParity),    Trial(9600, kOddParity),   Trial(38400, kNoParity),
     Trial(19200, kNoParity),   Trial(4800, kNoParity),    Trial(2400, kNoParity),

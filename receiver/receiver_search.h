@@ -25,10 +25,8 @@ constexpr std::chrono::milliseconds kTrialRequestEvery{300};
 // The longest a wait for bytes lasts, so that a stop is seen soon.
 constexpr std::chrono::milliseconds kTrialWaitSlice{50};
 
-// The line settings tried, in the order of likelihood: 9600 8-N-1, 9600 8-O-1, 38400 8-N-1,
-// 19200 8-N-1, 4800 8-N-1, then the other rates without parity, then odd and even parity at
-// each rate. DARO is binary, so 7 data bits are never tried; one stop bit also reads a receiver
-// that sends two.
+// The line settings tried, in the order of likelihood (the table in receiver_search.cpp). DARO is
+// binary, so 7 data bits are never tried; one stop bit also reads a receiver that sends two.
 constexpr int kSearchTrialCount = 15;
 const SerialLineSettings& SearchTrial(int index);
 

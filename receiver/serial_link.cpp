@@ -24,7 +24,7 @@ std::string PortDisplayName(const PortChoice& port) {
 std::int64_t CharacterTimeNs(const LineParameters& line) {
   const int bits = 1 + line.dataBits + (line.parity != kNoParity ? 1 : 0) +
                    (line.stopBits == kTwoStopBits ? 2 : 1);
-  return line.baudRate > 0 ? bits * std::int64_t{1000000000} / line.baudRate : 0;
+  return line.baudRate > 0 ? bits * kNsPerSecond / line.baudRate : 0;
 }
 
 void ResetFraming(ReceiverLink& link) {

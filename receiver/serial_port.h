@@ -44,6 +44,10 @@ class SerialPort {
   // Why the last Open failed.
   virtual OpenFailure LastOpenFailure() const { return OpenFailure::NoPort; }
 
+  // The system's own words for why the last Open or WatchPulse failed ("No such file or
+  // directory"); empty when it gave none. Valid until the next call on the port.
+  virtual const char* LastErrorText() const { return ""; }
+
   // Applies the line parameters. False when the port refused them.
   virtual bool SetLineParameters(const LineParameters& parameters) = 0;
 

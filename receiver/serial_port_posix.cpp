@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -113,13 +114,14 @@ class PosixSerialPort final : public SerialPort {
     if (fd_ >= 0) Close();
     const int fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-      failure_ = FailureOf(errno);
+      Fail(errno);
       return false;
     }
     // Only a terminal device is a serial port. The lock is the one other serial programs take;
     // TIOCEXCL also keeps out those that do not lock (unless they have CAP_SYS_ADMIN).
-    if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      failure_ = ::isatty(fd) ? FailureOf(errno) : OpenFailure::NoPort;
+    const bool terminal = ::isatty(fd) != 0;
+    if (!terminal || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      Fail(terminal ? errno : ENOTTY);
       ::close(fd);
       return false;
     }
@@ -178,6 +180,7 @@ class PosixSerialPort final : public SerialPort {
   }
 
   OpenFailure LastOpenFailure() const override { return failure_; }
+  const char* LastErrorText() const override { return errorText_; }
 
   std::intptr_t ArrivalHandle() override { return fd_; }
 
@@ -200,7 +203,9 @@ class PosixSerialPort final : public SerialPort {
   }
 
   bool WatchPulse(PulseLine line, LinkClock& clock, PulseEdges& edges) override {
-    return fd_ >= 0 && watcher_.Start(fd_, line, clock, edges);
+    if (fd_ >= 0 && watcher_.Start(fd_, line, clock, edges)) return true;
+    SetErrorText(fd_ >= 0 ? errno : EBADF);
+    return false;
   }
 
   void StopPulseWatch() override { watcher_.Stop(); }
@@ -220,9 +225,25 @@ class PosixSerialPort final : public SerialPort {
   }
 
  private:
+  // An Open that failed with `error`. A file that is not a terminal, and a lock held (the way
+  // other serial programs say they have the port), get words of their own: "Inappropriate ioctl
+  // for device" and "Resource temporarily unavailable" would not tell the user what is wrong.
+  void Fail(int error) {
+    failure_ = FailureOf(error);
+    std::snprintf(errorText_, sizeof errorText_, "%s",
+                  error == ENOTTY        ? "not a serial port"
+                  : error == EWOULDBLOCK ? "in use by another program"
+                                         : std::strerror(error));
+  }
+
+  void SetErrorText(int error) {
+    std::snprintf(errorText_, sizeof errorText_, "%s", std::strerror(error));
+  }
+
   int fd_ = -1;
   ModemLineWatcher watcher_;
   OpenFailure failure_ = OpenFailure::NoPort;
+  char errorText_[128] = {};
 };
 
 // "/dev/ttyUSB10" after "/dev/ttyUSB9": by the name's letters, then its number.

@@ -4,6 +4,8 @@
 #include <mmsystem.h>
 
 #include <atomic>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <thread>
@@ -51,7 +53,9 @@ HANDLE OpenPort(const char* name) {
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) return port;
   if (!SetupComm(port, kDriverQueueSize, kDriverQueueSize)) {
+    const DWORD error = GetLastError();
     CloseHandle(port);
+    SetLastError(error);
     return INVALID_HANDLE_VALUE;
   }
   PurgeComm(port, kPurgeAll);
@@ -89,7 +93,6 @@ class ModemLineWatcher {
       SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
       constexpr std::int64_t kLeadNs = 3000000;    // the tight reads begin this early...
       constexpr std::int64_t kLateNs = 5000000;    // ...and give up this late
-      constexpr std::int64_t kSecondNs = 1000000000;
       std::int64_t due = -1;  // when the next edge is due, on the monotonic clock; -1: unknown
       ClockReading lowAt = clock.Now();
       while (!stop_) {
@@ -105,7 +108,7 @@ class ModemLineWatcher {
           const ClockReading edge{lowAt.systemNs + (read.systemNs - lowAt.systemNs) / 2,
                                   lowAt.monotonicNs + (read.monotonicNs - lowAt.monotonicNs) / 2};
           edges.Add(edge);
-          due = edge.monotonicNs + kSecondNs;
+          due = edge.monotonicNs + kNsPerSecond;
         }
         if (!isHigh) lowAt = read;
         high = isHigh;
@@ -141,7 +144,9 @@ class Win32SerialPort final : public SerialPort {
     arrivalOverlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     portHandle_ = OpenPort(name);
     if (portHandle_ == INVALID_HANDLE_VALUE) {
-      failure_ = FailureOf(GetLastError());
+      const DWORD error = GetLastError();
+      failure_ = FailureOf(error);
+      SetErrorText(error);
       ReleaseEvents();
       return false;
     }
@@ -250,7 +255,11 @@ class Win32SerialPort final : public SerialPort {
   }
 
   bool WatchPulse(PulseLine line, LinkClock& clock, PulseEdges& edges) override {
-    return portHandle_ != INVALID_HANDLE_VALUE && watcher_.Start(portHandle_, line, clock, edges);
+    if (portHandle_ != INVALID_HANDLE_VALUE && watcher_.Start(portHandle_, line, clock, edges)) {
+      return true;
+    }
+    SetErrorText(portHandle_ != INVALID_HANDLE_VALUE ? GetLastError() : ERROR_INVALID_HANDLE);
+    return false;
   }
 
   void StopPulseWatch() override { watcher_.Stop(); }
@@ -282,8 +291,20 @@ class Win32SerialPort final : public SerialPort {
   }
 
   OpenFailure LastOpenFailure() const override { return failure_; }
+  const char* LastErrorText() const override { return errorText_; }
 
  private:
+  // The system's message for `error`, without its line break.
+  void SetErrorText(DWORD error) {
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, errorText_, sizeof errorText_, nullptr);
+    if (length == 0) {
+      length = static_cast<DWORD>(std::snprintf(errorText_, sizeof errorText_, "error %lu", error));
+    }
+    while (length > 0 && std::isspace(static_cast<unsigned char>(errorText_[length - 1]))) --length;
+    errorText_[length] = '\0';
+  }
+
   // A port another program has open is refused as access denied (sharing violation and busy
   // from some drivers; a lock violation from wine when a Linux program holds the tty's lock).
   static OpenFailure FailureOf(DWORD error) {
@@ -317,6 +338,7 @@ class Win32SerialPort final : public SerialPort {
   bool writePending_ = false;
   ModemLineWatcher watcher_;
   OpenFailure failure_ = OpenFailure::NoPort;
+  char errorText_[256] = {};
 };
 
 }  // namespace

@@ -54,9 +54,9 @@ void EventReporter::AttemptEnded(const AttemptResult& result) {
   } else if (success && failing_) {
     const std::string texts[] = {port, when};
     Report(EVENTLOG_INFORMATION_TYPE, MSG_UPDATES_SUCCEED, texts, 2);
-  } else if (!reason.empty() && reason != reasonTold_) {
-    // Failing still, for another reason: a receiver that sets its time by hand after it had
-    // none is worth its own word.
+  } else if (result.outcome == UpdateOutcome::BadTime && !reason.empty() && reason != reasonTold_) {
+    // Failing still, with a time refused for another reason: a receiver that sets its time by
+    // hand after it had none is worth its own word.
     const std::string texts[] = {port, reason, when};
     Report(EVENTLOG_WARNING_TYPE, MSG_TIME_REFUSED, texts, 3);
   }

@@ -131,7 +131,7 @@ std::string OffsetText(double offsetSeconds) {
 }
 
 std::string LocalTimeText(std::int64_t systemNs) {
-  const std::time_t seconds = static_cast<std::time_t>(systemNs / 1000000000);
+  const std::time_t seconds = static_cast<std::time_t>(systemNs / kNsPerSecond);
   std::tm local{};
 #ifdef _WIN32
   if (localtime_s(&local, &seconds) != 0) return "";

@@ -17,7 +17,17 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kListenRetry{1000};
 
 // What a client asks of a pipe: what kStatePipeSecurity grants interactive users.
-constexpr DWORD kClientAccess = GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
+constexpr DWORD kClientAccess = FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
+
+constexpr DWORD HexValue(const char* text) {
+  DWORD value = 0;
+  for (const char* c = text + 2; *c != '\0'; ++c) {
+    value = value * 16 + static_cast<DWORD>(*c <= '9' ? *c - '0' : *c - 'a' + 10);
+  }
+  return value;
+}
+static_assert(HexValue(CLOCKAGENT_PIPE_CLIENT_ACCESS) == kClientAccess,
+              "interactive users must be granted what a client asks for");
 
 // Waits up to `until` for an overlapped operation. True when it completed, with the bytes it
 // moved; false when it failed or is late (then it is cancelled, and `*abandoned` says whether its

@@ -15,11 +15,13 @@ namespace clockagent {
 // Who may talk to the service, as security descriptors: never a client from the network; the
 // state pipe for the system, administrators and interactive users, the control pipe for the
 // system and administrators only (whoever may choose the port could feed the machine a false time).
-// Interactive users may read and write messages and set the read mode (0x12018b: the file read
-// rights, FILE_WRITE_DATA, FILE_WRITE_ATTRIBUTES), but not make an instance of the pipe
-// (FILE_CREATE_PIPE_INSTANCE, which GENERIC_WRITE holds), which would let them answer in the
+// Interactive users may read and write messages and set the read mode (the file read rights,
+// FILE_WRITE_DATA, FILE_WRITE_ATTRIBUTES: what a client asks for), but not make an instance of the
+// pipe (FILE_CREATE_PIPE_INSTANCE, which GENERIC_WRITE holds), which would let them answer in the
 // service's place.
-constexpr char kStatePipeSecurity[] = "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12018b;;;IU)";
+#define CLOCKAGENT_PIPE_CLIENT_ACCESS "0x12018b"
+constexpr char kStatePipeSecurity[] =
+    "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;" CLOCKAGENT_PIPE_CLIENT_ACCESS ";;;IU)";
 constexpr char kControlPipeSecurity[] = "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)";
 
 // How long a connected client has for each step (its request, taking the reply, closing): one

@@ -32,7 +32,7 @@ struct ServiceState {
   std::int32_t attempts = 0;
   bool offsetKnown = false;
   double offsetSeconds = 0;  // behind positive
-  std::string reason;        // why its time was refused (ReasonText); empty when it was not
+  std::string reason;        // why it failed, where known (ReasonText); empty otherwise
 };
 
 enum class ServiceRequest { State, Refresh, Start, Stop };

@@ -124,7 +124,7 @@ void TForm_Main::AttemptEnded(const AttemptResult& result) {
   RemoveTrayIcons();
   AddTrayIcon(IconStateAfter(result.outcome));
   ShowReason(ReasonText(result));
-  if (result.PulseMissed()) ShowNotice(PulseFallbackText(result.pulse, result.pulseFit).c_str());
+  if (result.PulseMissed()) ShowNotice(result.PulseText().c_str());
   if (!recorder_.AttemptEnded(result)) {  // said once; the updates go on
     ShowNotice(("Cannot write the record " + recorder_.RecordPath()).c_str());
   }

@@ -56,7 +56,6 @@ Refusal SampleOf(const TimingReport& report, int latencyMs, double earliest, Clo
 
   // Whole seconds and their fraction apart, in integers: one double of seconds since 1980 keeps
   // only a quarter of a microsecond.
-  constexpr std::int64_t kNsPerSecond = 1000000000;
   const double whole = std::floor(receiverTime);
   const std::int64_t receiverNs =
       (static_cast<std::int64_t>(whole) + kGpsEpochDays * 86400) * kNsPerSecond +

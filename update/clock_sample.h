@@ -95,7 +95,7 @@ constexpr bool Confirms(const ClockSample& earlier, const ClockSample& later) {
 
 // Whether a sample's correction is larger than a limit of whole seconds; 0 is no limit.
 constexpr bool ExceedsLimit(const ClockSample& sample, std::int32_t limitSeconds) {
-  const std::int64_t limitNs = std::int64_t{limitSeconds} * 1000000000;
+  const std::int64_t limitNs = std::int64_t{limitSeconds} * kNsPerSecond;
   return limitSeconds > 0 && (sample.offsetNs > limitNs || sample.offsetNs < -limitNs);
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "receiver/link_clock.h"
 #include "receiver/timing_packets.h"
 #include "update/calendar.h"
 #include "update/clock_setter.h"
@@ -45,7 +46,7 @@ bool ReceiverTimeToSystemTime(double receiverTime, SystemTime* out);
 // clock, or of a receiver's time on its scale). Divided, not multiplied by a rounded 1e-9, so
 // that a whole second stays whole.
 constexpr double ReceiverTimeOf(std::int64_t systemNs) {
-  return static_cast<double>(systemNs - kGpsEpochDays * 86400 * std::int64_t{1000000000}) / 1e9;
+  return static_cast<double>(systemNs - kGpsEpochDays * 86400 * kNsPerSecond) / 1e9;
 }
 
 // Seconds since 1970-01-01 00:00:00 UTC of a calendar time. False for a record that is not a valid

@@ -15,9 +15,9 @@
 
 namespace clockagent {
 
-// What attempts need, as the user has chosen it at the moment the cycle asks: Start takes the
-// port, the interval and the time type, Refresh Time the port and the time type, and each attempt
-// the line settings as it begins.
+// What attempts need, as the user has chosen it at the moment the cycle asks: Start and Refresh
+// Time take the port, the time type, the latency and the correction limit (Start the interval as
+// well), and each attempt the line settings and the pulse line as it begins.
 struct CycleChoices {
   PortChoice port;
   SerialLineSettings line;
@@ -42,6 +42,8 @@ struct AttemptResult {
   int rolloverWeeks = 0;         // how far a receiver's rolled-over week was moved forward
   PulseLine pulse = PulseLine::None;      // the pulse line watched, and how the packet fitted it:
   PulseFit pulseFit = PulseFit::NoEdge;   // Pulse when the time was taken at its edge
+  std::string portError;         // the system's words when the port failed: to open (ComFailure),
+                                 // or to report the pulse line (PulseFit::NoLine)
   Refusal refusal = Refusal::None;  // why a Bad Time's time was not set
   double correctionSeconds = 0;  // ... the correction refused (OverLimit, Unconfirmed)
   std::int32_t limitSeconds = 0;  // ... and the limit in force
@@ -51,9 +53,12 @@ struct AttemptResult {
   bool TimedByPulse() const { return pulseFit == PulseFit::Pulse; }
   // The pulse line was chosen, but the packet timed the attempt.
   bool PulseMissed() const { return clockAsked && pulse != PulseLine::None && !TimedByPulse(); }
+  // PulseFallbackText of a PulseMissed attempt.
+  std::string PulseText() const { return PulseFallbackText(pulse, pulseFit, portError.c_str()); }
 };
 
-// RefusalText of an attempt's refusal: empty unless its time was refused.
+// Why an attempt failed, where that is known: "port /dev/ttyUSB0: No such file or directory" for
+// a port that would not open, RefusalText of a refused time; empty otherwise.
 std::string ReasonText(const AttemptResult& result);
 
 class CycleFrontEnd {

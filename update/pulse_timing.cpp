@@ -4,8 +4,6 @@
 namespace clockagent {
 namespace {
 
-constexpr std::int64_t kNsPerSecond = 1000000000;
-
 // The stamp of the latest edge at most kPulseReachNs before `monotonicNs`; null when none is.
 const ClockReading* EdgeBefore(std::int64_t monotonicNs, const ClockReading* edges, int count) {
   for (int i = count - 1; i >= 0; --i) {
@@ -35,8 +33,12 @@ PulseFit FitToPulse(const ClockSample& packet, const ClockReading* edges, int co
   return PulseFit::Pulse;
 }
 
-std::string PulseFallbackText(PulseLine line, PulseFit fit) {
+std::string PulseFallbackText(PulseLine line, PulseFit fit, const char* portWords) {
   const std::string name = PulseLineName(line);
+  if (fit == PulseFit::NoLine) {
+    const std::string words = *portWords != '\0' ? std::string(" (") + portWords + ")" : "";
+    return "pulse: the port cannot report " + name + words + ": timed by the packet";
+  }
   if (fit == PulseFit::OffSecond) {
     return "pulse on " + name + " too far from the packet's second: timed by the packet";
   }
@@ -65,6 +67,7 @@ bool PulseWatch::Awaits(const ClockReading& arrival) const {
 }
 
 PulseFit PulseWatch::Refine(ClockSample* sample) const {
+  if (line_ != PulseLine::None && port_ == nullptr) return PulseFit::NoLine;
   ClockReading edges[PulseEdges::kKept];
   const int count = port_ != nullptr ? edges_.Latest(edges) : 0;
   return FitToPulse(*sample, edges, count, sample);

@@ -16,9 +16,10 @@ constexpr std::int64_t kPulseReachNs = 1100000000;
 // The packet's time for the moment of its edge lies at most this far from a whole second.
 constexpr std::int64_t kLargestSecondMissNs = 400000000;
 
-// How a packet fitted the pulse: at an edge, with no edge in reach, or with a time too far from a
-// whole second at its edge (the pulse, or the packet, is not what it should be).
-enum class PulseFit { Pulse, NoEdge, OffSecond };
+// How a packet fitted the pulse: at an edge, with no edge in reach, with a time too far from a
+// whole second at its edge (the pulse, or the packet, is not what it should be), or not at all:
+// the port cannot report the line (a pseudo-terminal, a driver without modem lines).
+enum class PulseFit { Pulse, NoEdge, OffSecond, NoLine };
 
 // The edge `packet` belongs to among `edges` (stamps of the rising edges, oldest first) is the
 // latest that came at most kPulseReachNs before the packet's first byte. Its receiver time is the
@@ -28,8 +29,9 @@ PulseFit FitToPulse(const ClockSample& packet, const ClockReading* edges, int co
                     ClockSample* atEdge);
 
 // What an attempt timed by its packet although a pulse line was chosen says:
-// "no pulse on DCD within a second: timed by the packet".
-std::string PulseFallbackText(PulseLine line, PulseFit fit);
+// "no pulse on DCD within a second: timed by the packet". For NoLine, `portWords` are the system's
+// words for why the port could not report it.
+std::string PulseFallbackText(PulseLine line, PulseFit fit, const char* portWords = "");
 
 // The pulse as an attempt (or refclock's reading) watches it: the port's watcher stamps the
 // edges, and packets are fitted to them.
@@ -52,7 +54,8 @@ class PulseWatch {
   // the pulse for. The next packet will tell.
   bool Awaits(const ClockReading& arrival) const;
 
-  // Moves `sample` to its edge (see FitToPulse) when a line is chosen; PulseFit::Pulse when it did.
+  // Moves `sample` to its edge (see FitToPulse) when a line is chosen; PulseFit::Pulse when it did,
+  // NoLine when the port could not watch the line.
   PulseFit Refine(ClockSample* sample) const;
 
  private:

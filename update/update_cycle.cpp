@@ -16,7 +16,7 @@ UpdateCycle::UpdateCycle(ReceiverLink& link, Timer& timerUpdate, Timer& timerPol
 
 void UpdateCycle::Timer_UpdateTimer() {
   // An attempt is polling: it goes on untouched, and this one is not begun.
-  if (link_.isOpen) return;
+  if (Polling()) return;
 
   front_.AttemptBegan();
   char name[kPortNameSize];
@@ -24,27 +24,26 @@ void UpdateCycle::Timer_UpdateTimer() {
   const int opened = OpenLink(link_, name);
   ++attemptCount_;
   result_ = AttemptResult{};
-  reported_ = false;
-  unconfirmed_ = false;
   if (opened != 0) {
+    if (link_.port != nullptr) result_.portError = link_.port->LastErrorText();
     ReportOutcome(UpdateOutcome::ComFailure);
     return;
   }
+  phase_ = Phase::Polling;
   const CycleChoices choices = front_.Choices();
   PrepareLink(link_, choices.line);
   pulse_.Begin(*link_.port, choices.pulse, *link_.clock);
-  TimeReceived = false;
   pollCountdown_ = kPollsPerAttempt;
   timerPoll_.SetEnabled(true);
 }
 
 void UpdateCycle::Timer_DAROTimer() {
-  if (!link_.isOpen || TimeReceived) return;
+  if (!AwaitsPacket()) return;
   RequestTime(link_);
   if (ReadAndApply()) return;  // the attempt has reported its outcome
   if (--pollCountdown_ <= 0) {
     pollCountdown_ = kPollsPerAttempt;
-    if (unconfirmed_) {
+    if (phase_ == Phase::Confirming) {
       Refuse(Refusal::Unconfirmed);
     } else {
       ReportOutcome(UpdateOutcome::DaroFailure);
@@ -53,26 +52,25 @@ void UpdateCycle::Timer_DAROTimer() {
 }
 
 void UpdateCycle::BytesArrived() {
-  if (link_.isOpen && !TimeReceived) ReadAndApply();
+  if (AwaitsPacket()) ReadAndApply();
 }
 
 bool UpdateCycle::ReadAndApply() {
   ReadLink(link_, [this](ReceiverLink& completed) { DispatchPacket(completed, timing_); });
-  if (!reported_) return false;
-  reported_ = false;
-  return ApplyReport(report_);
+  if (phase_ == Phase::Taken) return ApplyReport(report_, false);
+  if (phase_ == Phase::Confirmer) return ApplyReport(report_, true);
+  return false;
 }
 
 // Called from inside the receive loop: the packet is applied once the loop has returned.
 // A packet that came while nobody looked is not the attempt's: it waits for the next one.
 void UpdateCycle::TimingPacketReceived(const TimingReport& report) {
-  if (TimeReceived || !IsPlaced(report) || pulse_.Awaits(report.arrival)) return;
-  TimeReceived = true;
+  if (!AwaitsPacket() || !IsPlaced(report) || pulse_.Awaits(report.arrival)) return;
+  phase_ = phase_ == Phase::Polling ? Phase::Taken : Phase::Confirmer;
   report_ = report;
-  reported_ = true;
 }
 
-bool UpdateCycle::ApplyReport(const TimingReport& report) {
+bool UpdateCycle::ApplyReport(const TimingReport& report, bool confirming) {
   front_.TimeOfWeekReceived(report.fields, timing_.ActiveTimeType);
   result_.packetTaken = true;
   result_.packet = report.packet;
@@ -85,6 +83,7 @@ bool UpdateCycle::ApplyReport(const TimingReport& report) {
   result_.rolloverWeeks = sample.rolloverWeeks;
   result_.pulse = pulse_.Line();
   result_.pulseFit = pulse_.Refine(&sample);
+  if (result_.pulseFit == PulseFit::NoLine) result_.portError = link_.port->LastErrorText();
   result_.correctionSeconds = static_cast<double>(sample.offsetNs) / 1e9;
   if (ExceedsLimit(sample, activeLimitSeconds_)) {
     Refuse(Refusal::OverLimit);
@@ -92,10 +91,9 @@ bool UpdateCycle::ApplyReport(const TimingReport& report) {
   }
   // A large correction waits for the next packet to say the same; each packet that does not is
   // the one the next must agree with.
-  if (NeedsConfirming(sample) && !(unconfirmed_ && Confirms(unconfirmedSample_, sample))) {
-    unconfirmed_ = true;
+  if (NeedsConfirming(sample) && !(confirming && Confirms(unconfirmedSample_, sample))) {
     unconfirmedSample_ = sample;
-    TimeReceived = false;
+    phase_ = Phase::Confirming;
     return false;
   }
   // The receiver's time for the moment the packet began to arrive (or for its pulse's edge), and
@@ -129,6 +127,7 @@ void UpdateCycle::ReportOutcome(UpdateOutcome outcome) {
   timerPoll_.SetEnabled(false);
   pulse_.End();
   CloseLink(link_);
+  phase_ = Phase::Idle;
   if (attemptCount_ > kMostAttemptsCounted) {
     attemptCount_ = 1;
     successCount_ = 0;
@@ -145,11 +144,18 @@ void UpdateCycle::ReportOutcome(UpdateOutcome outcome) {
 void UpdateCycle::Abandon() {
   pulse_.End();
   if (link_.isOpen) CloseLink(link_);
+  phase_ = Phase::Idle;
+}
+
+void UpdateCycle::TakeChoices(const CycleChoices& choices) {
+  activePort_ = choices.port;
+  timing_.ActiveTimeType = choices.timeType;
+  activeLatencyMs_ = choices.latencyMs;
+  activeLimitSeconds_ = choices.maxCorrectionSeconds;
 }
 
 void UpdateCycle::StartUpdates() {
   const CycleChoices choices = front_.Choices();
-  activePort_ = choices.port;
   // A text that is not "dd hh:mm" (-1) gives no period either; the front ends check their own.
   const std::int64_t period = choices.intervalMs;
   if (period <= 0) {
@@ -161,14 +167,12 @@ void UpdateCycle::StartUpdates() {
     return;
   }
   timerUpdate_.SetInterval(static_cast<std::uint32_t>(period));
-  timing_.ActiveTimeType = choices.timeType;
-  activeLatencyMs_ = choices.latencyMs;
-  activeLimitSeconds_ = choices.maxCorrectionSeconds;
+  TakeChoices(choices);
   if (settings_ != nullptr) settings_->SaveSettings();
   timerUpdate_.SetEnabled(true);
   // An attempt still polling (begun before a Stop) counts as the first of this run, so that its
   // outcome shows 1/1 or 0/1 and successes never exceed attempts.
-  attemptCount_ = link_.isOpen ? 1 : 0;
+  attemptCount_ = Polling() ? 1 : 0;
   successCount_ = 0;
   front_.ScheduleChanged(true);
   Timer_UpdateTimer();
@@ -180,15 +184,14 @@ void UpdateCycle::StopUpdates() {
 }
 
 void UpdateCycle::RefreshTime() {
-  const CycleChoices choices = front_.Choices();
-  activePort_ = choices.port;
-  timing_.ActiveTimeType = choices.timeType;
-  activeLatencyMs_ = choices.latencyMs;
-  activeLimitSeconds_ = choices.maxCorrectionSeconds;
+  TakeChoices(front_.Choices());
   Timer_UpdateTimer();
 }
 
 std::string ReasonText(const AttemptResult& result) {
+  if (result.outcome == UpdateOutcome::ComFailure && !result.portError.empty()) {
+    return "port " + PortDisplayName(result.port) + ": " + result.portError;
+  }
   if (result.outcome != UpdateOutcome::BadTime) return "";
   return RefusalText(result.refusal, result.correctionSeconds, result.limitSeconds);
 }

@@ -76,14 +76,28 @@ class UpdateCycle final : private TimingSink {
   TimeType ActiveTimeType() const { return timing_.ActiveTimeType; }
   std::uint32_t UpdateInterval() const { return timerUpdate_.Interval(); }
   bool Started() const { return timerUpdate_.Enabled(); }
-  bool Polling() const { return link_.isOpen != 0; }
+  bool Polling() const { return phase_ != Phase::Idle; }
 
  private:
+  // Where the attempt in progress stands. A packet is taken inside the receive loop and applied
+  // once the loop has returned; a large correction waits for a second packet to say the same.
+  enum class Phase : std::uint8_t {
+    Idle,        // no attempt polls
+    Polling,     // for the attempt's timing packet
+    Taken,       // ... which has come (report_), to be applied
+    Confirming,  // for a packet to confirm the large correction of unconfirmedSample_
+    Confirmer,   // ... which has come (report_), to be applied
+  };
+  bool AwaitsPacket() const { return phase_ == Phase::Polling || phase_ == Phase::Confirming; }
+
+  // Takes the user's choices for the attempts to come: the port, the time type, the latency and
+  // the correction limit.
+  void TakeChoices(const CycleChoices& choices);
   void TimingPacketReceived(const TimingReport& report) override;
   // Reads what the port holds; true when that ended the attempt.
   bool ReadAndApply();
   // True when the packet ended the attempt; false when its correction waits for a second word.
-  bool ApplyReport(const TimingReport& report);
+  bool ApplyReport(const TimingReport& report, bool confirming);
   void Refuse(Refusal refusal);
 
   ReceiverLink& link_;
@@ -101,16 +115,10 @@ class UpdateCycle final : private TimingSink {
   int activeLatencyMs_ = 0;
   std::int32_t activeLimitSeconds_ = 0;  // the largest correction made; 0: none
   TimingContext timing_;   // ActiveTimeType, for the packet handlers
-  // The attempt has its timing packet: the first of a poll is used, any others are ignored. A
-  // large correction clears it again for the packet that is to confirm it (Confirms). Set while
-  // no attempt polls.
-  bool TimeReceived = true;
+  Phase phase_ = Phase::Idle;
   AttemptResult result_;   // of the attempt in progress
-  // A large correction of this attempt, waiting for a second packet to confirm it (Confirms).
-  bool unconfirmed_ = false;
-  ClockSample unconfirmedSample_;
-  bool reported_ = false;  // the timing packet of this poll waits to be applied
-  TimingReport report_;
+  TimingReport report_;    // the packet taken (Taken, Confirmer)
+  ClockSample unconfirmedSample_;  // the large correction to confirm (Confirming, Confirmer)
   PulseWatch pulse_;  // the pulse line, watched while an attempt polls
 };
 

@@ -48,12 +48,12 @@ TEST_F(SyncCommand, EachAttemptLandsInTheRecordAndAFailedWriteStopsNothing) {
       std::regex("time_utc,port,outcome,packet,offset_s,set_to,reason,timed_by\r\n" + ended +
                  port + R"(,Success,0x41,\+\d+\.\d{6},2036-06-18T11:59:4\d\.\d{3}Z,,packet)" "\r\n" +
                  ended + port +
-                 ",Error - COM Failure,,,,,\r\n")))
+                 ",Error - COM Failure,,,,port " + port + ": No such file or directory,\r\n")))
       << Slurp(log);
 
   const CliResult unwritable =
       Sync("--dry-run --log '" + dir.path() + "/missing/updates.csv'");
-  EXPECT_EQ(unwritable.out, "Error - COM Failure\n");
+  EXPECT_EQ(unwritable.out, "Error - COM Failure\nport " + port + ": No such file or directory\n");
   EXPECT_EQ(Lines(unwritable.err).size(), 1u);
   EXPECT_NE(unwritable.err.find("cannot write the record"), std::string::npos);
 }
@@ -114,19 +114,36 @@ TEST_F(SyncCommand, AReceiverOfTheTrueTimeLeavesTheClockWhereItIs) {
   }
 }
 
-TEST_F(SyncCommand, NoSuchPortIsAComFailure) {
+TEST_F(SyncCommand, NoSuchPortIsAComFailureThatSaysWhy) {
   const CliResult run = Sync("--dry-run");
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.out, "Error - COM Failure\n");
+  EXPECT_EQ(run.out, "Error - COM Failure\nport " + port + ": No such file or directory\n");
+  const std::string file = dir.path() + "/file";
+  std::ofstream(file) << "not a port";
+  EXPECT_EQ(RunClockagent("sync --dry-run --port '" + file + "'").out,
+            "Error - COM Failure\nport " + file + ": not a serial port\n");
 }
 
 TEST_F(SyncCommand, APortInUseIsAComFailure) {
   Receiver(kFixedTime);
   auto other = NewSystemSerialPort();
   ASSERT_TRUE(other->Open(port.c_str()));
-  EXPECT_EQ(Sync("--dry-run").out, "Error - COM Failure\n");
+  // Kept out by the port's exclusive mode, or by its lock where the caller may pass the first.
+  const std::string out = Sync("--dry-run").out;
+  EXPECT_TRUE(std::regex_match(out, std::regex("Error - COM Failure\nport " + port +
+                                               ": (Device or resource busy|in use by another "
+                                               "program)\n")))
+      << out;
   other->Close();
   EXPECT_EQ(Lines(Sync("--dry-run").out).at(0), "Success");
+}
+
+TEST_F(SyncCommand, APulseLineOnAPortWithoutModemLinesIsSaid) {
+  Receiver(kFixedTime);
+  const std::vector<std::string> lines = Lines(Sync("--dry-run --pulse dcd").out);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[3],
+            "pulse: the port cannot report DCD (Inappropriate ioctl for device): timed by the packet");
 }
 
 TEST_F(SyncCommand, WithoutTheRightTheClockIsNotSet) {

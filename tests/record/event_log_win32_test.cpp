@@ -29,8 +29,10 @@ std::string Message(const std::string& program, DWORD id, std::initializer_list<
   return message;
 }
 
-AttemptResult Ended(UpdateOutcome outcome, double offset = 0, Refusal refusal = Refusal::None) {
+AttemptResult Ended(UpdateOutcome outcome, double offset = 0, Refusal refusal = Refusal::None,
+                    const char* portError = "") {
   AttemptResult result;
+  result.portError = portError;
   result.outcome = outcome;
   result.refusal = refusal;
   result.clockAsked = outcome == UpdateOutcome::Success;
@@ -82,6 +84,7 @@ TEST(EventLog, EventsComeWhenTheOutcomeTurnsAndWhenTheClockWasFarOff) {
       {Ended(UpdateOutcome::BadTime, 0, Refusal::TimeNotSet), 4},   // failure, with its reason
       {Ended(UpdateOutcome::BadTime, 0, Refusal::TimeNotSet), 4},   // the same again
       {Ended(UpdateOutcome::BadTime, 0, Refusal::NoUtcOffset), 5},  // a new reason
+      {Ended(UpdateOutcome::ComFailure, 0, Refusal::None, "gone"), 5},  // not a time refused
   };
   for (const auto& step : steps) {
     events.AttemptEnded(step.result);
