@@ -294,7 +294,7 @@ class Win32SerialPort final : public SerialPort {
   const char* LastErrorText() const override { return errorText_; }
 
  private:
-  // The system's message for `error`, without its line break.
+  // The system's message for `error` on one line: it goes into the record and the service's state.
   void SetErrorText(DWORD error) {
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, error, 0, errorText_, sizeof errorText_, nullptr);
@@ -303,6 +303,9 @@ class Win32SerialPort final : public SerialPort {
     }
     while (length > 0 && std::isspace(static_cast<unsigned char>(errorText_[length - 1]))) --length;
     errorText_[length] = '\0';
+    for (DWORD i = 0; i < length; ++i) {
+      if (std::iscntrl(static_cast<unsigned char>(errorText_[i]))) errorText_[i] = ' ';
+    }
   }
 
   // A port another program has open is refused as access denied (sharing violation and busy

@@ -102,7 +102,7 @@ TEST_F(Win32PortTest, AMissingPortDoesNotOpen) {
   FormatPortName(19, name);
   EXPECT_EQ(OpenLink(*link, name), -1);
   EXPECT_EQ(link->isOpen, 0);
-  EXPECT_STREQ(port->LastErrorText(), "WINEWORDS");
+  EXPECT_STREQ(port->LastErrorText(), "File not found.");  // the system's words, on one line
 }
 
 TEST_F(Win32PortTest, AClosedPortOpensAgain) {
