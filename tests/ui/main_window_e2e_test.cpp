@@ -140,6 +140,7 @@ TEST_F(ClockAgentProgram, FailuresShowTheirStatus) {
   Command(ID_Control_Refresh);
   ASSERT_TRUE(WaitText(ID_Panel_Status, "Error - COM Failure"));
   EXPECT_EQ(Text(ID_Panel_TotalUpdates), "0/1");
+  EXPECT_EQ(Text(ID_Panel_Hint), "port COM19: File not found.");
 
   Select(ID_ComboBox_COM, 2);  // COM 3: a time far from the clock, which wine will not set
   Command(ID_Control_Refresh);
