@@ -32,7 +32,6 @@ std::array<std::uint8_t, sizeof(SockSample)> EncodeSockSample(const ClockSample&
 }
 
 SplitTime SplitNs(std::int64_t ns) {
-  constexpr std::int64_t kNsPerSecond = 1000000000;
   std::int64_t seconds = ns / kNsPerSecond;
   std::int64_t rest = ns % kNsPerSecond;
   if (rest < 0) {

@@ -12,7 +12,6 @@
 namespace clockagent {
 namespace {
 
-constexpr std::int64_t kNsPerSecond = 1000000000;
 constexpr std::int64_t kSilentAfterNs = 5 * kNsPerSecond;
 constexpr std::int64_t kReopenAfterNs = 10 * kNsPerSecond;
 // A broadcasting receiver sends every second: after three seconds without one, it is asked again.

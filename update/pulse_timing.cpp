@@ -4,20 +4,36 @@
 namespace clockagent {
 namespace {
 
-// The stamp of the latest edge at most kPulseReachNs before `monotonicNs`; null when none is.
+// The stamp of the latest edge at most kPulseReachNs before `monotonicNs` that came a second after
+// an earlier one, within kTrainSlackNs; null when none did.
 const ClockReading* EdgeBefore(std::int64_t monotonicNs, const ClockReading* edges, int count) {
   for (int i = count - 1; i >= 0; --i) {
     const std::int64_t since = monotonicNs - edges[i].monotonicNs;
     if (since < 0) continue;  // came after the packet began
-    return since <= kPulseReachNs ? &edges[i] : nullptr;
+    if (since > kPulseReachNs) return nullptr;
+    for (int j = i - 1; j >= 0; --j) {
+      const std::int64_t gap = edges[i].monotonicNs - edges[j].monotonicNs - kNsPerSecond;
+      if (gap >= -kTrainSlackNs && gap <= kTrainSlackNs) return &edges[i];
+    }
   }
   return nullptr;
+}
+
+// More than two edges within a second, among those of the last two seconds before `monotonicNs`.
+bool Noisy(std::int64_t monotonicNs, const ClockReading* edges, int count) {
+  for (int i = 0; i + 2 < count; ++i) {
+    if (edges[i].monotonicNs < monotonicNs - kPulseReachNs - kNsPerSecond) continue;
+    if (edges[i + 2].monotonicNs > monotonicNs) break;
+    if (edges[i + 2].monotonicNs - edges[i].monotonicNs < kNsPerSecond) return true;
+  }
+  return false;
 }
 
 }  // namespace
 
 PulseFit FitToPulse(const ClockSample& packet, const ClockReading* edges, int count,
                     ClockSample* atEdge) {
+  if (Noisy(packet.monotonicNs, edges, count)) return PulseFit::Noisy;
   const ClockReading* edge = EdgeBefore(packet.monotonicNs, edges, count);
   if (edge == nullptr) return PulseFit::NoEdge;
   const std::int64_t receiverNs = ReceiverNsAt(packet, edge->monotonicNs);
@@ -39,6 +55,7 @@ std::string PulseFallbackText(PulseLine line, PulseFit fit, const char* portWord
     const std::string words = *portWords != '\0' ? std::string(" (") + portWords + ")" : "";
     return "pulse: the port cannot report " + name + words + ": timed by the packet";
   }
+  if (fit == PulseFit::Noisy) return "pulse on " + name + " is noisy: timed by the packet";
   if (fit == PulseFit::OffSecond) {
     return "pulse on " + name + " too far from the packet's second: timed by the packet";
   }
@@ -60,10 +77,13 @@ void PulseWatch::End() {
 }
 
 bool PulseWatch::Awaits(const ClockReading& arrival) const {
-  if (port_ == nullptr || arrival.monotonicNs - began_.monotonicNs >= kPulseReachNs) return false;
+  if (port_ == nullptr || arrival.monotonicNs - began_.monotonicNs >= kPulseReachNs + kNsPerSecond) {
+    return false;
+  }
   ClockReading edges[PulseEdges::kKept];
   const int count = edges_.Latest(edges);
-  return EdgeBefore(arrival.monotonicNs, edges, count) == nullptr;
+  return EdgeBefore(arrival.monotonicNs, edges, count) == nullptr &&
+         !Noisy(arrival.monotonicNs, edges, count);
 }
 
 PulseFit PulseWatch::Refine(ClockSample* sample) const {

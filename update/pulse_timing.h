@@ -15,14 +15,19 @@ namespace clockagent {
 constexpr std::int64_t kPulseReachNs = 1100000000;
 // The packet's time for the moment of its edge lies at most this far from a whole second.
 constexpr std::int64_t kLargestSecondMissNs = 400000000;
+// An edge times a packet only as one of a train: a second after the edge before it, within this.
+constexpr std::int64_t kTrainSlackNs = 5000000;
 
-// How a packet fitted the pulse: at an edge, with no edge in reach, with a time too far from a
-// whole second at its edge (the pulse, or the packet, is not what it should be), or not at all:
-// the port cannot report the line (a pseudo-terminal, a driver without modem lines).
-enum class PulseFit { Pulse, NoEdge, OffSecond, NoLine };
+// How a packet fitted the pulse: at an edge, with no edge of a train in reach, with a time too far
+// from a whole second at its edge (the pulse, or the packet, is not what it should be), on a line
+// with more than two edges in a second (glitches), or not at all: the port cannot report the line
+// (a pseudo-terminal, a driver without modem lines).
+enum class PulseFit { Pulse, NoEdge, OffSecond, Noisy, NoLine };
 
 // The edge `packet` belongs to among `edges` (stamps of the rising edges, oldest first) is the
-// latest that came at most kPulseReachNs before the packet's first byte. Its receiver time is the
+// latest that came at most kPulseReachNs before the packet's first byte and about a second after
+// an earlier edge (kTrainSlackNs); a line with three edges within a second, in the two seconds
+// before the packet, is Noisy and times nothing. The edge's receiver time is the
 // whole second nearest to the receiver's time the packet gives for that moment. Pulse, with
 // `atEdge` the sample of that whole second at the edge; otherwise `atEdge` is left alone.
 PulseFit FitToPulse(const ClockSample& packet, const ClockReading* edges, int count,
@@ -49,9 +54,9 @@ class PulseWatch {
 
   PulseLine Line() const { return line_; }
 
-  // A packet whose first byte came before the watch had run kPulseReachNs, with no edge in reach:
-  // its edge may have come before the watch began, so it is not one to time by, nor to give up
-  // the pulse for. The next packet will tell.
+  // A packet whose first byte came before the watch had run a second and kPulseReachNs, with no
+  // edge of a train in reach: its edge, or the edge before that, may have come before the watch
+  // began, so it is not one to time by, nor to give up the pulse for. The next packet will tell.
   bool Awaits(const ClockReading& arrival) const;
 
   // Moves `sample` to its edge (see FitToPulse) when a line is chosen; PulseFit::Pulse when it did,

@@ -19,6 +19,13 @@ ClockReading At(std::int64_t ns, std::int64_t aheadNs = 0) {
   return ClockReading{kTrueSecond + ns + aheadNs, kTrueSecond + ns - 1800000000 * kSecond};
 }
 
+// The edges of a pulse train: `edges`, after one a second before the first of them.
+std::vector<ClockReading> Train(std::vector<ClockReading> edges) {
+  const ClockReading before{edges[0].systemNs - kSecond, edges[0].monotonicNs - kSecond};
+  edges.insert(edges.begin(), before);
+  return edges;
+}
+
 TEST(PulseTiming, APacketTakesTheWholeSecondOfItsEdge) {
   // A packet begins `packetAt` after the true second, and says of that moment a time `wander` off.
   const struct {
@@ -28,25 +35,38 @@ TEST(PulseTiming, APacketTakesTheWholeSecondOfItsEdge) {
     PulseFit fit;
     std::int64_t edgeAt, offset;  // the edge chosen; the receiver's time less the computer's there
   } cases[] = {
-      {"edge seen 30 us late", {At(30000)}, 50 * kMs, 7 * kMs, 0, PulseFit::Pulse, 30000, -30000},
-      {"edge seen 1 ms early", {At(-kMs)}, 50 * kMs, -19 * kMs, 0, PulseFit::Pulse, -kMs, kMs},
-      {"computer 250 ms behind", {At(0, -250 * kMs)}, 50 * kMs, 0, -250 * kMs, PulseFit::Pulse, 0,
-       250 * kMs},
-      {"computer 3 s ahead", {At(0, 3 * kSecond)}, 50 * kMs, 0, 3 * kSecond, PulseFit::Pulse, 0,
-       -3 * kSecond},
-      {"the latest of three", {At(-2 * kSecond), At(-kSecond), At(0)}, 80 * kMs, 0, 0,
+      {"edge seen 30 us late", Train({At(30000)}), 50 * kMs, 7 * kMs, 0, PulseFit::Pulse, 30000,
+       -30000},
+      {"edge seen 1 ms early", Train({At(-kMs)}), 50 * kMs, -19 * kMs, 0, PulseFit::Pulse, -kMs,
+       kMs},
+      {"computer 250 ms behind", Train({At(0, -250 * kMs)}), 50 * kMs, 0, -250 * kMs,
+       PulseFit::Pulse, 0, 250 * kMs},
+      {"computer 3 s ahead", Train({At(0, 3 * kSecond)}), 50 * kMs, 0, 3 * kSecond,
+       PulseFit::Pulse, 0, -3 * kSecond},
+      {"the latest of three", Train({At(-2 * kSecond), At(-kSecond), At(0)}), 80 * kMs, 0, 0,
        PulseFit::Pulse, 0, 0},
-      {"doubled: the later", {At(0), At(200000)}, 50 * kMs, 0, 0, PulseFit::Pulse, 200000, -200000},
-      {"not an edge after the packet began", {At(20000 - kSecond), At(60 * kMs)}, 50 * kMs, 0, 0,
-       PulseFit::Pulse, 20000 - kSecond, -20000},
-      {"1.05 s after its edge", {At(0)}, 1050 * kMs, 0, 0, PulseFit::Pulse, 0, 0},
+      {"doubled: the later", Train({At(0), At(200000)}), 50 * kMs, 0, 0, PulseFit::Pulse, 200000,
+       -200000},
+      {"not an edge after the packet began", Train({At(20000 - kSecond), At(60 * kMs)}), 50 * kMs,
+       0, 0, PulseFit::Pulse, 20000 - kSecond, -20000},
+      {"1.05 s after its edge", Train({At(0)}), 1050 * kMs, 0, 0, PulseFit::Pulse, 0, 0},
       {"no edge", {}, 50 * kMs, 0, 0, PulseFit::NoEdge, 0, 0},
-      {"edge 1.2 s before", {At(-1150 * kMs)}, 50 * kMs, 0, 0, PulseFit::NoEdge, 0, 0},
-      {"only an edge after it", {At(51 * kMs)}, 50 * kMs, 0, 0, PulseFit::NoEdge, 0, 0},
-      {"0.35 s off: its second", {At(0)}, 50 * kMs, 350 * kMs, 0, PulseFit::Pulse, 0, 0},
-      {"0.65 s off: the next", {At(0)}, 50 * kMs, 650 * kMs, 0, PulseFit::Pulse, 0, kSecond},
-      {"0.5 s off", {At(0)}, 50 * kMs, 500 * kMs, 0, PulseFit::OffSecond, 0, 0},
-      {"0.45 s early", {At(0)}, 50 * kMs, -450 * kMs, 0, PulseFit::OffSecond, 0, 0},
+      {"edge 1.2 s before", Train({At(-1150 * kMs)}), 50 * kMs, 0, 0, PulseFit::NoEdge, 0, 0},
+      {"only an edge after it", Train({At(51 * kMs)}), 50 * kMs, 0, 0, PulseFit::NoEdge, 0, 0},
+      {"0.35 s off: its second", Train({At(0)}), 50 * kMs, 350 * kMs, 0, PulseFit::Pulse, 0, 0},
+      {"0.65 s off: the next", Train({At(0)}), 50 * kMs, 650 * kMs, 0, PulseFit::Pulse, 0, kSecond},
+      {"0.5 s off", Train({At(0)}), 50 * kMs, 500 * kMs, 0, PulseFit::OffSecond, 0, 0},
+      {"0.45 s early", Train({At(0)}), 50 * kMs, -450 * kMs, 0, PulseFit::OffSecond, 0, 0},
+      {"a lone edge", {At(0)}, 50 * kMs, 0, 0, PulseFit::NoEdge, 0, 0},
+      {"1.006 s after the one before", {At(-1006 * kMs), At(0)}, 50 * kMs, 0, 0, PulseFit::NoEdge,
+       0, 0},
+      {"a glitch between two edges", {At(-kSecond), At(-300 * kMs), At(0)}, 50 * kMs, 0, 0,
+       PulseFit::Pulse, 0, 0},
+      {"glitches every 20 ms", {At(-kSecond), At(-40 * kMs), At(-20 * kMs), At(0)}, 50 * kMs, 0, 0,
+       PulseFit::Noisy, 0, 0},
+      {"three edges in a second, then a train",
+       {At(-2900 * kMs), At(-2600 * kMs), At(-2300 * kMs), At(-kSecond), At(0)}, 50 * kMs, 0, 0,
+       PulseFit::Pulse, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -66,6 +86,8 @@ TEST(PulseTiming, APacketTakesTheWholeSecondOfItsEdge) {
   }
   EXPECT_EQ(PulseFallbackText(PulseLine::Cts, PulseFit::OffSecond),
             "pulse on CTS too far from the packet's second: timed by the packet");
+  EXPECT_EQ(PulseFallbackText(PulseLine::Dcd, PulseFit::Noisy),
+            "pulse on DCD is noisy: timed by the packet");
 }
 
 }  // namespace
