@@ -95,6 +95,10 @@ int ApplyReceiverOption(const char* command, const std::string& option, const ch
     choices.line.*line->list->index = index;
   } else if (option == "--port") {
     choices.port = PortNamed(value);
+    char name[kPortNameSize];
+    if (!PortOpenName(choices.port, name)) {
+      return Usage(command, std::string("--port: ") + kLongPortNameText);
+    }
   } else if (option == "--latency") {
     if (!ParseLatency(value, &choices.latencyMs)) {
       return Usage(command,

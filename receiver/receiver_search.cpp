@@ -122,9 +122,8 @@ PortFinding SearchPort(SerialPort& port, LinkClock& clock, const PortChoice& cho
   link->port = &port;
   link->clock = &clock;
   char name[kPortNameSize];
-  PortOpenName(choice, name);
-  if (OpenLink(*link, name) != 0) {
-    finding.verdict = VerdictOf(port.LastOpenFailure());
+  if (!PortOpenName(choice, name) || OpenLink(*link, name) != 0) {
+    finding.verdict = name[0] != '\0' ? VerdictOf(port.LastOpenFailure()) : PortVerdict::Missing;
     observer.PortSearched(finding);
     return finding;
   }

@@ -9,12 +9,15 @@ void FormatPortName(int portNumber, char (&name)[kPortNameSize]) {
   std::snprintf(name, sizeof name, "\\\\.\\COM%d", portNumber);
 }
 
-void PortOpenName(const PortChoice& port, char (&name)[kPortNameSize]) {
+bool PortOpenName(const PortChoice& port, char (&name)[kPortNameSize]) {
   if (port.device.empty()) {
     FormatPortName(port.number, name);
-  } else {
-    std::snprintf(name, sizeof name, "%s", port.device.c_str());
+    return true;
   }
+  name[0] = '\0';
+  if (port.device.size() >= kPortNameSize) return false;
+  std::snprintf(name, sizeof name, "%s", port.device.c_str());
+  return true;
 }
 
 std::string PortDisplayName(const PortChoice& port) {

@@ -23,8 +23,11 @@ struct PortChoice {
   std::string device;  // a device path (the console tool's --port on Linux); empty: the number's
 };
 
-// The name the port is opened under: the device, or "\\.\COM%d" of the number.
-void PortOpenName(const PortChoice& port, char (&name)[kPortNameSize]);
+// The name the port is opened under: the device, or "\\.\COM%d" of the number. False, with an
+// empty name, for a device whose name does not fit: cut short, it could name another device.
+bool PortOpenName(const PortChoice& port, char (&name)[kPortNameSize]);
+constexpr char kLongPortNameText[] = "the name is longer than 259 bytes";
+static_assert(kPortNameSize == 260, "kLongPortNameText says how long a name may be");
 // The name a user knows it by: the device, or "COM%d" of the number.
 std::string PortDisplayName(const PortChoice& port);
 

@@ -20,12 +20,16 @@ void UpdateCycle::Timer_UpdateTimer() {
 
   front_.AttemptBegan();
   char name[kPortNameSize];
-  PortOpenName(activePort_, name);
-  const int opened = OpenLink(link_, name);
+  const bool named = PortOpenName(activePort_, name);
+  const int opened = named ? OpenLink(link_, name) : -1;
   ++attemptCount_;
   result_ = AttemptResult{};
   if (opened != 0) {
-    if (link_.port != nullptr) result_.portError = link_.port->LastErrorText();
+    if (!named) {
+      result_.portError = kLongPortNameText;
+    } else if (link_.port != nullptr) {
+      result_.portError = link_.port->LastErrorText();
+    }
     ReportOutcome(UpdateOutcome::ComFailure);
     return;
   }

@@ -176,7 +176,7 @@ TEST_F(SyncCommand, BadOptionsAndHelp) {
   // would print its outcome).
   const struct {
     const char* command;
-    const char* args;
+    std::string args;
     const char* err;
   } refused[] = {
       {"sync", "--port '' --dry-run", "--port needs a value"},
@@ -184,6 +184,7 @@ TEST_F(SyncCommand, BadOptionsAndHelp) {
       {"run", "--port x --interval --dry-run", "--interval needs a value"},
       {"sync", "--port x --latency 1001", "--latency takes whole milliseconds from -1000 to 1000: 1001"},
       {"sync", "--port x --latency 5ms", "--latency takes whole milliseconds from -1000 to 1000: 5ms"},
+      {"sync", "--port /dev/tty/" + std::string(251, 'a'), "--port: the name is longer than 259 bytes"},
       {"run", "--interval '00 06:00' --port --time-type utc", "--port needs a value"},
       {"run", "--port x --interval '00 -1:90'", "--interval takes \"dd hh:mm\", such as \"00 06:00\": 00 -1:90"},
       {"run", "--port x --interval '01 -5:00'", "--interval takes \"dd hh:mm\", such as \"00 06:00\": 01 -5:00"},
