@@ -7,6 +7,7 @@
 #include <sddl.h>
 
 #include <memory>
+#include <utility>
 
 namespace clockagent {
 namespace {

@@ -18,7 +18,7 @@ struct FolderAccess {
 
 enum class FolderVerdict {
   Ours,             // the administrators' or the system's, with exactly its access
-  Narrower,         // theirs, others granted less than its access says: an administrator's choice
+  Narrower,         // theirs, no one else may change it, its access not exactly the one asked
   OthersMayChange,  // someone else may write to it, remove it or change its access
   OthersOwn,        // another account than the administrators or the system owns it
   Unreadable,       // its owner and access cannot be read
