@@ -2,6 +2,7 @@
 // words the notification-area icon's tip says of the last one.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -9,6 +10,9 @@
 #include "update/cycle_front_end.h"
 
 namespace clockagent {
+
+// The record's file in a folder of its own (the window program's and the service's).
+constexpr char kRecordFileName[] = "updates.csv";
 
 constexpr char kRecordHeader[] = "time_utc,port,outcome,packet,offset_s,set_to,reason,timed_by";
 
@@ -46,6 +50,9 @@ class UpdateRecord {
   std::string path_;
   std::uint64_t rotateAt_;
 };
+
+// Every file a record at `path` makes: itself, the older file it becomes, and its lock file.
+std::array<std::string, 3> RecordFiles(const std::string& path);
 
 // The icon's tip: "ClockAgent", and under it the last outcome in words read at a glance, its
 // time as the user's clock shows it ("09:23:49"):

@@ -1,4 +1,5 @@
-// The record's folder under wine: one an ordinary user made first for everyone is taken back.
+// The record's folder under wine: the verdicts on a folder, and one an ordinary user made first for
+// everyone taken back.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -30,6 +31,36 @@ std::string Security(const std::string& folder) {
   return sddl;
 }
 
+// Wine keeps neither owners nor junctions of its own: those are judged as given.
+TEST(RecordFolder, Verdicts) {
+  const FolderAccess access = RecordFolderAccess();
+  const std::string record = RecordPath(), own = "O:BA" + access.security;
+  char self[MAX_PATH];
+  ASSERT_NE(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+  ASSERT_TRUE(MakeRecordFolder() && RevokeRecordFolderGrant());
+  const unsigned long folder = FILE_ATTRIBUTE_DIRECTORY;
+  const struct {
+    const char* what;
+    ItemSecurity item;
+    FolderVerdict verdict;
+  } rows[] = {
+      {"its own", {folder, own}, FolderVerdict::Ours},
+      {"a junction", {folder | FILE_ATTRIBUTE_REPARSE_POINT, own}, FolderVerdict::Junction},
+      {"a stranger's", {folder, "O:S-1-5-21-1-2-3-1001" + access.security},
+       FolderVerdict::OthersOwn},
+      {"everyone's to change", {folder, "O:SYD:P(A;OICI;FA;;;WD)"},
+       FolderVerdict::OthersMayChange},
+      {"unreadable", {folder, ""}, FolderVerdict::Unreadable},
+      {"a file", ReadItemSecurity(self), FolderVerdict::NotAFolder},
+      {"nothing", ReadItemSecurity(std::string(self) + ".none"), FolderVerdict::Missing},
+      {"the record's without the service's grant",
+       ReadItemSecurity(record.substr(0, record.find_last_of('\\'))), FolderVerdict::Narrower},
+  };
+  for (const auto& row : rows) EXPECT_EQ(JudgeFolder(row.item, access), row.verdict) << row.what;
+  EXPECT_STRNE(RefusalOf(FolderVerdict::Unreadable), RefusalOf(FolderVerdict::OthersOwn));
+  EXPECT_TRUE(MakeRecordFolder());  // the service's grant given back
+}
+
 TEST(RecordFolder, OneEveryoneMayChangeIsTakenBack) {
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
@@ -53,7 +84,7 @@ TEST(RecordFolder, OneEveryoneMayChangeIsTakenBack) {
               wide.find("0x1301ff;;;WD)") != std::string::npos) << wide;
 
   std::string refusal;
-  EXPECT_TRUE(SecureFolder(folder, RecordFolderSecurity(), &refusal)) << refusal;
+  EXPECT_TRUE(SecureFolder(folder, RecordFolderAccess(), &refusal)) << refusal;
   const std::string taken = Security(folder);
   EXPECT_EQ(taken.find("FA;;;WD)"), std::string::npos) << taken;
   EXPECT_EQ(taken.find("0x1301ff;;;WD)"), std::string::npos) << taken;

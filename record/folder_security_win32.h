@@ -1,0 +1,62 @@
+// Whether a folder is this program's own on Windows, and making it so. An elevated program that
+// writes, renames and removes files in a folder must hold it alone: a folder someone else made or
+// may change, or a junction put in its place, would let an ordinary user steer those writes to
+// any file of the system.
+#pragma once
+
+#include <string>
+
+namespace clockagent {
+
+// The access a folder should have (SDDL without an owner, whose owner is to be the
+// administrators), and an account (a SID as text; empty: none) that may add files to it and
+// change those, but not remove the folder nor change its access.
+struct FolderAccess {
+  std::string security;
+  std::string adder;
+};
+
+enum class FolderVerdict {
+  Ours,             // the administrators' or the system's, with exactly its access
+  Narrower,         // theirs, no one else may change it, its access not exactly the one asked
+  OthersMayChange,  // someone else may write to it, remove it or change its access
+  OthersOwn,        // another account than the administrators or the system owns it
+  Unreadable,       // its owner and access cannot be read
+  NotAFolder,
+  Junction,         // a junction or link to elsewhere
+  Missing,          // nothing can be opened there
+};
+
+// Why a folder of that verdict is refused; empty for Ours and Narrower.
+const char* RefusalOf(FolderVerdict verdict);
+
+// What a verdict rests on, read from the item itself, never from what a link there names: its
+// attributes (FILE_ATTRIBUTE_*, INVALID_FILE_ATTRIBUTES when it cannot be opened), and its owner
+// and access list as SDDL (empty when they cannot be read).
+struct ItemSecurity {
+  unsigned long attributes;
+  std::string sddl;
+};
+ItemSecurity ReadItemSecurity(const std::string& path);
+
+FolderVerdict JudgeFolder(const ItemSecurity& item, const FolderAccess& access);
+
+// Makes `folder` with `access`, or takes an existing one as it is when it is Ours. One that is
+// not is given the administrators as owner and `access` when this program may (elevated, or
+// holding the folder's rights), and kept when it is Narrower; otherwise it is refused, and
+// `refusal` says why. `found`, when given, is the verdict on the folder before.
+bool SecureFolder(const std::string& folder, const FolderAccess& access, std::string* refusal,
+                  FolderVerdict* found = nullptr);
+
+// A file in a folder that SecureFolder found as `folderWas` and has taken back. In a folder
+// others could change it may be a link to a file of the system, which must never be written
+// through: it is removed then, as is every file of a folder that was another account's or whose
+// owner could not be told. A plain file keeps its content, but the administrators become its
+// owner and it keeps only the access the folder passes on.
+void ReclaimFile(const std::string& path, FolderVerdict folderWas);
+
+// Takes the entries that grant `sid` off the folder's access list. False when they stay; true
+// also when there is no folder.
+bool RevokeFolderGrant(const std::string& folder, const std::string& sid);
+
+}  // namespace clockagent
