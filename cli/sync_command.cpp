@@ -110,7 +110,7 @@ class ConsoleFront final : public CycleFrontEnd {
       // Said once; the updates go on.
       recordFailed_ = true;
       std::fprintf(stderr, "clockagent: cannot write the record %s: %s; updates go on\n",
-                   record_->Path().c_str(), std::strerror(errno));
+                   record_->Path().c_str(), record_->Failure().c_str());
     }
   }
   void ScheduleChanged(bool) override {}

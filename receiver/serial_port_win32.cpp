@@ -4,8 +4,6 @@
 #include <mmsystem.h>
 
 #include <atomic>
-#include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <thread>
@@ -13,6 +11,7 @@
 #include "receiver/daro_link.h"
 #include "receiver/line_settings.h"
 #include "receiver/system_serial_port.h"
+#include "receiver/system_words_win32.h"
 
 namespace clockagent {
 namespace {
@@ -294,19 +293,7 @@ class Win32SerialPort final : public SerialPort {
   const char* LastErrorText() const override { return errorText_; }
 
  private:
-  // The system's message for `error` on one line: it goes into the record and the service's state.
-  void SetErrorText(DWORD error) {
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, errorText_, sizeof errorText_, nullptr);
-    if (length == 0) {
-      length = static_cast<DWORD>(std::snprintf(errorText_, sizeof errorText_, "error %lu", error));
-    }
-    while (length > 0 && std::isspace(static_cast<unsigned char>(errorText_[length - 1]))) --length;
-    errorText_[length] = '\0';
-    for (DWORD i = 0; i < length; ++i) {
-      if (std::iscntrl(static_cast<unsigned char>(errorText_[i]))) errorText_[i] = ' ';
-    }
-  }
+  void SetErrorText(DWORD error) { SystemWords(error, errorText_, sizeof errorText_); }
 
   // A port another program has open is refused as access denied (sharing violation and busy
   // from some drivers; a lock violation from wine when a Linux program holds the tty's lock).

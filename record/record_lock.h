@@ -9,7 +9,8 @@ namespace clockagent {
 
 // Held from construction to destruction when Held(): a lock file beside the record (the record's
 // name with ".lock" in place of ".csv"), never removed, so that every writer locks the same file
-// whatever the record's rotation does. Waits up to `waitMs` for another writer to finish, never
+// whatever the record's rotation does. Only those who may write the record may open the lock
+// file: a reader holding it would silence the record. Waits up to `waitMs` for another writer to finish, never
 // longer: a record that stays locked loses a line, never an update.
 class RecordLock {
  public:
@@ -19,9 +20,12 @@ class RecordLock {
   RecordLock& operator=(const RecordLock&) = delete;
 
   bool Held() const { return held_; }
+  // Why it is not held: "another program holds its lock", or the system's words.
+  const std::string& Failure() const { return failure_; }
 
  private:
   bool held_ = false;
+  std::string failure_;
 #ifdef _WIN32
   void* handle_ = nullptr;
 #else

@@ -1,30 +1,63 @@
-// The record's lock on Windows: the lock file opened with no sharing, which no other writer can
-// open while it is held.
+// The record's lock on Windows: LockFileEx on the lock file, which every writer opens anew with
+// sharing and which is closed to everyone but its writers, so that no other user's handle, with
+// or without sharing, can hold the record.
 #include "record/record_lock.h"
 
 #include <windows.h>
 
+#include <sddl.h>
+
+#include "receiver/system_words_win32.h"
+
 namespace clockagent {
+namespace {
+
+// The system, administrators and the account that made it; no one else may open it.
+constexpr char kLockFileSecurity[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)";
+
+std::string Words(DWORD error) {
+  char text[256];
+  SystemWords(error, text, sizeof text);
+  return text;
+}
+
+}  // namespace
 
 RecordLock::RecordLock(const std::string& recordPath, int waitMs) {
   const std::string path = LockPathOf(recordPath);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
+  ConvertStringSecurityDescriptorToSecurityDescriptorA(kLockFileSecurity, SDDL_REVISION_1,
+                                                       &attributes.lpSecurityDescriptor, nullptr);
+  // A reparse point there is opened, not followed.
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const DWORD opened = GetLastError();
+  LocalFree(attributes.lpSecurityDescriptor);
+  if (file == INVALID_HANDLE_VALUE) {
+    failure_ = "its lock file: " + Words(opened);
+    return;
+  }
+  handle_ = file;
   const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(waitMs);
   for (;;) {
-    // Its own access comes from the folder's; a reparse point there is opened, not followed.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-      handle_ = file;
+    OVERLAPPED first{};
+    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &first)) {
       held_ = true;
       return;
     }
-    // Held by another writer; anything else (no access, no folder) will not pass by waiting.
-    if (GetLastError() != ERROR_SHARING_VIOLATION || GetTickCount64() >= until) return;
+    const DWORD error = GetLastError();
+    if (error != ERROR_LOCK_VIOLATION || GetTickCount64() >= until) {
+      failure_ = error == ERROR_LOCK_VIOLATION ? "another program holds its lock"
+                                               : "its lock: " + Words(error);
+      return;
+    }
     Sleep(2);
   }
 }
 
 RecordLock::~RecordLock() {
+  // Closing the handle releases its lock.
   if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
 }
 

@@ -33,6 +33,8 @@ class Recorder {
   void Note(const std::string& text) { events_.Note(text); }
 
   const std::string& RecordPath() const { return record_.Path(); }
+  // Why its last line could not be written.
+  const std::string& RecordFailure() const { return record_.Failure(); }
 
  private:
   UpdateRecord record_;

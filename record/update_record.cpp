@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "record/record_file.h"
 #include "record/record_lock.h"
 #include "update/clock_setting.h"
 #include "version.h"
@@ -104,23 +105,27 @@ bool UpdateRecord::Append(const AttemptResult& result) {
   // The size, the rotation and the append under one lock: another writer's rotation between them
   // would remove the older file just made, or rename the file being appended to.
   std::uint64_t size = 0;
+  failure_ = "it is not a regular file";
   if (!SizeOf(path_, &size)) return false;  // no lock file beside what is no record
   const RecordLock lock(path_, kRecordLockWaitMs);
-  if (!lock.Held() || !SizeOf(path_, &size)) return false;
+  failure_ = lock.Failure();
+  if (!lock.Held()) return false;
+  failure_ = "it is not a regular file";
+  if (!SizeOf(path_, &size)) return false;
   if (size >= rotateAt_ || (size > 0 && OtherHeader(path_))) {
     const std::string older = OlderPath();
     std::remove(older.c_str());  // a rename does not replace a file everywhere
-    if (std::rename(path_.c_str(), older.c_str()) != 0) return false;
+    if (std::rename(path_.c_str(), older.c_str()) != 0) {
+      failure_ = std::string("it could not be put aside: ") + std::strerror(errno);
+      return false;
+    }
     size = 0;
   }
-  std::FILE* file = std::fopen(path_.c_str(), "ab");
-  if (file == nullptr) return false;
   // CSV as spreadsheets read it: lines end in CR LF.
   std::string text = size == 0 ? std::string(kRecordHeader) + "\r\n" : std::string();
   text += RecordLine(result) + "\r\n";
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  const bool closed = std::fclose(file) == 0;
-  return written && closed;
+  failure_ = AppendToFile(path_, text);
+  return failure_.empty();
 }
 
 std::array<std::string, 3> RecordFiles(const std::string& path) {

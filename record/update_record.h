@@ -39,9 +39,10 @@ class UpdateRecord {
   explicit UpdateRecord(std::string path, std::uint64_t rotateAt = 1 << 20)
       : path_(std::move(path)), rotateAt_(rotateAt) {}
 
-  // The attempt's line, under the header in a new file. False when it could not be written: the
-  // update goes on all the same.
+  // The attempt's line, under the header in a new file. False when it could not be written (then
+  // Failure says why): the update goes on all the same.
   bool Append(const AttemptResult& result);
+  const std::string& Failure() const { return failure_; }
 
   const std::string& Path() const { return path_; }
   std::string OlderPath() const;
@@ -49,6 +50,7 @@ class UpdateRecord {
  private:
   std::string path_;
   std::uint64_t rotateAt_;
+  std::string failure_;
 };
 
 // Every file a record at `path` makes: itself, the older file it becomes, and its lock file.

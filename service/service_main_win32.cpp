@@ -65,8 +65,8 @@ class ServiceHost {
     engine_.cycle.SetSettingsSaver(&front_);
     front_.SetObserver([this](const AttemptResult& result) {
       if (!recorder_.AttemptEnded(result)) {  // said once; the updates go on
-        recorder_.Note("ClockAgent cannot write its record " + recorder_.RecordPath() +
-                       "; the updates go on.");
+        recorder_.Note("ClockAgent cannot write its record " + recorder_.RecordPath() + ": " +
+                       recorder_.RecordFailure() + "; the updates go on.");
       }
     });
   }

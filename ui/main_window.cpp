@@ -126,7 +126,10 @@ void TForm_Main::AttemptEnded(const AttemptResult& result) {
   ShowReason(ReasonText(result));
   if (result.PulseMissed()) ShowNotice(result.PulseText().c_str());
   if (!recorder_.AttemptEnded(result)) {  // said once; the updates go on
-    ShowNotice(("Cannot write the record " + recorder_.RecordPath()).c_str());
+    const std::string said = "Cannot write the record " + recorder_.RecordPath() + ": " +
+                             recorder_.RecordFailure();
+    ShowNotice(said.c_str());
+    recorder_.Note(said + "; the updates go on.");
   }
 }
 

@@ -1,6 +1,12 @@
 // The record of every attempt and the icon's tip.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -117,12 +123,51 @@ TEST(UpdateRecordFile, TwoWritersInTurnKeepEveryLineTheRotationKeeps) {
   }
 }
 
-TEST(UpdateRecordFile, AWriteThatFailsSaysSo) {
+TEST(UpdateRecordFile, AWriteThatFailsSaysWhyAndLeavesNoPartOfTheLine) {
   TempDir dir;
-  UpdateRecord missingFolder(dir.path() + "/no/such/folder/updates.csv");
-  EXPECT_FALSE(missingFolder.Append(Result(UpdateOutcome::Success, true, true)));
-  UpdateRecord aFolder(dir.path());
-  EXPECT_FALSE(aFolder.Append(Result(UpdateOutcome::Success, true, true)));
+  const AttemptResult result = Result(UpdateOutcome::Success, true, true);
+  const std::string path = dir.path() + "/updates.csv";
+  const std::string target = dir.path() + "/elsewhere.csv";
+  ASSERT_EQ(mkfifo((dir.path() + "/pipe.csv").c_str(), 0600), 0);
+  ASSERT_EQ(symlink(target.c_str(), (dir.path() + "/link.csv").c_str()), 0);
+  const struct {
+    std::string path;
+    const char* failure;
+  } refused[] = {
+      {dir.path() + "/no/such/folder/updates.csv", "its lock file: No such file or directory"},
+      {dir.path(), "it is not a regular file"},
+      {dir.path() + "/pipe.csv", "it is not a regular file"},
+      {dir.path() + "/link.csv", "it is a symbolic link"},  // and the file it names is not made
+  };
+  for (const auto& r : refused) {
+    UpdateRecord record(r.path);
+    EXPECT_FALSE(record.Append(result)) << r.path;
+    EXPECT_EQ(record.Failure(), r.failure) << r.path;
+  }
+  EXPECT_NE(access(target.c_str(), F_OK), 0);
+
+  // The lock file is its writers' alone, one made readable before included.
+  std::ofstream(dir.path() + "/updates.lock") << "";
+  ASSERT_EQ(chmod((dir.path() + "/updates.lock").c_str(), 0644), 0);
+  UpdateRecord record(path);
+  ASSERT_TRUE(record.Append(result));
+  struct stat status {};
+  ASSERT_EQ(stat((dir.path() + "/updates.lock").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+  // A full disk, as a file size limit shows it: what was written of the line is taken back.
+  const std::string before = Read(path);
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit full{before.size() + 10, limit.rlim_max};
+  void (*const told)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+  const bool appended = record.Append(result);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  signal(SIGXFSZ, told);
+  EXPECT_FALSE(appended);
+  EXPECT_EQ(record.Failure(), "File too large");
+  EXPECT_EQ(Read(path), before);
 }
 
 TEST(TipText, SaysTheLastOutcomeUnderTheProgramsName) {
