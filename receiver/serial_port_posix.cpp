@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "receiver/system_serial_port.h"
@@ -33,6 +34,17 @@ OpenFailure FailureOf(int error) {
       return OpenFailure::Denied;
     default:  // ENOENT, ENXIO, ENODEV, EIO (a ttyS with no UART behind it), not a terminal
       return OpenFailure::NoPort;
+  }
+}
+
+// Waits until what was written has left the port, for half a second at most: tcdrain has no
+// time limit, and a line held by flow control, or a driver that never drains, would hold the
+// program for ever, a signal not ending it.
+void Drain(int fd) {
+  for (int tries = 0; tries < 250; ++tries) {
+    int queued = 0;
+    if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
 }
 
@@ -63,45 +75,60 @@ class ModemLineWatcher {
       return ::sigaction(kWakeWatcherSignal, &wake, nullptr) == 0;
     }();
     if (!handled) return false;
-    stop_ = false;
-    done_ = false;
+    // The thread's own descriptor and flags: should it outlive Stop, they are still its own.
+    const int watched = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (watched < 0) return false;
+    flags_ = std::make_shared<Flags>();
     const int bit = StatusBit(line);
-    thread_ = std::thread([this, fd, bit, high = (status & bit) != 0, &clock, &edges]() mutable {
+    thread_ = std::thread([flags = flags_, watched, bit, high = (status & bit) != 0, &clock,
+                           &edges]() mutable {
       // Woken first when the edge comes, where the process may (CAP_SYS_NICE); it sleeps else.
       const sched_param first{1};
       ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &first);
-      while (!stop_) {
-        if (::ioctl(fd, TIOCMIWAIT, bit) != 0) {
+      while (!flags->stop) {
+        if (::ioctl(watched, TIOCMIWAIT, bit) != 0) {
           if (errno == EINTR) continue;
           break;  // the line has gone
         }
+        if (flags->stop) break;  // nothing of the port's is touched once it is stopped
         const ClockReading seen = clock.Now();
         int now = 0;
-        if (::ioctl(fd, TIOCMGET, &now) != 0) break;
+        if (::ioctl(watched, TIOCMGET, &now) != 0) break;
         const bool isHigh = (now & bit) != 0;
         if (isHigh && !high) edges.Add(seen);
         high = isHigh;
       }
-      done_ = true;
+      ::close(watched);
+      flags->done = true;
     });
     return true;
   }
 
   void Stop() {
     if (!thread_.joinable()) return;
-    stop_ = true;
-    // Until it has seen the flag: a signal that came just before it blocked again wakes nothing.
-    while (!done_) {
+    flags_->stop = true;
+    // Until it has seen the flag (a signal that came just before it blocked again wakes nothing),
+    // for a second at most: a driver that restarts the wait whatever the signal would hold the
+    // port, and the program, for ever. Left behind, the thread touches nothing of the port's
+    // when its wait does end, and ends then (or with the program).
+    for (int tries = 0; tries < 1000 && !flags_->done; ++tries) {
       ::pthread_kill(thread_.native_handle(), kWakeWatcherSignal);
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    thread_.join();
+    if (flags_->done) {
+      thread_.join();
+    } else {
+      thread_.detach();
+    }
   }
 
  private:
+  struct Flags {
+    std::atomic<bool> stop{false};
+    std::atomic<bool> done{false};
+  };
   std::thread thread_;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> done_{false};
+  std::shared_ptr<Flags> flags_;
 };
 
 class PosixSerialPort final : public SerialPort {
@@ -159,7 +186,7 @@ class PosixSerialPort final : public SerialPort {
   }
 
   void Flush() override {
-    if (fd_ >= 0) ::tcdrain(fd_);
+    if (fd_ >= 0) Drain(fd_);
   }
 
   std::uint32_t QueuedBytes() override {
@@ -216,7 +243,7 @@ class PosixSerialPort final : public SerialPort {
     // A frame handed over leaves whole; what is drained is gone, so only what came in is dropped.
     // (On a pseudo-terminal, dropping the output would also take the drained frame back from the
     // other side before it is read.)
-    ::tcdrain(fd_);
+    Drain(fd_);
     ::ioctl(fd_, TIOCCBRK);
     ::tcflush(fd_, TCIFLUSH);
     ::ioctl(fd_, TIOCNXCL);  // a pty's slave outlives this descriptor; let the next open in

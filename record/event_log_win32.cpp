@@ -54,14 +54,15 @@ void EventReporter::AttemptEnded(const AttemptResult& result) {
   } else if (success && failing_) {
     const std::string texts[] = {port, when};
     Report(EVENTLOG_INFORMATION_TYPE, MSG_UPDATES_SUCCEED, texts, 2);
-  } else if (result.outcome == UpdateOutcome::BadTime && !reason.empty() && reason != reasonTold_) {
+  } else if (result.outcome == UpdateOutcome::BadTime && result.refusal != refusalTold_) {
     // Failing still, with a time refused for another reason: a receiver that sets its time by
-    // hand after it had none is worth its own word.
+    // hand after it had none is worth its own word. The kind of refusal, not its text, which
+    // may hold a value (the correction refused) that differs at each attempt.
     const std::string texts[] = {port, reason, when};
     Report(EVENTLOG_WARNING_TYPE, MSG_TIME_REFUSED, texts, 3);
   }
   failing_ = !success;
-  reasonTold_ = reason;
+  refusalTold_ = result.refusal;
   if (success && std::fabs(result.offsetSeconds) > 1.0) {
     const std::string texts[] = {port, "the " + OffsetText(result.offsetSeconds), when};
     Report(EVENTLOG_INFORMATION_TYPE, MSG_CLOCK_CORRECTED, texts, 3);

@@ -42,7 +42,7 @@ class EventReporter {
 
   HANDLE source_ = nullptr;
   bool failing_ = false;  // updates are taken to succeed until one fails
-  std::string reasonTold_;  // the last attempt's ReasonText
+  Refusal refusalTold_ = Refusal::None;  // the last attempt's refusal
   int written_ = 0;
 };
 

@@ -152,7 +152,12 @@ class ServiceHost {
         return EncodeState(front_.State());
       case ServiceRequest::Refresh: {
         // Anyone may ask on the state pipe, and each attempt holds the port for seconds: users
-        // get one accepted every kUserRefreshSpacing, administrators (the control pipe) any.
+        // get one accepted every kUserRefreshSpacing, administrators (the control pipe) any. An
+        // administrator's Stop stops users too.
+        if (!administrator && !cycle.Started()) {
+          return std::string(kRefusedReply) +
+                 "the service's updates are Off; only an administrator may refresh the time now";
+        }
         const auto now = std::chrono::steady_clock::now();
         if (!administrator && userRefreshed_ && now - lastUserRefresh_ < kUserRefreshSpacing) {
           const auto wait = std::chrono::ceil<std::chrono::seconds>(

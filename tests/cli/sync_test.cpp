@@ -77,6 +77,11 @@ clock was 0\.0[2-8]\d{4} s ahead
 no pulse on CTS within a second: timed by the packet
 would set the clock to [-\dT:]{19}\.\d{3}Z \(dry run\)
 )"))) << cts.out << cts.err;
+  // A driver whose wait no signal ends holds neither the attempt nor the program.
+  setenv("FAKE_MODEM_LINES_STUCK", "1", 1);
+  const CliResult stuck = Sync("--dry-run --pulse cts");
+  unsetenv("FAKE_MODEM_LINES_STUCK");
+  EXPECT_EQ(stuck.exitCode, 0) << stuck.out << stuck.err;
   const std::vector<std::string> record = Lines(Slurp(log));
   ASSERT_EQ(record.size(), 3u);
   EXPECT_EQ(record[1].substr(record[1].size() - 7), ",pulse\r");

@@ -36,7 +36,7 @@ AttemptResult Ended(UpdateOutcome outcome, double offset = 0, Refusal refusal = 
   result.outcome = outcome;
   result.refusal = refusal;
   result.clockAsked = outcome == UpdateOutcome::Success;
-  result.offsetSeconds = offset;
+  result.offsetSeconds = result.correctionSeconds = offset;
   return result;
 }
 
@@ -85,6 +85,8 @@ TEST(EventLog, EventsComeWhenTheOutcomeTurnsAndWhenTheClockWasFarOff) {
       {Ended(UpdateOutcome::BadTime, 0, Refusal::TimeNotSet), 4},   // the same again
       {Ended(UpdateOutcome::BadTime, 0, Refusal::NoUtcOffset), 5},  // a new reason
       {Ended(UpdateOutcome::ComFailure, 0, Refusal::None, "gone"), 5},  // not a time refused
+      {Ended(UpdateOutcome::BadTime, 0, Refusal::OverLimit), 6},
+      {Ended(UpdateOutcome::BadTime, 1, Refusal::OverLimit), 6},  // another value, the same kind
   };
   for (const auto& step : steps) {
     events.AttemptEnded(step.result);

@@ -208,6 +208,9 @@ TEST_F(ClockAgentService, KeepsTheClockSetWithNobodyLoggedOn) {
   state = State();
   EXPECT_FALSE(state.started);
   EXPECT_FALSE(state.ended) << "no update after the restart";
+  ASSERT_EQ(AskService(kStatePipeName, "refresh", &reply), PipeAnswer::Answered);
+  EXPECT_EQ(reply, "refused: the service's updates are Off; only an administrator may refresh the "
+                   "time now");
 
   // Start with settings, through the control pipe: stored, in force, an update at once.
   CycleChoices choices;
