@@ -12,7 +12,8 @@
 
 namespace clockagent {
 
-// Who may talk to the service, as security descriptors: never a client from the network; the
+// Who may talk to the service, as security descriptors owned by the system (whose owner could
+// change them, and the service runs as the system): never a client from the network; the
 // state pipe for the system, administrators and interactive users, the control pipe for the
 // system and administrators only (whoever may choose the port could feed the machine a false time).
 // Interactive users may read and write messages and set the read mode (the file read rights,
@@ -21,8 +22,8 @@ namespace clockagent {
 // service's place.
 #define CLOCKAGENT_PIPE_CLIENT_ACCESS "0x12018b"
 constexpr char kStatePipeSecurity[] =
-    "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;" CLOCKAGENT_PIPE_CLIENT_ACCESS ";;;IU)";
-constexpr char kControlPipeSecurity[] = "D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)";
+    "O:SYD:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;" CLOCKAGENT_PIPE_CLIENT_ACCESS ";;;IU)";
+constexpr char kControlPipeSecurity[] = "O:SYD:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)";
 
 // How long a connected client has for each step (its request, taking the reply, closing): one
 // that is slower is dropped, so that it holds an instance that briefly and never the service.
