@@ -5,8 +5,10 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "record/record_file.h"
 #include "record/record_lock.h"
@@ -126,6 +128,58 @@ bool UpdateRecord::Append(const AttemptResult& result) {
   text += RecordLine(result) + "\r\n";
   failure_ = AppendToFile(path_, text);
   return failure_.empty();
+}
+
+bool ReadLastAttempt(const std::string& path, LastAttempt* attempt) {
+  if (OtherHeader(path)) return false;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  // A line is far shorter than this: the last one lies in the file's tail.
+  char tail[4096];
+  const long size = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
+  const long from = size > static_cast<long>(sizeof tail) ? size - static_cast<long>(sizeof tail) : 0;
+  const std::size_t got =
+      size > 0 && std::fseek(file, from, SEEK_SET) == 0 ? std::fread(tail, 1, sizeof tail, file) : 0;
+  std::fclose(file);
+  std::string text(tail, got);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  const std::size_t begins = text.rfind('\n');
+  if (begins == std::string::npos) return false;  // the header alone, or a line cut off
+  // Its fields, a quoted one's doubled quotes made single again.
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (std::size_t i = begins + 1; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"' && quoted && i + 1 < text.size() && text[i + 1] == '"') {
+      fields.back() += c;
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
+  char z = 0;
+  if (fields.size() != 8 || std::sscanf(fields[0].c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c", &year,
+                                        &month, &day, &hour, &minute, &second, &ms, &z) != 8 ||
+      z != 'Z') {
+    return false;
+  }
+  for (int outcome = 0; outcome <= static_cast<int>(UpdateOutcome::BadTime); ++outcome) {
+    if (fields[2] != StatusText(static_cast<UpdateOutcome>(outcome))) continue;
+    attempt->outcome = static_cast<UpdateOutcome>(outcome);
+    attempt->endedNs =
+        ((DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 24 + hour) *
+             3600 + minute * 60 + second) * kNsPerSecond + std::int64_t{ms} * 1000000;
+    attempt->offsetKnown = !fields[4].empty();
+    attempt->offsetSeconds = attempt->offsetKnown ? std::strtod(fields[4].c_str(), nullptr) : 0;
+    attempt->reason = fields[6];
+    return true;
+  }
+  return false;
 }
 
 std::array<std::string, 3> RecordFiles(const std::string& path) {

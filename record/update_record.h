@@ -53,6 +53,18 @@ class UpdateRecord {
   std::string failure_;
 };
 
+// The last attempt a record holds, as its last line says it.
+struct LastAttempt {
+  UpdateOutcome outcome = UpdateOutcome::DaroFailure;
+  std::int64_t endedNs = 0;   // when it ended, on the system clock, to the millisecond
+  bool offsetKnown = false;
+  double offsetSeconds = 0;   // behind positive
+  std::string reason;
+};
+
+// The record's last line at `path`; false when it has none, or none this version wrote.
+bool ReadLastAttempt(const std::string& path, LastAttempt* attempt);
+
 // Every file a record at `path` makes: itself, the older file it becomes, and its lock file.
 std::array<std::string, 3> RecordFiles(const std::string& path);
 

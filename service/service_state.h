@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "record/update_record.h"
 #include "settings/settings_store.h"
 #include "update/cycle_front_end.h"
 #include "update/update_cycle.h"
@@ -62,6 +63,15 @@ class ServiceFront final : public CycleFrontEnd, public SettingsSaver {
     observer_ = std::move(observer);
   }
   const ServiceState& State() const { return state_; }
+  // The last attempt before this run, as the record tells it: shown until one of its own ends.
+  void Remember(const LastAttempt& last) {
+    state_.ended = true;
+    state_.outcome = last.outcome;
+    state_.endedNs = last.endedNs;
+    state_.offsetKnown = last.offsetKnown;
+    state_.offsetSeconds = last.offsetSeconds;
+    state_.reason = last.reason;
+  }
   // The message of the last refusal, cleared here.
   std::string TakeRefusal();
 

@@ -100,6 +100,28 @@ TEST(UpdateRecordFile, BeginsWithTheHeaderAndMakesRoomAtItsSize) {
   EXPECT_EQ(Read(path), header + line);
 }
 
+TEST(UpdateRecordFile, ItsLastLineIsReadBack) {
+  TempDir dir;
+  const std::string path = dir.path() + "/updates.csv";
+  LastAttempt last;
+  EXPECT_FALSE(ReadLastAttempt(path, &last));
+  UpdateRecord record(path);
+  AttemptResult failed = Result(UpdateOutcome::ComFailure, false, false);
+  failed.portError = "a \"quoted\", odd text";
+  ASSERT_TRUE(record.Append(failed));
+  ASSERT_TRUE(ReadLastAttempt(path, &last));
+  EXPECT_EQ(last.outcome, UpdateOutcome::ComFailure);
+  EXPECT_EQ(last.endedNs, kEnded);
+  EXPECT_FALSE(last.offsetKnown);
+  EXPECT_EQ(last.reason, "port COM3: a \"quoted\", odd text");
+  ASSERT_TRUE(record.Append(Result(UpdateOutcome::Success, true, true, -0.473012)));
+  ASSERT_TRUE(ReadLastAttempt(path, &last));
+  EXPECT_EQ(last.outcome, UpdateOutcome::Success);
+  EXPECT_TRUE(last.offsetKnown);
+  EXPECT_EQ(last.offsetSeconds, -0.473012);
+  EXPECT_EQ(last.reason, "");
+}
+
 TEST(UpdateRecordFile, TwoWritersInTurnKeepEveryLineTheRotationKeeps) {
   // The window program and the service append to one record through its rotations: a file holds
   // five lines (as above) before the next line begins another, so after 400 lines the older file
