@@ -1,4 +1,5 @@
-// The time request, the two timing packets 0x41 and 0x8F-AB, and the receiver time they yield.
+// The time request, the two timing packets 0x41 and 0x8F-AB as read and written, and the receiver
+// time they yield.
 #pragma once
 
 #include <array>
