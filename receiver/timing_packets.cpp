@@ -1,6 +1,7 @@
 // The time request, the two timing packets and the receiver time.
 #include "receiver/timing_packets.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -47,6 +48,70 @@ bool ReadPacket8FAB(const ReceiverLink& link, TimingFields* fields) {
   return true;
 }
 
+bool ReadCalendar8FAB(const ReceiverLink& link, PacketCalendar* calendar) {
+  if (link.packetLength != kPacket8FABLength) return false;
+  const std::uint8_t* data = link.packetBuffer;
+  calendar->second = data[10];
+  calendar->minute = data[11];
+  calendar->hour = data[12];
+  calendar->day = data[13];
+  calendar->month = data[14];
+  calendar->year = GetU16(data + 15);
+  return true;
+}
+
+namespace {
+
+void PutU16(std::uint8_t* bytes, std::uint16_t value) {
+  bytes[0] = static_cast<std::uint8_t>(value >> 8);
+  bytes[1] = static_cast<std::uint8_t>(value);
+}
+
+void PutU32(std::uint8_t* bytes, std::uint32_t value) {
+  PutU16(bytes, static_cast<std::uint16_t>(value >> 16));
+  PutU16(bytes + 2, static_cast<std::uint16_t>(value));
+}
+
+void PutSingle(std::uint8_t* bytes, float value) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  PutU32(bytes, bits);
+}
+
+// A field's value brought within what its bytes hold, NaN as 0; in double, where 2^32 - 1 has a
+// value of its own.
+double Within(float value, double low, double high) {
+  const double v = static_cast<double>(value);
+  return v >= low ? std::min(v, high) : (v < low ? low : 0.0);
+}
+
+}  // namespace
+
+Packet41Data WritePacket41(const TimingFields& fields) {
+  Packet41Data data{};
+  PutSingle(&data[0], fields.timeOfWeek);
+  PutU16(&data[4], fields.week);
+  PutSingle(&data[6], fields.utcOffset);
+  return data;
+}
+
+Packet8FABData WritePacket8FAB(const TimingFields& fields, const PacketCalendar& calendar) {
+  Packet8FABData data{};
+  data[0] = kSubcodeAB;
+  PutU32(&data[1], static_cast<std::uint32_t>(Within(fields.timeOfWeek, 0, 4294967295.0)));
+  PutU16(&data[5], fields.week);
+  const auto offset = static_cast<std::int16_t>(Within(fields.utcOffset, -32768, 32767));
+  PutU16(&data[7], static_cast<std::uint16_t>(offset));
+  data[9] = fields.flags;
+  data[10] = calendar.second;
+  data[11] = calendar.minute;
+  data[12] = calendar.hour;
+  data[13] = calendar.day;
+  data[14] = calendar.month;
+  PutU16(&data[15], calendar.year);
+  return data;
+}
+
 double ReceiverTime(const TimingFields& fields, TimeType timeType) {
   if (fields.timeOfWeek == kNoTimeYet) return std::numeric_limits<double>::quiet_NaN();
   const double gpsTime = fields.week * kSecondsPerWeek + static_cast<double>(fields.timeOfWeek);
@@ -56,6 +121,10 @@ double ReceiverTime(const TimingFields& fields, TimeType timeType) {
 void RequestTime(ReceiverLink& link) {
   const std::uint8_t request[] = {kTimeRequestId};
   SendPacket(link, sizeof request, request);
+}
+
+bool IsTimeRequest(const ReceiverLink& link) {
+  return link.packetId == kTimeRequestId && link.packetLength == 0;
 }
 
 namespace {

@@ -1,6 +1,8 @@
-// The time request, the two timing packets 0x41 and 0x8F-AB, and the receiver time they yield.
+// The time request, the two timing packets 0x41 and 0x8F-AB as read and written, and the receiver
+// time they yield.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "receiver/daro_link.h"
@@ -44,6 +46,26 @@ struct TimingFields {
 bool ReadPacket41(const ReceiverLink& link, TimingFields* fields);
 bool ReadPacket8FAB(const ReceiverLink& link, TimingFields* fields);
 
+// The receiver's own calendar in 0x8F-AB's data bytes 10 to 16: GPS time, or UTC when its flags
+// carry kUtcCalendarFlag. The clock goes by the week and time of week, never by this.
+struct PacketCalendar {
+  std::uint8_t second = 0;
+  std::uint8_t minute = 0;
+  std::uint8_t hour = 0;
+  std::uint8_t day = 0;
+  std::uint8_t month = 0;
+  std::uint16_t year = 0;
+};
+bool ReadCalendar8FAB(const ReceiverLink& link, PacketCalendar* calendar);
+
+// The data bytes of the timing packets as a receiver sends them and the readers above take them
+// back: the id not included, 0x8F-AB's subcode included. 0x8F-AB carries whole seconds: its time
+// of week is cut to them (0 to 2^32 - 1) and its offset rounded toward zero.
+using Packet41Data = std::array<std::uint8_t, kPacket41Length>;
+using Packet8FABData = std::array<std::uint8_t, kPacket8FABLength>;
+Packet41Data WritePacket41(const TimingFields& fields);
+Packet8FABData WritePacket8FAB(const TimingFields& fields, const PacketCalendar& calendar);
+
 // The time of week a receiver reports while it has no time yet, in any week.
 constexpr float kNoTimeYet = -1.0f;
 
@@ -80,6 +102,9 @@ struct TimingContext {
 
 // Sends the time request, packet 0x21 without data.
 void RequestTime(ReceiverLink& link);
+
+// Whether the last completed packet is a time request.
+bool IsTimeRequest(const ReceiverLink& link);
 
 // Accept a timing packet of the right length: report it to the context's sink. Which of them an
 // attempt uses is the reader's affair.

@@ -80,6 +80,42 @@ TEST(Captures, Packet41CarriesTheRecordedWeek) {
   }
 }
 
+// Every timing packet a receiver sent, read and written again, comes out byte for byte.
+TEST(Captures, TimingPacketsAreWrittenAsReceiversWriteThem) {
+  using Rewrite = Bytes (*)(const ReceiverLink&);
+  const struct {
+    std::uint8_t id;
+    std::size_t length;
+    Rewrite rewrite;
+    int packets;  // in all the recordings
+  } kinds[] = {
+      {0x41, 10, [](const ReceiverLink& l) {
+         TimingFields f;
+         return ReadPacket41(l, &f) ? Frame(0x41, WritePacket41(f)) : Bytes{};
+       }, 30},
+      {0x8F, 17, [](const ReceiverLink& l) {
+         TimingFields f;
+         PacketCalendar c;
+         const bool read = ReadPacket8FAB(l, &f) && ReadCalendar8FAB(l, &c);
+         return read ? Frame(0x8F, WritePacket8FAB(f, c)) : Bytes{};
+       }, 89}};
+  for (const auto& kind : kinds) {
+    int written = 0;
+    for (const std::string& name : CaptureNames()) {
+      auto link = std::make_unique<ReceiverLink>();
+      for (const Packet& p : ParseCapture(name)) {
+        if (p.id != kind.id || p.data.size() != kind.length) continue;
+        if (p.id == kPacket8FId && p.data[0] != kSubcodeAB) continue;
+        std::copy(p.data.begin(), p.data.end(), link->packetBuffer);
+        link->packetLength = static_cast<std::uint32_t>(p.data.size());
+        EXPECT_EQ(kind.rewrite(*link), Frame(kind.id, p.data)) << name << " packet " << written;
+        ++written;
+      }
+    }
+    EXPECT_EQ(written, kind.packets) << static_cast<int>(kind.id);
+  }
+}
+
 TEST(Captures, ParseTheSameWhateverTheReadSize) {
   for (const std::string& name : CaptureNames()) {
     const auto whole = ParseCapture(name);

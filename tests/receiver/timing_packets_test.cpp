@@ -48,14 +48,8 @@ Bytes Packet41(const Bytes& tow, std::uint16_t week, const Bytes& offset) {
   return data;
 }
 
-Bytes Packet8FAB(std::uint32_t tow, std::uint16_t week, std::int16_t offset) {
-  const auto off = static_cast<std::uint16_t>(offset);
-  return {0xAB,
-          static_cast<std::uint8_t>(tow >> 24), static_cast<std::uint8_t>(tow >> 16),
-          static_cast<std::uint8_t>(tow >> 8), static_cast<std::uint8_t>(tow),
-          static_cast<std::uint8_t>(week >> 8), static_cast<std::uint8_t>(week),
-          static_cast<std::uint8_t>(off >> 8), static_cast<std::uint8_t>(off),
-          0, 0, 0, 0, 0, 0, 0, 0};
+Packet8FABData Packet8FAB(std::uint32_t tow, std::uint16_t week, std::int16_t offset) {
+  return WritePacket8FAB({static_cast<float>(tow), week, static_cast<float>(offset), 0}, {});
 }
 
 // A link that is open and an attempt waiting for its timing packet.

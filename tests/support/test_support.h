@@ -1,6 +1,7 @@
 // Shared test helpers: captures, byte literals and recording stand-ins for the core's outlets.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -41,6 +42,10 @@ std::vector<Packet> ParsePackets(ReceiverLink& link, const Bytes& bytes,
 
 // The wire bytes of a packet: start, id, stuffed data, end.
 Bytes Frame(std::uint8_t id, const Bytes& data);
+template <std::size_t N>
+Bytes Frame(std::uint8_t id, const std::array<std::uint8_t, N>& data) {
+  return Frame(id, Bytes(data.begin(), data.end()));
+}
 
 // A port that is not there: every call does nothing.
 class NullPort : public SerialPort {

@@ -229,9 +229,8 @@ TEST_F(UpdateCycleTest, TheFirstTimingPacketOfAnAttemptIsUsedTheOthersIgnored) {
 
 // 0x8F-AB for GPS week 1200, with the time of week, GPS-UTC offset and timing flags given.
 Bytes Packet8FAB(std::uint32_t tow, int offset, std::uint8_t flags) {
-  const auto b = [](auto v) { return static_cast<std::uint8_t>(v); };
-  return Frame(0x8F, {0xAB, b(tow >> 24), b(tow >> 16), b(tow >> 8), b(tow), 0x04, 0xB0,
-                      b(offset >> 8), b(offset), flags, 0, 0, 0, 0, 0, 0, 0});
+  return Frame(0x8F, WritePacket8FAB({static_cast<float>(tow), 1200, static_cast<float>(offset),
+                                      flags}, {}));
 }
 
 TEST_F(UpdateCycleTest, TheReceiversWordOnItsTimeIsHeard) {
