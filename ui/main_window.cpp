@@ -83,7 +83,8 @@ TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
   ShowDefaultSettings();
   LoadSettings();
   // The service, if it runs, does the updates; the window follows it from now on, and Auto
-  // Start waits for the first answer (FollowService): it is the window's only without a service.
+  // Start waits for the first answer (FirstLookAnswered): it is the window's only without a
+  // service. Find Receiver posts its progress to the window too.
   finder_.Attach(hwnd_);
   follower_.Attach(hwnd_, WM_SERVICE_REPLY);
   SetTimer(hwnd_, kServiceTimerId, kServiceLookMs, nullptr);
