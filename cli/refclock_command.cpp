@@ -15,6 +15,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "receiver/system_serial_port.h"
 #include "refclock/reference_clock.h"
 #include "refclock/refclock_outputs.h"
 #include "update/timer_loop.h"
@@ -160,7 +161,8 @@ int RunRefclock(int argc, char** argv) {
   for (int unit : options.shmUnits) {
     outputs.push_back(NewShmOutput(unit, SystemLinkClock().Now().monotonicNs));
   }
-  ReferenceClock refclock(options.choices, std::move(outputs));
+  const std::unique_ptr<SerialPort> port = NewSystemSerialPort();
+  ReferenceClock refclock(options.choices, *port, SystemLinkClock(), std::move(outputs));
   TellServiceManagerReady();
 
   LoopTimer tick{kTickMs, true};

@@ -2,8 +2,8 @@
 // the rising edges of that line stamped the moment they were seen.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "receiver/link_clock.h"
@@ -30,54 +30,37 @@ inline bool PulseLineNamed(const std::string& name, PulseLine* line) {
 }
 
 // The latest rising edges, written by the one thread that watches the line and read by the
-// update cycle's thread without a lock: each edge goes into a slot of a ring, and the count that
-// publishes it is stored after it. A reader keeps only the edges that no write can have touched
-// while it copied them.
+// update cycle's thread. An edge comes once a second: a lock around a ring of copies costs nothing
+// there, and a reader never sees half of an edge on any processor.
 class PulseEdges {
  public:
-  static constexpr int kSlots = 8;
-  static constexpr int kKept = kSlots - 2;  // what a reader gets at most
+  static constexpr int kKept = 6;  // what a reader gets at most
 
-  // Only while no watcher writes.
-  void Clear() { count_.store(0, std::memory_order_release); }
+  void Clear() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    next_ = 0;
+    size_ = 0;
+  }
 
   void Add(const ClockReading& edge) {
-    const std::uint32_t n = count_.load(std::memory_order_relaxed);
-    Slot& slot = slots_[n % kSlots];
-    slot.systemNs.store(edge.systemNs, std::memory_order_relaxed);
-    slot.monotonicNs.store(edge.monotonicNs, std::memory_order_relaxed);
-    count_.store(n + 1, std::memory_order_release);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ring_[next_] = edge;
+    next_ = (next_ + 1) % kKept;
+    if (size_ < kKept) ++size_;
   }
 
   // Copies the latest edges, oldest first, into `edges`; returns how many.
   int Latest(ClockReading (&edges)[kKept]) const {
-    const std::uint32_t before = count_.load(std::memory_order_acquire);
-    const std::uint32_t first = before > kKept ? before - kKept : 0;
-    ClockReading copied[kKept];
-    for (std::uint32_t i = first; i < before; ++i) {
-      const Slot& slot = slots_[i % kSlots];
-      copied[i - first].systemNs = slot.systemNs.load(std::memory_order_relaxed);
-      copied[i - first].monotonicNs = slot.monotonicNs.load(std::memory_order_relaxed);
-    }
-    std::atomic_thread_fence(std::memory_order_acquire);
-    // An edge being written while the count still reads `after` may be overwriting the slot of
-    // index after - kSlots; every index from after - kSlots + 1 on is whole.
-    const std::uint32_t after = count_.load(std::memory_order_relaxed);
-    const std::uint32_t whole = after >= kSlots - 1 ? after - (kSlots - 1) : 0;
-    int n = 0;
-    for (std::uint32_t i = first > whole ? first : whole; i < before; ++i) {
-      edges[n++] = copied[i - first];
-    }
-    return n;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (int i = 0; i < size_; ++i) edges[i] = ring_[(next_ + kKept - size_ + i) % kKept];
+    return size_;
   }
 
  private:
-  struct Slot {
-    std::atomic<std::int64_t> systemNs{0};
-    std::atomic<std::int64_t> monotonicNs{0};
-  };
-  Slot slots_[kSlots];
-  std::atomic<std::uint32_t> count_{0};
+  mutable std::mutex mutex_;
+  ClockReading ring_[kKept];
+  int next_ = 0;  // the slot of the next edge: the oldest once the ring is full
+  int size_ = 0;  // edges held, at most kKept
 };
 
 }  // namespace clockagent

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "receiver/serial_link.h"
-#include "receiver/system_serial_port.h"
 #include "update/clock_sample.h"
 #include "update/clock_setting.h"
 
@@ -17,18 +16,18 @@ constexpr std::int64_t kReopenAfterNs = 10 * kNsPerSecond;
 // A broadcasting receiver sends every second: after three seconds without one, it is asked again.
 constexpr std::int64_t kBroadcastGoneNs = 3 * kNsPerSecond;
 
-std::int64_t MonotonicNs() { return SystemLinkClock().Now().monotonicNs; }
-
 }  // namespace
 
-ReferenceClock::ReferenceClock(const CycleChoices& choices,
+ReferenceClock::ReferenceClock(const CycleChoices& choices, SerialPort& port, LinkClock& clock,
                                std::vector<std::unique_ptr<SampleOutput>> outputs)
     : choices_(choices),
+      port_(port),
+      clock_(clock),
       outputs_(std::move(outputs)),
-      port_(NewSystemSerialPort()),
       link_(std::make_unique<ReceiverLink>()),
-      lastHeardNs_(MonotonicNs()) {
-  link_->port = port_.get();
+      lastHeardNs_(clock.Now().monotonicNs) {
+  link_->port = &port;
+  link_->clock = &clock;
   timing_.ActiveTimeType = choices.timeType;
   timing_.sink = this;
 }
@@ -36,7 +35,7 @@ ReferenceClock::ReferenceClock(const CycleChoices& choices,
 ReferenceClock::~ReferenceClock() { CloseLink(*link_); }
 
 bool ReferenceClock::Tick() {
-  const std::int64_t now = MonotonicNs();
+  const std::int64_t now = clock_.Now().monotonicNs;
   // A receiver unplugged and plugged in again is a new device behind the same name, and a line
   // that has gone never reads again: only a fresh open finds it.
   if (link_->isOpen && now - std::max(lastHeardNs_, openedNs_) >= kReopenAfterNs) {
@@ -49,7 +48,7 @@ bool ReferenceClock::Tick() {
     portAway_ = OpenLink(*link_, name) != 0;
     if (!portAway_) {
       PrepareLink(*link_, choices_.line);
-      pulse_.Begin(*port_, choices_.pulse, *link_->clock);
+      pulse_.Begin(port_, choices_.pulse, clock_);
       openedNs_ = now;
       // Back after the port could not be opened: waiting for the receiver, as at the start.
       if (wasAway) {
@@ -64,11 +63,11 @@ bool ReferenceClock::Tick() {
   const ReceiverState state = StateAt(now);
   const Refusal refusal = state == ReceiverState::NoTime ? refusal_ : Refusal::None;
   if (told_ && state == toldState_ && rolloverWeeks_ == toldRolloverWeeks_ &&
-      refusal == toldRefusal_ && atPulse_ == toldAtPulse_) {
+      refusal == toldRefusal_ && fit_ == toldFit_) {
     return false;
   }
   told_ = true;
-  toldAtPulse_ = atPulse_;
+  toldFit_ = fit_;
   toldState_ = state;
   toldRolloverWeeks_ = rolloverWeeks_;
   toldRefusal_ = refusal;
@@ -86,7 +85,7 @@ std::string ReferenceClock::StatusText() const {
 
 ArrivalHandler ReferenceClock::Arrival() {
   return LinkArrival(
-      *port_, [this] { return link_->isOpen && !link_->inPacket; },
+      port_, [this] { return link_->isOpen && !link_->inPacket; },
       [this] { return link_->isOpen != 0; },
       [this] {
         if (!link_->isOpen) return;
@@ -106,7 +105,7 @@ void ReferenceClock::TimingPacketReceived(const TimingReport& report) {
   if (pulse_.Awaits(report.arrival)) return;
   refusal_ = SampleOf(report, choices_.latencyMs, kReleaseReceiverTime, &sample);
   if (refusal_ != Refusal::None) return;
-  pulse_.Refine(&sample);
+  fit_ = pulse_.Refine(&sample);
   bool sent = false;
   for (const auto& output : outputs_) {
     if (output->Send(sample, at)) sent = true;
@@ -116,7 +115,6 @@ void ReferenceClock::TimingPacketReceived(const TimingReport& report) {
   lastSampleNs_ = at;
   lastPacket_ = report.packet;
   lastOffsetNs_ = sample.offsetNs;
-  atPulse_ = sample.atPulse;
   rolloverWeeks_ = sample.rolloverWeeks;
 }
 
@@ -152,8 +150,9 @@ std::string ReferenceClock::StateText() const {
                          ? "receiving 0x8F-AB broadcasts from " + port
                          : "receiving 0x41 answers from " + port;
   if (choices_.pulse != PulseLine::None) {
-    text += toldAtPulse_ ? std::string(", timed by the pulse on ") + PulseLineName(choices_.pulse)
-                     : PulseFallbackText(choices_.pulse, PulseFit::NoEdge).insert(0, ", ");
+    text += toldFit_ == PulseFit::Pulse
+                ? std::string(", timed by the pulse on ") + PulseLineName(choices_.pulse)
+                : ", " + PulseFallbackText(choices_.pulse, toldFit_);
   }
   if (toldRolloverWeeks_ > 0) {
     text += ", week rollover: moved forward " + std::to_string(toldRolloverWeeks_) + " weeks";

@@ -1,5 +1,6 @@
 // The receiver as a reference clock: its port kept open, the time asked for, and every timing
-// packet's sample handed to the time daemons' outputs.
+// packet's sample handed to the time daemons' outputs. Like a time daemon's driver, it owns none
+// of what it talks to: the port, the clocks and the outputs are given to it.
 #pragma once
 
 #include <cstdint>
@@ -20,8 +21,11 @@ namespace clockagent {
 
 class ReferenceClock final : private TimingSink {
  public:
-  // The port, line settings, time type and latency of `choices` are used.
-  ReferenceClock(const CycleChoices& choices, std::vector<std::unique_ptr<SampleOutput>> outputs);
+  // The port, line settings, time type, latency and pulse line of `choices` are used. `port` is
+  // opened under the choices' port name, and `clock` stamps the packets and the pulse and tells
+  // the silences; both must outlive this.
+  ReferenceClock(const CycleChoices& choices, SerialPort& port, LinkClock& clock,
+                 std::vector<std::unique_ptr<SampleOutput>> outputs);
   ~ReferenceClock();
   ReferenceClock(const ReferenceClock&) = delete;
   ReferenceClock& operator=(const ReferenceClock&) = delete;
@@ -45,8 +49,9 @@ class ReferenceClock final : private TimingSink {
   std::string StateText() const;
 
   const CycleChoices choices_;
+  SerialPort& port_;
+  LinkClock& clock_;
   std::vector<std::unique_ptr<SampleOutput>> outputs_;
-  std::unique_ptr<SerialPort> port_;
   std::unique_ptr<ReceiverLink> link_;  // 8 KiB of buffers
   TimingContext timing_;
 
@@ -64,13 +69,13 @@ class ReferenceClock final : private TimingSink {
   std::uint64_t samplesSent_ = 0;
   Refusal refusal_ = Refusal::None;  // why the last timing packet gave no sample
 
-  bool atPulse_ = false;  // the last sample was stamped at the pulse's edge
-  PulseWatch pulse_;      // the pulse line, watched while the port is open
+  PulseFit fit_ = PulseFit::NoEdge;  // how the last sample fitted the pulse
+  PulseWatch pulse_;                 // the pulse line, watched while the port is open
 
   bool told_ = false;  // what the last state line said
   ReceiverState toldState_ = ReceiverState::Waiting;
   int toldRolloverWeeks_ = 0;
-  bool toldAtPulse_ = false;
+  PulseFit toldFit_ = PulseFit::NoEdge;
   Refusal toldRefusal_ = Refusal::None;
 };
 

@@ -1,4 +1,5 @@
-// The main window: its creation, its messages and commands, and what the update cycle tells it.
+// The main window: its creation, its messages and commands, and what the update cycle, the
+// service's follower and Find Receiver tell it.
 #include "ui/main_window.h"
 
 #include "receiver/system_serial_port.h"
@@ -16,6 +17,10 @@ constexpr int kSetupControls[] = {ID_Panel_Setup,        ID_ComboBox_COM,     ID
                                   ID_ComboBox_Pulse,
                                   ID_MaskEdit_Interval,  ID_RadioGroup_TimeType,
                                   ID_RadioGroup_AutoStart};
+
+// Off while Find Receiver searches: they would open the port searched.
+constexpr int kFindCommands[] = {ID_SpeedButton_Start, ID_Control_Start, ID_SpeedButton_Refresh,
+                                 ID_Control_Refresh};
 
 }  // namespace
 
@@ -78,16 +83,16 @@ TForm_Main::TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info)
   ShowDefaultSettings();
   LoadSettings();
   // The service, if it runs, does the updates; the window follows it from now on, and Auto
-  // Start waits for the first answer (FollowService): it is the window's only without a service.
-  asker_ = std::make_unique<ServiceAsker>(hwnd_, WM_SERVICE_REPLY);
-  autoStartPending_ = true;
-  LookAtService();
+  // Start waits for the first answer (FirstLookAnswered): it is the window's only without a
+  // service. Find Receiver posts its progress to the window too.
+  finder_.Attach(hwnd_);
+  follower_.Attach(hwnd_, WM_SERVICE_REPLY);
   SetTimer(hwnd_, kServiceTimerId, kServiceLookMs, nullptr);
 }
 
 TForm_Main::~TForm_Main() {
-  asker_.reset();  // its thread ends before the window it posts to
-  StopFinding();   // so does the finder's
+  follower_.Detach();  // its thread ends before the window it posts to
+  finder_.Stop();      // so does the search's
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
   if (trayMenu_ != nullptr) DestroyMenu(trayMenu_);
 }
@@ -141,12 +146,12 @@ void TForm_Main::ScheduleChanged(bool started) {
   for (int id : kSetupControls) SetEnabled(id, !started);
   SetEnabled(ID_SpeedButton_Find, !started);
   SetEnabled(ID_Control_Find, !started);
-  if (serviceMode_) SetEnabled(ID_RadioGroup_AutoStart, false);  // the service's, not ours
+  if (follower_.Runs()) SetEnabled(ID_RadioGroup_AutoStart, false);  // the service's, not ours
   SetCaption(ID_Panel_OnOff, started ? "On" : "Off");
 }
 
 void TForm_Main::WarnOfWindowsTime() {
-  if (!(serviceMode_ ? serviceShown_.started : engine_->cycle.Started())) return;
+  if (!UpdatesOn()) return;
   if (!recorder_.WindowsTimeToTell()) return;
   // Said as the first attempt begins: in the hint bar and the Event Log, never in a message box,
   // whose modal loop would leave the port unread and the attempt timed late.
@@ -186,7 +191,7 @@ void TForm_Main::FormClose() {
 
 void TForm_Main::FormDestroy() {
   KillTimer(hwnd_, kServiceTimerId);
-  StopFinding();
+  finder_.Stop();
   if (engine_ != nullptr) engine_->cycle.Abandon();  // an attempt polling: no outcome for it
   RemoveTrayIcons();
   for (HICON& icon : trayIcons_) {
@@ -195,12 +200,98 @@ void TForm_Main::FormDestroy() {
   }
 }
 
+bool TForm_Main::UpdatesOn() const {
+  return follower_.Runs() ? follower_.Started() : engine_->cycle.Started();
+}
+
+void TForm_Main::ServiceModeChanged(bool serviceRuns) {
+  // Only one of the two runs the updates: a running service's schedule wins, and the window's
+  // own stops, an attempt of its in progress included, so that the port and the record have one
+  // user.
+  if (serviceRuns && engine_->cycle.Started()) engine_->cycle.StopUpdates();
+  if (serviceRuns) engine_->cycle.Abandon();
+  // Auto Start is the service's while it runs, which the group says plainly.
+  SetWindowTextA(Item(ID_RadioGroup_AutoStart), serviceRuns ? kAutoStartByService : "Auto Start");
+  SetEnabled(ID_RadioGroup_AutoStart, !serviceRuns && !engine_->cycle.Started());
+  if (!serviceRuns) ScheduleChanged(engine_->cycle.Started());  // the window's own schedule again
+}
+
+void TForm_Main::ShowServiceState(const ServiceState& state, const ServiceState* shown) {
+  if (shown == nullptr || state.started != shown->started) ScheduleChanged(state.started);
+  if (state.ended) {
+    ShowOutcome(state.outcome, state.successes, state.attempts);
+    ShowReason(state.reason);
+  }
+  if (!state.timeOfWeek.empty()) SetCaption(ID_Panel_Time, state.timeOfWeek.c_str());
+  std::string tip = kApplicationTitle;
+  if (state.ended) {
+    AttemptResult last;
+    last.outcome = state.outcome;
+    last.offsetSeconds = state.offsetSeconds;
+    tip = TipText(&last, LocalTimeText(state.endedNs));
+  }
+  const TrayIconState icon = state.polling ? TrayIconState::InProgress
+                             : state.ended ? IconStateAfter(state.outcome)
+                                           : TrayIconState::SleepingOk;
+  if (shown == nullptr || icon != trayState_ || tip != tip_) {
+    tip_ = tip;
+    RemoveTrayIcons();
+    AddTrayIcon(icon);
+  }
+}
+
+void TForm_Main::FirstLookAnswered() {
+  if (!follower_.Runs() && ItemIndex(ID_RadioGroup_AutoStart) == 0) {
+    engine_->cycle.StartUpdates();
+    WarnOfWindowsTime();
+  }
+}
+
+void TForm_Main::StateAfterStart() { WarnOfWindowsTime(); }
+
+void TForm_Main::ServiceMessage(const char* text, UINT icon) {
+  MessageBoxA(hwnd_, text, kApplicationTitle, MB_OK | icon);
+}
+
+void TForm_Main::SpeedButton_FindClick() {
+  // While On the button and the menu item are disabled; a command sent regardless does nothing,
+  // but a second click always stops a search.
+  if (!finder_.Searching() && !IsWindowEnabled(Item(ID_SpeedButton_Find))) return;
+  finder_.Click();
+}
+
+void TForm_Main::SearchBegan() {
+  for (int id : kFindCommands) SetEnabled(id, false);
+}
+
+void TForm_Main::SearchEnded() {
+  const bool started = UpdatesOn();
+  SetEnabled(ID_SpeedButton_Start, !started);
+  SetEnabled(ID_Control_Start, !started);
+  SetEnabled(ID_SpeedButton_Refresh, true);
+  SetEnabled(ID_Control_Refresh, true);
+}
+
+void TForm_Main::ShowFindNotice(const std::string& notice) {
+  ShowNotice(notice.c_str());
+  findSays_ = true;
+}
+
+void TForm_Main::ReceiverFound(const PortFinding& finding) {
+  ShowPortSettings(finding.port.number, finding.line);
+}
+
+void TForm_Main::NoReceiverFound(const std::string& report) {
+  ShowNotice("");
+  MessageBoxA(hwnd_, report.c_str(), "Find Receiver", MB_OK | MB_ICONINFORMATION);
+}
+
 void TForm_Main::Command(int id, int code) {
   switch (id) {
     case ID_SpeedButton_Start:
     case ID_Control_Start:
-      if (serviceMode_) {
-        AskTheService(ServiceRequest::Start);
+      if (follower_.Runs()) {
+        follower_.Ask(ServiceRequest::Start, Choices());
       } else {
         engine_->cycle.StartUpdates();
         WarnOfWindowsTime();
@@ -208,8 +299,8 @@ void TForm_Main::Command(int id, int code) {
       break;
     case ID_SpeedButton_Stop:
     case ID_Control_Stop:
-      if (serviceMode_) {
-        AskTheService(ServiceRequest::Stop);
+      if (follower_.Runs()) {
+        follower_.Ask(ServiceRequest::Stop);
       } else {
         engine_->cycle.StopUpdates();
       }
@@ -217,8 +308,8 @@ void TForm_Main::Command(int id, int code) {
     case ID_SpeedButton_Refresh:
     case ID_Control_Refresh:
     case ID_SystemTray_Refresh:
-      if (serviceMode_) {
-        AskTheService(ServiceRequest::Refresh);
+      if (follower_.Runs()) {
+        follower_.Ask(ServiceRequest::Refresh);
       } else {
         engine_->cycle.RefreshTime();
       }
@@ -289,7 +380,7 @@ LRESULT TForm_Main::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       Command(LOWORD(wParam), HIWORD(wParam));
       return 0;
     case WM_TIMER:
-      if (wParam == kServiceTimerId) LookAtService();
+      if (wParam == kServiceTimerId) follower_.Look();
       if (wParam == Timer_Update.id() && Timer_Update.Elapsed()) engine_->cycle.Timer_UpdateTimer();
       if (wParam == Timer_DARO.id() && Timer_DARO.Elapsed()) engine_->cycle.Timer_DAROTimer();
       return 0;
@@ -316,13 +407,13 @@ LRESULT TForm_Main::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       menuActive_ = false;
       break;
     case WM_SERVICE_REPLY:
-      ServiceReplied(lParam);
+      follower_.Replied(lParam);
       return 0;
     case WM_FIND_PROGRESS:
-      FindProgress(static_cast<int>(wParam));
+      finder_.Progress(static_cast<int>(wParam));
       return 0;
     case WM_FIND_ENDED:
-      FindEnded();
+      finder_.Ended();
       return 0;
     case WM_RESTORE_REQUEST:
       Restore();

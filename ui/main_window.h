@@ -1,26 +1,24 @@
 // The main window: setup controls, commands, results, the notification-area icon, and the update
 // cycle and settings it drives. Its parts live in main_window.cpp, tray_icon.cpp,
-// service_follower.cpp, window_settings.cpp and menus_and_hints.cpp.
+// window_settings.cpp and menus_and_hints.cpp; the service's following and Find Receiver are
+// objects of their own that it shows.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "receiver/daro_link.h"
-#include "receiver/receiver_search.h"
 #include "receiver/serial_port.h"
 #include "record/recorder_win32.h"
 #include "service/service_state.h"
 #include "settings/settings_store.h"
 #include "ui/info_windows.h"
 #include "ui/layout.h"
-#include "ui/service_asker.h"
+#include "ui/receiver_finder.h"
+#include "ui/service_follower.h"
 #include "ui/widgets.h"
 #include "ui/win_timer.h"
 #include "update/clock_setter.h"
@@ -35,24 +33,19 @@ constexpr UINT kTrayIconIds[3] = {1005, 1006, 1007};  // by TrayIconState
 constexpr UINT WM_RESTORE_REQUEST = WM_APP + 1;        // from a second start of the program
 constexpr UINT WM_APPLICATION_RESTORED = WM_APP + 2;   // from the application's own window
 constexpr UINT WM_SERVICE_REPLY = WM_APP + 3;         // a ServiceAsker's answer
-constexpr UINT WM_FIND_PROGRESS = WM_APP + 10;       // the search began a trial: wParam the trial
-constexpr UINT WM_FIND_ENDED = WM_APP + 11;          // the search has ended
 constexpr UINT_PTR kServiceTimerId = 3;                // how often the service is looked at
 constexpr UINT kServiceLookMs = 500;
-constexpr char kAdministratorNeeded[] =
-    "The ClockAgent service runs the updates. Only an administrator may start or stop them or "
-    "change their settings: open ClockAgent with \"Run as administrator\", or use "
-    "\"clockagent service start\" or \"clockagent service stop\" in an administrator's console.";
-constexpr char kAutoStartByService[] = "Auto Start: by the service";
-constexpr char kNotTheServiceNotice[] =
-    "Another program holds the ClockAgent service's pipe: it is not believed.";
 
 // An icon of the program's resources, at the size it was drawn.
 HICON LoadIconResource(HINSTANCE instance, const char* name);
 
 // The window is the update cycle's front end: its controls hold the settings (the cycle reads them
-// through Choices) and show what the cycle tells it.
-class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
+// through Choices) and show what the cycle tells it. While the ClockAgent service runs, it shows
+// the service's state instead, and hands it Start, Stop and Refresh Time.
+class TForm_Main final : public CycleFrontEnd,
+                         public SettingsSaver,
+                         private ServiceView,
+                         private FinderView {
  public:
   TForm_Main(HINSTANCE instance, HWND application, InfoWindows& info);
   ~TForm_Main();
@@ -91,29 +84,31 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   void TrayIconMessage(LPARAM mouseEvent);
   void SetTerminating() { terminating_ = true; }
 
-  // Find Receiver (receiver_finder.cpp): a search of COM 1 to COM 20 on a thread of its own while
-  // the updates are Off; a second click stops it. It reports through WM_FIND_PROGRESS and
-  // WM_FIND_ENDED, and a receiver found is selected in the lists for Start to save.
+  // Find Receiver: a search while the updates are Off; a second click stops it.
   void SpeedButton_FindClick();
-  void FindProgress(int trial);
-  void FindEnded();
-  void StopFinding();
-  void ShowFindNotice(const std::string& notice);
-
-  // Whether the ClockAgent service runs the updates, as last looked.
-  bool ServiceMode() const { return serviceMode_; }
 
  private:
-  // When the service runs, the window never polls the port: it shows the service's state, looked
-  // at every half second, and hands it Start, Stop and Refresh Time. Auto Start has no meaning
-  // then, and says so.
-  void LookAtService();  // service_follower.cpp: asks for the state, unless it is being asked
-  void ServiceReplied(LPARAM lParam);
-  void FollowService(PipeAnswer answer, const ServiceState& state);
-  void ShowServiceState(const ServiceState& state);
+  // ServiceView. When the service runs, the window never polls the port. Auto Start has no
+  // meaning then, and says so.
+  void ServiceModeChanged(bool serviceRuns) override;
+  void ShowServiceState(const ServiceState& state, const ServiceState* shown) override;
+  void FirstLookAnswered() override;
+  void StateAfterStart() override;
+  void ServiceNotice(const char* notice) override { ShowNotice(notice); }
+  void ServiceMessage(const char* text, UINT icon) override;
+  void ServiceRefused(const char* message) override { Refused(message); }
+
+  // FinderView: the search's progress in the hint bar, a receiver found selected in the lists.
+  void SearchBegan() override;
+  void SearchEnded() override;
+  void ShowFindNotice(const std::string& notice) override;
+  void ReceiverFound(const PortFinding& finding) override;
+  void NoReceiverFound(const std::string& report) override;
+
+  // Whether the updates are On: the service's schedule while it runs, else the window's own.
+  bool UpdatesOn() const;
   // The status and the counters after an attempt, the window's own or the service's.
   void ShowOutcome(UpdateOutcome outcome, std::int32_t successes, std::int32_t attempts);
-  void AskTheService(ServiceRequest request);
   // After Start or Auto Start: Windows Time taking the clock from the network is said once a run.
   void WarnOfWindowsTime();
   static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -157,14 +152,11 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   int autoStartIndex_ = 1;
   std::string hint_;
   std::string tip_ = kApplicationTitle;  // the icon's tip: the program, and the last outcome
-  bool serviceMode_ = false;
-  ServiceState serviceShown_;
-  bool serviceShownValid_ = false;
-  bool autoStartPending_ = false;  // until the first look at the service
-  bool warnAfterState_ = false;    // after a Start the service was asked for
   std::string notice_;
   std::string reasonShown_;  // the refusal ShowReason last showed
-  std::unique_ptr<ServiceAsker> asker_;
+  bool findSays_ = false;    // the notice is the search's
+  ServiceFollower follower_{*this};
+  ReceiverFinder finder_{*this};
   Recorder recorder_;
 
   std::unique_ptr<SerialPort> port_;
@@ -173,13 +165,6 @@ class TForm_Main final : public CycleFrontEnd, public SettingsSaver {
   WinTimer Timer_DARO{2, kPollIntervalMs, true};
   std::unique_ptr<SettingsStore> store_;
   std::unique_ptr<UpdateEngine> engine_;
-
-  std::thread finder_;
-  std::atomic<bool> findStop_{false};
-  bool findStoppedByUser_ = false;
-  bool findSays_ = false;  // the notice is the search's
-  std::vector<PortFinding> findings_;  // written by the finder, read once it has ended
-  int findTrialShown_ = -1;
 };
 
 }  // namespace clockagent::ui

@@ -73,8 +73,14 @@ class RecordingPort final : public SerialPort {
   void Close() override { calls.push_back("Close"); }
   std::intptr_t ArrivalHandle() override { return -1; }
   bool WaitForBytes(std::chrono::milliseconds) override { return !incoming.empty(); }
+  bool WatchPulse(PulseLine, LinkClock&, PulseEdges& edges) override {
+    pulse = watchesPulse ? &edges : nullptr;
+    return watchesPulse;
+  }
 
   bool opens = true;        // what Open answers
+  bool watchesPulse = false;    // then the test adds the pulse's edges to `pulse`
+  PulseEdges* pulse = nullptr;
   Bytes incoming;           // what the receiver has sent and the port holds
   std::vector<std::string> calls;
   std::vector<Bytes> writes;

@@ -117,6 +117,25 @@ inline HWND ChildById(HWND window, int id) {
   return search.found;
 }
 
+// The controls of a window of this class, at any depth.
+inline int ChildrenOfClass(HWND window, const char* windowClass) {
+  struct Count {
+    const char* windowClass;
+    int count;
+  } count{windowClass, 0};
+  EnumChildWindows(
+      window,
+      [](HWND child, LPARAM data) -> BOOL {
+        auto* c = reinterpret_cast<Count*>(data);
+        char name[64] = {};
+        GetClassNameA(child, name, sizeof name);
+        if (lstrcmpiA(name, c->windowClass) == 0) ++c->count;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&count));
+  return count.count;
+}
+
 // Near-black pixels that the screen shows of a window between two heights (fractions of its
 // height): text drawn enabled is black, disabled text grey.
 inline int DarkPixels(HWND window, double from, double to) {

@@ -1,6 +1,9 @@
-// Which edge of the pulse a timing packet belongs to, and the whole second it gives that edge.
+// The edges of the pulse as a reader gets them, which edge a timing packet belongs to, and the
+// whole second it gives that edge.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -88,6 +91,36 @@ TEST(PulseTiming, APacketTakesTheWholeSecondOfItsEdge) {
             "pulse on CTS too far from the packet's second: timed by the packet");
   EXPECT_EQ(PulseFallbackText(PulseLine::Dcd, PulseFit::Noisy),
             "pulse on DCD is noisy: timed by the packet");
+}
+
+// Edge number i, whose two stamps tell each other: a copy of half of one edge shows.
+ClockReading Edge(std::int64_t i) { return {i * 1000000007, i}; }
+
+TEST(PulseEdges, AReaderGetsTheLatestWholeEdgesOldestFirstAlsoWhileTheyAreWritten) {
+  const struct {
+    int added, first, count;
+  } cases[] = {{0, 0, 0}, {3, 1, 3}, {6, 1, 6}, {7, 2, 6}, {100000, 99995, 6}};
+  for (const auto& c : cases) {
+    PulseEdges ring;
+    std::atomic<bool> written{false};
+    std::thread watcher([&ring, &c, &written] {
+      for (int i = 1; i <= c.added; ++i) ring.Add(Edge(i));
+      written = true;
+    });
+    ClockReading got[PulseEdges::kKept];
+    int n = 0;
+    for (bool last = false; !last;) {  // while the watcher writes over the slots, and once after
+      last = written;
+      n = ring.Latest(got);
+      for (int i = 0; i < n; ++i) {
+        EXPECT_EQ(got[i].systemNs, Edge(got[i].monotonicNs).systemNs) << "torn";
+        EXPECT_EQ(got[i].monotonicNs, got[n - 1].monotonicNs - (n - 1 - i)) << "not in order";
+      }
+    }
+    watcher.join();
+    EXPECT_EQ(n, c.count) << c.added;
+    EXPECT_EQ(n > 0 ? got[0].monotonicNs : 0, c.first) << c.added;
+  }
 }
 
 }  // namespace
