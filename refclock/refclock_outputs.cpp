@@ -47,7 +47,7 @@ void WriteShmSample(volatile ShmTime& segment, const ClockSample& sample) {
 
 namespace {
 
-constexpr std::int64_t kRetryNs = 1000000000;
+constexpr std::int64_t kRetryNs = kNsPerSecond;
 
 // Whether an output reaches its daemon. One that does not tries again at most once a second, and
 // says so once when it stops and once when it starts again, never at every sample.

@@ -46,9 +46,11 @@ bool ReferenceClock::Tick() {
     PortOpenName(choices_.port, name);
     const bool wasAway = portAway_;
     portAway_ = OpenLink(*link_, name) != 0;
+    if (portAway_) portWords_ = port_.LastErrorText();
     if (!portAway_) {
       PrepareLink(*link_, choices_.line);
       pulse_.Begin(port_, choices_.pulse, clock_);
+      portWords_ = port_.LastErrorText();  // why the line cannot be watched, if it cannot
       openedNs_ = now;
       // Back after the port could not be opened: waiting for the receiver, as at the start.
       if (wasAway) {
@@ -96,13 +98,14 @@ ArrivalHandler ReferenceClock::Arrival() {
 void ReferenceClock::TimingPacketReceived(const TimingReport& report) {
   const std::int64_t at = report.arrival.monotonicNs;
   lastHeardNs_ = at;
-  heardAny_ = true;
   if (report.packet == TimingPacket::Packet8FAB) {
     lastBroadcastNs_ = at;
     heardBroadcast_ = true;
   }
-  ClockSample sample;
+  // A packet left for the next, to see whether the pulse times it, is still waited on.
   if (pulse_.Awaits(report.arrival)) return;
+  heardAny_ = true;
+  ClockSample sample;
   refusal_ = SampleOf(report, choices_.latencyMs, kReleaseReceiverTime, &sample);
   if (refusal_ != Refusal::None) return;
   fit_ = pulse_.Refine(&sample);
@@ -136,7 +139,8 @@ std::string ReferenceClock::StateText() const {
     case ReceiverState::Waiting:
       return "waiting for timing packets from " + port;
     case ReceiverState::NoPort:
-      return "cannot open " + port + ", trying again each second";
+      return "cannot open " + port + (portWords_.empty() ? "" : " (" + portWords_ + ")") +
+             ", trying again each second";
     case ReceiverState::Silent:
       return "no timing packet from " + port + " for 5 s or more, opening it anew every 10 s";
     case ReceiverState::NoTime:
@@ -152,7 +156,7 @@ std::string ReferenceClock::StateText() const {
   if (choices_.pulse != PulseLine::None) {
     text += toldFit_ == PulseFit::Pulse
                 ? std::string(", timed by the pulse on ") + PulseLineName(choices_.pulse)
-                : ", " + PulseFallbackText(choices_.pulse, toldFit_);
+                : ", " + PulseFallbackText(choices_.pulse, toldFit_, portWords_.c_str());
   }
   if (toldRolloverWeeks_ > 0) {
     text += ", week rollover: moved forward " + std::to_string(toldRolloverWeeks_) + " weeks";

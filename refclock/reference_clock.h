@@ -70,6 +70,7 @@ class ReferenceClock final : private TimingSink {
   Refusal refusal_ = Refusal::None;  // why the last timing packet gave no sample
 
   PulseFit fit_ = PulseFit::NoEdge;  // how the last sample fitted the pulse
+  std::string portWords_;  // the system's words: why the port would not open, or watch the pulse
   PulseWatch pulse_;                 // the pulse line, watched while the port is open
 
   bool told_ = false;  // what the last state line said

@@ -40,8 +40,8 @@ bool IsPseudoTerminalLink(const std::string& path) {
 timespec Timespec(ReceiverModel::Duration wait) {
   const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
   timespec t{};
-  t.tv_sec = static_cast<time_t>(ns / 1000000000);
-  t.tv_nsec = static_cast<long>(ns % 1000000000);
+  t.tv_sec = static_cast<time_t>(ns / kNsPerSecond);
+  t.tv_nsec = static_cast<long>(ns % kNsPerSecond);
   return t;
 }
 

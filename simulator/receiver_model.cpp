@@ -16,8 +16,8 @@ namespace {
 constexpr std::int64_t kGpsEpochUnix = kGpsEpochDays * 86400;
 
 double UnixSeconds(const ClockReading& reading) {
-  return static_cast<double>(reading.systemNs / 1000000000) +
-         static_cast<double>(reading.systemNs % 1000000000) * 1e-9;
+  return static_cast<double>(reading.systemNs / kNsPerSecond) +
+         static_cast<double>(reading.systemNs % kNsPerSecond) * 1e-9;
 }
 
 ReceiverModel::SteadyTime Steady(const ClockReading& reading) {

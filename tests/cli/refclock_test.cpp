@@ -190,7 +190,8 @@ TEST_F(RefclockCommand, EachTimingPacketIsASample) {
 
     const bool pulse = !c.refclock.empty() && c.refclock[0] == "--pulse";
     ASSERT_TRUE(WaitForStatus(1, c.state + port + (pulse ? ", timed by the pulse on DCD" : ""),
-                              std::chrono::milliseconds(1000)));
+                              std::chrono::milliseconds(1000)))
+        << ::testing::PrintToString(Status());
     const auto lines = Status();
     EXPECT_NE(lines[0].find(" samples 0, last offset none, waiting for timing packets from " + port),
               std::string::npos)
@@ -223,8 +224,9 @@ TEST_F(RefclockCommand, AReceiverThatGoesAwayIsTriedAgainWithALineAtEachChange) 
   ASSERT_TRUE(WaitForStatus(2, "no timing packet from " + port +
                                    " for 5 s or more, opening it anew every 10 s",
                             std::chrono::milliseconds(7000)));
-  ASSERT_TRUE(WaitForStatus(3, "cannot open " + port + ", trying again each second",
-                            std::chrono::milliseconds(7000)));
+  ASSERT_TRUE(WaitForStatus(
+      3, "cannot open " + port + " (No such file or directory), trying again each second",
+      std::chrono::milliseconds(7000)));
   Receiver({});
   ASSERT_TRUE(WaitForStatus(5, "receiving 0x41 answers from " + port,
                             std::chrono::milliseconds(4000)));

@@ -22,7 +22,7 @@ TEST(ReferenceClock, EachPacketIsTimedByThePacketOrThePulseAndTheStatusSaysHow) 
   constexpr std::int64_t kMs = 1000000, kNoEdge = -1;
   const struct {  // a packet every 2 s
     const Bytes* packet;
-    std::int64_t edgeNs;  // how long before the packet was read the pulse rose
+    std::int64_t edgeNs;  // how long before the packet was read the pulse rose, and a second before
     bool told;            // the tick after it had a change to tell
     std::string status;
   } steps[] = {
@@ -54,8 +54,9 @@ TEST(ReferenceClock, EachPacketIsTimedByThePacketOrThePulseAndTheStatusSaysHow) 
   const ArrivalHandler arrival = refclock.Arrival();
   for (const auto& step : steps) {
     clock.now = {1828267182000 * kMs, clock.now.monotonicNs + 2000 * kMs};
-    if (step.edgeNs != kNoEdge) {
-      port.pulse->Add({clock.now.systemNs - step.edgeNs, clock.now.monotonicNs - step.edgeNs});
+    for (const std::int64_t before : {step.edgeNs + 1000 * kMs, step.edgeNs}) {  // a train
+      if (step.edgeNs == kNoEdge) continue;
+      port.pulse->Add({clock.now.systemNs - before, clock.now.monotonicNs - before});
     }
     arrival.onArrival();  // the port seen empty, then the packet in it
     port.incoming = *step.packet;
