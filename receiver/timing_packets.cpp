@@ -140,6 +140,7 @@ void AcceptTimingPacket(ReceiverLink& link, TimingContext& context, TimingPacket
   report.receiverTime = ReceiverTime(report.fields, report.timeType);
   report.arrival = link.packetArrival;
   report.arrivalSlackNs = link.packetSlackNs;
+  if (packet == TimingPacket::Packet8FAB) ReadCalendar8FAB(link, &report.calendar);
   context.sink->TimingPacketReceived(report);
 }
 

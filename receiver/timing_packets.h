@@ -83,6 +83,7 @@ struct TimingReport {
   double receiverTime = 0;    // ReceiverTime of the fields in that time type
   ClockReading arrival;       // when the packet's first byte began to arrive
   std::int64_t arrivalSlackNs = 0;  // how much earlier it may have begun (see blockSlackNs)
+  PacketCalendar calendar;    // 0x8F-AB's own calendar; all zeros for 0x41
 };
 
 // Where accepted timing packets go.

@@ -27,6 +27,7 @@ std::string RefusalText(Refusal refusal, double correctionSeconds, std::int32_t 
     case Refusal::UserTime: return "receiver: its time was entered by hand, not taken from GPS";
     case Refusal::NoUtcOffset: return "receiver: it does not yet know the GPS-UTC offset";
     case Refusal::NotADate: return "receiver: its time is not a date";
+    case Refusal::CalendarDisagrees: return "receiver: its calendar and its week disagree";
     case Refusal::OverLimit:
       std::snprintf(text, sizeof text, "correction of %.3f s is larger than the limit of %d s",
                     std::fabs(correctionSeconds), static_cast<int>(limitSeconds));
@@ -40,6 +41,30 @@ std::string RefusalText(Refusal refusal, double correctionSeconds, std::int32_t 
   return "";
 }
 
+namespace {
+
+// 0x8F-AB carries the same second twice: as week and time of week, and as a calendar date and
+// time (GPS, or UTC by its flags). A bit garbled in one shows as a disagreement, even when every
+// packet carries it the same; all zeros is a receiver that does not fill the calendar in. Either
+// the week as sent or as moved past its rollovers (`movedSeconds` later) may agree.
+bool CalendarAgrees(const TimingReport& report, double movedSeconds) {
+  const PacketCalendar& c = report.calendar;
+  if (c.second == 0 && c.minute == 0 && c.hour == 0 && c.day == 0 && c.month == 0 && c.year == 0) {
+    return true;
+  }
+  if (c.month < 1 || c.month > 12 || c.day < 1 || c.day > 31) return false;
+  const bool utc = (report.fields.flags & kUtcCalendarFlag) != 0;
+  const double calendar =
+      static_cast<double>((DaysFromCivil(c.year, c.month, c.day) - kGpsEpochDays) * 86400 +
+                          c.hour * 3600 + c.minute * 60 + c.second) +
+      (utc ? static_cast<double>(report.fields.utcOffset) : 0.0);
+  const double packet = report.fields.week * kSecondsPerWeek +
+                        std::floor(static_cast<double>(report.fields.timeOfWeek));
+  return calendar == packet || calendar == packet + movedSeconds;
+}
+
+}  // namespace
+
 Refusal SampleOf(const TimingReport& report, int latencyMs, double earliest, ClockSample* sample) {
   if (!IsPlaced(report)) return Refusal::NotPlaced;
   const Refusal word = ReceiverRefusal(report.fields, report.timeType);
@@ -49,6 +74,9 @@ Refusal SampleOf(const TimingReport& report, int latencyMs, double earliest, Clo
   double receiverTime = report.receiverTime;
   const int weeks = CorrectWeekRollover(&receiverTime, earliest);
   if (!IsUsableReceiverTime(receiverTime)) return Refusal::NotADate;
+  if (!CalendarAgrees(report, receiverTime - report.receiverTime)) {
+    return Refusal::CalendarDisagrees;
+  }
   const std::int64_t systemNs = report.arrival.systemNs;
   if (!(std::fabs(receiverTime - ReceiverTimeOf(systemNs)) < kLargestOffsetSeconds)) {
     return Refusal::NotADate;

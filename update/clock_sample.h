@@ -47,6 +47,7 @@ enum class Refusal : std::uint8_t {
   NotADate,     // outside the week or the calendar, or further off than kLargestOffsetSeconds
   OverLimit,    // a correction larger than the user's limit
   Unconfirmed,  // a correction of kConfirmFromNs or more that no second packet confirmed
+  CalendarDisagrees,  // 0x8F-AB's calendar names another second than its week and time of week
 };
 
 // The receiver's own word on a packet's time, in the time type in force: None when it vouches

@@ -98,5 +98,36 @@ TEST(ClockSample, BadOrMissingTimeGivesNoSample) {
   }
 }
 
+TEST(ClockSample, A0x8FABWhoseCalendarNamesAnotherSecondGivesNoSample) {
+  // Wednesday 12:00:00 of week 2500 in GPS time is 2027-12-08, 11:59:42 in UTC.
+  const PacketCalendar gps{0, 0, 12, 8, 12, 2027}, utc{42, 59, 11, 8, 12, 2027};
+  const struct {
+    const char* name;
+    float timeOfWeek;
+    std::uint16_t week;
+    std::uint8_t flags;
+    PacketCalendar calendar;
+    Refusal refusal;
+  } cases[] = {
+      {"GPS calendar", 302400, 2500, 0, gps, Refusal::None},
+      {"UTC calendar", 302400, 2500, kUtcCalendarFlag, utc, Refusal::None},
+      {"no calendar", 302400, 2500, 0, PacketCalendar{}, Refusal::None},
+      {"week one too many", 302400, 2501, 0, gps, Refusal::CalendarDisagrees},
+      {"a second later", 302401, 2500, 0, gps, Refusal::CalendarDisagrees},
+      {"GPS calendar said to be UTC", 302400, 2500, kUtcCalendarFlag, gps,
+       Refusal::CalendarDisagrees},
+      {"no month", 302400, 2500, 0, PacketCalendar{0, 0, 12, 8, 0, 2027}, Refusal::CalendarDisagrees},
+  };
+  for (const auto& c : cases) {
+    TimingReport report = Report(TimingPacket::Packet8FAB, c.timeOfWeek, c.week, 18, TimeType::Utc,
+                                 kWednesdayUtc * kNs);
+    report.fields.flags = c.flags;
+    report.calendar = c.calendar;
+    ClockSample sample;
+    EXPECT_EQ(SampleOf(report, 0, kNoEarliest, &sample), c.refusal) << c.name;
+  }
+  EXPECT_EQ(RefusalText(Refusal::CalendarDisagrees), "receiver: its calendar and its week disagree");
+}
+
 }  // namespace
 }  // namespace clockagent::test
