@@ -1,5 +1,6 @@
-// Find Receiver: COM 1 to COM 20 searched on a thread of its own, each trial begun posted to the
-// window, and the receiver found, or what was heard of each port, told once it has ended.
+// Find Receiver: the COM ports of the list searched on a thread of its own, each trial begun
+// posted to the window, and the receiver found, or what was heard of each port, told once it has
+// ended.
 #include "ui/receiver_finder.h"
 
 #include "receiver/system_serial_port.h"
@@ -21,6 +22,9 @@ class TrialPoster final : public SearchObserver {
 };
 
 // "COM 3, COM 11", or "none".
+// "COM 1 to COM 20": every port the search tries.
+std::string AllPorts() { return "COM 1 to COM " + std::to_string(kPortCount); }
+
 std::string PortList(const std::vector<PortFinding>& findings, PortVerdict verdict) {
   std::string list;
   for (const PortFinding& finding : findings) {
@@ -45,7 +49,7 @@ void ReceiverFinder::Click() {
   trialShown_ = -1;
   findings_.clear();
   view_.SearchBegan();
-  view_.ShowFindNotice("Finding the receiver on COM 1 to COM 20...");
+  view_.ShowFindNotice("Finding the receiver on " + AllPorts() + "...");
   const HWND window = window_;
   thread_ = std::thread([this, window] {
     std::vector<PortChoice> ports(kPortCount);
@@ -82,7 +86,7 @@ void ReceiverFinder::Ended() {
     return;
   }
   view_.NoReceiverFound(
-      "No receiver was found on COM 1 to COM 20.\n\n"
+      "No receiver was found on " + AllPorts() + ".\n\n"
       "Listened at every line setting on: " + PortList(findings_, PortVerdict::Silent) + "\n" +
       "In use by another program, skipped: " + PortList(findings_, PortVerdict::InUse) + "\n" +
       "The other ports could not be opened.");

@@ -1,5 +1,5 @@
-// Find Receiver: a search of COM 1 to COM 20 on a thread of its own, its progress told to the
-// window as it goes and its outcome once it has ended.
+// Find Receiver: a search of every COM port of the list on a thread of its own, its progress
+// told to the window as it goes and its outcome once it has ended.
 #pragma once
 
 #include <windows.h>
