@@ -58,6 +58,11 @@ int Install() {
       return Fail("install", "cannot register the service");
     case ServiceInstall::CannotOpen:
       return Fail("install", "cannot open the installed service");
+    case ServiceInstall::UnsafeFolder:
+      return Fail("install",
+                  "other users may change this program or its folder, and so the service's program: "
+                  "install ClockAgent under Program Files (its installer does) and install the "
+                  "service from there");
     case ServiceInstall::AlreadyInstalled:
       std::printf("the ClockAgent service was installed already\n");
       break;

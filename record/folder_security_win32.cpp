@@ -246,6 +246,33 @@ ItemSecurity ReadItemSecurity(const std::string& path) {
   return SecurityOf(OpenItself(path, READ_CONTROL));
 }
 
+bool OthersMayChangeItem(const ItemSecurity& item) {
+  // Windows' own installer account, which holds what is under Program Files as the system does.
+  constexpr char kTrustedInstaller[] =
+      "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+  const LocalPtr descriptor = DescriptorOf(item.sddl);
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  if (item.attributes == INVALID_FILE_ATTRIBUTES || descriptor == nullptr ||
+      !GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted) ||
+      !GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present ||
+      dacl == nullptr) {
+    return true;  // what cannot be read, or has no access list, is taken for the worst
+  }
+  const std::string wineUser = WineUser();
+  const auto trusted = [&](PSID sid) { return IsOurs(sid, wineUser) || IsSid(sid, kTrustedInstaller); };
+  if (owner == nullptr || !trusted(owner)) return true;  // an owner may change its access
+  return !EachAce(dacl, [&](DWORD, ACE_HEADER* entry) {
+    if (entry->AceType == ACCESS_DENIED_ACE_TYPE || (entry->AceFlags & INHERIT_ONLY_ACE)) {
+      return true;  // what is only passed on does not apply to the item itself
+    }
+    const ACCESS_ALLOWED_ACE* allowed = Allowed(entry);
+    if (allowed == nullptr) return false;
+    return trusted(const_cast<DWORD*>(&allowed->SidStart)) || !(allowed->Mask & kChanging);
+  });
+}
+
 FolderVerdict JudgeFolder(const ItemSecurity& item, const FolderAccess& access) {
   if (item.attributes == INVALID_FILE_ATTRIBUTES) return FolderVerdict::Missing;
   if (item.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderVerdict::Junction;

@@ -41,6 +41,11 @@ ItemSecurity ReadItemSecurity(const std::string& path);
 
 FolderVerdict JudgeFolder(const ItemSecurity& item, const FolderAccess& access);
 
+// Whether anyone but the system, the administrators and Windows' installer may change the item
+// itself (entries it only passes on aside), or its owner is another's: a program there could be
+// replaced by theirs. True too when its security cannot be read.
+bool OthersMayChangeItem(const ItemSecurity& item);
+
 // Makes `folder` with `access`, or takes an existing one as it is when it is Ours. One that is
 // not is given the administrators as owner and `access` when this program may (elevated, or
 // holding the folder's rights), and kept when it is Narrower; otherwise it is refused, and

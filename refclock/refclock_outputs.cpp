@@ -116,22 +116,25 @@ std::string ShmName(int unit) {
   return text;
 }
 
-// Says, each time it attaches a segment it did not make, when others than root and this program's
-// user may write it: a sample anyone may write is a time anyone may give the daemons.
-void WarnIfOthersMayWrite(int unit, int id) {
+// Why a segment this program did not make is not to be written, or empty when it may be: one
+// owned or made by another user than root and this program's, or that group or others may write,
+// is one where any local user could rewrite the samples the daemons read.
+std::string ForeignSegment(int unit, int id) {
   shmid_ds info{};
-  if (::shmctl(id, IPC_STAT, &info) != 0) return;
+  if (::shmctl(id, IPC_STAT, &info) != 0) return std::strerror(errno);
   const uid_t owner = info.shm_perm.uid;
   // The creator, like the owner, may change the permissions at any time.
   const auto trusted = [](uid_t uid) { return uid == 0 || uid == ::geteuid(); };
   const bool ownersOk = trusted(owner) && trusted(info.shm_perm.cuid);
-  if ((info.shm_perm.mode & 0022) == 0 && ownersOk) return;
-  std::fprintf(stderr,
-               "clockagent refclock: warning: %s was already there and others may write it "
-               "(mode %04o, owner uid %u): any local user could give the daemon a time; remove it "
-               "(ipcrm -M 0x%x) and start clockagent refclock before the daemon\n",
-               ShmName(unit).c_str(), static_cast<unsigned>(info.shm_perm.mode & 0777),
-               static_cast<unsigned>(owner), static_cast<unsigned>(kShmKeyBase + unit));
+  if ((info.shm_perm.mode & 0022) == 0 && ownersOk) return "";
+  char text[320];
+  std::snprintf(text, sizeof text,
+                "it was already there, and others may write it (mode %04o, owner uid %u, made by "
+                "uid %u): any local user could give the daemon a time; remove it (ipcrm -M 0x%x) "
+                "and start clockagent refclock before the daemon",
+                static_cast<unsigned>(info.shm_perm.mode & 0777), static_cast<unsigned>(owner),
+                static_cast<unsigned>(info.shm_perm.cuid), static_cast<unsigned>(kShmKeyBase + unit));
+  return text;
 }
 
 class ShmOutput final : public SampleOutput {
@@ -167,16 +170,20 @@ class ShmOutput final : public SampleOutput {
   bool Attach(std::int64_t nowNs) {
     const key_t key = kShmKeyBase + unit_;
     // Made here, for this program's user alone; or, when a daemon or another program made it
-    // first, taken as it is, with a warning when others may write it.
+    // first, taken as it is, unless others could write it too.
     int id = ::shmget(key, sizeof(ShmTime), IPC_CREAT | IPC_EXCL | kShmMode);
     const bool found = id < 0 && errno == EEXIST;
     if (found) id = ::shmget(key, sizeof(ShmTime), 0);
+    const std::string foreign = found && id >= 0 ? ForeignSegment(unit_, id) : "";
+    if (!foreign.empty()) {
+      reach_.Failed(nowNs, foreign.c_str());
+      return false;
+    }
     void* at = id >= 0 ? ::shmat(id, nullptr, 0) : reinterpret_cast<void*>(-1);
     if (at == reinterpret_cast<void*>(-1)) {
       reach_.Failed(nowNs, std::strerror(errno));
       return false;
     }
-    if (found) WarnIfOthersMayWrite(unit_, id);
     id_ = id;
     segment_ = static_cast<volatile ShmTime*>(at);
     reach_.Reached();

@@ -7,11 +7,13 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "record/event_log_win32.h"
+#include "record/folder_security_win32.h"
 #include "record/record_folder_win32.h"
 #include "record/service_sid_win32.h"
 #include "service/service_pipes_win32.h"
@@ -118,6 +120,11 @@ ServiceInstall InstallService() {
   char program[MAX_PATH];
   GetModuleFileNameA(nullptr, program, sizeof program);
   const std::string command = std::string("\"") + program + "\" service run";
+  // The service runs this file, as it finds it, with the service's rights at every start.
+  const std::string folder(program, std::strrchr(program, '\\') - program);
+  if (OthersMayChangeItem(ReadItemSecurity(folder)) || OthersMayChangeItem(ReadItemSecurity(program))) {
+    return ServiceInstall::UnsafeFolder;
+  }
 
   ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
   if (manager.handle == nullptr) return ServiceInstall::NotAllowed;

@@ -18,6 +18,7 @@ enum class ServiceInstall {
   SettingsNotAllowed,  // the settings key's access could not be changed: not an administrator
   CannotRegister,
   CannotOpen,          // registered before, but it could not be opened
+  UnsafeFolder,        // other users may change the program or its folder, and so replace it
 };
 
 // Registers the service to run "<this program> service run" as LocalService, starting with

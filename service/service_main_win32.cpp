@@ -63,6 +63,7 @@ class ServiceHost {
   ServiceHost() : engine_(*port_, timerUpdate_, timerPoll_, clock_, front_) {
     front_.Attach(engine_.cycle);
     engine_.cycle.SetSettingsSaver(&front_);
+    front_.SetWarner([this](const char* warning) { recorder_.Note(warning); });
     front_.SetObserver([this](const AttemptResult& result) {
       if (!recorder_.AttemptEnded(result)) {  // said once; the updates go on
         recorder_.Note("ClockAgent cannot write its record " + recorder_.RecordPath() + ": " +

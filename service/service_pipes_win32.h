@@ -12,8 +12,9 @@
 
 namespace clockagent {
 
-// Who may talk to the service, as security descriptors owned by the system (whose owner could
-// change them, and the service runs as the system): never a client from the network; the
+// Who may talk to the service, as security descriptors owned by the account the service runs as
+// (LocalService: an owner may change them, and no other could be set without a privilege the
+// service does not keep): never a client from the network; the
 // state pipe for the system, administrators and interactive users, the control pipe for the
 // system and administrators only (whoever may choose the port could feed the machine a false time).
 // Interactive users may read and write messages and set the read mode (the file read rights,
@@ -22,8 +23,8 @@ namespace clockagent {
 // service's place.
 #define CLOCKAGENT_PIPE_CLIENT_ACCESS "0x12018b"
 constexpr char kStatePipeSecurity[] =
-    "O:SYD:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;" CLOCKAGENT_PIPE_CLIENT_ACCESS ";;;IU)";
-constexpr char kControlPipeSecurity[] = "O:SYD:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)";
+    "O:LSD:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;" CLOCKAGENT_PIPE_CLIENT_ACCESS ";;;IU)";
+constexpr char kControlPipeSecurity[] = "O:LSD:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)";
 
 // How long a connected client has for each step (its request, taking the reply, closing): one
 // that is slower is dropped, so that it holds an instance that briefly and never the service.

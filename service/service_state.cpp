@@ -177,7 +177,12 @@ std::string ServiceFront::TakeRefusal() {
 CycleChoices ServiceFront::Choices() {
   CycleChoices choices = choices_;
   choices.latencyMs = LoadLatency(store_);
-  choices.maxCorrectionSeconds = LoadMaxCorrection(store_);
+  bool invalid = false;
+  choices.maxCorrectionSeconds = LoadMaxCorrection(store_, &invalid);
+  if (invalid && !maxCorrectionWarned_ && warn_) {
+    maxCorrectionWarned_ = true;
+    warn_(kBadMaxCorrectionWarning);
+  }
   return choices;
 }
 

@@ -62,6 +62,8 @@ class ServiceFront final : public CycleFrontEnd, public SettingsSaver {
   void SetObserver(std::function<void(const AttemptResult&)> observer) {
     observer_ = std::move(observer);
   }
+  // Told once of a stored setting that cannot be used as it stands (kBadMaxCorrectionWarning).
+  void SetWarner(std::function<void(const char*)> warn) { warn_ = std::move(warn); }
   const ServiceState& State() const { return state_; }
   // The last attempt before this run, as the record tells it: shown until one of its own ends.
   void Remember(const LastAttempt& last) {
@@ -90,6 +92,8 @@ class ServiceFront final : public CycleFrontEnd, public SettingsSaver {
   ServiceState state_;
   std::string refusal_;
   std::function<void(const AttemptResult&)> observer_;
+  std::function<void(const char*)> warn_;
+  bool maxCorrectionWarned_ = false;
 };
 
 }  // namespace clockagent

@@ -125,15 +125,20 @@ void SavePulse(SettingsStore& store, PulseLine line) {
   Write(store, kPulseValue, PulseLineName(line));
 }
 
-std::int32_t LoadMaxCorrection(SettingsStore& store) {
+std::int32_t LoadMaxCorrection(SettingsStore& store, bool* invalid) {
+  bool unused = false;
+  bool& bad = invalid != nullptr ? *invalid : unused;
+  bad = false;
   char text[kSettingTextSize];
   if (!Read(store, kMaxCorrectionValue, text)) return 0;
   std::int64_t seconds = 0;
+  bad = true;
   for (const char* p = text; *p != '\0'; ++p) {
     if (*p < '0' || *p > '9') return 0;
     seconds = seconds * 10 + (*p - '0');
     if (seconds > std::numeric_limits<std::int32_t>::max()) return 0;
   }
+  bad = false;  // digits alone, or nothing
   return static_cast<std::int32_t>(seconds);
 }
 

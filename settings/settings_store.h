@@ -120,8 +120,11 @@ PulseLine LoadPulse(SettingsStore& store);
 void SavePulse(SettingsStore& store, PulseLine line);
 
 // The largest correction the clock takes: the optional string value "MaxCorrection", whole
-// seconds as decimal digits alone. Absent, 0 or anything else is no limit (0). Nothing writes it
-// but the user.
-std::int32_t LoadMaxCorrection(SettingsStore& store);
+// seconds as decimal digits alone. Absent, 0 or anything else is no limit (0); anything else also
+// sets `*invalid`, for the programs to say so (kBadMaxCorrectionWarning). Nothing writes it but
+// the user.
+std::int32_t LoadMaxCorrection(SettingsStore& store, bool* invalid = nullptr);
+constexpr char kBadMaxCorrectionWarning[] =
+    "The MaxCorrection setting is not a whole number of seconds: corrections of any size are made.";
 
 }  // namespace clockagent

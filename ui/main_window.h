@@ -158,6 +158,7 @@ class TForm_Main final : public CycleFrontEnd,
   ServiceFollower follower_{*this};
   ReceiverFinder finder_{*this};
   Recorder recorder_;
+  bool maxCorrectionWarned_ = false;  // kBadMaxCorrectionWarning said
 
   std::unique_ptr<SerialPort> port_;
   SystemClockSetter clock_;

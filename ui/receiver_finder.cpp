@@ -40,28 +40,28 @@ std::string PortList(const std::vector<PortFinding>& findings, PortVerdict verdi
 void ReceiverFinder::Click() {
   if (thread_.joinable()) {  // a second click stops the search
     stoppedByUser_ = true;
-    stop_ = true;
+    search_->stop = true;
     view_.ShowFindNotice("Stopping the search...");
     return;
   }
-  stop_ = false;
+  search_ = std::make_shared<Search>();
   stoppedByUser_ = false;
   trialShown_ = -1;
-  findings_.clear();
   view_.SearchBegan();
   view_.ShowFindNotice("Finding the receiver on " + AllPorts() + "...");
   const HWND window = window_;
-  thread_ = std::thread([this, window] {
+  thread_ = std::thread([search = search_, window] {
     std::vector<PortChoice> ports(kPortCount);
     for (int i = 0; i < kPortCount; ++i) ports[static_cast<std::size_t>(i)].number = i + 1;
     TrialPoster poster(window);
-    findings_ = SearchPorts(ports, NewSystemSerialPort, stop_, true, poster);
-    PostMessageA(window, WM_FIND_ENDED, 0, 0);
+    search->findings = SearchPorts(ports, NewSystemSerialPort, search->stop, true, poster);
+    search->done = true;
+    PostMessageA(window, WM_FIND_ENDED, 0, 0);  // nothing, once the window has gone
   });
 }
 
 void ReceiverFinder::Progress(int trial) {
-  if (!thread_.joinable() || stop_ || trial <= trialShown_ || trial >= kSearchTrialCount) return;
+  if (!thread_.joinable() || search_->stop || trial <= trialShown_ || trial >= kSearchTrialCount) return;
   trialShown_ = trial;
   const std::string progress = "Finding the receiver: " + LineSettingsText(SearchTrial(trial)) +
                                " (" + std::to_string(trial + 1) + " of " +
@@ -73,7 +73,8 @@ void ReceiverFinder::Ended() {
   if (!thread_.joinable()) return;
   thread_.join();
   view_.SearchEnded();
-  for (const PortFinding& finding : findings_) {
+  const std::vector<PortFinding>& findings = search_->findings;
+  for (const PortFinding& finding : findings) {
     if (finding.verdict != PortVerdict::Found) continue;
     view_.ReceiverFound(finding);
     const std::string found = "Found a receiver on COM " + std::to_string(finding.port.number) +
@@ -87,14 +88,20 @@ void ReceiverFinder::Ended() {
   }
   view_.NoReceiverFound(
       "No receiver was found on " + AllPorts() + ".\n\n"
-      "Listened at every line setting on: " + PortList(findings_, PortVerdict::Silent) + "\n" +
-      "In use by another program, skipped: " + PortList(findings_, PortVerdict::InUse) + "\n" +
+      "Listened at every line setting on: " + PortList(findings, PortVerdict::Silent) + "\n" +
+      "In use by another program, skipped: " + PortList(findings, PortVerdict::InUse) + "\n" +
       "The other ports could not be opened.");
 }
 
 void ReceiverFinder::Stop() {
-  stop_ = true;
-  if (thread_.joinable()) thread_.join();
+  if (!thread_.joinable()) return;
+  search_->stop = true;
+  for (int waited = 0; waited < 3000 && !search_->done; waited += 10) Sleep(10);
+  if (search_->done) {
+    thread_.join();
+  } else {
+    thread_.detach();
+  }
 }
 
 }  // namespace clockagent::ui

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,16 +49,24 @@ class ReceiverFinder {
   void Click();
   void Progress(int trial);
   void Ended();
-  // Stops the search and waits for its thread, telling nothing: the window is going.
+  // Stops the search and waits for its thread, telling nothing: the window is going. A few
+  // seconds at most: an open that blocks (a Bluetooth port whose device is away) must not hold the
+  // window's exit; the thread is left to end by itself then, holding nothing of the window's.
   void Stop();
 
  private:
+  // What the search's thread shares: its own, should it outlive the window.
+  struct Search {
+    std::atomic<bool> stop{false};
+    std::atomic<bool> done{false};
+    std::vector<PortFinding> findings;  // written by the thread, read once it is done
+  };
+
   FinderView& view_;
   HWND window_ = nullptr;
   std::thread thread_;
-  std::atomic<bool> stop_{false};
+  std::shared_ptr<Search> search_;
   bool stoppedByUser_ = false;
-  std::vector<PortFinding> findings_;  // written by the search's thread, read once it has ended
   int trialShown_ = -1;
 };
 

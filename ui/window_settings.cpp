@@ -83,7 +83,13 @@ CycleChoices TForm_Main::Choices() {
   choices.latencyMs = LoadLatency(*store_);
   const int pulse = ItemIndex(ID_ComboBox_Pulse);
   choices.pulse = pulse > 0 ? static_cast<PulseLine>(pulse) : PulseLine::None;
-  choices.maxCorrectionSeconds = LoadMaxCorrection(*store_);
+  bool invalid = false;
+  choices.maxCorrectionSeconds = LoadMaxCorrection(*store_, &invalid);
+  if (invalid && !maxCorrectionWarned_) {  // once a run, in the hint bar and the Event Log
+    maxCorrectionWarned_ = true;
+    ShowNotice(kBadMaxCorrectionWarning);
+    recorder_.Note(kBadMaxCorrectionWarning);
+  }
   return choices;
 }
 

@@ -264,12 +264,19 @@ TEST(ShmSegment, TheOutputMakesTheUnitsSegmentForItselfAloneAndAgainWhenRemoved)
   EXPECT_NE(remade, id);
   shmctl(remade, IPC_RMID, nullptr);
 
-  // A segment that another program made for anyone is written, with a warning.
+  // A segment that another program made for anyone is not written, and its removal is told.
   const int open = shmget(key, sizeof(ShmTime), IPC_CREAT | 0666);
   testing::internal::CaptureStderr();
-  EXPECT_TRUE(NewShmOutput(unit, 0)->Send(sample, 0));
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("others may write it (mode 0666"),
-            std::string::npos);
+  EXPECT_FALSE(NewShmOutput(unit, 0)->Send(sample, 0));
+  const std::string me = std::to_string(geteuid());
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("others may write it (mode 0666, owner uid " + me + ", made by uid " + me +
+                      "): any local user could give the daemon a time; remove it (ipcrm -M 0x"),
+            std::string::npos)
+      << said;
+  const auto* written = static_cast<const volatile ShmTime*>(shmat(open, nullptr, SHM_RDONLY));
+  EXPECT_EQ(written->count, 0);
+  shmdt(const_cast<const ShmTime*>(written));
   shmctl(open, IPC_RMID, nullptr);
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <tuple>
 
 #include "settings/settings_store.h"
 #include "tests/support/test_support.h"
@@ -167,6 +168,19 @@ TEST_F(SettingsTest, TheLatencyIsWholeMillisecondsFromMinus1000To1000OrNone) {
   }
   store.values[kLatencyValue] = {"25", false};  // a number value, not a string
   EXPECT_EQ(LoadLatency(store), 0);
+}
+
+TEST_F(SettingsTest, TheLimitIsWholeSecondsAndAnythingElseIsSaid) {
+  bool invalid = true;
+  EXPECT_EQ(LoadMaxCorrection(store, &invalid), 0);  // absent: no limit, and nothing to say
+  EXPECT_FALSE(invalid);
+  for (const auto& [text, seconds, bad] : std::vector<std::tuple<const char*, int, bool>>{
+           {"5", 5, false}, {"0", 0, false}, {"", 0, false}, {"5s", 0, true}, {"-5", 0, true},
+           {"2147483648", 0, true}}) {
+    Store(kMaxCorrectionValue, text);
+    EXPECT_EQ(LoadMaxCorrection(store, &invalid), seconds) << text;
+    EXPECT_EQ(invalid, bad) << text;
+  }
 }
 
 TEST_F(SettingsTest, AStoreThatCannotBeOpenedReadsAsAFirstRunAndTakesNoWrite) {
