@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "service/service_control_win32.h"
+
 namespace clockagent::ui {
 
 void ServiceFollower::Attach(HWND window, UINT message) {
@@ -43,15 +45,19 @@ void ServiceFollower::Replied(LPARAM lParam) {
 
 void ServiceFollower::Follow(PipeAnswer answer, const ServiceState& state) {
   // A program that holds the service's pipe in its place is not believed: the window goes on
-  // with its own schedule and says so.
-  const bool runs = answer == PipeAnswer::Answered;
+  // with its own schedule and says so. A service that did not answer (its pipe kept busy by other
+  // clients) is still followed while the service manager says it runs: the window's own Start
+  // would compete with it for the port.
+  const bool answered = answer == PipeAnswer::Answered;
+  const bool runs = answered || (runs_ && answer != PipeAnswer::NotTheService &&
+                                 FindService() == ServicePresence::Running);
   if (answer == PipeAnswer::NotTheService) view_.ServiceNotice(kNotTheServiceNotice);
   if (runs != runs_) {
     runs_ = runs;
     shownValid_ = false;
     view_.ServiceModeChanged(runs);
   }
-  if (runs) {
+  if (answered) {
     view_.ShowServiceState(state, shownValid_ ? &shown_ : nullptr);
     shown_ = state;
     shownValid_ = true;
