@@ -56,6 +56,11 @@ class Printer final : public SearchObserver {
     std::fprintf(stderr, "clockagent find: trying %s at %s\n", PortDisplayName(port).c_str(),
                  LineSettingsText(SearchTrial(trial)).c_str());
   }
+  void TrialRefused(const PortChoice& port, int trial, const char* words) override {
+    std::fprintf(stderr, "clockagent find: %s refused %s%s%s%s: skipped\n",
+                 PortDisplayName(port).c_str(), LineSettingsText(SearchTrial(trial)).c_str(),
+                 *words != '\0' ? " (" : "", words, *words != '\0' ? ")" : "");
+  }
   void PortSearched(const PortFinding& finding) override {
     if (finding.verdict == PortVerdict::Found) {
       std::printf("%s\n", FoundText(finding).c_str());

@@ -84,6 +84,10 @@ class OneAtATime final : public SearchObserver {
     const std::lock_guard<std::mutex> lock(mutex_);
     observer_.TrialBegan(port, trial);
   }
+  void TrialRefused(const PortChoice& port, int trial, const char* words) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    observer_.TrialRefused(port, trial, words);
+  }
   void PortSearched(const PortFinding& finding) override {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (stopAtFirst_ && finding.verdict == PortVerdict::Found) stop_ = true;
@@ -122,6 +126,7 @@ PortFinding SearchPort(SerialPort& port, LinkClock& clock, const PortChoice& cho
   link->port = &port;
   link->clock = &clock;
   char name[kPortNameSize];
+  port.LeaveAsFound();
   if (!PortOpenName(choice, name) || OpenLink(*link, name) != 0) {
     finding.verdict = name[0] != '\0' ? VerdictOf(port.LastOpenFailure()) : PortVerdict::Missing;
     observer.PortSearched(finding);
@@ -132,7 +137,10 @@ PortFinding SearchPort(SerialPort& port, LinkClock& clock, const PortChoice& cho
   context.sink = &heard;
   for (int trial = 0; trial < kSearchTrialCount && !heard.heard && !stop; ++trial) {
     observer.TrialBegan(choice, trial);
-    if (!PrepareLink(*link, kTrials[trial])) continue;  // settings this port cannot take
+    if (!PrepareLink(*link, kTrials[trial])) {  // settings this port cannot take
+      observer.TrialRefused(choice, trial, port.LastErrorText());
+      continue;
+    }
     ResetFraming(*link);  // a packet is taken from its first byte at these settings
     Listen(*link, context, heard, stop);
     finding.line = kTrials[trial];

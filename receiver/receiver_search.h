@@ -59,6 +59,8 @@ std::string FoundText(const PortFinding& finding);
 class SearchObserver {
  public:
   virtual void TrialBegan(const PortChoice& port, int trial) = 0;
+  // The port refused the trial's settings (`words`: the system's, or empty): it is skipped.
+  virtual void TrialRefused(const PortChoice& /*port*/, int /*trial*/, const char* /*words*/) {}
   virtual void PortSearched(const PortFinding& finding) = 0;
 
  protected:

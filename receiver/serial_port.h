@@ -44,12 +44,16 @@ class SerialPort {
   // Why the last Open failed.
   virtual OpenFailure LastOpenFailure() const { return OpenFailure::NoPort; }
 
-  // The system's own words for why the last Open or WatchPulse failed ("No such file or
-  // directory"); empty when it gave none. Valid until the next call on the port.
+  // The system's own words for why the last Open, SetLineParameters or WatchPulse failed ("No
+  // such file or directory"); empty when it gave none. Valid until the next call on the port.
   virtual const char* LastErrorText() const { return ""; }
 
-  // Applies the line parameters. False when the port refused them.
+  // Applies the line parameters. False when the port refused them (LastErrorText says why).
   virtual bool SetLineParameters(const LineParameters& parameters) = 0;
+
+  // For the opens to come: the port is left as it was found, its line settings put back at Close,
+  // and its modem lines never raised. A search must not disturb a device it does not find.
+  virtual void LeaveAsFound() {}
 
   // Waits until what was written has left the port.
   virtual void Flush() = 0;

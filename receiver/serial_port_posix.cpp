@@ -154,22 +154,32 @@ class PosixSerialPort final : public SerialPort {
     }
     ::ioctl(fd, TIOCEXCL);
     fd_ = fd;
+    found_ = asFound_ && ::tcgetattr(fd_, &foundSettings_) == 0;
     ::tcflush(fd_, TCIOFLUSH);
     SetLineParameters(kLineParametersAtOpen);
     return true;
   }
 
+  void LeaveAsFound() override { asFound_ = true; }
+
   bool SetLineParameters(const LineParameters& p) override {
     termios t{};
-    if (fd_ < 0 || ::tcgetattr(fd_, &t) != 0) return false;
+    if (fd_ < 0 || ::tcgetattr(fd_, &t) != 0) {
+      SetErrorText(fd_ < 0 ? EBADF : errno);
+      return false;
+    }
     if ((p.dataBits != 7 && p.dataBits != 8) || p.parity > kEvenParity ||
         (p.stopBits != kOneStopBit && p.stopBits != kTwoStopBits)) {
+      SetErrorText(EINVAL);
       return false;
     }
     ::cfmakeraw(&t);
     // glibc takes the rate in bits per second as well as as a B constant (so do the BSDs, whose
     // constants are the rates); a rate it does not know is refused.
-    if (::cfsetspeed(&t, p.baudRate) != 0) return false;
+    if (::cfsetspeed(&t, p.baudRate) != 0) {
+      SetErrorText(errno);
+      return false;
+    }
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     t.c_cflag |= (p.dataBits == 7 ? CS7 : CS8) | CLOCAL | CREAD;
     if (p.parity != kNoParity) t.c_cflag |= PARENB | (p.parity == kOddParity ? PARODD : 0);
@@ -179,9 +189,12 @@ class PosixSerialPort final : public SerialPort {
     if (p.parity != kNoParity) t.c_iflag |= INPCK;
     t.c_cc[VMIN] = 0;  // reads return at once with what has arrived
     t.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd_, TCSANOW, &t) != 0) return false;
+    if (::tcsetattr(fd_, TCSANOW, &t) != 0) {
+      SetErrorText(errno);
+      return false;
+    }
     int lines = TIOCM_DTR | TIOCM_RTS;  // a pty has neither; the call then just fails
-    ::ioctl(fd_, TIOCMBIS, &lines);
+    if (!asFound_) ::ioctl(fd_, TIOCMBIS, &lines);
     return true;
   }
 
@@ -246,6 +259,7 @@ class PosixSerialPort final : public SerialPort {
     Drain(fd_);
     ::ioctl(fd_, TIOCCBRK);
     ::tcflush(fd_, TCIFLUSH);
+    if (found_) ::tcsetattr(fd_, TCSANOW, &foundSettings_);
     ::ioctl(fd_, TIOCNXCL);  // a pty's slave outlives this descriptor; let the next open in
     ::close(fd_);            // also releases the lock
     fd_ = -1;
@@ -268,6 +282,9 @@ class PosixSerialPort final : public SerialPort {
   }
 
   int fd_ = -1;
+  bool asFound_ = false;  // LeaveAsFound
+  bool found_ = false;    // foundSettings_ were read at the open
+  termios foundSettings_{};
   ModemLineWatcher watcher_;
   OpenFailure failure_ = OpenFailure::NoPort;
   char errorText_[128] = {};

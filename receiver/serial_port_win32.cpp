@@ -23,7 +23,9 @@ constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURG
 static_assert(kPurgeAll == 0x0F, "purge flags");
 static_assert(sizeof(DCB) == 28, "the Win32 line-settings record");
 
-bool SetLineSettings(HANDLE port, DWORD baudRate, BYTE dataBits, BYTE parity, BYTE stopBits) {
+// With `raiseLines` false, DTR and RTS are left as they are.
+bool SetLineSettings(HANDLE port, DWORD baudRate, BYTE dataBits, BYTE parity, BYTE stopBits,
+                     bool raiseLines) {
   DCB dcb;
   std::memset(&dcb, 0, sizeof dcb);
   dcb.DCBlength = sizeof dcb;
@@ -36,8 +38,10 @@ bool SetLineSettings(HANDLE port, DWORD baudRate, BYTE dataBits, BYTE parity, BY
   dcb.fParity = 1;
   dcb.fOutxCtsFlow = 0;
   dcb.fOutxDsrFlow = 0;
-  dcb.fDtrControl = DTR_CONTROL_ENABLE;
-  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  if (raiseLines) {
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  }
   dcb.fOutX = 0;
   dcb.fInX = 0;
   dcb.XonChar = 0x11;
@@ -47,7 +51,8 @@ bool SetLineSettings(HANDLE port, DWORD baudRate, BYTE dataBits, BYTE parity, BY
   return SetCommState(port, &dcb) != FALSE;
 }
 
-HANDLE OpenPort(const char* name) {
+// Opens the port; `found`, when given, gets its settings as they were, and its lines are left.
+HANDLE OpenPort(const char* name, DCB* found) {
   HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (port == INVALID_HANDLE_VALUE) return port;
@@ -56,6 +61,10 @@ HANDLE OpenPort(const char* name) {
     CloseHandle(port);
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
+  }
+  if (found != nullptr) {
+    found->DCBlength = sizeof *found;
+    if (!GetCommState(port, found)) found->DCBlength = 0;
   }
   PurgeComm(port, kPurgeAll);
   COMMTIMEOUTS timeouts;
@@ -66,7 +75,7 @@ HANDLE OpenPort(const char* name) {
   timeouts.WriteTotalTimeoutConstant = 0;
   SetCommTimeouts(port, &timeouts);
   SetLineSettings(port, kLineParametersAtOpen.baudRate, kLineParametersAtOpen.dataBits,
-                  kLineParametersAtOpen.parity, kLineParametersAtOpen.stopBits);
+                  kLineParametersAtOpen.parity, kLineParametersAtOpen.stopBits, found == nullptr);
   return port;
 }
 
@@ -141,7 +150,8 @@ class Win32SerialPort final : public SerialPort {
     readOverlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     writeOverlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     arrivalOverlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    portHandle_ = OpenPort(name);
+    foundState_.DCBlength = 0;
+    portHandle_ = OpenPort(name, asFound_ ? &foundState_ : nullptr);
     if (portHandle_ == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
       failure_ = FailureOf(error);
@@ -160,7 +170,11 @@ class Win32SerialPort final : public SerialPort {
 
   bool SetLineParameters(const LineParameters& p) override {
     if (portHandle_ == INVALID_HANDLE_VALUE) return false;
-    return SetLineSettings(portHandle_, p.baudRate, p.dataBits, p.parity, p.stopBits);
+    if (SetLineSettings(portHandle_, p.baudRate, p.dataBits, p.parity, p.stopBits, !asFound_)) {
+      return true;
+    }
+    SetErrorText(GetLastError());
+    return false;
   }
 
   void Flush() override {
@@ -283,6 +297,7 @@ class Win32SerialPort final : public SerialPort {
     ClearCommError(portHandle_, &errors, &status);
     ClearCommBreak(portHandle_);
     PurgeComm(portHandle_, kPurgeAll);
+    if (foundState_.DCBlength != 0) SetCommState(portHandle_, &foundState_);
     CloseHandle(portHandle_);
     portHandle_ = INVALID_HANDLE_VALUE;
     writePending_ = false;
@@ -291,6 +306,7 @@ class Win32SerialPort final : public SerialPort {
 
   OpenFailure LastOpenFailure() const override { return failure_; }
   const char* LastErrorText() const override { return errorText_; }
+  void LeaveAsFound() override { asFound_ = true; }
 
  private:
   void SetErrorText(DWORD error) { SystemWords(error, errorText_, sizeof errorText_); }
@@ -329,6 +345,8 @@ class Win32SerialPort final : public SerialPort {
   ModemLineWatcher watcher_;
   OpenFailure failure_ = OpenFailure::NoPort;
   char errorText_[256] = {};
+  bool asFound_ = false;  // LeaveAsFound
+  DCB foundState_{};      // the settings found at the open; DCBlength 0: none to put back
 };
 
 }  // namespace
