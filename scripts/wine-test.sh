@@ -99,8 +99,8 @@ if [[ "${1:-}" == "--clock-error" ]]; then
   for pulse in dcd none; do
     errors=()
     for _ in $(seq 50); do
-      "${with_modem_lines[@]}" "${norights[@]}" wine build/windows-mingw/clockagent.com sync --port COM20 \
-        --pulse "$pulse" --dry-run >"$dir/sync" 2>&1 || true
+      "${with_modem_lines[@]}" "${norights[@]}" wine build/windows-mingw/clockagent.com sync \
+        --port COM20 --pulse "$pulse" --dry-run >"$dir/sync" 2>&1 || true
       said=$(tr -d '\r' <"$dir/sync" | sed -n 's/^clock was \([0-9.]*\) s \(ahead\|behind\)$/\2 \1/p')
       [[ -n "$said" ]] && errors+=($(awk '{printf "%.3f", ($1 == "ahead" ? -1 : 1) * $2 * 1000}' <<<"$said"))
     done
