@@ -8,24 +8,32 @@
 # unit grants: none of root's. chronyd reads the segment that command made for itself alone, and
 # binds its socket in the package's folder; the drop-in's command gives the socket to the user.
 # With --pulse, the simulator broadcasts 20-80 ms after a pulse on its DTR and refclock takes the
-# pulse on DCD (through the tests' fake modem lines, preloaded into both): the offsets must then be
-# within 0.2 ms.
-#   chrony-test.sh [CLOCKAGENT] [--pulse]   (default build/linux/clockagent)
+# pulse on DCD (through the tests' fake modem lines, preloaded into those two alone): the offsets
+# must then be within 0.2 ms.
+#   chrony-test.sh [--pulse] [CLOCKAGENT]   (default build/linux/clockagent)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-clockagent=$(realpath "${1:-build/linux/clockagent}")
-pulse=${2:-}
-seconds=30
-within=0.010
-receiver=()
-refclock=()
-if [[ "$pulse" == --pulse ]]; then
-  within=0.0002
-  receiver=(--broadcast --pulse dcd)
-  refclock=(--pulse dcd)
-  export LD_PRELOAD=$root/build/linux/tests/libfake_modem_lines.so
-fi
+usage() {
+  echo "usage: $0 [--pulse] [CLOCKAGENT]" >&2
+  exit 2
+}
+clockagent=
+pulse=
+for arg; do
+  case "$arg" in
+    --pulse) pulse=--pulse ;;
+    -*) usage ;;
+    *) [[ -z $clockagent ]] || usage; clockagent=$arg ;;
+  esac
+done
+clockagent=$(realpath "${clockagent:-build/linux/clockagent}")
+[[ -x $clockagent ]] || { echo "chrony-test: $clockagent is missing; build it first" >&2; exit 2; }
+# The shared-memory key of unit 0, as the program has it.
+key_base=$(sed -n 's/^constexpr key_t kShmKeyBase = \(0x[0-9A-Fa-f]*\);.*/\1/p' \
+  refclock/refclock_outputs.h)
+[[ -n $key_base ]] ||
+  { echo "chrony-test: no kShmKeyBase in refclock/refclock_outputs.h" >&2; exit 2; }
 
 scripts/install-deps.sh chrony
 
@@ -43,10 +51,21 @@ fi
 if [[ "${CHRONY_TEST_INSIDE:-}" != 1 ]]; then
   # Again, in an IPC namespace of its own and without the right to set the clock.
   exec unshare --ipc setpriv --bounding-set -sys_time --inh-caps -sys_time \
-    env CHRONY_TEST_INSIDE=1 bash "$0" "$clockagent" $pulse
+    env CHRONY_TEST_INSIDE=1 bash "$0" $pulse "$clockagent"
 fi
 
-. scripts/scratch.sh chrony
+. scripts/lib.sh chrony
+seconds=30
+within=0.010
+receiver=()
+refclock=()
+lines=()
+if [[ -n $pulse ]]; then
+  within=0.0002
+  receiver=(--broadcast --pulse dcd)
+  refclock=(--pulse dcd)
+  lines=("${with_modem_lines[@]}")
+fi
 # Open to all like /run; the socket's folder as the package's tmpfiles.d makes it, root's and
 # open to the service's group (here nogroup, 65534); chronyd's command socket wants a folder of
 # mode 0700 of the user chronyd drops to.
@@ -69,8 +88,7 @@ EOF
 # The fake modem lines' state, which refclock's user changes too.
 export FAKE_MODEM_LINES=$dir/modem-lines
 install -m 666 /dev/null "$FAKE_MODEM_LINES"
-background "$clockagent" simulate --link "$dir/rx" "${receiver[@]}" >/dev/null 2>"$dir/simulate.log"
-for _ in $(seq 100); do [[ -e $dir/rx ]] && break; sleep 0.1; done
+simulate ${pulse:+--modem-lines} "$dir/rx" "${receiver[@]}"
 
 # The refclock command as the service runs it: an ordinary user in the dialout group, which owns
 # serial ports, with the unit's rights alone; first, as the units order it, so that it makes the
@@ -82,17 +100,18 @@ caps=$(sed -n 's/^AmbientCapabilities=//p' packaging/clockagent-refclock.service
 caps=-all${caps:+,$caps}
 background setpriv --reuid=65534 --regid=65534 --groups=dialout --inh-caps="$caps" \
   --ambient-caps="$caps" --bounding-set="$caps" --no-new-privs \
-  "$clockagent" refclock --port "$dir/rx" --sock "$dir/run/refclock.sock" --shm "$shm_unit" \
-  "${refclock[@]}" >"$dir/refclock.log" 2>&1
-key=$(printf '0x%08x' $((0x4E545030 + shm_unit)))
-for _ in $(seq 100); do ipcs -m | grep -q "^$key " && break; sleep 0.1; done
+  "${lines[@]}" "$clockagent" refclock --port "$dir/rx" --sock "$dir/run/refclock.sock" \
+  --shm "$shm_unit" "${refclock[@]}" >"$dir/refclock.log" 2>&1
+key=$(printf '0x%08x' $((key_base + shm_unit)))
+segment_made() { ipcs -m | grep -q "^$key "; }
+wait_for "SHM segment $key from refclock" 10 segment_made
 
 # chronyd with systemd's umask, 022, dropping root's rights once it has attached the segment and
 # bound its socket, as Debian's does (to _chrony; here daemon); then the command of the package's
 # drop-in for chrony.service, for this folder and user.
 background bash -c 'umask 022 && exec "$@"' chronyd "$chrony/root/usr/sbin/chronyd" -x -u daemon \
   -f "$dir/chrony.conf" -d >"$dir/chronyd.log" 2>&1
-for _ in $(seq 100); do [[ -S $dir/run/refclock.sock ]] && break; sleep 0.1; done
+wait_for "socket from chronyd" 10 test -S "$dir/run/refclock.sock"
 handover=$(sed -n 's/^ExecStartPost=[-+]*//p' packaging/chrony-clockagent.conf)
 handover=${handover//\/run\/clockagent/$dir/run}
 ${handover/ clockagent / 65534 }
@@ -126,10 +145,7 @@ for name in SOCK SHM; do
   fi
 done
 if ((failed)); then
-  for log in chronyd refclock simulate; do
-    echo "--- $log.log"
-    cat "$dir/$log.log"
-  done
+  show_logs
   exit 1
 fi
 echo "chronyd took samples from both interfaces"

@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 deb=${1:-$(ls build/package/clockagent_*_amd64.deb)}
-. scripts/scratch.sh deb
+. scripts/lib.sh deb
 fail() {
   echo "FAIL $deb: $*" >&2
   exit 1
@@ -52,8 +52,8 @@ awk -v s="${score:-99}" 'BEGIN { exit !(s <= 3.0) }' || fail "exposure ${score:-
   fail "the packaged tool is not this version"
 
 # The unit's command line as systemd runs it: ${NAME} one word, $NAME split at blanks.
-background build/linux-app/clockagent simulate --link "$dir/rx" >/dev/null 2>&1
-for _ in $(seq 100); do [[ -e $dir/rx ]] && break; sleep 0.1; done
+clockagent=build/linux-app/clockagent
+simulate "$dir/rx"
 set -a
 # shellcheck disable=SC1090
 . "$defaults"
@@ -65,11 +65,6 @@ exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
 eval "set -- ${exec_start/#\/usr\/bin\/clockagent/\"\$dir/root/usr/bin/clockagent\"}"
 echo "the unit runs: $*"
 background "$@" >"$dir/refclock.log" 2>&1
-for _ in $(seq 50); do
-  grep -q "receiving 0x41 answers" "$dir/refclock.log" && break
-  sleep 0.1
-done
-grep -q "receiving 0x41 answers from $dir/rx" "$dir/refclock.log" ||
-  fail "the unit's command with the packaged options did not receive: $(cat "$dir/refclock.log")"
+wait_for_line "$dir/refclock.log" "receiving 0x41 answers from $dir/rx" 5
 echo "PASS $deb: tool, unit (exposure $score), drop-in, socket folder, options file," \
   "maintainer scripts; the unit's command receives"

@@ -8,19 +8,10 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh app
 cmake --preset linux-app >/dev/null
 cmake --build --preset linux-app >/dev/null
-tool=build/linux-app/clockagent
+clockagent=build/linux-app/clockagent
 
-work=$(mktemp -d /tmp/clockagent-demo.XXXXXX)
-receiver=""
-cleanup() {
-  [[ -n "$receiver" ]] && kill "$receiver" 2>/dev/null && wait "$receiver" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. scripts/lib.sh demo
+simulate "$dir/receiver"
 
-"$tool" simulate --link "$work/receiver" >/dev/null &
-receiver=$!
-for _ in $(seq 100); do [[ -e "$work/receiver" ]] && break; sleep 0.05; done
-
-echo "\$ clockagent sync --port $work/receiver --dry-run"
-"$tool" sync --port "$work/receiver" --dry-run
+echo "\$ clockagent sync --port $dir/receiver --dry-run"
+"$clockagent" sync --port "$dir/receiver" --dry-run

@@ -9,6 +9,8 @@ cd "$(dirname "$0")/.."
 
 min_time=1
 [[ "${1:-}" == "--quick" ]] && min_time=0.2
+clockagent=build/linux/clockagent
+. scripts/lib.sh figures
 
 echo "== receive loop and calendar (build/linux/bench/clockagent_bench)"
 build/linux/bench/clockagent_bench --benchmark_min_time="$min_time"
@@ -17,28 +19,17 @@ echo
 echo "== whole updates against the simulator, 50 attempts each (build/linux/bench/clockagent_update_bench)"
 # The pulse's attempts go through the tests' fake modem lines, preloaded into the benchmark and
 # the simulators it starts.
-lines=$(mktemp /tmp/clockagent-modem-lines.XXXXXX)
-trap 'rm -f "$lines"' EXIT
-LD_PRELOAD=build/linux/tests/libfake_modem_lines.so FAKE_MODEM_LINES=$lines \
-  build/linux/bench/clockagent_update_bench
+FAKE_MODEM_LINES=$dir/modem-lines "${with_modem_lines[@]}" build/linux/bench/clockagent_update_bench
 
 echo
 echo "== clockagent find over three simulated ports: 4800 8-O-1 answering, 19200 8-N-1 broadcasting, silent"
-ports=$(mktemp -d)
-sims=()
-for receiver in "answering --baud 4800 --parity odd" "broadcasting --broadcast --baud 19200" "silent --silent"; do
-  read -r name options <<<"$receiver"
-  # shellcheck disable=SC2086
-  build/linux/clockagent simulate --link "$ports/$name" $options >/dev/null &
-  sims+=($!)
-done
-for _ in $(seq 100); do [[ -e "$ports/answering" && -e "$ports/broadcasting" && -e "$ports/silent" ]] && break; sleep 0.05; done
+simulate "$dir/answering" --baud 4800 --parity odd
+simulate "$dir/broadcasting" --broadcast --baud 19200
+simulate "$dir/silent" --silent
 began=$(date +%s%N)
-build/linux/clockagent find --port "$ports/answering" --port "$ports/broadcasting" --port "$ports/silent" 2>/dev/null || true
+"$clockagent" find --port "$dir/answering" --port "$dir/broadcasting" --port "$dir/silent" \
+  2>/dev/null || true
 echo "searched in $((($(date +%s%N) - began) / 1000000)) ms"
-kill "${sims[@]}"
-wait "${sims[@]}" 2>/dev/null || true
-rm -rf "$ports"
 
 exe=build/windows-mingw/ClockAgent.exe
 if [[ -f "$exe" ]]; then

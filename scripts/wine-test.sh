@@ -10,32 +10,22 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh wine
 
-native=build/linux/clockagent
+clockagent=build/linux/clockagent
 tests=build/windows-mingw/tests
-fake=build/linux/tests/libfake_modem_lines.so
-for f in "$native" build/linux/tests/port_holder "$fake" "$tests/clockagent_tests.exe" \
-    "$tests/clockagent_win32_tests.exe" "$tests/clockagent_service_tests.exe" \
-    "$tests/clockagent_ui_tests.exe"; do
+for f in "$clockagent" build/linux/tests/port_holder build/linux/tests/libfake_modem_lines.so \
+    "$tests/clockagent_tests.exe" "$tests/clockagent_win32_tests.exe" \
+    "$tests/clockagent_service_tests.exe" "$tests/clockagent_ui_tests.exe"; do
   [[ -x "$f" || -f "$f" ]] || { echo "wine-test: $f is missing; build the linux and windows-mingw presets" >&2; exit 2; }
 done
 
-work=$(mktemp -d /tmp/clockagent-wine.XXXXXX)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  WINEPREFIX="$work/prefix" wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-export WINEPREFIX="$work/prefix" WINEDEBUG=${WINEDEBUG_OVERRIDE:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+. scripts/lib.sh wine
+export WINEPREFIX="$dir/prefix" WINEDEBUG=${WINEDEBUG_OVERRIDE:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
+at_end wineserver -k
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 50); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")"
+background Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" 2>"$dir/xvfb.log"
+wait_for "display from Xvfb" 10 test -s "$dir/display"
+export DISPLAY=":$(cat "$dir/display")"
 
 echo "wine-test: preparing a wine prefix"
 wine wineboot -i >/dev/null 2>&1
@@ -47,38 +37,40 @@ done
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 wineserver -w
 
-simulate() {  # COM number, then simulator options
-  local com=$1
+com() {  # [--modem-lines] NUMBER, then simulator options: a simulated receiver on COMn
+  local lines=()
+  if [[ $1 == --modem-lines ]]; then
+    lines=(--modem-lines)
+    shift
+  fi
+  local number=$1
   shift
-  "$native" simulate --link "$work/com$com" "$@" >/dev/null &
-  pids+=($!)
-  for _ in $(seq 100); do [[ -e "$work/com$com" ]] && break; sleep 0.05; done
-  wine reg add 'HKLM\Software\Wine\Ports' /v "COM$com" /t REG_SZ /d "$work/com$com" /f >/dev/null 2>&1
+  simulate "${lines[@]}" "$dir/com$number" "$@"
+  wine reg add 'HKLM\Software\Wine\Ports' /v "COM$number" /t REG_SZ /d "$dir/com$number" /f \
+    >/dev/null 2>&1
 }
 fixed=(--time 2003-01-08T11:59:47Z --offset 13)
-simulate 3 "${fixed[@]}"
-simulate 5 "${fixed[@]}" --baud 38400 --parity odd --stop-bits 2
-simulate 7 "${fixed[@]}" --garbage 30 --split 5
-simulate 9 "${fixed[@]}"
-simulate 11 --silent
-simulate 12 --broadcast
-simulate 13 --tow nan
-simulate 14 --silent --hangup-after 3
-simulate 15 "${fixed[@]}" --flood --baud 38400
-simulate 16 "${fixed[@]}" --dle-storm 1000 --oversize 600
-simulate 17 --broadcast --offset 2
-simulate 18 --offset 2
+com 3 "${fixed[@]}"
+com 5 "${fixed[@]}" --baud 38400 --parity odd --stop-bits 2
+com 7 "${fixed[@]}" --garbage 30 --split 5
+com 9 "${fixed[@]}"
+com 11 --silent
+com 12 --broadcast
+com 13 --tow nan
+com 14 --silent --hangup-after 3
+com 15 "${fixed[@]}" --flood --baud 38400
+com 16 "${fixed[@]}" --dle-storm 1000 --oversize 600
+com 17 --broadcast --offset 2
+com 18 --offset 2
 # COM20 broadcasts 20-80 ms after a pulse on its DTR, which reaches the program's DCD through the
 # tests' fake modem lines (a pty has none): preloaded into the simulator here, and into the
-# programs that read the pulse, with `withlines`.
-export FAKE_MODEM_LINES="$work/modem-lines"
-withlines() { LD_PRELOAD="$PWD/$fake" "$@"; }
-withlines simulate 20 --broadcast --pulse dcd
+# programs that read the pulse.
+export FAKE_MODEM_LINES="$dir/modem-lines"
+com --modem-lines 20 --broadcast --pulse dcd
 # COM9 is in use by another program. (Wine itself does not keep a COM port to one opener, as
 # Windows does; the other program's exclusive hold on the tty is what refuses the open.)
-build/linux/tests/port_holder "$work/com9" >"$work/holder" &
-pids+=($!)
-for _ in $(seq 100); do [[ -s "$work/holder" ]] && break; sleep 0.05; done
+background build/linux/tests/port_holder "$dir/com9" >"$dir/holder" 2>"$dir/holder.log"
+wait_for "hold on COM9" 10 test -s "$dir/holder"
 wineserver -w  # the port mapping is read when the wine server starts
 
 # The programs, and the wine server that opens files for them, run without the rights to set this
@@ -107,9 +99,9 @@ if [[ "${1:-}" == "--clock-error" ]]; then
   for pulse in dcd none; do
     errors=()
     for _ in $(seq 50); do
-      withlines "${norights[@]}" wine build/windows-mingw/clockagent.com sync --port COM20 \
-        --pulse "$pulse" --dry-run >"$work/sync" 2>&1 || true
-      said=$(tr -d '\r' <"$work/sync" | sed -n 's/^clock was \([0-9.]*\) s \(ahead\|behind\)$/\2 \1/p')
+      "${with_modem_lines[@]}" "${norights[@]}" wine build/windows-mingw/clockagent.com sync \
+        --port COM20 --pulse "$pulse" --dry-run >"$dir/sync" 2>&1 || true
+      said=$(tr -d '\r' <"$dir/sync" | sed -n 's/^clock was \([0-9.]*\) s \(ahead\|behind\)$/\2 \1/p')
       [[ -n "$said" ]] && errors+=($(awk '{printf "%.3f", ($1 == "ahead" ? -1 : 1) * $2 * 1000}' <<<"$said"))
     done
     summarize "clockagent.com" "COM20 with --pulse $pulse" "${errors[@]}"
@@ -121,8 +113,8 @@ if [[ "${1:-}" == "--clock-error" ]]; then
     wine reg add 'HKLM\Software\Velmora\ClockAgent' /v "${setting%=*}" /t REG_SZ \
       /d "${setting#*=}" /f >/dev/null 2>&1
   done
-  withlines "${norights[@]}" wine build/windows-mingw/ClockAgent.exe >/dev/null 2>&1 &
-  pids+=($!)
+  background "${with_modem_lines[@]}" "${norights[@]}" wine build/windows-mingw/ClockAgent.exe \
+    >/dev/null 2>&1
   sleep 5
   ticks() {  # the user and system clock ticks of the processes running ClockAgent.exe
     local total=0 pid
@@ -146,8 +138,8 @@ if [[ "${1:-}" == "--clock-error" ]]; then
     for _ in $(seq 50); do
       # Into a file: wine's helper processes keep a pipe open long after the program has ended.
       WINEDEBUG=-all,err+sync "${norights[@]}" wine build/windows-mingw/clockagent.com sync \
-        --port "$com" --time-type gps >"$work/sync" 2>&1 || true
-      said=$(sed -n 's/.*difference \(-\?[0-9]*\) ms.*/\1/p' "$work/sync")
+        --port "$com" --time-type gps >"$dir/sync" 2>&1 || true
+      said=$(sed -n 's/.*difference \(-\?[0-9]*\) ms.*/\1/p' "$dir/sync")
       [[ -n "$said" ]] && errors+=($((said - 2000)))
     done
     summarize "clockagent.com" "$packet $kind" "${errors[@]}"
@@ -156,13 +148,13 @@ if [[ "${1:-}" == "--clock-error" ]]; then
 fi
 
 export CLOCKAGENT_WINE_HARNESS=1
-shots="$work/screenshots"
+shots="$dir/screenshots"
 mkdir -p "$shots"
 export CLOCKAGENT_SCREENSHOTS="$shots"
 # Wine writes its debug channels to the standard error that every process a test program starts
 # inherits, so the relay channel that a test turns on for the program it starts lands there: kept
 # in a file that the test reads, and shown afterwards without the relay's lines.
-export CLOCKAGENT_WINE_STDERR="$work/stderr"
+export CLOCKAGENT_WINE_STDERR="$dir/stderr"
 status=0
 for program in clockagent_tests clockagent_no_allocation_test clockagent_win32_tests \
     clockagent_service_tests clockagent_ui_tests; do
@@ -171,7 +163,7 @@ for program in clockagent_tests clockagent_no_allocation_test clockagent_win32_t
   echo "wine-test: $program.exe"
   # The window's test reads COM20's pulse.
   lines=()
-  [[ "$program" == clockagent_ui_tests ]] && lines=(withlines)
+  [[ "$program" == clockagent_ui_tests ]] && lines=("${with_modem_lines[@]}")
   "${lines[@]}" "${norights[@]}" wine "$tests/$program.exe" 2>"$CLOCKAGENT_WINE_STDERR" || status=1
   grep -v -E '^[0-9a-f]+:(Call|Ret|Starting|trace:relay)' "$CLOCKAGENT_WINE_STDERR" >&2 || true
 done
@@ -182,37 +174,23 @@ echo "wine-test: clockagent.com sync --port COM3 --dry-run"
 # large is made from a second answer that confirms the first.
 expected=$'^Success\ntime of week: Wed 12:00:0[0-9]\\.[0-9]{2}\nclock was [0-9]+\\.[0-9]{6} s behind\nweek rollover: moved forward 2048 weeks\nwould set the clock to 2042-04-09T11:59:4[0-9]\\.[0-9]{3}Z \\(dry run\\)$'
 got=$("${norights[@]}" wine build/windows-mingw/clockagent.com sync --port COM3 --dry-run | tr -d '\r')
-if [[ "$got" =~ $expected ]]; then
-  echo "wine-test: clockagent.com passed"
-else
-  printf 'wine-test: clockagent.com printed:\n%s\n' "$got"
-  status=1
-fi
+compare clockagent.com "$expected" "$got" || status=1
 
 # The console tool timed by COM20's pulse on DCD: an error of a few milliseconds at most, where
 # its packets alone would be 20-80 ms late.
 echo "wine-test: clockagent.com sync --port COM20 --pulse dcd --dry-run"
 expected=$'^Success\ntime of week: [A-Z][a-z]{2} [0-9:]{8}\\.00\nclock was 0\\.00[0-4][0-9]{3} s (ahead|behind)\nwould set the clock to [-0-9T:]{19}\\.[0-9]{3}Z \\(dry run\\)$'
-got=$(withlines "${norights[@]}" wine build/windows-mingw/clockagent.com sync --port COM20 --pulse dcd --dry-run | tr -d '\r')
-if [[ "$got" =~ $expected ]]; then
-  echo "wine-test: clockagent.com with the pulse passed"
-else
-  printf 'wine-test: clockagent.com with the pulse printed:\n%s\n' "$got"
-  status=1
-fi
+got=$("${with_modem_lines[@]}" "${norights[@]}" wine build/windows-mingw/clockagent.com sync \
+  --port COM20 --pulse dcd --dry-run | tr -d '\r')
+compare "clockagent.com with the pulse" "$expected" "$got" || status=1
 
 # The console tool's search: COM5 speaks 38400 8-O-1 (two stop bits, heard with one), COM9 is held
 # by another program, COM19 is not mapped. The search's threads finish in any order.
 echo "wine-test: clockagent.com find --port COM5 --port COM9 --port COM19"
 got=$("${norights[@]}" wine build/windows-mingw/clockagent.com find --port COM5 --port COM9 \
   --port COM19 2>&1 | tr -d '\r' | grep -v ' trying ' | LC_ALL=C sort)
-expected=$'COM5: 38400 baud, 8-O-1, answering with 0x41\nclockagent find: COM19: no such serial port\nclockagent find: COM9: in use by another program, skipped'
-if [[ "$got" == "$expected" ]]; then
-  echo "wine-test: clockagent.com find passed"
-else
-  printf 'wine-test: clockagent.com find printed:\n%s\n' "$got"
-  status=1
-fi
+expected=$'^COM5: 38400 baud, 8-O-1, answering with 0x41\nclockagent find: COM19: no such serial port\nclockagent find: COM9: in use by another program, skipped$'
+compare "clockagent.com find" "$expected" "$got" || status=1
 
 # The installer, silently, and its uninstaller, with and without removing the settings.
 setup=build/package/ClockAgent-$(cat build/windows-mingw/version.txt)-setup.exe

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "receiver/system_serial_port.h"
+#include "record/update_record.h"
 #include "tests/support/cli_support.h"
 #include "tests/support/test_support.h"
 
@@ -45,7 +46,7 @@ TEST_F(SyncCommand, EachAttemptLandsInTheRecordAndAFailedWriteStopsNothing) {
   const std::string ended = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,)";
   EXPECT_TRUE(std::regex_match(
       Slurp(log),
-      std::regex("time_utc,port,outcome,packet,offset_s,set_to,reason,timed_by\r\n" + ended +
+      std::regex(std::string(kRecordHeader) + "\r\n" + ended +
                  port + R"(,Success,0x41,\+\d+\.\d{6},2036-06-18T11:59:4\d\.\d{3}Z,,packet)" "\r\n" +
                  ended + port +
                  ",Error - COM Failure,,,,port " + port + ": No such file or directory,\r\n")))

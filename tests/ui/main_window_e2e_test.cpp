@@ -22,6 +22,7 @@
 #include <regex>
 #include <tuple>
 
+#include "record/update_record.h"
 #include "tests/support/ui_harness.h"
 #include "ui/info_windows.h"
 
@@ -105,8 +106,7 @@ TEST_F(ClockAgentProgram, StartStopAndRefreshAgainstAReceiver) {
     return lines;
   };
   EXPECT_TRUE(WaitFor([&] { return successes() == 2; }, 2000)) << record;
-  EXPECT_EQ(record.rfind("time_utc,port,outcome,packet,offset_s,set_to,reason,timed_by\r\n", 0), 0u)
-      << record;
+  EXPECT_EQ(record.rfind(kRecordHeader + std::string("\r\n"), 0), 0u) << record;
   // The icon's tip tells the last update and the offset it corrected.
   std::vector<std::string> tips;
   EXPECT_TRUE(WaitFor(
