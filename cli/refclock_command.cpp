@@ -23,6 +23,7 @@
 namespace clockagent {
 namespace {
 
+// A format: the segments' key base goes in.
 const char kRefclockHelp[] =
     "Usage: clockagent refclock --port DEV (--sock PATH | --shm UNIT)... [OPTIONS]\n"
     "\n"
@@ -51,11 +52,11 @@ const char kRefclockHelp[] =
     "\n"
     "Outputs (at least one; any number of each):\n"
     "  --sock PATH         datagrams to the socket chronyd made for 'refclock SOCK PATH'\n"
-    "  --shm UNIT          the NTP shared-memory segment of unit 0 to 255 (key 0x4E545030 + UNIT),\n"
+    "  --shm UNIT          the NTP shared-memory segment of unit 0 to 255 (key 0x%X + UNIT),\n"
     "                      as chronyd's 'refclock SHM UNIT' and ntpd's 127.127.28.UNIT read it;\n"
     "                      made if no daemon has made it yet, for this user alone (mode 0600:\n"
-    "                      the daemons read it as root); made again if removed, and a warning\n"
-    "                      when the segment found may be written by others\n"
+    "                      the daemons read it as root); made again if removed; one found made\n"
+    "                      by another user, or that others may write, is refused\n"
     "\n"
     "Options:\n";
 
@@ -76,7 +77,7 @@ int ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      std::fputs(kRefclockHelp, stdout);
+      std::printf(kRefclockHelp, static_cast<unsigned>(kShmKeyBase));
       PrintReceiverOptionsHelp();
       std::printf(
           "  --quiet             no status lines\n"

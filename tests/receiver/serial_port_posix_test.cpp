@@ -7,10 +7,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
 
+#include "receiver/receiver_search.h"
 #include "receiver/serial_link.h"
 #include "receiver/system_serial_port.h"
 #include "tests/support/test_support.h"
@@ -152,6 +154,31 @@ TEST_F(PtyTest, ASecondOpenOfAnOpenPortFailsUntilItIsClosed) {
   EXPECT_TRUE(other->Open(path.c_str()));
   other->Close();
   EXPECT_EQ(OpenLink(*link, path.c_str()), 0);  // and again for the next attempt
+}
+
+// Stops a search as its second trial begins.
+struct StopAtSecondTrial final : SearchObserver {
+  void TrialBegan(const PortChoice&, int trial) override { stop = trial > 0; }
+  void PortSearched(const PortFinding&) override {}
+  std::atomic<bool> stop{false};
+};
+
+TEST_F(PtyTest, ASearchLeavesThePortAsItFoundIt) {
+  // A terminal held at 115200 baud, cooked (a pty keeps no parity).
+  termios held{};
+  ASSERT_EQ(tcgetattr(master, &held), 0);
+  cfsetspeed(&held, B115200);
+  held.c_lflag |= ICANON | ECHO;
+  ASSERT_EQ(tcsetattr(master, TCSANOW, &held), 0);
+  StopAtSecondTrial observer;
+  PortChoice choice;
+  choice.device = path;
+  EXPECT_EQ(SearchPort(*port, SystemLinkClock(), choice, observer.stop, observer).verdict,
+            PortVerdict::Stopped);
+  termios after{};
+  ASSERT_EQ(tcgetattr(master, &after), 0);
+  EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B115200));
+  EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
 }
 
 TEST_F(PtyTest, ChosenLineSettingsReachTheTerminal) {
