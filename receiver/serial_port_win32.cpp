@@ -173,6 +173,15 @@ class Win32SerialPort final : public SerialPort {
     if (SetLineSettings(portHandle_, p.baudRate, p.dataBits, p.parity, p.stopBits, !asFound_)) {
       return true;
     }
+    // Wine, on a pty, refuses some changes of rate made while parity is set ("Invalid parameter"):
+    // the settings are tried again from no parity at the present rate.
+    DCB now{};
+    now.DCBlength = sizeof now;
+    if (GetCommState(portHandle_, &now) &&
+        SetLineSettings(portHandle_, now.BaudRate, 8, NOPARITY, ONESTOPBIT, !asFound_) &&
+        SetLineSettings(portHandle_, p.baudRate, p.dataBits, p.parity, p.stopBits, !asFound_)) {
+      return true;
+    }
     SetErrorText(GetLastError());
     return false;
   }
