@@ -341,8 +341,10 @@ TEST_F(UpdateCycleTest, StartWithAZeroIntervalChangesNothing) {
 
 TEST_F(UpdateCycleTest, StartWithAnIntervalBeyondTheTimerIsRefusedToo) {
   Interval("49 17:03");
+  front.choices.port.number = 4;
   cycle.StartUpdates();
   EXPECT_EQ(front.log.back(), std::string("refused: ") + kLongIntervalMessage);
+  EXPECT_EQ(cycle.ActivePort().number, 1) << "a refused Start changes nothing";
   EXPECT_EQ(saver.saves, 0);
   EXPECT_FALSE(timerUpdate.enabled);
   EXPECT_EQ(timerUpdate.interval, kDefaultUpdateIntervalMs);
