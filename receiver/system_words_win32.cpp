@@ -21,4 +21,10 @@ void SystemWords(DWORD error, char* text, std::size_t size) {
   }
 }
 
+std::string SystemWords(DWORD error) {
+  char text[256];
+  SystemWords(error, text, sizeof text);
+  return text;
+}
+
 }  // namespace clockagent

@@ -6,15 +6,6 @@
 #include "receiver/system_words_win32.h"
 
 namespace clockagent {
-namespace {
-
-std::string Words(DWORD error) {
-  char text[256];
-  SystemWords(error, text, sizeof text);
-  return text;
-}
-
-}  // namespace
 
 std::string AppendToFile(const std::string& path, const std::string& text) {
   // A reparse point there is opened itself, not followed, and then refused.
@@ -22,7 +13,7 @@ std::string AppendToFile(const std::string& path, const std::string& text) {
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                             nullptr);
-  if (file == INVALID_HANDLE_VALUE) return Words(GetLastError());
+  if (file == INVALID_HANDLE_VALUE) return SystemWords(GetLastError());
   BY_HANDLE_FILE_INFORMATION info{};
   LARGE_INTEGER before{};
   if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
@@ -35,16 +26,16 @@ std::string AppendToFile(const std::string& path, const std::string& text) {
   DWORD wrote = 0;
   if (!SetFilePointerEx(file, before, nullptr, FILE_BEGIN) ||
       !WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr)) {
-    failure = Words(GetLastError());
+    failure = SystemWords(GetLastError());
   } else if (wrote != text.size()) {
     failure = "the disk is full";
   }
   // Half a line would have the next glued to it.
   if (wrote > 0 && wrote != text.size() &&
       (!SetFilePointerEx(file, before, nullptr, FILE_BEGIN) || !SetEndOfFile(file))) {
-    failure += ", and cutting back the part written failed: " + Words(GetLastError());
+    failure += ", and cutting back the part written failed: " + SystemWords(GetLastError());
   }
-  if (!CloseHandle(file) && failure.empty()) failure = Words(GetLastError());
+  if (!CloseHandle(file) && failure.empty()) failure = SystemWords(GetLastError());
   return failure;
 }
 

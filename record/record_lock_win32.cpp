@@ -15,12 +15,6 @@ namespace {
 // The system, administrators and the account that made it; no one else may open it.
 constexpr char kLockFileSecurity[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)";
 
-std::string Words(DWORD error) {
-  char text[256];
-  SystemWords(error, text, sizeof text);
-  return text;
-}
-
 }  // namespace
 
 RecordLock::RecordLock(const std::string& recordPath, int waitMs) {
@@ -35,7 +29,7 @@ RecordLock::RecordLock(const std::string& recordPath, int waitMs) {
   const DWORD opened = GetLastError();
   LocalFree(attributes.lpSecurityDescriptor);
   if (file == INVALID_HANDLE_VALUE) {
-    failure_ = "its lock file: " + Words(opened);
+    failure_ = "its lock file: " + SystemWords(opened);
     return;
   }
   handle_ = file;
@@ -49,7 +43,7 @@ RecordLock::RecordLock(const std::string& recordPath, int waitMs) {
     const DWORD error = GetLastError();
     if (error != ERROR_LOCK_VIOLATION || GetTickCount64() >= until) {
       failure_ = error == ERROR_LOCK_VIOLATION ? "another program holds its lock"
-                                               : "its lock: " + Words(error);
+                                               : "its lock: " + SystemWords(error);
       return;
     }
     Sleep(2);
