@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -82,35 +83,9 @@ const char kSimulateHelp[] =
 
 constexpr std::int64_t kGpsEpochUnix = kGpsEpochDays * 86400;
 
-// "YYYY-MM-DDTHH:MM:SS[.fff][Z]" as seconds since 1970.
+// A time the simulator can be set to: after the GPS epoch.
 bool ParseUtc(const char* text, double* unixTime) {
-  unsigned year, month, day, hour, minute, second;
-  int used = 0;
-  if (std::sscanf(text, "%4u-%2u-%2uT%2u:%2u:%2u%n", &year, &month, &day, &hour, &minute, &second,
-                  &used) != 6) {
-    return false;
-  }
-  double fraction = 0;
-  const char* rest = text + used;
-  if (*rest == '.') {
-    char* end = nullptr;
-    fraction = std::strtod(rest, &end);
-    if (end == rest + 1) return false;
-    rest = end;
-  }
-  if (*rest == 'Z') ++rest;
-  if (*rest != '\0') return false;
-  SystemTime t;
-  t.wYear = static_cast<std::uint16_t>(year);
-  t.wMonth = static_cast<std::uint16_t>(month);
-  t.wDay = static_cast<std::uint16_t>(day);
-  t.wHour = static_cast<std::uint16_t>(hour);
-  t.wMinute = static_cast<std::uint16_t>(minute);
-  t.wSecond = static_cast<std::uint16_t>(second);
-  std::int64_t seconds = 0;
-  if (!SystemTimeToUnixSeconds(t, &seconds) || seconds <= kGpsEpochUnix) return false;
-  *unixTime = static_cast<double>(seconds) + fraction;
-  return true;
+  return ParseIsoTime(text, unixTime) && std::floor(*unixTime) > kGpsEpochUnix;
 }
 
 int Usage(const std::string& message, const char* value = nullptr) {

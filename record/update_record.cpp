@@ -161,19 +161,12 @@ bool ReadLastAttempt(const std::string& path, LastAttempt* attempt) {
       fields.back() += c;
     }
   }
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
-  char z = 0;
-  if (fields.size() != 8 || std::sscanf(fields[0].c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c", &year,
-                                        &month, &day, &hour, &minute, &second, &ms, &z) != 8 ||
-      z != 'Z') {
-    return false;
-  }
+  double ended = 0;
+  if (fields.size() != 8 || !ParseIsoTime(fields[0].c_str(), &ended)) return false;
   for (int outcome = 0; outcome <= static_cast<int>(UpdateOutcome::BadTime); ++outcome) {
     if (fields[2] != StatusText(static_cast<UpdateOutcome>(outcome))) continue;
     attempt->outcome = static_cast<UpdateOutcome>(outcome);
-    attempt->endedNs =
-        ((DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 24 + hour) *
-             3600 + minute * 60 + second) * kNsPerSecond + std::int64_t{ms} * 1000000;
+    attempt->endedNs = std::llround(ended * 1000) * 1000000;  // written to the millisecond
     attempt->offsetKnown = !fields[4].empty();
     attempt->offsetSeconds = attempt->offsetKnown ? std::strtod(fields[4].c_str(), nullptr) : 0;
     attempt->reason = fields[6];

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace clockagent {
 
@@ -66,6 +67,36 @@ void FormatIsoTimeMs(const SystemTime& time, char (&text)[kIsoTimeTextSize]) {
   std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", time.wYear % 10000u,
                 time.wMonth % 100u, time.wDay % 100u, time.wHour % 100u, time.wMinute % 100u,
                 time.wSecond % 100u, time.wMilliseconds % 1000u);
+}
+
+bool ParseIsoTime(const char* text, double* unixTime) {
+  unsigned year, month, day, hour, minute, second;
+  int used = 0;
+  if (std::sscanf(text, "%4u-%2u-%2uT%2u:%2u:%2u%n", &year, &month, &day, &hour, &minute, &second,
+                  &used) != 6) {
+    return false;
+  }
+  double fraction = 0;
+  const char* rest = text + used;
+  if (*rest == '.') {
+    char* end = nullptr;
+    fraction = std::strtod(rest, &end);
+    if (end == rest + 1) return false;
+    rest = end;
+  }
+  if (*rest == 'Z') ++rest;
+  if (*rest != '\0') return false;
+  SystemTime t;
+  t.wYear = static_cast<std::uint16_t>(year);
+  t.wMonth = static_cast<std::uint16_t>(month);
+  t.wDay = static_cast<std::uint16_t>(day);
+  t.wHour = static_cast<std::uint16_t>(hour);
+  t.wMinute = static_cast<std::uint16_t>(minute);
+  t.wSecond = static_cast<std::uint16_t>(second);
+  std::int64_t seconds = 0;
+  if (!SystemTimeToUnixSeconds(t, &seconds)) return false;
+  *unixTime = static_cast<double>(seconds) + fraction;
+  return true;
 }
 
 void FormatIsoTime(const SystemTime& time, char (&text)[kIsoTimeTextSize]) {

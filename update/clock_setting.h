@@ -57,6 +57,9 @@ bool SystemTimeToUnixSeconds(const SystemTime& time, std::int64_t* seconds);
 constexpr std::size_t kIsoTimeTextSize = 32;
 void FormatIsoTime(const SystemTime& time, char (&text)[kIsoTimeTextSize]);
 void FormatIsoTimeMs(const SystemTime& time, char (&text)[kIsoTimeTextSize]);
+// "YYYY-MM-DDTHH:MM:SS[.fff][Z]", the texts above among them, as seconds since 1970; false for
+// any other text, or a time SystemTimeToUnixSeconds does not take.
+bool ParseIsoTime(const char* text, double* unixTime);
 
 // Sets the clock from a receiver time. True when the platform accepted the new time; false also
 // for a time outside the calendar.
