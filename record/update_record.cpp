@@ -30,17 +30,16 @@ std::string Csv(const std::string& field) {
   return quoted + "\"";
 }
 
-// The size of the record's file: 0 when there is none yet; false when something other than a file
-// stands there (which is never renamed, nor written to).
-bool SizeOf(const std::string& path, std::uint64_t* size) {
+// The size of the record's file: 0 when there is none yet. Why not, when something other than a
+// file stands there (which is never renamed, nor written to) or it cannot be looked at; empty
+// when the size was read.
+std::string SizeOf(const std::string& path, std::uint64_t* size) {
   struct stat status {};
-  if (stat(path.c_str(), &status) != 0) {
-    *size = 0;
-    return errno == ENOENT;
-  }
-  if (!S_ISREG(status.st_mode)) return false;
+  *size = 0;
+  if (stat(path.c_str(), &status) != 0) return errno == ENOENT ? "" : std::strerror(errno);
+  if (!S_ISREG(status.st_mode)) return "it is not a regular file";
   *size = static_cast<std::uint64_t>(status.st_size);
-  return true;
+  return "";
 }
 
 // Whether the file's first line is other than kRecordHeader: lines of these columns are not
@@ -107,13 +106,11 @@ bool UpdateRecord::Append(const AttemptResult& result) {
   // The size, the rotation and the append under one lock: another writer's rotation between them
   // would remove the older file just made, or rename the file being appended to.
   std::uint64_t size = 0;
-  failure_ = "it is not a regular file";
-  if (!SizeOf(path_, &size)) return false;  // no lock file beside what is no record
+  failure_ = SizeOf(path_, &size);
+  if (!failure_.empty()) return false;  // no lock file beside what is no record
   const RecordLock lock(path_, kRecordLockWaitMs);
-  failure_ = lock.Failure();
-  if (!lock.Held()) return false;
-  failure_ = "it is not a regular file";
-  if (!SizeOf(path_, &size)) return false;
+  failure_ = lock.Held() ? SizeOf(path_, &size) : lock.Failure();
+  if (!lock.Held() || !failure_.empty()) return false;
   if (size >= rotateAt_ || (size > 0 && OtherHeader(path_))) {
     const std::string older = OlderPath();
     std::remove(older.c_str());  // a rename does not replace a file everywhere
