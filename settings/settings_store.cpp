@@ -126,20 +126,17 @@ void SavePulse(SettingsStore& store, PulseLine line) {
 }
 
 std::int32_t LoadMaxCorrection(SettingsStore& store, bool* invalid) {
-  bool unused = false;
-  bool& bad = invalid != nullptr ? *invalid : unused;
-  bad = false;
   char text[kSettingTextSize];
-  if (!Read(store, kMaxCorrectionValue, text)) return 0;
   std::int64_t seconds = 0;
-  bad = true;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return 0;
-    seconds = seconds * 10 + (*p - '0');
-    if (seconds > std::numeric_limits<std::int32_t>::max()) return 0;
+  bool digits = true;  // digits alone, or nothing
+  if (Read(store, kMaxCorrectionValue, text)) {
+    for (const char* p = text; *p != '\0' && digits; ++p) {
+      seconds = seconds * 10 + (*p - '0');
+      digits = *p >= '0' && *p <= '9' && seconds <= std::numeric_limits<std::int32_t>::max();
+    }
   }
-  bad = false;  // digits alone, or nothing
-  return static_cast<std::int32_t>(seconds);
+  if (invalid != nullptr) *invalid = !digits;
+  return digits ? static_cast<std::int32_t>(seconds) : 0;
 }
 
 }  // namespace clockagent
