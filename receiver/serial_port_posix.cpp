@@ -1,4 +1,5 @@
 // The serial port on POSIX systems: a tty device opened exclusively, raw, non-blocking.
+#include <dirent.h>
 #include <fcntl.h>
 #include <glob.h>
 #include <poll.h>
@@ -7,6 +8,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -35,6 +37,44 @@ OpenFailure FailureOf(int error) {
     default:  // ENOENT, ENXIO, ENODEV, EIO (a ttyS with no UART behind it), not a terminal
       return OpenFailure::NoPort;
   }
+}
+
+// Whether a process other than this one has the device `path` open. Programs that neither lock
+// a port nor keep it exclusive (a terminal program, a getty, a printer host) are seen only this
+// way: Linux lists each process's open files under /proc/PID/fd. Processes whose files this user
+// may not see are not counted.
+bool OpenElsewhere(const char* path) {
+  struct stat device {};
+  DIR* const proc = ::opendir("/proc");
+  if (proc == nullptr) return false;
+  if (::stat(path, &device) != 0 || !S_ISCHR(device.st_mode)) {
+    ::closedir(proc);
+    return false;
+  }
+  const long self = static_cast<long>(::getpid());
+  bool found = false;
+  while (!found) {
+    const dirent* const process = ::readdir(proc);
+    if (process == nullptr) break;
+    char* end = nullptr;
+    const long pid = std::strtol(process->d_name, &end, 10);
+    if (*end != '\0' || pid <= 0 || pid == self) continue;
+    char name[48];
+    std::snprintf(name, sizeof name, "/proc/%ld/fd", pid);
+    DIR* const files = ::opendir(name);
+    if (files == nullptr) continue;
+    while (const dirent* const file = ::readdir(files)) {
+      struct stat open {};
+      if (file->d_name[0] != '.' && ::fstatat(::dirfd(files), file->d_name, &open, 0) == 0 &&
+          S_ISCHR(open.st_mode) && open.st_rdev == device.st_rdev) {
+        found = true;
+        break;
+      }
+    }
+    ::closedir(files);
+  }
+  ::closedir(proc);
+  return found;
 }
 
 // Waits until what was written has left the port, for half a second at most: tcdrain has no
@@ -139,6 +179,11 @@ class PosixSerialPort final : public SerialPort {
 
   bool Open(const char* name) override {
     if (fd_ >= 0) Close();
+    // A search opens no port another program has open: even the open may disturb its device.
+    if (asFound_ && OpenElsewhere(name)) {
+      Fail(EBUSY);
+      return false;
+    }
     const int fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       Fail(errno);
@@ -266,14 +311,15 @@ class PosixSerialPort final : public SerialPort {
   }
 
  private:
-  // An Open that failed with `error`. A file that is not a terminal, and a lock held (the way
-  // other serial programs say they have the port), get words of their own: "Inappropriate ioctl
-  // for device" and "Resource temporarily unavailable" would not tell the user what is wrong.
+  // An Open that failed with `error`. A file that is not a terminal, and a port held (the lock
+  // other serial programs take, another's exclusive open, or another process's open seen by a
+  // search), get words of their own: "Inappropriate ioctl for device" and "Resource temporarily
+  // unavailable" would not tell the user what is wrong.
   void Fail(int error) {
     failure_ = FailureOf(error);
     std::snprintf(errorText_, sizeof errorText_, "%s",
                   error == ENOTTY        ? "not a serial port"
-                  : error == EWOULDBLOCK ? "in use by another program"
+                  : error == EWOULDBLOCK || error == EBUSY ? "in use by another program"
                                          : std::strerror(error));
   }
 

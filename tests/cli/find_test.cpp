@@ -1,10 +1,11 @@
 // clockagent find over pseudo-terminals, against simulated receivers fixed to one line each.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <tuple>
 
-#include "receiver/system_serial_port.h"
 #include "tests/support/cli_support.h"
 
 namespace clockagent::test {
@@ -18,12 +19,13 @@ TEST(FindTest, NamesEachReceiverWithItsSettingsAndSkipsAPortInUse) {
   SimulatedReceiver silent(d + "/silent", {"--silent"});
   SimulatedReceiver held(d + "/held", {});
   ASSERT_TRUE(answering.ready() && broadcasting.ready() && silent.ready() && held.ready());
-  const auto holder = NewSystemSerialPort();  // the other program
-  ASSERT_TRUE(holder->Open((d + "/held").c_str()));
+  // The other program neither locks the port nor keeps it exclusive, as a terminal program.
+  const int holder = open((d + "/held").c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
 
   const CliResult r = RunClockagent("find --port " + d + "/answering --port " + d +
                                     "/broadcasting --port " + d + "/silent --port " + d + "/held");
-  holder->Close();
+  close(holder);
 
   EXPECT_EQ(r.exitCode, 0) << r.err;
   std::vector<std::string> found = Lines(r.out);
