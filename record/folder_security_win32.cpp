@@ -6,8 +6,10 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <cstdio>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace clockagent {
 namespace {
@@ -24,10 +26,7 @@ class Handle {
     if (Valid()) CloseHandle(h_);
   }
   Handle(const Handle&) = delete;
-  Handle& operator=(Handle&& other) noexcept {
-    std::swap(h_, other.h_);
-    return *this;
-  }
+  Handle& operator=(const Handle&) = delete;
 
   HANDLE Get() const { return h_; }
   bool Valid() const { return h_ != INVALID_HANDLE_VALUE; }
@@ -125,13 +124,13 @@ std::string Normalized(const std::string& security, LocalPtr* descriptor) {
   return *descriptor == nullptr ? "" : SddlOf(descriptor->get());
 }
 
-ItemSecurity SecurityOf(const Handle& item) {
+ItemSecurity SecurityOf(HANDLE item) {
   ItemSecurity read{INVALID_FILE_ATTRIBUTES, ""};
   BY_HANDLE_FILE_INFORMATION information{};
-  if (!item.Valid() || !GetFileInformationByHandle(item.Get(), &information)) return read;
+  if (item == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(item, &information)) return read;
   read.attributes = information.dwFileAttributes;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(item.Get(), SE_FILE_OBJECT, kOwnerAndAccess, nullptr, nullptr, nullptr,
+  if (GetSecurityInfo(item, SE_FILE_OBJECT, kOwnerAndAccess, nullptr, nullptr, nullptr,
                       nullptr, &descriptor) == ERROR_SUCCESS) {
     const LocalPtr held(descriptor);
     read.sddl = SddlOf(descriptor);
@@ -206,17 +205,26 @@ bool LetsOthersChange(PACL dacl, const std::string& adder, const std::string& wi
   });
 }
 
-// Gives the folder the owner and the access list of `wanted`, protected from what the folder
-// above would pass on.
-bool SetOwnerAndAccess(const Handle& folder, PSECURITY_DESCRIPTOR wanted) {
-  BOOL present = FALSE, defaulted = FALSE;
-  PACL dacl = nullptr;
-  PSID owner = nullptr;
-  GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted);
-  GetSecurityDescriptorOwner(wanted, &owner, &defaulted);
-  return SetSecurityInfo(folder.Get(), SE_FILE_OBJECT,
-                         kOwnerAndAccess | PROTECTED_DACL_SECURITY_INFORMATION, owner, nullptr,
-                         dacl, nullptr) == ERROR_SUCCESS;
+// Renames the folder `handle` has open to "<folder> (set aside <UTC time>)": the item itself, not
+// whatever its path may lead to by now. Its new path; empty when it could not be renamed.
+std::string MoveAside(const Handle& handle, const std::string& folder) {
+  SYSTEMTIME now{};
+  GetSystemTime(&now);
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, " (set aside %04u-%02u-%02u %02u.%02u.%02u)", now.wYear,
+                now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+  const std::string aside = folder + stamp;
+  const std::string target = "\\??\\" + aside;  // the system's own form of the path
+  const int chars = MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, nullptr, 0);
+  if (chars <= 1) return "";
+  std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + static_cast<std::size_t>(chars) * sizeof(WCHAR));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->FileNameLength = static_cast<DWORD>(chars - 1) * sizeof(WCHAR);
+  MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, rename->FileName, chars);
+  return SetFileInformationByHandle(handle.Get(), FileRenameInfo, rename,
+                                    static_cast<DWORD>(buffer.size()))
+             ? aside
+             : "";
 }
 
 }  // namespace
@@ -243,7 +251,7 @@ const char* RefusalOf(FolderVerdict verdict) {
 }
 
 ItemSecurity ReadItemSecurity(const std::string& path) {
-  return SecurityOf(OpenItself(path, READ_CONTROL));
+  return SecurityOf(OpenItself(path, READ_CONTROL).Get());
 }
 
 bool OthersMayChangeItem(const ItemSecurity& item) {
@@ -296,8 +304,7 @@ FolderVerdict JudgeFolder(const ItemSecurity& item, const FolderAccess& access) 
 }
 
 bool SecureFolder(const std::string& folder, const FolderAccess& access, std::string* refusal,
-                  FolderVerdict* found) {
-  if (found != nullptr) *found = FolderVerdict::Ours;
+                  std::string* setAside) {
   LocalPtr descriptor;
   if (Normalized(access.security, &descriptor).empty()) {
     *refusal = "its access cannot be written";
@@ -306,15 +313,14 @@ bool SecureFolder(const std::string& folder, const FolderAccess& access, std::st
   const FolderRights rights;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   // Made only with the administrators as owner, which only an elevated program may give: a folder
-  // another program made would be its account's, and refused below.
+  // another program made would be its account's, and set aside below.
   CreateDirectoryA(folder.c_str(), &attributes);
-  Handle handle = OpenItself(folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER);
-  const bool mayRepair = handle.Valid();
-  if (!mayRepair) handle = OpenItself(folder, READ_CONTROL);
-  const FolderVerdict verdict = JudgeFolder(SecurityOf(handle), access);
-  if (found != nullptr) *found = verdict;
+  const Handle handle = OpenItself(folder, READ_CONTROL | DELETE);
+  const FolderVerdict verdict =
+      JudgeFolder(handle.Valid() ? SecurityOf(handle.Get()) : ReadItemSecurity(folder), access);
   switch (verdict) {
     case FolderVerdict::Ours:
+    case FolderVerdict::Narrower:  // an administrator's narrowing is kept
       return true;
     case FolderVerdict::Missing:
     case FolderVerdict::Junction:
@@ -324,42 +330,42 @@ bool SecureFolder(const std::string& folder, const FolderAccess& access, std::st
     default:
       break;
   }
-  if (mayRepair && SetOwnerAndAccess(handle, descriptor.get())) {
-    // Read back, not trusted: a file system may keep less than it was given (wine: the mode).
-    const FolderVerdict now = JudgeFolder(SecurityOf(handle), access);
-    if (now == FolderVerdict::Ours || now == FolderVerdict::Narrower) return true;
+  // Not repaired in place: whoever opened it or its files before would keep the rights of their
+  // handles. It goes aside whole, with what is in it, and a fresh one takes its place.
+  const std::string aside = handle.Valid() ? MoveAside(handle, folder) : "";
+  if (aside.empty()) {
+    *refusal = RefusalOf(verdict);
+    return false;
   }
-  if (verdict == FolderVerdict::Narrower) return true;  // an administrator's narrowing is kept
-  *refusal = RefusalOf(verdict);
+  if (setAside != nullptr) *setAside = aside;
+  CreateDirectoryA(folder.c_str(), &attributes);
+  const FolderVerdict fresh = JudgeFolder(ReadItemSecurity(folder), access);
+  if (fresh == FolderVerdict::Ours || fresh == FolderVerdict::Narrower) return true;
+  *refusal = RefusalOf(fresh);
   return false;
 }
 
-void ReclaimFile(const std::string& path, FolderVerdict folderWas) {
-  if (folderWas == FolderVerdict::Ours || folderWas == FolderVerdict::Narrower) return;
-  const FolderRights rights;
-  const Handle file = OpenItself(path, READ_CONTROL | WRITE_DAC | WRITE_OWNER | DELETE);
-  if (!file.Valid()) return;
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (folderWas != FolderVerdict::OthersMayChange ||
-      !GetFileInformationByHandle(file.Get(), &information) ||
-      (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-      information.nNumberOfLinks != 1) {
-    FILE_DISPOSITION_INFO gone{TRUE};  // the link itself, not what it names
-    SetFileInformationByHandle(file.Get(), FileDispositionInfo, &gone, sizeof gone);
+HeldFolder::HeldFolder(const std::string& folder, const FolderAccess& access) {
+  // Shared for reading and writing, not for removing: while held, no one can rename or remove it,
+  // nor put a junction in its place.
+  handle_ = CreateFileA(folder.c_str(), FILE_LIST_DIRECTORY | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle_ == INVALID_HANDLE_VALUE) {
+    refusal_ = RefusalOf(FolderVerdict::Missing);
     return;
   }
-  ACL empty{};
-  InitializeAcl(&empty, sizeof empty, ACL_REVISION);
-  const LocalPtr administrators = SidOf("BA");
-  SetSecurityInfo(file.Get(), SE_FILE_OBJECT,
-                  kOwnerAndAccess | UNPROTECTED_DACL_SECURITY_INFORMATION, administrators.get(),
-                  nullptr, &empty, nullptr);
+  refusal_ = RefusalOf(JudgeFolder(SecurityOf(handle_), access));
+}
+
+HeldFolder::~HeldFolder() {
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
 }
 
 bool RevokeFolderGrant(const std::string& folder, const std::string& sid) {
   const Handle handle = OpenItself(folder, READ_CONTROL | WRITE_DAC);
   if (!handle.Valid()) return GetLastError() == ERROR_FILE_NOT_FOUND;
-  const LocalPtr descriptor = DescriptorOf(SecurityOf(handle).sddl);
+  const LocalPtr descriptor = DescriptorOf(SecurityOf(handle.Get()).sddl);
   const LocalPtr grantee = SidOf(sid);
   BOOL present = FALSE, defaulted = FALSE;
   PACL dacl = nullptr;

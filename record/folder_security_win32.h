@@ -46,19 +46,32 @@ FolderVerdict JudgeFolder(const ItemSecurity& item, const FolderAccess& access);
 // replaced by theirs. True too when its security cannot be read.
 bool OthersMayChangeItem(const ItemSecurity& item);
 
-// Makes `folder` with `access`, or takes an existing one as it is when it is Ours. One that is
-// not is given the administrators as owner and `access` when this program may (elevated, or
-// holding the folder's rights), and kept when it is Narrower; otherwise it is refused, and
-// `refusal` says why. `found`, when given, is the verdict on the folder before.
+// Makes `folder` with `access`, or takes an existing one as it is when it is Ours, or Narrower (an
+// administrator's narrowing is kept). Any other folder there is not repaired in place, since
+// whoever opened it or its files before would keep their handles' rights: it is moved aside whole,
+// renamed "<name> (set aside <UTC time>)" where it is (`setAside`, when given, gets its new path),
+// and a fresh one is made, when this program may (elevated). Otherwise, or for a junction or a
+// file there, it is refused, and `refusal` says why.
 bool SecureFolder(const std::string& folder, const FolderAccess& access, std::string* refusal,
-                  FolderVerdict* found = nullptr);
+                  std::string* setAside = nullptr);
 
-// A file in a folder that SecureFolder found as `folderWas` and has taken back. In a folder
-// others could change it may be a link to a file of the system, which must never be written
-// through: it is removed then, as is every file of a folder that was another account's or whose
-// owner could not be told. A plain file keeps its content, but the administrators become its
-// owner and it keeps only the access the folder passes on.
-void ReclaimFile(const std::string& path, FolderVerdict folderWas);
+// A folder held for one use of what is in it: opened itself (a junction put in its place is not
+// followed), kept from being renamed or removed while held, and judged again. While held, files
+// opened by their paths in it are in this folder and no other.
+class HeldFolder {
+ public:
+  HeldFolder(const std::string& folder, const FolderAccess& access);
+  ~HeldFolder();
+  HeldFolder(const HeldFolder&) = delete;
+  HeldFolder& operator=(const HeldFolder&) = delete;
+
+  // Why it is not to be used (RefusalOf its verdict now); empty when it is Ours or Narrower.
+  const char* Refusal() const { return refusal_; }
+
+ private:
+  void* handle_;
+  const char* refusal_ = "";
+};
 
 // Takes the entries that grant `sid` off the folder's access list. False when they stay; true
 // also when there is no folder.

@@ -40,17 +40,19 @@ std::string RecordPath() {
   return folder.empty() ? "" : folder + "\\" + kRecordFileName;
 }
 
-bool MakeRecordFolder(std::string* refusal) {
+std::string RecordFolder() { return Folder(); }
+
+bool MakeRecordFolder(std::string* refusal, std::string* notice) {
   refusal->clear();
   const std::string folder = Folder();
   if (folder.empty()) return false;
   const std::string company = folder.substr(0, folder.find_last_of('\\'));
   const FolderAccess access = RecordFolderAccess();
-  std::string why;
-  FolderVerdict before = FolderVerdict::Ours;
+  std::string why, companyAside, folderAside;
   // The maker's folder too: its owner could rename the record's folder and put another there.
-  const bool secured = SecureFolder(company, {kCompanyFolderSecurity, access.adder}, &why) &&
-                       SecureFolder(folder, access, &why, &before);
+  const bool secured =
+      SecureFolder(company, {kCompanyFolderSecurity, access.adder}, &why, &companyAside) &&
+      SecureFolder(folder, access, &why, &folderAside);
   if (!secured) {
     *refusal = "ClockAgent writes no record in " + folder + ": " +
                (why.empty() ? "it cannot be made" : why) +
@@ -58,15 +60,18 @@ bool MakeRecordFolder(std::string* refusal) {
                "the administrators, and start ClockAgent again.";
     return false;
   }
-  for (const std::string& file : RecordFiles(RecordPath())) {
-    ReclaimFile(file, before);
+  const std::string& aside = companyAside.empty() ? folderAside : companyAside;
+  if (!aside.empty() && notice != nullptr) {
+    *notice = "ClockAgent found a folder of its record that was not the administrators' alone, and "
+              "set it aside, with what was in it, as " + aside +
+              "; its record goes on in a fresh folder. Remove the old one once you have read it.";
   }
   return true;
 }
 
 bool MakeRecordFolder() {
   std::string refusal;
-  return MakeRecordFolder(&refusal);
+  return MakeRecordFolder(&refusal, nullptr);
 }
 
 bool RevokeRecordFolderGrant() {

@@ -18,11 +18,13 @@ FolderAccess RecordFolderAccess();
 // The record's file; empty when there is no ProgramData folder.
 std::string RecordPath();
 
-// Makes or checks the record's folder and the maker's folder above it, as SecureFolder does, and
-// takes back the record's files in a folder that was not the programs' own. False when no record
-// may be written there; `refusal` then says why (empty when there is no ProgramData folder at
-// all).
-bool MakeRecordFolder(std::string* refusal);
+// The record's folder; empty when there is no ProgramData folder.
+std::string RecordFolder();
+
+// Makes or checks the record's folder and the maker's folder above it, as SecureFolder does. False
+// when no record may be written there; `refusal` then says why (empty when there is no
+// ProgramData folder at all). A folder that was set aside is told in `notice`, when given.
+bool MakeRecordFolder(std::string* refusal, std::string* notice);
 bool MakeRecordFolder();
 
 // Takes the service's grant off the record's folder, as the service goes. False when it stays.

@@ -34,10 +34,20 @@ class Recorder {
 
   const std::string& RecordPath() const { return record_.Path(); }
   // Why its last line could not be written.
-  const std::string& RecordFailure() const { return record_.Failure(); }
+  const std::string& RecordFailure() const { return failure_; }
+
+  // The record's last attempt (ReadLastAttempt). False when there is none to read.
+  bool ReadLast(LastAttempt* last);
 
  private:
+  // Runs a step on the record's files, in its folder held and checked (HeldFolder) when it is the
+  // programs' own; false, with failure_ saying why, when the folder is refused.
+  template <typename Step>
+  bool Use(Step step);
+
   UpdateRecord record_;
+  std::string folder_;   // held at each use; empty for a record of the caller's own path
+  std::string failure_;
   EventReporter events_;
   bool recordFailureTold_ = false;
   bool windowsTimeTold_ = false;

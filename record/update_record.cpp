@@ -172,10 +172,6 @@ bool ReadLastAttempt(const std::string& path, LastAttempt* attempt) {
   return false;
 }
 
-std::array<std::string, 3> RecordFiles(const std::string& path) {
-  return {path, UpdateRecord(path).OlderPath(), LockPathOf(path)};
-}
-
 std::string OffsetText(double offsetSeconds) {
   char text[64];
   std::snprintf(text, sizeof text, "clock was %.6f s %s", std::fabs(offsetSeconds),

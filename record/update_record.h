@@ -2,7 +2,6 @@
 // words the notification-area icon's tip says of the last one.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -64,9 +63,6 @@ struct LastAttempt {
 
 // The record's last line at `path`; false when it has none, or none this version wrote.
 bool ReadLastAttempt(const std::string& path, LastAttempt* attempt);
-
-// Every file a record at `path` makes: itself, the older file it becomes, and its lock file.
-std::array<std::string, 3> RecordFiles(const std::string& path);
 
 // The icon's tip: "ClockAgent", and under it the last outcome in words read at a glance, its
 // time as the user's clock shows it ("09:23:49"):

@@ -97,7 +97,7 @@ class ServiceHost {
     OpenPipes();
     LastAttempt last;
     // Not forgotten at a restart.
-    if (ReadLastAttempt(recorder_.RecordPath(), &last)) front_.Remember(last);
+    if (recorder_.ReadLast(&last)) front_.Remember(last);
     if (front_.Load()) Start();  // the schedule as the user last left it
     const ArrivalHandler arrival{[this](std::chrono::milliseconds timeout) { return Wait(timeout); },
                                  [&cycle] { cycle.BytesArrived(); }};

@@ -1,5 +1,5 @@
-// The record's folder under wine: the verdicts on a folder, and one an ordinary user made first for
-// everyone taken back.
+// The record's folder under wine: the verdicts on a folder, one an ordinary user made first for
+// everyone set aside, and the fresh one held.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -61,12 +61,12 @@ TEST(RecordFolder, Verdicts) {
   EXPECT_TRUE(MakeRecordFolder());  // the service's grant given back
 }
 
-TEST(RecordFolder, OneEveryoneMayChangeIsTakenBack) {
+TEST(RecordFolder, OneEveryoneMayChangeIsSetAsideAndTheFreshOneHeldAtEachUse) {
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
   const std::string folder = std::string(temp) + "clockagent-record-" +
                              std::to_string(GetCurrentProcessId());
-  // Made first by someone else, for everyone to change (under wine: mode 0777).
+  // Made first by someone else, for everyone to change (under wine: mode 0777), a file in it.
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
   PSECURITY_DESCRIPTOR everyone = nullptr;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
@@ -82,13 +82,32 @@ TEST(RecordFolder, OneEveryoneMayChangeIsTakenBack) {
   const std::string wide = Security(folder);
   ASSERT_TRUE(wide.find("FA;;;WD)") != std::string::npos ||
               wide.find("0x1301ff;;;WD)") != std::string::npos) << wide;
+  const std::string planted = "\\record.csv";
+  const HANDLE file = CreateFileA((folder + planted).c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
 
-  std::string refusal;
-  EXPECT_TRUE(SecureFolder(folder, RecordFolderAccess(), &refusal)) << refusal;
-  const std::string taken = Security(folder);
-  EXPECT_EQ(taken.find("FA;;;WD)"), std::string::npos) << taken;
-  EXPECT_EQ(taken.find("0x1301ff;;;WD)"), std::string::npos) << taken;
-  RemoveDirectoryA(folder.c_str());
+  std::string refusal, aside;
+  EXPECT_TRUE(SecureFolder(folder, RecordFolderAccess(), &refusal, &aside)) << refusal;
+  EXPECT_EQ(aside.rfind(folder + " (set aside ", 0), 0u) << aside;
+  EXPECT_NE(GetFileAttributesA((aside + planted).c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA((folder + planted).c_str()), INVALID_FILE_ATTRIBUTES);
+  const std::string fresh = Security(folder);
+  EXPECT_EQ(fresh.find("FA;;;WD)"), std::string::npos) << fresh;
+  EXPECT_EQ(fresh.find("0x1301ff;;;WD)"), std::string::npos) << fresh;
+
+  const std::string elsewhere = folder + ".elsewhere";
+  {
+    const HeldFolder held(folder, RecordFolderAccess());
+    EXPECT_STREQ(held.Refusal(), "");
+    EXPECT_FALSE(MoveFileA(folder.c_str(), elsewhere.c_str()));  // nothing swapped in meanwhile
+  }
+  ASSERT_TRUE(MoveFileA(folder.c_str(), elsewhere.c_str()));
+  EXPECT_STREQ(HeldFolder(folder, RecordFolderAccess()).Refusal(), RefusalOf(FolderVerdict::Missing));
+  RemoveDirectoryA(elsewhere.c_str());
+  DeleteFileA((aside + planted).c_str());
+  RemoveDirectoryA(aside.c_str());
 }
 
 }  // namespace
