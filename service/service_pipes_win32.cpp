@@ -145,7 +145,7 @@ struct PipeServer::Instance {
     deadline = SteadyClock::now() + kPipeClientTime;
   }
 
-  void Step(const Answer& answer) {
+  void Step(PipeServer& server) {
     const bool signalled = WaitForSingleObject(current->io.hEvent, 0) == WAIT_OBJECT_0;
     if (!signalled) {
       if (SteadyClock::now() >= deadline) {
@@ -165,10 +165,11 @@ struct PipeServer::Instance {
     switch (phase) {
       case Phase::Listening:
       case Phase::Connected:
-        if (completed) {
+        // Not completed: ERROR_NO_DATA among others, the client has gone already.
+        if (completed && server.Admit(pipe)) {
           Begin(Phase::Reading);
         } else {
-          Reset();  // ERROR_NO_DATA among others: the client has gone already
+          Reset();
         }
         return;
       case Phase::Reading:
@@ -176,7 +177,7 @@ struct PipeServer::Instance {
           Reset();
           return;
         }
-        current->reply = answer(std::string(current->request, moved));
+        current->reply = server.answer_(std::string(current->request, moved));
         Begin(Phase::Writing);
         return;
       case Phase::Writing:
@@ -238,7 +239,28 @@ void PipeServer::Events(std::vector<HANDLE>* events) const {
 }
 
 void PipeServer::Step() {
-  for (const auto& instance : instances_) instance->Step(answer_);
+  for (const auto& instance : instances_) instance->Step(*this);
+}
+
+bool PipeServer::Admit(HANDLE pipe) {
+  ULONG process = 0;
+  if (!GetNamedPipeClientProcessId(pipe, &process)) return true;  // not to be told apart
+  const auto now = SteadyClock::now();
+  Quota* quota = &quotas_[0];
+  for (Quota& q : quotas_) {
+    if (q.process == process) {
+      quota = &q;
+      break;
+    }
+    if (q.seen < quota->seen) quota = &q;
+  }
+  if (quota->process != process) *quota = {process, kClientBurst, now};
+  const double refilled = std::chrono::duration<double>(now - quota->seen).count() * kClientRate;
+  quota->requests = std::min<double>(kClientBurst, quota->requests + refilled);
+  quota->seen = now;
+  if (quota->requests < 1) return false;
+  quota->requests -= 1;
+  return true;
 }
 
 std::chrono::milliseconds PipeServer::UntilNextDeadline() const {

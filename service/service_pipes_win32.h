@@ -30,6 +30,13 @@ constexpr char kControlPipeSecurity[] = "O:LSD:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;
 // that is slower is dropped, so that it holds an instance that briefly and never the service.
 constexpr std::chrono::milliseconds kPipeClientTime{500};
 
+// How many requests one client process may make: a burst of kClientBurst, then kClientRate a
+// second. A client over it is disconnected unanswered, so that a flood of requests costs the
+// service little and takes no instance for long. The window asks once a second; the tests' polls,
+// the most a legitimate client asks, 40 a second.
+constexpr int kClientBurst = 100;
+constexpr int kClientRate = 50;
+
 // The instances of a message-mode pipe that refuses remote clients. Every step is begun with
 // overlapped I/O and finished when its event is signalled, so the loop that owns the server waits
 // on these events beside the port and never waits for a client.
@@ -57,11 +64,23 @@ class PipeServer {
   struct Instance;
 
  private:
+  // Whether the client connected to `pipe` may make one more request now.
+  bool Admit(HANDLE pipe);
+
+  // The clients seen last, each with its requests in hand (a bucket refilled at kClientRate).
+  // The one seen longest ago gives way to a new one.
+  struct Quota {
+    ULONG process = 0;
+    double requests = 0;
+    std::chrono::steady_clock::time_point seen;
+  };
+
   std::string name_;
   std::string security_;
   int count_;
   Answer answer_;
   std::vector<std::unique_ptr<Instance>> instances_;
+  Quota quotas_[16];
 };
 
 enum class PipeAnswer { Answered, NoService, AccessDenied, NotTheService, Failed };

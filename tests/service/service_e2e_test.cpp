@@ -8,6 +8,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -320,6 +321,25 @@ TEST_F(ClockAgentService, NeitherItNorItsClientsBelieveAProgramHoldingItsPipe) {
   EXPECT_TRUE(WaitFor([&] {
     return AskService(kStatePipeName, "state", &reply) == PipeAnswer::Answered;
   }, 8000));
+}
+
+TEST_F(ClockAgentService, AClientFloodingItsStatePipeIsHeldToItsShare) {
+  ASSERT_EQ(Clockagent("service install").exitCode, 0);
+  std::string reply;
+  ASSERT_TRUE(WaitFor([&] {
+    return AskService(kStatePipeName, "state", &reply) == PipeAnswer::Answered;
+  }, 8000));
+  int requests = 0, answered = 0;
+  const auto began = std::chrono::steady_clock::now();
+  double seconds = 0;
+  for (; seconds < 2; ++requests) {
+    answered += AskService(kStatePipeName, "state", &reply) == PipeAnswer::Answered;
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  }
+  EXPECT_LT(answered, requests);
+  EXPECT_LE(answered, kClientBurst + kClientRate * seconds + 1) << requests << " requests";
+  Sleep(200);
+  EXPECT_EQ(AskService(kStatePipeName, "state", &reply), PipeAnswer::Answered) << "its share back";
 }
 
 TEST_F(ClockAgentService, ItsOwnSidAloneMayKeepTheSettings) {
