@@ -27,18 +27,43 @@ class ClockSetter {
   // The finest step of time it sets, in nanoseconds: what it drops below that is lost unless the
   // clock is set at a moment when there is nothing below it to drop.
   virtual std::int64_t ResolutionNs() const { return 1000; }
+
+  // Steering the clock's rate, for a discipline. SetRate makes the clock run `ppm` parts per
+  // million faster than it runs by itself (negative: slower), within kLargestRatePpm, and reads
+  // back what the system kept: false when it refused the rate or did not keep it. ReleaseRate
+  // hands the rate back to the system, as it was before any SetRate.
+  virtual bool SetRate(double ppm) {
+    static_cast<void>(ppm);
+    return false;
+  }
+  virtual void ReleaseRate() {}
 };
 
 // The operating system's clock: SetSystemTime on Windows, which takes whole milliseconds, and
 // clock_settime(CLOCK_REALTIME) elsewhere, to the microsecond.
 // Fails without the right to change the clock, or for a record that is not a valid time.
+// Its rate through clock_adjtime(CLOCK_REALTIME) with ADJ_FREQUENCY alone (never the kernel's own
+// loop) on Linux; on Windows through SetSystemTimeAdjustmentPrecise where the system has it, and
+// SetSystemTimeAdjustment otherwise, alternating neighbouring values for a rate between two.
 class SystemClockSetter final : public ClockSetter {
  public:
+  SystemClockSetter();
+  ~SystemClockSetter() override;
+  SystemClockSetter(const SystemClockSetter&) = delete;
+  SystemClockSetter& operator=(const SystemClockSetter&) = delete;
+
   bool Set(const SystemTime& utc) override;
   std::int64_t ResolutionNs() const override;
+  bool SetRate(double ppm) override;
+  void ReleaseRate() override;
+
+ private:
+  struct RateSteering;  // the platform's
+  RateSteering* rate_ = nullptr;
 };
 
-// Changes nothing: records the time it was asked to set and reports success.
+// Changes nothing: records the time and the rate it was asked to set and reports success (the
+// rate kept or not as `keepsRate` says).
 class DryRunClockSetter final : public ClockSetter {
  public:
   bool Set(const SystemTime& utc) override {
@@ -46,9 +71,22 @@ class DryRunClockSetter final : public ClockSetter {
     ++calls;
     return true;
   }
+  bool SetRate(double ppm) override {
+    ratePpm = ppm;
+    ++rateCalls;
+    return keepsRate;
+  }
+  void ReleaseRate() override {
+    ratePpm = 0;
+    released = true;
+  }
 
   SystemTime last;
   int calls = 0;
+  double ratePpm = 0;
+  int rateCalls = 0;
+  bool keepsRate = true;
+  bool released = false;
 };
 
 }  // namespace clockagent

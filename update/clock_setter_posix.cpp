@@ -22,4 +22,16 @@ bool SystemClockSetter::Set(const SystemTime& utc) {
 
 std::int64_t SystemClockSetter::ResolutionNs() const { return 1000; }
 
+struct SystemClockSetter::RateSteering {};
+
+SystemClockSetter::SystemClockSetter() = default;
+SystemClockSetter::~SystemClockSetter() { ReleaseRate(); }
+
+bool SystemClockSetter::SetRate(double ppm) {
+  static_cast<void>(ppm);
+  return false;
+}
+
+void SystemClockSetter::ReleaseRate() {}
+
 }  // namespace clockagent
