@@ -59,11 +59,18 @@ const char kRunHelp[] =
     "refused, until stopped with Ctrl-C or SIGTERM, which ends an attempt in progress and closes\n"
     "the port.\n"
     "\n"
+    "With --discipline the clock is held between updates by its rate: from the offsets the\n"
+    "updates measure, the clock's own frequency error is estimated, and its rate is set to keep\n"
+    "it on time; only an offset over 0.128 s is stepped. Each line then ends with the rate in\n"
+    "force ('rate -100.012 ppm': the correction to the clock's rate; negative slows it). The rate\n"
+    "is handed back to the system when the run ends.\n"
+    "\n"
     "Exit status: 0 when stopped, 2 for bad options or an interval that is refused.\n"
     "\n"
     "Options:\n"
     "  --interval \"dd hh:mm\"  the time between attempts, two digits in each field, such as\n"
-    "                      \"00 06:00\"\n";
+    "                      \"00 06:00\"\n"
+    "  --discipline        hold the clock by its rate between updates; step only large offsets\n";
 
 // The options both commands take, after the command's own text.
 void PrintOptionsHelp() {
@@ -71,7 +78,8 @@ void PrintOptionsHelp() {
   std::printf(
       "  --log FILE          append a line for each attempt to the CSV record FILE (time_utc,\n"
       "                      port, outcome, packet, offset_s, set_to, reason,\n"
-      "                      timed_by; at 1 MB it becomes FILE.1.csv and a new one is begun)\n"
+      "                      timed_by, rate_ppm; at 1 MB it becomes FILE.1.csv and a new one\n"
+      "                      is begun)\n"
       "  --max-correction S  refuse to move the clock by more than S whole seconds (default 0: no\n"
       "                      limit)\n"
       "  --dry-run           do not set the clock; show the time it would be set to\n"
@@ -166,6 +174,13 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
     } else if (arg == "--dry-run") {
       o.dryRun = true;
       continue;
+    } else if (arg == "--discipline") {
+      if (!takesInterval) {
+        return Usage(command, "--discipline holds the clock between updates: it is an option of "
+                              "'clockagent run', not of one update");
+      }
+      o.choices.discipline = true;
+      continue;
     }
     const bool known = IsReceiverOption(arg) || arg == "--log" || arg == "--max-correction" ||
                        (arg == "--interval" && takesInterval);
@@ -213,6 +228,7 @@ void PrintRemarks(const AttemptResult& result) {
   if (result.PulseMissed()) {
     std::printf("%s\n", result.PulseText().c_str());
   }
+  if (*result.disciplineNote != '\0') std::printf("%s\n", result.disciplineNote);
 }
 
 }  // namespace
@@ -262,8 +278,12 @@ int RunRun(int argc, char** argv) {
     const std::time_t now = std::time(nullptr);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-    const std::string said =
-        result.clockAsked ? OffsetText(result.offsetSeconds) : ReasonText(result);
+    std::string said = result.clockAsked ? OffsetText(result.offsetSeconds) : ReasonText(result);
+    if (result.disciplined) {
+      char rate[48];
+      std::snprintf(rate, sizeof rate, "rate %.3f ppm", result.ratePpm);
+      said += std::string(said.empty() ? "" : result.clockAsked && result.stepped ? ", stepped; " : "; ") + rate;
+    }
     std::printf("%s %s %d/%d%s%s\n", stamp, StatusText(result.outcome),
                 static_cast<int>(result.successes), static_cast<int>(result.attempts),
                 said.empty() ? "" : " ", said.c_str());

@@ -86,13 +86,23 @@ std::string RecordLine(const AttemptResult& result) {
     line += offset;
   }
   line += ",";
-  if (result.outcome == UpdateOutcome::Success) {
+  if (result.outcome == UpdateOutcome::Success && result.stepped) {
     char set[kIsoTimeTextSize];
     FormatIsoTimeMs(result.clockTime, set);
     line += set;
   }
-  line += "," + Csv(ReasonText(result)) + ",";
+  std::string reason = ReasonText(result);
+  if (*result.disciplineNote != '\0') {
+    reason += (reason.empty() ? "" : "; ") + std::string(result.disciplineNote);
+  }
+  line += "," + Csv(reason) + ",";
   if (result.clockAsked) line += result.TimedByPulse() ? "pulse" : "packet";
+  line += ",";
+  if (result.disciplined) {
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.3f", result.ratePpm);
+    line += rate;
+  }
   return line;
 }
 
@@ -159,7 +169,7 @@ bool ReadLastAttempt(const std::string& path, LastAttempt* attempt) {
     }
   }
   double ended = 0;
-  if (fields.size() != 8 || !ParseIsoTime(fields[0].c_str(), &ended)) return false;
+  if (fields.size() != 9 || !ParseIsoTime(fields[0].c_str(), &ended)) return false;
   for (int outcome = 0; outcome <= static_cast<int>(UpdateOutcome::BadTime); ++outcome) {
     if (fields[2] != StatusText(static_cast<UpdateOutcome>(outcome))) continue;
     attempt->outcome = static_cast<UpdateOutcome>(outcome);

@@ -13,7 +13,8 @@ namespace clockagent {
 // The record's file in a folder of its own (the window program's and the service's).
 constexpr char kRecordFileName[] = "updates.csv";
 
-constexpr char kRecordHeader[] = "time_utc,port,outcome,packet,offset_s,set_to,reason,timed_by";
+constexpr char kRecordHeader[] =
+    "time_utc,port,outcome,packet,offset_s,set_to,reason,timed_by,rate_ppm";
 
 // How long an append waits for another writer of the same record (the window program, the
 // service, the console tool) before it gives its line up.

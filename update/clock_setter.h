@@ -37,6 +37,8 @@ class ClockSetter {
     return false;
   }
   virtual void ReleaseRate() {}
+  // Why the rate may not be steered now (another program steers the clock); empty when it may.
+  virtual const char* RateBlocker() const { return ""; }
 };
 
 // The operating system's clock: SetSystemTime on Windows, which takes whole milliseconds, and
@@ -56,6 +58,7 @@ class SystemClockSetter final : public ClockSetter {
   std::int64_t ResolutionNs() const override;
   bool SetRate(double ppm) override;
   void ReleaseRate() override;
+  const char* RateBlocker() const override;
 
  private:
   struct RateSteering;  // the platform's

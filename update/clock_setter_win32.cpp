@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "update/clock_setter.h"
+#include "update/windows_time.h"
 
 namespace clockagent {
 
@@ -32,5 +33,9 @@ bool SystemClockSetter::SetRate(double ppm) {
 }
 
 void SystemClockSetter::ReleaseRate() {}
+
+const char* SystemClockSetter::RateBlocker() const {
+  return WindowsTimeOverwrites() ? kWindowsTimeDisciplineText : "";
+}
 
 }  // namespace clockagent

@@ -26,6 +26,7 @@ struct CycleChoices {
   int latencyMs = 0;  // how long after the moment it names the receiver sends a timing packet
   PulseLine pulse = PulseLine::None;  // the line the receiver's pulse per second is wired to
   std::int32_t maxCorrectionSeconds = 0;  // the largest correction made; 0: no limit
+  bool discipline = false;  // hold the clock by its rate between updates (taken at Start)
 };
 
 // How an attempt ended.
@@ -49,6 +50,10 @@ struct AttemptResult {
   std::int32_t limitSeconds = 0;  // ... and the limit in force
   std::int32_t successes = 0;    // the counters with this attempt
   std::int32_t attempts = 0;
+  bool stepped = true;           // the clock was set to clockTime; false: only its rate was
+  bool disciplined = false;      // the discipline holds the clock, at this rate since:
+  double ratePpm = 0;            // ... faster than the clock runs by itself (negative: slower)
+  const char* disciplineNote = "";  // why the discipline stopped or did not start, at this attempt
 
   bool TimedByPulse() const { return pulseFit == PulseFit::Pulse; }
   // The pulse line was chosen, but the packet timed the attempt.

@@ -106,6 +106,23 @@ bool UpdateCycle::ApplyReport(const TimingReport& report, bool confirming) {
   const ClockReading now =
       AwaitWholeStep(sample, link_.clock->Now(), *link_.clock, clock_.ResolutionNs());
   const std::int64_t receiverNowNs = ReceiverNsAt(sample, now.monotonicNs);
+  DisciplineAction action;
+  action.step = true;
+  if (disciplineOn_) {
+    action = discipline_.Update(now.systemNs, receiverNowNs - now.systemNs,
+                                static_cast<double>(timerUpdate_.Interval()) / 1000.0);
+    if (discipline_.NotFollowing()) {
+      StopDiscipline(kNotFollowingText);
+      action.step = true;
+    } else if (!action.step && SteerRate(action.ratePpm)) {
+      // Held by its rate alone: the offset measured is what the rate now closes.
+      result_.clockAsked = true;
+      result_.stepped = false;
+      result_.offsetSeconds = static_cast<double>(receiverNowNs - now.systemNs) / 1e9;
+      ReportOutcome(UpdateOutcome::Success);
+      return true;
+    }
+  }
   const UpdateOutcome outcome =
       ApplyReceiverTime(ReceiverTimeOf(receiverNowNs), clock_, &result_.clockTime);
   result_.clockAsked = outcome != UpdateOutcome::BadTime;
@@ -114,8 +131,35 @@ bool UpdateCycle::ApplyReport(const TimingReport& report, bool confirming) {
   } else {
     result_.refusal = Refusal::NotADate;
   }
+  if (disciplineOn_ && outcome == UpdateOutcome::Success) {
+    SteerRate(action.ratePpm);
+  } else if (disciplineOn_) {
+    discipline_.Reset();  // the step it counted on was not made: its samples no longer fit
+  }
   ReportOutcome(outcome);
   return true;
+}
+
+bool UpdateCycle::SteerRate(double ppm) {
+  rateSet_ = true;
+  if (clock_.SetRate(ppm)) return true;
+  StopDiscipline(kRateNotKeptText);
+  return false;
+}
+
+void UpdateCycle::StopDiscipline(const char* why) {
+  if (rateSet_) clock_.ReleaseRate();
+  rateSet_ = false;
+  disciplineOn_ = false;
+  if (*why != '\0') disciplineNote_ = why;
+}
+
+void UpdateCycle::StartDiscipline(bool wanted) {
+  StopDiscipline("");
+  discipline_.Reset();
+  if (!wanted) return;
+  disciplineNote_ = clock_.RateBlocker();
+  disciplineOn_ = *disciplineNote_ == '\0';
 }
 
 void UpdateCycle::Refuse(Refusal refusal) {
@@ -137,6 +181,14 @@ void UpdateCycle::ReportOutcome(UpdateOutcome outcome) {
     successCount_ = 0;
   }
   if (outcome == UpdateOutcome::Success) ++successCount_;
+  // An update with no sample: the clock keeps the rate estimated, without the phase correction.
+  if (disciplineOn_ && rateSet_ && outcome != UpdateOutcome::Success) {
+    SteerRate(discipline_.Holdover());
+  }
+  result_.disciplined = disciplineOn_;
+  result_.ratePpm = disciplineOn_ ? discipline_.RatePpm() : 0;
+  result_.disciplineNote = disciplineNote_;
+  disciplineNote_ = "";
   result_.outcome = outcome;
   result_.port = activePort_;
   result_.ended = link_.clock->Now();
@@ -146,6 +198,7 @@ void UpdateCycle::ReportOutcome(UpdateOutcome outcome) {
 }
 
 void UpdateCycle::Abandon() {
+  StopDiscipline("");
   pulse_.End();
   if (link_.isOpen) CloseLink(link_);
   phase_ = Phase::Idle;
@@ -172,6 +225,7 @@ void UpdateCycle::StartUpdates() {
   }
   timerUpdate_.SetInterval(static_cast<std::uint32_t>(period));
   TakeChoices(choices);
+  StartDiscipline(choices.discipline);
   if (settings_ != nullptr) settings_->SaveSettings();
   timerUpdate_.SetEnabled(true);
   // An attempt still polling (begun before a Stop) counts as the first of this run, so that its
@@ -183,6 +237,7 @@ void UpdateCycle::StartUpdates() {
 }
 
 void UpdateCycle::StopUpdates() {
+  StopDiscipline("");
   front_.ScheduleChanged(false);
   timerUpdate_.SetEnabled(false);
 }

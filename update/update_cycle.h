@@ -9,6 +9,7 @@
 #include "receiver/daro_link.h"
 #include "receiver/serial_link.h"
 #include "receiver/timing_packets.h"
+#include "update/clock_discipline.h"
 #include "update/clock_sample.h"
 #include "update/clock_setter.h"
 #include "update/clock_setting.h"
@@ -22,6 +23,10 @@ constexpr int kPollsPerAttempt = 30;
 constexpr std::uint32_t kPollIntervalMs = 200;
 constexpr std::uint32_t kDefaultUpdateIntervalMs = 21600000;  // six hours
 constexpr std::int32_t kMostAttemptsCounted = 9999;
+
+// Why the discipline stops, or does not start: the updates step the clock instead.
+constexpr char kRateNotKeptText[] = "discipline off: the system did not keep the rate set";
+constexpr char kNotFollowingText[] = "discipline off: the clock did not follow its rate";
 
 constexpr char kZeroIntervalMessage[] = "Interval must be greater than zero.";
 // The timer counts milliseconds in 32 bits: 49 days 17:02 is the longest whole-minute interval.
@@ -99,6 +104,13 @@ class UpdateCycle final : private TimingSink {
   // True when the packet ended the attempt; false when its correction waits for a second word.
   bool ApplyReport(const TimingReport& report, bool confirming);
   void Refuse(Refusal refusal);
+  // The discipline as Start finds it wanted: a rate handed back, the estimates forgotten.
+  void StartDiscipline(bool wanted);
+  // Sets the rate; false, the discipline stopped with kRateNotKeptText, when the system did not
+  // keep it.
+  bool SteerRate(double ppm);
+  // Ends the discipline: the rate handed back, `why` told with the attempt (empty: not told).
+  void StopDiscipline(const char* why);
 
   ReceiverLink& link_;
   Timer& timerUpdate_;
@@ -120,6 +132,10 @@ class UpdateCycle final : private TimingSink {
   TimingReport report_;    // the packet taken (Taken, Confirmer)
   ClockSample unconfirmedSample_;  // the large correction to confirm (Confirming, Confirmer)
   PulseWatch pulse_;  // the pulse line, watched while an attempt polls
+  ClockDiscipline discipline_;
+  bool disciplineOn_ = false;  // wanted at Start, and not stopped since
+  bool rateSet_ = false;       // a rate is set: handed back at Stop, exit, or a new Start
+  const char* disciplineNote_ = "";  // told with the attempt that ends next
 };
 
 // A serial port, the receiver link over it and an update cycle wired to timers, a clock and a

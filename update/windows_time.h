@@ -15,6 +15,10 @@ constexpr char kWindowsTimeAdvice[] =
     "console (or install ClockAgent again and choose \"Stop Windows Time from resetting the "
     "clock\").";
 
+// Windows Time steers the clock's rate itself: a discipline beside it would fight it.
+constexpr char kWindowsTimeDisciplineText[] =
+    "discipline off: Windows Time is set to synchronise this clock, and the two would fight";
+
 // Whether Windows Time sets the clock from the network: it runs, and its Parameters value "Type"
 // is anything but NoSync (an absent Type is its default, NT5DS or NTP).
 bool WindowsTimeOverwrites(bool running, const std::string& type);

@@ -47,9 +47,9 @@ TEST_F(SyncCommand, EachAttemptLandsInTheRecordAndAFailedWriteStopsNothing) {
   EXPECT_TRUE(std::regex_match(
       Slurp(log),
       std::regex(std::string(kRecordHeader) + "\r\n" + ended +
-                 port + R"(,Success,0x41,\+\d+\.\d{6},2036-06-18T11:59:4\d\.\d{3}Z,,packet)" "\r\n" +
+                 port + R"(,Success,0x41,\+\d+\.\d{6},2036-06-18T11:59:4\d\.\d{3}Z,,packet,)" "\r\n" +
                  ended + port +
-                 ",Error - COM Failure,,,,port " + port + ": No such file or directory,\r\n")))
+                 ",Error - COM Failure,,,,port " + port + ": No such file or directory,,\r\n")))
       << Slurp(log);
 
   const CliResult unwritable =
@@ -85,8 +85,8 @@ would set the clock to [-\dT:]{19}\.\d{3}Z \(dry run\)
   EXPECT_EQ(stuck.exitCode, 0) << stuck.out << stuck.err;
   const std::vector<std::string> record = Lines(Slurp(log));
   ASSERT_EQ(record.size(), 3u);
-  EXPECT_EQ(record[1].substr(record[1].size() - 7), ",pulse\r");
-  EXPECT_EQ(record[2].substr(record[2].size() - 8), ",packet\r");
+  EXPECT_EQ(record[1].substr(record[1].size() - 8), ",pulse,\r");
+  EXPECT_EQ(record[2].substr(record[2].size() - 9), ",packet,\r");
 }
 
 TEST_F(SyncCommand, AReceiverOfTheTrueTimeLeavesTheClockWhereItIs) {

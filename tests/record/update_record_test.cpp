@@ -13,6 +13,7 @@
 #include <tuple>
 
 #include "record/update_record.h"
+#include "update/update_cycle.h"
 #include "tests/support/cli_support.h"
 #include "tests/support/test_support.h"
 
@@ -55,21 +56,31 @@ TEST(RecordLine, EachOutcomeSaysWhatThereIsToSay) {
   AttemptResult refused = Result(UpdateOutcome::BadTime, true, false);
   refused.refusal = Refusal::UserTime;
   device.port.device = "/dev/serial/by-id/usb-GPS,\"timing\"";
+  AttemptResult slewed = Result(UpdateOutcome::Success, true, true, 0.00012);
+  slewed.stepped = false;
+  slewed.disciplined = true;
+  slewed.ratePpm = -100.0124;
+  AttemptResult stopped = Result(UpdateOutcome::DaroFailure, false, false);
+  stopped.disciplineNote = kNotFollowingText;
   const struct {
     AttemptResult result;
     const char* line;
   } cases[] = {
       {Result(UpdateOutcome::Success, true, true, 0.4734),
-       "2026-12-08T09:23:49.123Z,COM3,Success,0x41,+0.473400,2026-12-08T09:23:49.120Z,,packet"},
+       "2026-12-08T09:23:49.123Z,COM3,Success,0x41,+0.473400,2026-12-08T09:23:49.120Z,,packet,"},
       {Result(UpdateOutcome::DaroFailure, false, false),
-       "2026-12-08T09:23:49.123Z,COM3,Error - DARO Failure,,,,,"},
+       "2026-12-08T09:23:49.123Z,COM3,Error - DARO Failure,,,,,,"},
       {refused,
        "2026-12-08T09:23:49.123Z,COM3,Error - Bad Time,0x41,,,"
-       "\"receiver: its time was entered by hand, not taken from GPS\","},
-      {broadcast, "2026-12-08T09:23:49.123Z,COM3,Error - System Update,0x8F-AB,-0.000013,,,pulse"},
+       "\"receiver: its time was entered by hand, not taken from GPS\",,"},
+      {broadcast, "2026-12-08T09:23:49.123Z,COM3,Error - System Update,0x8F-AB,-0.000013,,,pulse,"},
       {device,
        "2026-12-08T09:23:49.123Z,\"/dev/serial/by-id/usb-GPS,\"\"timing\"\"\","
-       "Error - COM Failure,,,,,"},
+       "Error - COM Failure,,,,,,"},
+      // Held by its rate: no time set, the rate in force; a discipline that stopped says why.
+      {slewed, "2026-12-08T09:23:49.123Z,COM3,Success,0x41,+0.000120,,,packet,-100.012"},
+      {stopped, "2026-12-08T09:23:49.123Z,COM3,Error - DARO Failure,,,,"
+                "discipline off: the clock did not follow its rate,,"},
   };
   for (const auto& c : cases) EXPECT_EQ(RecordLine(c.result), c.line);
 }
@@ -77,11 +88,11 @@ TEST(RecordLine, EachOutcomeSaysWhatThereIsToSay) {
 TEST(UpdateRecordFile, BeginsWithTheHeaderAndMakesRoomAtItsSize) {
   TempDir dir;
   const std::string path = dir.path() + "/updates.csv";
-  UpdateRecord record(path, 300);
+  UpdateRecord record(path, 320);
   EXPECT_EQ(record.OlderPath(), dir.path() + "/updates.1.csv");
   const std::string line = RecordLine(Result(UpdateOutcome::DaroFailure, false, false)) + "\r\n";
   const std::string header = std::string(kRecordHeader) + "\r\n";
-  // A header of 53 bytes and lines of 56: five lines pass 300 bytes; the sixth begins a new file.
+  // A header of 71 bytes and lines of 58: five lines pass 320 bytes; the sixth begins a new file.
   for (int i = 0; i < 5; ++i) ASSERT_TRUE(record.Append(Result(UpdateOutcome::DaroFailure, false, false)));
   std::string five = header;
   for (int i = 0; i < 5; ++i) five += line;
@@ -130,7 +141,7 @@ TEST(UpdateRecordFile, TwoWritersInTurnKeepEveryLineTheRotationKeeps) {
     TempDir dir;
     const std::string path = dir.path() + "/updates.csv";
     auto write = [&] {
-      UpdateRecord record(path, 300);
+      UpdateRecord record(path, 320);
       for (int i = 0; i < 200; ++i) record.Append(Result(UpdateOutcome::DaroFailure, false, false));
     };
     std::thread other(write);

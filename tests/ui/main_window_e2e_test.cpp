@@ -127,7 +127,7 @@ TEST_F(ClockAgentProgram, ThePulseChosenInTheSettingsTimesTheUpdate) {
   EXPECT_EQ(Selected(ID_ComboBox_Pulse), 1);
   Command(ID_Control_Refresh);
   // Within a few milliseconds of the true time, where the packet alone is 20-80 ms late.
-  const std::regex timed(R"(,COM20,Success,0x8F-AB,[-+]0\.00[0-4]\d{3},[-\dT:.]+Z,,pulse\r\n)");
+  const std::regex timed(R"(,COM20,Success,0x8F-AB,[-+]0\.00[0-4]\d{3},[-\dT:.]+Z,,pulse,\r\n)");
   std::string record;
   EXPECT_TRUE(WaitFor([&] { return std::regex_search(record = FileText(RecordPath()), timed); },
                       6000))

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <tuple>
 
 #include "tests/support/test_support.h"
 #include "update/interval_text.h"
@@ -453,6 +454,48 @@ TEST_F(UpdateCycleTest, IntervalTicksBeginAttempts) {
   cycle.Timer_UpdateTimer();
   cycle.Timer_UpdateTimer();
   EXPECT_EQ(front.Counters(), "0/3");
+}
+
+TEST_F(UpdateCycleTest, TheDisciplineHoldsSmallOffsetsByRateStepsLargeOnesAndHandsTheRateBack) {
+  Interval("00 00:01");
+  front.choices.discipline = true;
+  const auto update = [&](std::int64_t behindNs) {
+    rig.linkClock.now.systemNs = kExampleNs - behindNs;
+    if (!cycle.Polling()) cycle.Timer_UpdateTimer();
+    ReceiverAnswers();
+    cycle.Timer_DAROTimer();
+    return front.results.back();
+  };
+  const struct {
+    const char* what;
+    std::int64_t behindNs;
+    bool keepsRate, stepped, disciplined;
+    const char* note;
+    int sets, rates;  // the clock's counts after it
+  } updates[] = {
+      {"a small offset: the rate alone", 1000000, true, false, true, "", 0, 1},
+      {"over 0.128 s: stepped, then the rate", 200000000, true, true, true, "", 1, 2},
+      {"the rate not kept: stepped as before", 1000000, false, true, false, kRateNotKeptText, 2, 3},
+      {"and from then on", 1000000, true, true, false, "", 3, 3},
+  };
+  cycle.StartUpdates();
+  for (const auto& u : updates) {
+    clock.keepsRate = u.keepsRate;
+    const AttemptResult r = update(u.behindNs);
+    EXPECT_EQ(r.outcome, UpdateOutcome::Success) << u.what;
+    EXPECT_EQ(std::tie(r.stepped, r.disciplined, clock.calls, clock.rateCalls),
+              std::make_tuple(u.stepped, u.disciplined, u.sets, u.rates)) << u.what;
+    EXPECT_STREQ(r.disciplineNote, u.note) << u.what;
+  }
+  EXPECT_TRUE(clock.released);
+  // A new start holds the clock again; Stop hands its rate back.
+  clock.released = false;
+  cycle.StartUpdates();
+  ReceiverAnswers();
+  cycle.Timer_DAROTimer();
+  EXPECT_TRUE(front.results.back().disciplined);
+  cycle.StopUpdates();
+  EXPECT_TRUE(clock.released);
 }
 
 TEST_F(UpdateCycleTest, AbandoningClosesThePortWithoutAnOutcome) {
