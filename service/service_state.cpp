@@ -1,6 +1,7 @@
 // The service's state and requests as text, and its front end.
 #include "service/service_state.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +61,10 @@ std::string EncodeState(const ServiceState& state) {
       text += numbers;
     }
     if (!state.reason.empty()) text += "\nreason=" + state.reason;
+    if (state.disciplined) {
+      std::snprintf(numbers, sizeof numbers, "\nrate=%.3f", state.ratePpm);
+      text += numbers;
+    }
   }
   return text;
 }
@@ -94,6 +99,11 @@ bool DecodeState(const std::string& text, ServiceState* state) {
       s.offsetKnown = !field.empty() && *end == '\0';
     }
     Field(text, "reason", &s.reason);
+    if (Field(text, "rate", &field)) {
+      char* end = nullptr;
+      s.ratePpm = std::strtod(field.c_str(), &end);
+      s.disciplined = !field.empty() && *end == '\0' && std::fabs(s.ratePpm) <= kLargestRatePpm;
+    }
   }
   *state = s;
   return true;
@@ -109,12 +119,12 @@ std::string EncodeRequest(ServiceRequest request, const CycleChoices& choices) {
   char text[256];
   std::snprintf(text, sizeof text,
                 "start\nport=%d\nbaud=%d\ndata=%d\nparity=%d\nstop=%d\ninterval=%lld\ntime=%s\n"
-                "latency=%d\npulse=%s",
+                "latency=%d\npulse=%s\ndiscipline=%s",
                 choices.port.number, choices.line.baudRateIndex, choices.line.dataBitsIndex,
                 choices.line.parityIndex, choices.line.stopBitsIndex,
                 static_cast<long long>(choices.intervalMs),
                 choices.timeType == TimeType::Utc ? "utc" : "gps", choices.latencyMs,
-                PulseLineName(choices.pulse));
+                PulseLineName(choices.pulse), choices.discipline ? "ON" : "OFF");
   return text;
 }
 
@@ -145,6 +155,7 @@ bool DecodeRequest(const std::string& text, ServiceRequest* request, CycleChoice
   if (!NumberField(text, "latency", -kLongestLatencyMs, kLongestLatencyMs, &value)) return false;
   c.latencyMs = static_cast<int>(value);
   if (!Field(text, "pulse", &field) || !PulseLineNamed(field, &c.pulse)) return false;
+  c.discipline = Field(text, "discipline", &field) && field == "ON";  // absent: an older window's
   *request = ServiceRequest::Start;
   *choices = c;
   return true;
@@ -163,6 +174,7 @@ bool ServiceFront::Load() {
     if (stored.timeType) choices_.timeType = *stored.timeType;
   }
   choices_.pulse = LoadPulse(store_);
+  choices_.discipline = LoadDiscipline(store_);
   char text[kSettingTextSize];
   return !ReadSetting(store_, StoreRoot::LocalMachine, kSettingsKey, kServiceScheduleValue, text) ||
          std::strcmp(text, "OFF") != 0;
@@ -202,6 +214,11 @@ void ServiceFront::AttemptEnded(const AttemptResult& result) {
   state_.offsetKnown = result.clockAsked;
   state_.offsetSeconds = result.offsetSeconds;
   state_.reason = ReasonText(result);
+  if (*result.disciplineNote != '\0') {
+    state_.reason += (state_.reason.empty() ? "" : "; ") + std::string(result.disciplineNote);
+  }
+  state_.disciplined = result.disciplined;
+  state_.ratePpm = result.ratePpm;
   if (observer_) observer_(result);
 }
 
@@ -222,6 +239,7 @@ void ServiceFront::SaveSettings() {
                        std::strcmp(text, "ON") == 0;  // the window's choice, kept as it is
   clockagent::SaveSettings(store_, settings);
   SavePulse(store_, choices_.pulse);
+  SaveDiscipline(store_, choices_.discipline);
 }
 
 }  // namespace clockagent

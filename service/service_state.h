@@ -34,6 +34,8 @@ struct ServiceState {
   bool offsetKnown = false;
   double offsetSeconds = 0;  // behind positive
   std::string reason;        // why it failed, where known (ReasonText); empty otherwise
+  bool disciplined = false;  // the clock is held by its rate, at
+  double ratePpm = 0;        // ... this correction to its rate
 };
 
 enum class ServiceRequest { State, Refresh, Start, Stop };

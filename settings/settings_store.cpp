@@ -125,6 +125,13 @@ void SavePulse(SettingsStore& store, PulseLine line) {
   Write(store, kPulseValue, PulseLineName(line));
 }
 
+bool LoadDiscipline(SettingsStore& store) {
+  char text[kSettingTextSize];
+  return Read(store, kDisciplineValue, text) && std::strcmp(text, "ON") == 0;
+}
+
+void SaveDiscipline(SettingsStore& store, bool on) { Write(store, kDisciplineValue, on ? "ON" : "OFF"); }
+
 std::int32_t LoadMaxCorrection(SettingsStore& store, bool* invalid) {
   char text[kSettingTextSize];
   std::int64_t seconds = 0;

@@ -33,6 +33,7 @@ constexpr char kAutoStartValue[] = "AutoStart";
 constexpr char kLatencyValue[] = "Latency";
 constexpr char kPulseValue[] = "Pulse";
 constexpr char kMaxCorrectionValue[] = "MaxCorrection";
+constexpr char kDisciplineValue[] = "Discipline";
 // Whether the service's schedule runs: "ON" or "OFF" under the settings key, absent counting as
 // "ON", so that a reboot resumes what the user last chose.
 constexpr char kServiceScheduleValue[] = "ServiceSchedule";
@@ -118,6 +119,11 @@ int LoadLatency(SettingsStore& store);
 // "CTS". Absent or anything else is NONE. The window's Start writes it.
 PulseLine LoadPulse(SettingsStore& store);
 void SavePulse(SettingsStore& store, PulseLine line);
+
+// Whether the clock is held by its rate between updates: the string value "Discipline", "ON" or
+// "OFF". Absent or anything else is OFF. The window's Start writes it.
+bool LoadDiscipline(SettingsStore& store);
+void SaveDiscipline(SettingsStore& store, bool on);
 
 // The largest correction the clock takes: the optional string value "MaxCorrection", whole
 // seconds as decimal digits alone. Absent, 0 or anything else is no limit (0); anything else also

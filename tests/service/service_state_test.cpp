@@ -21,10 +21,12 @@ TEST(ServiceTexts, StateGoesAndComesBackWhole) {
   state.attempts = 5;
   state.offsetKnown = true;
   state.offsetSeconds = -0.0125;
+  state.disciplined = true;
+  state.ratePpm = -100.0124;
   const std::string text = EncodeState(state);
   EXPECT_EQ(text,
             "schedule=On\npolling=1\noutcome=3\ncounters=2/5\nended=1796721829123000000\n"
-            "timeOfWeek= Tue 09:24:07.00\noffset=-0.012500");
+            "timeOfWeek= Tue 09:24:07.00\noffset=-0.012500\nrate=-100.012");
   ServiceState back;
   ASSERT_TRUE(DecodeState(text, &back));
   EXPECT_EQ(EncodeState(back), text);
@@ -35,6 +37,10 @@ TEST(ServiceTexts, StateGoesAndComesBackWhole) {
                           "schedule=On\npolling=0\noutcome=1\ncounters=1/1\nended=-5"}) {
     EXPECT_FALSE(DecodeState(bad, &back)) << bad;
   }
+  // A rate no discipline sets is no rate.
+  ASSERT_TRUE(DecodeState("schedule=On\npolling=0\noutcome=0\ncounters=1/1\nended=5\nrate=501",
+                          &back));
+  EXPECT_FALSE(back.disciplined);
 }
 
 TEST(ServiceTexts, RequestsAreWholeOrRefused) {
@@ -46,10 +52,11 @@ TEST(ServiceTexts, RequestsAreWholeOrRefused) {
   choices.timeType = TimeType::Gps;
   choices.latencyMs = -25;
   choices.pulse = PulseLine::Cts;
+  choices.discipline = true;
   const std::string start = EncodeRequest(ServiceRequest::Start, choices);
   EXPECT_EQ(start,
             "start\nport=12\nbaud=4\ndata=1\nparity=2\nstop=0\ninterval=113400000\ntime=gps\n"
-            "latency=-25\npulse=CTS");
+            "latency=-25\npulse=CTS\ndiscipline=ON");
   ServiceRequest request;
   CycleChoices back;
   ASSERT_TRUE(DecodeRequest(start, &request, &back));
@@ -73,6 +80,9 @@ TEST(ServiceTexts, RequestsAreWholeOrRefused) {
     text.replace(text.find(good), std::string(good).size(), bad);
     EXPECT_FALSE(DecodeRequest(text, &request, &back)) << text;
   }
+  // An older window's Start, without the discipline: off.
+  ASSERT_TRUE(DecodeRequest(start.substr(0, start.find("\ndiscipline")), &request, &back));
+  EXPECT_FALSE(back.discipline);
   for (const char* unknown : {"", "State", "refresh now", "reboot"}) {
     EXPECT_FALSE(DecodeRequest(unknown, &request, &back)) << unknown;
   }

@@ -170,6 +170,17 @@ TEST_F(SettingsTest, TheLatencyIsWholeMillisecondsFromMinus1000To1000OrNone) {
   EXPECT_EQ(LoadLatency(store), 0);
 }
 
+TEST_F(SettingsTest, TheDisciplineIsOnOnlyWhenItSaysOn) {
+  EXPECT_FALSE(LoadDiscipline(store));  // absent
+  for (const auto& [text, on] : std::vector<std::pair<const char*, bool>>{
+           {"ON", true}, {"OFF", false}, {"on", false}, {"ON ", false}, {"", false}}) {
+    Store(kDisciplineValue, text);
+    EXPECT_EQ(LoadDiscipline(store), on) << text;
+  }
+  SaveDiscipline(store, true);
+  EXPECT_EQ(Writes().back(), "Discipline=ON");
+}
+
 TEST_F(SettingsTest, TheLimitIsWholeSecondsAndAnythingElseIsSaid) {
   bool invalid = true;
   EXPECT_EQ(LoadMaxCorrection(store, &invalid), 0);  // absent: no limit, and nothing to say
