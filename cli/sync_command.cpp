@@ -280,9 +280,10 @@ int RunRun(int argc, char** argv) {
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
     std::string said = result.clockAsked ? OffsetText(result.offsetSeconds) : ReasonText(result);
     if (result.disciplined) {
-      char rate[48];
-      std::snprintf(rate, sizeof rate, "rate %.3f ppm", result.ratePpm);
-      said += std::string(said.empty() ? "" : result.clockAsked && result.stepped ? ", stepped; " : "; ") + rate;
+      said += std::string(said.empty()                                ? ""
+                          : result.clockAsked && result.stepped ? ", stepped; "
+                                                                : "; ") +
+              RateText(result.ratePpm);
     }
     std::printf("%s %s %d/%d%s%s\n", stamp, StatusText(result.outcome),
                 static_cast<int>(result.successes), static_cast<int>(result.attempts),

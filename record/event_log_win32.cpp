@@ -63,7 +63,10 @@ void EventReporter::AttemptEnded(const AttemptResult& result) {
   }
   failing_ = !success;
   refusalTold_ = result.refusal;
-  if (success && std::fabs(result.offsetSeconds) > 1.0) {
+  if (*result.disciplineNote != '\0') Note(result.disciplineNote);
+  // A step while the discipline holds the clock is rare enough to tell, as a large correction is.
+  if (success && (std::fabs(result.offsetSeconds) > 1.0 ||
+                  (result.disciplined && result.stepped))) {
     const std::string texts[] = {port, "the " + OffsetText(result.offsetSeconds), when};
     Report(EVENTLOG_INFORMATION_TYPE, MSG_CLOCK_CORRECTED, texts, 3);
   }

@@ -29,7 +29,8 @@ class EventReporter {
 
   // A warning when updates that succeeded begin to fail (with the reason a time was refused),
   // another when, failing still, a time is refused for a new reason, information when they
-  // succeed again, and information when an update corrected the clock by more than a second.
+  // succeed again, and information when an update corrected the clock by more than a second or
+  // stepped a clock the discipline holds; a warning when the discipline stops or does not start.
   void AttemptEnded(const AttemptResult& result);
   // A warning in words of its own (Windows Time, a record that cannot be written).
   void Note(const std::string& text);

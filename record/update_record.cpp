@@ -202,13 +202,21 @@ std::string LocalTimeText(std::int64_t systemNs) {
   return text;
 }
 
+std::string RateText(double ratePpm) {
+  char text[48];
+  std::snprintf(text, sizeof text, "rate %.3f ppm", ratePpm);
+  return text;
+}
+
 std::string TipText(const AttemptResult* last, const std::string& localTime) {
   std::string tip = kProductName;
   if (last == nullptr) return tip;
   if (last->outcome == UpdateOutcome::Success) {
-    return tip + "\nUpdated " + localTime + ": " + OffsetText(last->offsetSeconds);
+    tip += "\nUpdated " + localTime + ": " + OffsetText(last->offsetSeconds);
+  } else {
+    tip += std::string("\n") + StatusText(last->outcome) + " at " + localTime;
   }
-  return tip + "\n" + StatusText(last->outcome) + " at " + localTime;
+  return last->disciplined ? tip + "\nHeld at " + RateText(last->ratePpm) : tip;
 }
 
 }  // namespace clockagent

@@ -74,6 +74,8 @@ std::string TipText(const AttemptResult* last, const std::string& localTime);
 // "clock was 0.473012 s behind" (or "ahead"): the receiver's time less the computer's clock, in
 // words.
 std::string OffsetText(double offsetSeconds);
+// "rate -100.012 ppm": the correction a discipline applies to the clock's rate.
+std::string RateText(double ratePpm);
 
 // "HH:MM:SS" of a moment of the system clock in the computer's time zone.
 std::string LocalTimeText(std::int64_t systemNs);

@@ -15,6 +15,8 @@ constexpr char kIntervalHint[] = "Interval between clock update attempts";
 constexpr char kTimeTypeHint[] = "Time in GPS or UTC";
 constexpr char kAutoStartHint[] = "Automatically start update timer when ClockAgent starts.";
 constexpr char kPulseHint[] = "Modem line the receiver's pulse per second is wired to";
+constexpr char kDisciplineHint[] =
+    "Hold the clock between updates by its rate; step only offsets over 0.128 s";
 constexpr char kAttemptHint[] = "Info about last clock update attempt";
 constexpr char kUpdateHint[] = "Info about last successful clock update";
 constexpr char kTimeHint[] = "Time of last successful clock update";
@@ -52,6 +54,7 @@ const ControlRow kMainControls[] = {
     {ID_ComboBox_StopBits, Kind::DropDown, ID_Panel_Setup, 280, 132, 89, 21, "", nullptr, kSystemColour, kFlat},
     {ID_Label_Pulse, Kind::Label, ID_Panel_Setup, 216, 161, 27, 13, "Pulse", kPulseHint, kSystemColour, kFlat},
     {ID_ComboBox_Pulse, Kind::DropDown, ID_Panel_Setup, 280, 157, 89, 21, "", kPulseHint, kSystemColour, kFlat},
+    {ID_CheckBox_Discipline, Kind::CheckBox, ID_Panel_Setup, 8, 161, 177, 17, "Discipline the clock's rate", kDisciplineHint, kSystemColour, kFlat},
 
     {ID_SpeedButton_Start, Kind::SpeedButton, ID_Panel2, 6, 3, 25, 25, "START", "Start", kSystemColour, kFlat},
     {ID_SpeedButton_Stop, Kind::SpeedButton, ID_Panel2, 31, 3, 25, 25, "STOP", "Stop", kSystemColour, kFlat},

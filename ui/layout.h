@@ -38,6 +38,7 @@ enum ControlId : int {
   ID_ComboBox_StopBits,
   ID_Label_Pulse,
   ID_ComboBox_Pulse,
+  ID_CheckBox_Discipline,
   // Panel2, the tool bar.
   ID_SpeedButton_Start,
   ID_SpeedButton_Stop,
@@ -159,6 +160,7 @@ enum class Kind {
   Icon,         // an icon at the standard icon size; its text names the icon
   Button,       // the default push button
   Bullet,       // a filled circle in its colour
+  CheckBox,
 };
 
 enum Look : unsigned {

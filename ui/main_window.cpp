@@ -14,7 +14,7 @@ namespace {
 // The setup controls, in the order the schedule enables and disables them.
 constexpr int kSetupControls[] = {ID_Panel_Setup,        ID_ComboBox_COM,     ID_ComboBox_BaudRate,
                                   ID_ComboBox_DataBits,  ID_ComboBox_Parity,  ID_ComboBox_StopBits,
-                                  ID_ComboBox_Pulse,
+                                  ID_ComboBox_Pulse,     ID_CheckBox_Discipline,
                                   ID_MaskEdit_Interval,  ID_RadioGroup_TimeType,
                                   ID_RadioGroup_AutoStart};
 
@@ -129,6 +129,7 @@ void TForm_Main::AttemptEnded(const AttemptResult& result) {
   RemoveTrayIcons();
   AddTrayIcon(IconStateAfter(result.outcome));
   ShowReason(ReasonText(result));
+  ShowDiscipline(result.disciplined, result.ratePpm, result.disciplineNote);
   if (result.PulseMissed()) ShowNotice(result.PulseText().c_str());
   if (!recorder_.AttemptEnded(result)) {  // said once; the updates go on
     const std::string said = "Cannot write the record " + recorder_.RecordPath() + ": " +
@@ -221,6 +222,9 @@ void TForm_Main::ShowServiceState(const ServiceState& state, const ServiceState*
   if (state.ended) {
     ShowOutcome(state.outcome, state.successes, state.attempts);
     ShowReason(state.reason);
+    if (shown == nullptr || state.ratePpm != shown->ratePpm || state.ended != shown->ended) {
+      ShowDiscipline(state.disciplined, state.ratePpm, "");
+    }
   }
   if (!state.timeOfWeek.empty()) SetCaption(ID_Panel_Time, state.timeOfWeek.c_str());
   std::string tip = kApplicationTitle;
@@ -228,6 +232,8 @@ void TForm_Main::ShowServiceState(const ServiceState& state, const ServiceState*
     AttemptResult last;
     last.outcome = state.outcome;
     last.offsetSeconds = state.offsetSeconds;
+    last.disciplined = state.disciplined;
+    last.ratePpm = state.ratePpm;
     tip = TipText(&last, LocalTimeText(state.endedNs));
   }
   const TrayIconState icon = state.polling ? TrayIconState::InProgress

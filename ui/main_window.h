@@ -131,6 +131,8 @@ class TForm_Main final : public CycleFrontEnd,
   void ShowNotice(const char* notice);
   // Why the last attempt's time was refused, as a notice; empty: not refused.
   void ShowReason(const std::string& reason);
+  // The discipline in the hint bar: why it stopped (`note`), else the rate it holds the clock at.
+  void ShowDiscipline(bool disciplined, double ratePpm, const char* note);
   void SetMenuEnabled(int id, bool enabled);
 
   HINSTANCE instance_;

@@ -91,6 +91,16 @@ void TForm_Main::ShowReason(const std::string& reason) {
   reasonShown_ = reason;
 }
 
+void TForm_Main::ShowDiscipline(bool disciplined, double ratePpm, const char* note) {
+  // Why it stopped comes first; otherwise the rate in force, unless a reason is shown.
+  if (*note != '\0') {
+    ShowNotice(note);
+  } else if (disciplined && reasonShown_.empty()) {
+    const std::string rate = "Clock held by its " + RateText(ratePpm);
+    ShowNotice(rate.c_str());
+  }
+}
+
 void TForm_Main::UpdateHint() {
   if (menuActive_) return;
   POINT p;

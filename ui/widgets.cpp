@@ -435,6 +435,10 @@ void Controls::Build(HINSTANCE instance, HWND window, const WindowLayout& layout
         windowClass = "BUTTON";
         style |= BS_DEFPUSHBUTTON | WS_TABSTOP;
         break;
+      case Kind::CheckBox:
+        windowClass = "BUTTON";
+        style |= BS_AUTOCHECKBOX | WS_TABSTOP;
+        break;
     }
     HWND control = CreateWindowExA(exStyle, windowClass, text, style, Scaled(row.left),
                                    Scaled(row.top), Scaled(row.width), Scaled(height), parent,

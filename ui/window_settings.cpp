@@ -70,6 +70,7 @@ void TForm_Main::ShowDefaultSettings() {
     SetItemIndex(kLineListControls[i], lists.*kLineLists[i].index);
   }
   SetItemIndex(ID_ComboBox_Pulse, static_cast<int>(PulseLine::None));
+  SendMessageA(Item(ID_CheckBox_Discipline), BM_SETCHECK, BST_UNCHECKED, 0);
 }
 
 CycleChoices TForm_Main::Choices() {
@@ -83,6 +84,7 @@ CycleChoices TForm_Main::Choices() {
   choices.latencyMs = LoadLatency(*store_);
   const int pulse = ItemIndex(ID_ComboBox_Pulse);
   choices.pulse = pulse > 0 ? static_cast<PulseLine>(pulse) : PulseLine::None;
+  choices.discipline = SendMessageA(Item(ID_CheckBox_Discipline), BM_GETCHECK, 0, 0) == BST_CHECKED;
   bool invalid = false;
   choices.maxCorrectionSeconds = LoadMaxCorrection(*store_, &invalid);
   if (invalid && !maxCorrectionWarned_) {  // once a run, in the hint bar and the Event Log
@@ -104,7 +106,9 @@ void TForm_Main::SaveSettings() {
     settings.line.*kLineLists[i].index = ItemIndex(kLineListControls[i]);
   }
   clockagent::SaveSettings(*store_, settings);
-  SavePulse(*store_, Choices().pulse);
+  const CycleChoices choices = Choices();
+  SavePulse(*store_, choices.pulse);
+  SaveDiscipline(*store_, choices.discipline);
 }
 
 void TForm_Main::LoadSettings() {
@@ -123,6 +127,8 @@ void TForm_Main::LoadSettings() {
     SetIntervalFieldText(Item(ID_MaskEdit_Interval), interval);
   }
   SetItemIndex(ID_ComboBox_Pulse, static_cast<int>(LoadPulse(*store_)));
+  SendMessageA(Item(ID_CheckBox_Discipline), BM_SETCHECK,
+               LoadDiscipline(*store_) ? BST_CHECKED : BST_UNCHECKED, 0);
   if (stored.timeType) SetItemIndex(ID_RadioGroup_TimeType, *stored.timeType == TimeType::Utc ? 0 : 1);
   if (stored.autoStart && (*stored.autoStart ? 0 : 1) != ItemIndex(ID_RadioGroup_AutoStart)) {
     SetItemIndex(ID_RadioGroup_AutoStart, *stored.autoStart ? 0 : 1);

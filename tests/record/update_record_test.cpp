@@ -203,6 +203,11 @@ TEST(TipText, SaysTheLastOutcomeUnderTheProgramsName) {
   EXPECT_EQ(TipText(&behind, "09:23:49"), "ClockAgent\nUpdated 09:23:49: clock was 0.473000 s behind");
   const AttemptResult ahead = Result(UpdateOutcome::Success, true, true, -0.000012);
   EXPECT_EQ(TipText(&ahead, "10:00:00"), "ClockAgent\nUpdated 10:00:00: clock was 0.000012 s ahead");
+  AttemptResult held = ahead;
+  held.disciplined = true;
+  held.ratePpm = -100.0124;
+  EXPECT_EQ(TipText(&held, "10:00:00"),
+            "ClockAgent\nUpdated 10:00:00: clock was 0.000012 s ahead\nHeld at rate -100.012 ppm");
   for (auto outcome : {UpdateOutcome::ComFailure, UpdateOutcome::DaroFailure,
                        UpdateOutcome::SystemUpdateFailure, UpdateOutcome::BadTime}) {
     const AttemptResult failed = Result(outcome, false, false);
