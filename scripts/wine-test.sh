@@ -185,6 +185,14 @@ got=$("${with_modem_lines[@]}" "${norights[@]}" wine build/windows-mingw/clockag
   --port COM20 --pulse dcd --dry-run | tr -d '\r')
 compare "clockagent.com with the pulse" "$expected" "$got" || status=1
 
+# The discipline under wine, which keeps no time adjustment: it stops at the first update and
+# says so, and the update steps the clock as before (here refused, without the right to).
+echo "wine-test: clockagent.com run --port COM12 --discipline"
+got=$( (timeout 12 "${norights[@]}" wine build/windows-mingw/clockagent.com run --port COM12 \
+  --interval "00 00:01" --discipline || true) | tr -d '\r' | head -n 2)
+expected=$'^discipline off: the system did not keep the rate set\n[-0-9T:]{19}Z [A-Za-z -]+ [01]/1( .*)?$'
+compare "clockagent.com with the discipline" "$expected" "$got" || status=1
+
 # The console tool's search: COM5 speaks 38400 8-O-1 (two stop bits, heard with one), COM8 2400
 # 8-O-1 (after trials with parity, which wine makes harder to leave), COM9 is held by another
 # program, COM19 is not mapped. The search's threads finish in any order.
