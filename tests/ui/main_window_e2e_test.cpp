@@ -24,6 +24,7 @@
 
 #include "record/update_record.h"
 #include "tests/support/ui_harness.h"
+#include "update/update_cycle.h"
 #include "ui/info_windows.h"
 
 namespace clockagent::test {
@@ -74,13 +75,19 @@ TEST_F(ClockAgentProgram, StartStopAndRefreshAgainstAReceiver) {
   Screenshot(main_, "main-stopped");
 
   Select(ID_ComboBox_COM, 11);  // COM 12
+  // The discipline, which wine's clock does not take: it stops and says so, and the update steps.
+  SendMessageA(Control(ID_CheckBox_Discipline), BM_SETCHECK, BST_CHECKED, 0);
   Command(ID_Control_Start);
   ASSERT_TRUE(WaitText(ID_Panel_Status, "Success", 5000)) << Text(ID_Panel_Status);
+  SetCursorPos(0, 0);  // off the window: its notices show
+  EXPECT_TRUE(WaitText(ID_Panel_Hint, kRateNotKeptText, 2000)) << Text(ID_Panel_Hint);
+  EXPECT_EQ(Stored(kDisciplineValue), "ON");
   EXPECT_EQ(Text(ID_Panel_TotalUpdates), "1/1");
   EXPECT_EQ(Text(ID_Panel_OnOff), "On");
   EXPECT_EQ(Text(ID_Panel_Time).substr(13), ".00");  // whole seconds from 0x8F-AB
   for (int id : {ID_Panel_Setup, ID_ComboBox_COM, ID_ComboBox_BaudRate, ID_MaskEdit_Interval,
-                 ID_RadioGroup_TimeType, ID_AutoStart_ON, ID_SpeedButton_Start}) {
+                 ID_RadioGroup_TimeType, ID_AutoStart_ON, ID_CheckBox_Discipline,
+                 ID_SpeedButton_Start}) {
     EXPECT_FALSE(Enabled(id)) << id;
   }
   EXPECT_TRUE(Enabled(ID_SpeedButton_Stop));
