@@ -1,15 +1,26 @@
-// The real POSIX clock setter, run without the right to change the clock.
+// The real POSIX clock setter, run without the right to change the clock, and on the virtual clock
+// of tests/support/virtual_clock.cpp.
 #include <gtest/gtest.h>
 
 #include <linux/capability.h>
 #include <sys/syscall.h>
+#include <sys/timex.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <fstream>
+#include <limits>
+#include <regex>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "tests/support/cli_support.h"
 #include "tests/support/test_support.h"
+#include "tests/support/virtual_clock.h"
 
 namespace clockagent::test {
 namespace {
@@ -51,6 +62,10 @@ TEST(SystemClockSetter, WithoutTheRightTheClockIsRefused) {
   // The whole road of an attempt: an accepted time that the system refuses.
   SystemTime asked;
   EXPECT_EQ(ApplyReceiverTime(725760000, clock, &asked), UpdateOutcome::SystemUpdateFailure);
+
+  errno = 0;
+  EXPECT_FALSE(clock.SetRate(10.0));
+  EXPECT_EQ(errno, EPERM);
 }
 
 TEST(SystemClockSetter, InvalidRecordsAreRefusedBeforeTheSystemIsAsked) {
@@ -62,6 +77,117 @@ TEST(SystemClockSetter, InvalidRecordsAreRefusedBeforeTheSystemIsAsked) {
   errno = 0;
   EXPECT_FALSE(clock.Set(time));
   EXPECT_EQ(errno, 0);
+}
+
+// The frequency the system had before the setter steered it: 12.25 ppm, as timex.freq.
+constexpr long kSystemFreq = 802816;
+
+long VirtualFreq() {
+  timex tx{};
+  return adjtimex(&tx) == TIME_OK ? tx.freq : -1;
+}
+
+// Runs in a copy of this program with the virtual clock preloaded (started by the test below).
+void SteerTheVirtualClock() {
+  DropClockRight();
+  ASSERT_FALSE(MayChangeClock());
+  VirtualClockReader reader(std::getenv("VIRTUAL_CLOCK"));
+  timex system{};
+  system.modes = ADJ_FREQUENCY;
+  system.freq = kSystemFreq;
+  ASSERT_EQ(adjtimex(&system), TIME_OK);
+  ASSERT_TRUE(reader.Open());
+
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Row {
+    std::vector<std::pair<double, bool>> rates;  // asked, and whether it is kept
+    std::uint32_t changes;                       // of the frequency, the release's included
+  };
+  const Row rows[] = {
+      {{{-100.5, true}}, 2},
+      {{{500, true}}, 2},
+      {{{-500.25, false}}, 0},
+      {{{nan, false}}, 0},
+      {{{30, true}, {-100.5, true}}, 3},  // handed back as the system had it, not at 30
+      {{{30, true}, {600, false}}, 2},
+  };
+  for (const Row& row : rows) {
+    const std::uint32_t changesBefore = reader.State().frequencyChanges.load();
+    {
+      SystemClockSetter clock;
+      long inForce = kSystemFreq;
+      for (const auto& [ppm, kept] : row.rates) {
+        EXPECT_EQ(clock.SetRate(ppm), kept) << ppm;
+        if (kept) inForce = std::lround(ppm * 65536);
+        EXPECT_EQ(VirtualFreq(), inForce) << ppm;
+      }
+    }  // released here
+    EXPECT_EQ(VirtualFreq(), kSystemFreq);
+    EXPECT_EQ(reader.State().frequencyChanges.load() - changesBefore, row.changes);
+  }
+  // Released already: nothing more to hand back.
+  SystemClockSetter clock;
+  ASSERT_TRUE(clock.SetRate(1));
+  clock.ReleaseRate();
+  const std::uint32_t changes = reader.State().frequencyChanges.load();
+  clock.ReleaseRate();
+  EXPECT_EQ(reader.State().frequencyChanges.load(), changes);
+}
+
+std::string ThisProgram() {
+  char path[4096];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  return std::string(path, length > 0 ? static_cast<std::size_t>(length) : 0);
+}
+
+TEST(SystemClockSetter, TheRateIsSetAloneReadBackAndHandedBack) {
+  if (std::getenv("VIRTUAL_CLOCK") != nullptr) return SteerTheVirtualClock();
+
+  TempDir dir;
+  const std::string state = dir.path() + "/clock";
+  int status = 0;
+  {
+    const VirtualClockPreload preload(CLOCKAGENT_VIRTUAL_CLOCK, state);
+    status = std::system(("'" + ThisProgram() +
+                          "' --gtest_filter=SystemClockSetter.TheRateIsSetAloneReadBackAndHandedBack"
+                          " >'" + dir.path() + "/log' 2>&1")
+                             .c_str());
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Slurp(dir.path() + "/log");
+  VirtualClockReader reader(state);
+  ASSERT_TRUE(reader.Open());
+  EXPECT_EQ(reader.State().kernelLoopUses.load(), 0u);
+  EXPECT_EQ(reader.State().steps.load(), 0u);
+  EXPECT_EQ(reader.Line().freq, kSystemFreq);
+}
+
+// clockagent sync, not a dry run, sets the virtual clock from a simulated receiver in one step.
+TEST(SystemClockSetter, SyncStepsTheClockOnceToTheReceiversTime) {
+  const struct {
+    double offsetMs;
+    const char* said;
+  } rows[] = {
+      {-300, R"(clock was 0\.(29|30)\d{4} s behind)"},
+      {5000, R"(clock was (4\.99|5\.00)\d{4} s ahead)"},
+  };
+  for (const auto& row : rows) {
+    TempDir dir;
+    const SimulatedReceiver receiver(dir.path() + "/receiver", {});  // on the real clock
+    ASSERT_TRUE(receiver.ready());
+    const std::string state = dir.path() + "/clock";
+    CliResult sync;
+    {
+      const VirtualClockPreload preload(CLOCKAGENT_VIRTUAL_CLOCK, state, 0, row.offsetMs);
+      sync = RunClockagent("sync --port '" + dir.path() + "/receiver'");
+    }
+    EXPECT_EQ(sync.exitCode, 0) << sync.out << sync.err;
+    EXPECT_TRUE(std::regex_search(sync.out, std::regex(row.said))) << sync.out;
+    VirtualClockReader reader(state);
+    ASSERT_TRUE(reader.Open());
+    EXPECT_EQ(reader.State().steps.load(), 1u);
+    EXPECT_EQ(reader.State().kernelLoopUses.load(), 0u);
+    EXPECT_LT(std::abs(reader.ErrorNs()), 1000000) << row.offsetMs;
+  }
 }
 
 }  // namespace
