@@ -190,5 +190,38 @@ TEST(SystemClockSetter, SyncStepsTheClockOnceToTheReceiversTime) {
   }
 }
 
+TEST(SystemClockSetter, RunWithTheDisciplineStepsOnceThenHoldsTheClockByItsRate) {
+  // A clock 100 ppm fast and 0.3 s behind, timed by the receiver's pulse: the first update steps
+  // it and the second sets a rate that cancels the 6 ms it gained meanwhile and its frequency.
+  TempDir dir;
+  const FakeModemLines lines(dir.path());
+  const SimulatedReceiver receiver(dir.path() + "/receiver", {"--broadcast", "--pulse", "dcd"});
+  ASSERT_TRUE(receiver.ready());
+  const std::string state = dir.path() + "/clock", out = dir.path() + "/run.out";
+  VirtualClockPreload preload(CLOCKAGENT_VIRTUAL_CLOCK, state, 100, -300);
+  BackgroundClockagent run({"run", "--port", dir.path() + "/receiver", "--interval", "00 00:01",
+                            "--pulse", "dcd", "--discipline"},
+                           dir.path() + "/run.err", out);
+  std::vector<std::string> said;
+  for (int waited = 0; waited < 80 && (said = Lines(Slurp(out))).size() < 2; ++waited) sleep(1);
+  VirtualClockReader reader(state);
+  ASSERT_TRUE(reader.Open());
+  const double heldPpm = reader.Line().FreqPpm();
+  run.Stop();
+  ASSERT_EQ(said.size(), 2u) << Slurp(dir.path() + "/run.err");
+  std::smatch first, second;
+  ASSERT_TRUE(std::regex_search(said[0], first, std::regex(
+      R"(Success 1/1 clock was 0\.(29\d|30\d)\d{3} s behind, stepped; rate (-?\d+\.\d{3}) ppm$)")))
+      << said[0];
+  ASSERT_TRUE(std::regex_search(said[1], second, std::regex(
+      R"(Success 2/2 clock was 0\.(\d{6}) s ahead; rate (-\d+\.\d{3}) ppm$)"))) << said[1];
+  EXPECT_NEAR(std::stod(second[1]), 6000, 300) << "microseconds gained in the minute";
+  EXPECT_NEAR(std::stod(second[2]), -200, 10) << "the frequency and the 6 ms";
+  EXPECT_NEAR(heldPpm, std::stod(second[2]), 0.001);
+  EXPECT_EQ(reader.State().steps.load(), 1u);
+  EXPECT_EQ(reader.State().kernelLoopUses.load(), 0u);
+  EXPECT_EQ(reader.Line().FreqPpm(), 0) << "handed back as the run ends";
+}
+
 }  // namespace
 }  // namespace clockagent::test
