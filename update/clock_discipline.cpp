@@ -31,11 +31,13 @@ struct Line {
   double spreadNs = 0;
 
   double At(double x) const { return valueNs + slope * x; }
-  // How far off a point not in the fit may be and still belong: the floor or the spread, widened
-  // by how uncertain the line is there.
-  double Bound(double x) const {
+  // How far off a point not in the fit may be and still belong: the floor or the spread (this
+  // fit's or the one seen over many, whichever is larger: a few residuals can be small by chance),
+  // widened by how uncertain the line is there.
+  double Bound(double x, double noiseNs) const {
     const double leverage = sxx > 0 ? 1.0 / n + (x - meanX) * (x - meanX) / sxx : 1.0;
-    return std::max(kOutlierFloorNs, kOutlierSpreads * spreadNs) * std::sqrt(1 + leverage);
+    return std::max(kOutlierFloorNs, kOutlierSpreads * std::max(spreadNs, noiseNs)) *
+           std::sqrt(1 + leverage);
   }
 };
 
@@ -43,6 +45,7 @@ struct Points {
   double x[kMaxPoints];
   double y[kMaxPoints];
   int n = 0;
+  double noiseNs = 0;  // the samples' spread over many updates
 };
 
 unsigned Bit(int i) { return 1u << static_cast<unsigned>(i); }
@@ -80,7 +83,8 @@ Line Fit(const Points& p, unsigned mask) {
       residuals[j] = r;
     }
     const double median = k % 2 ? residuals[k / 2] : (residuals[k / 2 - 1] + residuals[k / 2]) / 2;
-    line.spreadNs = 1.4826 * median;
+    // A line through n points leaves residuals smaller than the samples' own noise.
+    line.spreadNs = 1.4826 * median * std::sqrt(static_cast<double>(k) / (k - 2));
   }
   return line;
 }
@@ -96,7 +100,7 @@ Line RobustFit(const Points& p, unsigned mask) {
   for (int i = 0; i < p.n; ++i) {
     if ((mask & Bit(i)) == 0) continue;
     const Line others = Fit(p, mask & ~Bit(i));
-    const double ratio = std::fabs(p.y[i] - others.At(p.x[i])) / others.Bound(p.x[i]);
+    const double ratio = std::fabs(p.y[i] - others.At(p.x[i])) / others.Bound(p.x[i], p.noiseNs);
     if (ratio > worstRatio) {
       worstRatio = ratio;
       worst = i;
@@ -152,7 +156,7 @@ DisciplineAction ClockDiscipline::Update(std::int64_t systemNs, std::int64_t off
 
   if (misses_ == 0 && haveFreq_) {
     refFreqPpm_ = freqPpm_;
-    refSpreadNs_ = spreadNs_;
+    refNoiseNs_ = noiseNs_;
     haveRef_ = true;
   }
   return action;
@@ -166,6 +170,7 @@ void ClockDiscipline::Advance(std::int64_t untilNs) {
 double ClockDiscipline::Estimate() {
   static_assert(kHistory <= kMaxPoints, "the fit takes the whole history");
   Points p;
+  p.noiseNs = noiseNs_;
   auto load = [&] {
     p.n = count_;
     const Sample& newest = samples_[static_cast<std::size_t>((start_ + count_ - 1) % kHistory)];
@@ -177,26 +182,35 @@ double ClockDiscipline::Estimate() {
     return newest.freeNs;
   };
   double newestFreeNs = load();
-  const unsigned all = (1u << static_cast<unsigned>(count_)) - 1;
-  if (count_ >= 4) {
-    // The newest two both off the line of the older ones, the same way: not two late samples but
-    // a clock whose frequency has changed. The older samples describe a clock that is gone.
-    const Line older = RobustFit(p, all >> 2);
-    const int a = count_ - 2;
-    const int b = count_ - 1;
-    const double da = p.y[a] - older.At(p.x[a]);
-    const double db = p.y[b] - older.At(p.x[b]);
-    if (std::fabs(da) > older.Bound(p.x[a]) && std::fabs(db) > older.Bound(p.x[b]) &&
-        (da > 0) == (db > 0)) {
-      start_ = (start_ + count_ - 2) % kHistory;
-      count_ = 2;
+  // The newest two both off the line of the older ones, the same way: not two late samples but a
+  // clock whose frequency has changed, and the older samples describe a clock that is gone. The
+  // change may have begun a sample earlier, that one only partly off and already taken into the
+  // line: the newest three are tried first.
+  for (int newer = 3; newer >= 2; --newer) {
+    if (count_ - newer < 2) continue;
+    const Line older = RobustFit(p, (1u << static_cast<unsigned>(count_ - newer)) - 1);
+    int side = 0;
+    bool changed = true;
+    for (int i = count_ - newer; i < count_ && changed; ++i) {
+      const double d = p.y[i] - older.At(p.x[i]);
+      const double bound = older.Bound(p.x[i], p.noiseNs) * (i >= count_ - 2 ? 1 : 0.5);
+      changed = std::fabs(d) > bound && (side == 0 || (d > 0) == (side > 0));
+      side = d > 0 ? 1 : -1;
+    }
+    if (changed) {
+      start_ = (start_ + count_ - newer) % kHistory;
+      count_ = newer;
       newestFreeNs = load();
+      break;
     }
   }
   if (count_ < 2) return newestFreeNs;
   const Line line = RobustFit(p, (1u << static_cast<unsigned>(count_)) - 1);
   freqPpm_ = line.slope / 1000;
-  spreadNs_ = line.spreadNs;
+  if (line.n >= 4) {
+    noiseNs_ = noiseNs_ > 0 ? std::sqrt(0.9 * noiseNs_ * noiseNs_ + 0.1 * line.spreadNs * line.spreadNs)
+                            : line.spreadNs;
+  }
   haveFreq_ = true;
   return newestFreeNs + line.valueNs;
 }
@@ -210,7 +224,7 @@ bool ClockDiscipline::CheckFollowing(std::int64_t timeNs, std::int64_t offsetNs)
   const double appliedNs = correctionNs_ - lastCorrectionNs_;
   const double predictedNs = lastOffsetNs_ + refFreqPpm_ * dtNs * 1e-6 - appliedNs;
   const double errorNs = static_cast<double>(offsetNs) - predictedNs;
-  const double floorNs = std::max(kFollowFloorNs, kFollowSpreads * refSpreadNs_);
+  const double floorNs = std::max(kFollowFloorNs, kFollowSpreads * refNoiseNs_);
   // Off the way the rate not having acted would put it, by at least half its effect.
   const bool miss = std::fabs(appliedNs) > floorNs && errorNs * appliedNs > 0 &&
                     std::fabs(errorNs) > 0.5 * std::fabs(appliedNs) && std::fabs(errorNs) > floorNs;

@@ -64,7 +64,7 @@ class ClockDiscipline {
   double intervalSeconds_ = 60;
   double freqPpm_ = 0;          // the rate that cancels the clock's own frequency error
   double lineOffsetNs_ = 0;     // the fitted line at the newest sample, as the clock shows it
-  double spreadNs_ = 0;         // the fit's residual spread (a standard deviation)
+  double noiseNs_ = 0;          // the samples' spread about the line, smoothed over updates
   bool haveFreq_ = false;
 
   // For seeing that the clock follows its rate: the last sample as the clock shows it after any
@@ -72,7 +72,7 @@ class ClockDiscipline {
   double lastOffsetNs_ = 0;
   double lastCorrectionNs_ = 0;
   double refFreqPpm_ = 0;
-  double refSpreadNs_ = 0;
+  double refNoiseNs_ = 0;
   bool haveRef_ = false;
   int misses_ = 0;
 
