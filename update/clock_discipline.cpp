@@ -20,8 +20,8 @@ constexpr int kMissesToGiveUp = 3;
 
 constexpr int kMaxPoints = 8;  // the discipline's history
 
-// A least-squares line through some of the points: x in seconds before the newest sample, y in ns
-// relative to the newest sample's.
+// A least-squares line through some of the points: x in seconds from the newest sample (negative),
+// y in ns relative to the newest sample's.
 struct Line {
   int n = 0;
   double meanX = 0;
@@ -208,8 +208,8 @@ double ClockDiscipline::Estimate() {
   const Line line = RobustFit(p, (1u << static_cast<unsigned>(count_)) - 1);
   freqPpm_ = line.slope / 1000;
   if (line.n >= 4) {
-    noiseNs_ = noiseNs_ > 0 ? std::sqrt(0.9 * noiseNs_ * noiseNs_ + 0.1 * line.spreadNs * line.spreadNs)
-                            : line.spreadNs;
+    const double spread = line.spreadNs;
+    noiseNs_ = noiseNs_ > 0 ? std::sqrt(0.9 * noiseNs_ * noiseNs_ + 0.1 * spread * spread) : spread;
   }
   haveFreq_ = true;
   return newestFreeNs + line.valueNs;
@@ -245,7 +245,8 @@ void ClockDiscipline::Reset() { *this = ClockDiscipline(); }
 
 void AdjustmentDither::SetRate(double ppm) {
   const double wanted = static_cast<double>(increment_) * (1 + ppm * 1e-6);
-  wanted_ = std::llround(std::max(wanted, 0.0) * static_cast<double>(std::int64_t{1} << kFractionBits));
+  const double one = static_cast<double>(std::int64_t{1} << kFractionBits);
+  wanted_ = std::llround(std::max(wanted, 0.0) * one);
 }
 
 std::uint64_t AdjustmentDither::Next() {
