@@ -59,12 +59,11 @@ class ClockDiscipline {
   int start_ = 0;
   int count_ = 0;
 
-  double correctionNs_ = 0;     // what we did to the clock since the first sample: rates and steps
+  double correctionNs_ = 0;       // what we did to the clock since the first sample: rates, steps
   std::int64_t lastEventNs_ = 0;  // when the rate in force was set, on the receiver's time
   double intervalSeconds_ = 60;
-  double freqPpm_ = 0;          // the rate that cancels the clock's own frequency error
-  double lineOffsetNs_ = 0;     // the fitted line at the newest sample, as the clock shows it
-  double noiseNs_ = 0;          // the samples' spread about the line, smoothed over updates
+  double freqPpm_ = 0;  // the rate that cancels the clock's own frequency error
+  double noiseNs_ = 0;  // the samples' spread about the line, smoothed over updates
   bool haveFreq_ = false;
 
   // For seeing that the clock follows its rate: the last sample as the clock shows it after any
@@ -95,7 +94,7 @@ class AdjustmentDither {
   std::uint64_t Next();
 
  private:
-  // Fixed point, 32 bits of fraction: the carry is exact and cannot drift.
+  // Fixed point, 32 bits of fraction (increments below 2^31): the carry is exact and cannot drift.
   static constexpr int kFractionBits = 32;
   std::uint64_t increment_;
   std::int64_t wanted_ = 0;
