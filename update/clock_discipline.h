@@ -3,6 +3,7 @@
 // given the samples and says what to do with the clock; the cycle does it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace clockagent {
@@ -42,6 +43,38 @@ class ClockDiscipline {
   void Reset();
 
  private:
+  // The newest samples, oldest first from start_. Times are the receiver's (the system clock's
+  // plus the offset): a step does not bend them.
+  struct Sample {
+    std::int64_t timeNs = 0;
+    double freeNs = 0;  // the offset the clock would show had we never touched it
+  };
+  static constexpr int kHistory = 8;
+
+  void Advance(std::int64_t untilNs);
+  double Estimate();
+  bool CheckFollowing(std::int64_t timeNs, std::int64_t offsetNs);
+
+  std::array<Sample, kHistory> samples_{};
+  int start_ = 0;
+  int count_ = 0;
+
+  double correctionNs_ = 0;       // what we did to the clock since the first sample: rates, steps
+  std::int64_t lastEventNs_ = 0;  // when the rate in force was set, on the receiver's time
+  double intervalSeconds_ = 60;
+  double freqPpm_ = 0;  // the rate that cancels the clock's own frequency error
+  double noiseNs_ = 0;  // the samples' spread about the line, smoothed over updates
+  bool haveFreq_ = false;
+
+  // For seeing that the clock follows its rate: the last sample as the clock shows it after any
+  // step, what we had done by then, and the estimate from before any run of misses began.
+  double lastOffsetNs_ = 0;
+  double lastCorrectionNs_ = 0;
+  double refFreqPpm_ = 0;
+  double refNoiseNs_ = 0;
+  bool haveRef_ = false;
+  int misses_ = 0;
+
   double ratePpm_ = 0;
   bool notFollowing_ = false;
 };
@@ -54,15 +87,18 @@ class AdjustmentDither {
  public:
   // `increment`: the units the clock advances by per period at its own rate (GetSystemTime
   // Adjustment's time increment).
-  explicit AdjustmentDither(std::uint64_t increment) : increment_(increment) {}
+  explicit AdjustmentDither(std::uint64_t increment)
+      : increment_(increment), wanted_(static_cast<std::int64_t>(increment << kFractionBits)) {}
   void SetRate(double ppm);
   // The adjustment for the next period.
   std::uint64_t Next();
 
  private:
+  // Fixed point, 32 bits of fraction (increments below 2^31): the carry is exact and cannot drift.
+  static constexpr int kFractionBits = 32;
   std::uint64_t increment_;
-  double wanted_ = 0;  // in units, fractional
-  double carry_ = 0;
+  std::int64_t wanted_ = 0;
+  std::int64_t carry_ = 0;
 };
 
 }  // namespace clockagent
