@@ -155,6 +155,7 @@ int Status() {
   if (state.offsetKnown) {
     std::printf("%s\n", OffsetText(state.offsetSeconds).c_str());
   }
+  if (state.disciplined) std::printf("held by the discipline at %s\n", RateText(state.ratePpm).c_str());
   std::printf("successful updates / attempts: %d/%d\n", static_cast<int>(state.successes),
               static_cast<int>(state.attempts));
   return 0;

@@ -106,6 +106,7 @@ bool UpdateCycle::ApplyReport(const TimingReport& report, bool confirming) {
   const ClockReading now =
       AwaitWholeStep(sample, link_.clock->Now(), *link_.clock, clock_.ResolutionNs());
   const std::int64_t receiverNowNs = ReceiverNsAt(sample, now.monotonicNs);
+  const double offsetSeconds = static_cast<double>(receiverNowNs - now.systemNs) / 1e9;
   DisciplineAction action;
   action.step = true;
   if (disciplineOn_) {
@@ -118,7 +119,7 @@ bool UpdateCycle::ApplyReport(const TimingReport& report, bool confirming) {
       // Held by its rate alone: the offset measured is what the rate now closes.
       result_.clockAsked = true;
       result_.stepped = false;
-      result_.offsetSeconds = static_cast<double>(receiverNowNs - now.systemNs) / 1e9;
+      result_.offsetSeconds = offsetSeconds;
       ReportOutcome(UpdateOutcome::Success);
       return true;
     }
@@ -127,7 +128,7 @@ bool UpdateCycle::ApplyReport(const TimingReport& report, bool confirming) {
       ApplyReceiverTime(ReceiverTimeOf(receiverNowNs), clock_, &result_.clockTime);
   result_.clockAsked = outcome != UpdateOutcome::BadTime;
   if (result_.clockAsked) {
-    result_.offsetSeconds = static_cast<double>(receiverNowNs - now.systemNs) / 1e9;
+    result_.offsetSeconds = offsetSeconds;
   } else {
     result_.refusal = Refusal::NotADate;
   }
