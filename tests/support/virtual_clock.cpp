@@ -1,9 +1,10 @@
 // A virtual system clock, loaded with LD_PRELOAD into the program under test, so that tests step
 // and steer "the system clock" without the right to, and without touching this machine's. Only
-// CLOCK_REALTIME (and its coarse reading) is virtual: clock_gettime, gettimeofday and time read
-// it; clock_settime and settimeofday step it; clock_adjtime and adjtimex read its rate and set it
-// with ADJ_FREQUENCY, clamped to +-500 ppm as the kernel clamps. What would start the kernel's own
-// loop is counted, not done, so that tests can say it never happens. The state is the file
+// CLOCK_REALTIME (and its coarse reading) is virtual, as the program reads and sets it:
+// clock_gettime and time read it; clock_settime steps it; clock_adjtime and adjtimex read its rate
+// and set it with ADJ_FREQUENCY, clamped to +-500 ppm as the kernel clamps. What would start the
+// kernel's own loop (or step it by an offset) is counted, not done, so that tests can say it never
+// happens. The state is the file
 // VIRTUAL_CLOCK names (see virtual_clock.h), shared by the processes of one test; made on first use
 // from VIRTUAL_CLOCK_PPM and VIRTUAL_CLOCK_OFFSET_MS. Without VIRTUAL_CLOCK everything goes through.
 #include "tests/support/virtual_clock.h"
@@ -152,21 +153,13 @@ timespec Timespec(std::int64_t ns) {
   return ts;
 }
 
-// clock_adjtime on the virtual clock: what the kernel's would do for ADJ_FREQUENCY, a step for
-// ADJ_SETOFFSET, and for a read; the kernel's loop only counted. Returns TIME_OK.
+// clock_adjtime on the virtual clock: what the kernel's would do for ADJ_FREQUENCY and for a read;
+// the kernel's loop only counted. Returns TIME_OK.
 int Adjust(VirtualClockState& state, timex& tx) {
   const unsigned modes = tx.modes;
-  if (modes == ADJ_OFFSET_SS_READ) {
-    tx.offset = 0;  // no slew is ever under way
-  } else if (modes != 0) {
+  if (modes != 0 && modes != ADJ_OFFSET_SS_READ) {
     const bool loop = (modes & kKernelLoopModes) != 0 || (tx.status & STA_PLL) != 0;
     if (loop) state.kernelLoopUses.fetch_add(1);
-    if (modes & ADJ_SETOFFSET) {
-      const bool nano = (modes & ADJ_NANO) != 0;
-      const std::int64_t by = static_cast<std::int64_t>(tx.time.tv_sec) * 1000000000 +
-                              tx.time.tv_usec * (nano ? 1 : 1000);
-      Step(state, VirtualNs(state) + by);
-    }
     if (modes & ADJ_FREQUENCY) {
       const std::int64_t freq =
           tx.freq > kLargestFreq ? kLargestFreq : tx.freq < -kLargestFreq ? -kLargestFreq : tx.freq;
@@ -179,14 +172,9 @@ int Adjust(VirtualClockState& state, timex& tx) {
   const timespec now = Timespec(line.At(MonoNs()));
   tx.offset = 0;
   tx.freq = static_cast<long>(line.freq);
-  tx.maxerror = tx.esterror = 0;
   tx.status = 0;
-  tx.constant = 0;
-  tx.precision = 1;
-  tx.tolerance = static_cast<long>(kLargestFreq);
   tx.time.tv_sec = now.tv_sec;
   tx.time.tv_usec = now.tv_nsec / 1000;
-  tx.tick = 1000000 / sysconf(_SC_CLK_TCK);
   return TIME_OK;
 }
 
@@ -201,19 +189,6 @@ extern "C" {
 int clock_gettime(clockid_t clock, timespec* ts) noexcept {
   if (!IsVirtual(clock)) return clockagent::test::RealClockGettime(clock, ts);
   *ts = clockagent::test::Timespec(clockagent::test::VirtualNs(*State()));
-  return 0;
-}
-
-int gettimeofday(timeval* tv, void* tz) noexcept {
-  if (!IsVirtual(CLOCK_REALTIME)) {
-    using Function = int (*)(timeval*, void*);
-    static const auto real = clockagent::test::Real<Function>("gettimeofday");
-    return real(tv, tz);
-  }
-  if (tz != nullptr) *static_cast<struct timezone*>(tz) = {};
-  const timespec now = clockagent::test::Timespec(clockagent::test::VirtualNs(*State()));
-  tv->tv_sec = now.tv_sec;
-  tv->tv_usec = now.tv_nsec / 1000;
   return 0;
 }
 
@@ -242,22 +217,6 @@ int clock_settime(clockid_t clock, const timespec* ts) noexcept {
   return 0;
 }
 
-int settimeofday(const timeval* tv, const struct timezone* tz) noexcept {
-  if (!IsVirtual(CLOCK_REALTIME)) {
-    using Function = int (*)(const timeval*, const struct timezone*);
-    static const auto real = clockagent::test::Real<Function>("settimeofday");
-    return real(tv, tz);
-  }
-  if (tv == nullptr) return 0;
-  if (tv->tv_usec < 0 || tv->tv_usec >= 1000000) {
-    errno = EINVAL;
-    return -1;
-  }
-  clockagent::test::Step(*State(), static_cast<std::int64_t>(tv->tv_sec) * 1000000000 +
-                                       static_cast<std::int64_t>(tv->tv_usec) * 1000);
-  return 0;
-}
-
 int clock_adjtime(clockid_t clock, timex* tx) noexcept {
   if (clock != CLOCK_REALTIME || !IsVirtual(clock)) {
     using Function = int (*)(clockid_t, timex*);
@@ -271,15 +230,6 @@ int adjtimex(timex* tx) noexcept {
   if (!IsVirtual(CLOCK_REALTIME)) {
     using Function = int (*)(timex*);
     static const auto real = clockagent::test::Real<Function>("adjtimex");
-    return real(tx);
-  }
-  return clockagent::test::Adjust(*State(), *tx);
-}
-
-int ntp_adjtime(timex* tx) noexcept {
-  if (!IsVirtual(CLOCK_REALTIME)) {
-    using Function = int (*)(timex*);
-    static const auto real = clockagent::test::Real<Function>("ntp_adjtime");
     return real(tx);
   }
   return clockagent::test::Adjust(*State(), *tx);

@@ -33,7 +33,7 @@ struct VirtualClockState {
   std::atomic<double> naturalPpm;             // the clock's own error: positive runs fast
   std::atomic<std::int64_t> freq;             // the rate set, as timex.freq: 2^-16 ppm
   // Counters, outside the sequence.
-  std::atomic<std::uint32_t> steps;             // clock_settime, settimeofday, ADJ_SETOFFSET
+  std::atomic<std::uint32_t> steps;             // clock_settime
   std::atomic<std::uint32_t> frequencyChanges;  // ADJ_FREQUENCY
   std::atomic<std::uint32_t> kernelLoopUses;    // ADJ_OFFSET, ADJ_SETOFFSET, ADJ_STATUS, STA_PLL,
                                                 // ADJ_TIMECONST, ADJ_TICK
@@ -63,11 +63,11 @@ struct VirtualClockLine {
   std::int64_t freq = 0;
 
   double FreqPpm() const { return static_cast<double>(freq) / 65536.0; }
-  double RatePpm() const { return naturalPpm + FreqPpm(); }  // how fast it runs against real time
   std::int64_t At(std::int64_t monoNs) const {
     const std::int64_t elapsed = monoNs - anchorMonoNs;
+    const double ratePpm = naturalPpm + FreqPpm();  // how fast it runs against real time
     return anchorVirtualNs + elapsed +
-           static_cast<std::int64_t>(std::llround(static_cast<double>(elapsed) * RatePpm() * 1e-6));
+           static_cast<std::int64_t>(std::llround(static_cast<double>(elapsed) * ratePpm * 1e-6));
   }
 };
 
@@ -117,7 +117,6 @@ class VirtualClockReader {
   // Only after Open() succeeded.
   const VirtualClockState& State() const { return *state_; }
   VirtualClockLine Line() const { return ReadLine(*state_); }
-  std::int64_t NowNs() const { return Line().At(ClockNs(CLOCK_MONOTONIC)); }
 
   // The virtual clock less the real CLOCK_REALTIME, now (positive: the virtual clock is ahead).
   // The real time is read between two monotonic readings and set against their midpoint.
