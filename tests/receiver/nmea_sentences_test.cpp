@@ -34,10 +34,10 @@ NmeaSentence ReadOne(const std::string& stream) {
   return sentences.empty() ? NmeaSentence() : sentences[0];
 }
 
-const char kRmc[] = "GPRMC,063534.00,A,5230.1,N,01320.2,E,0.0,,101226,,,A";
+const char kRmc[] = "GPRMC,063534.00,A,5230.1,N,01320.2,E,0.0,12.5,101226,,,A";
 
 TEST(NmeaChecksum, OnlyTwoHexDigitsThatMatchAreRight) {
-  const std::string good = Line(kRmc);  // ends "*6A\r\n"
+  const std::string good = Line(kRmc);  // ends "*6E\r\n": letters, to try lower case
   const std::string sum = good.substr(good.size() - 4, 2);
   const std::string lower = std::string(1, static_cast<char>(std::tolower(sum[0]))) +
                             static_cast<char>(std::tolower(sum[1]));
