@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "receiver/daro_link.h"
+#include "receiver/nmea_sentences.h"
 #include "receiver/timing_packets.h"
 #include "update/clock_setting.h"
 
@@ -18,10 +19,12 @@ namespace {
 
 const char kDecodeHelp[] =
     "Usage: clockagent decode FILE\n"
-    "       clockagent decode -        (read standard input)\n"
+    "       clockagent decode --protocol daro|nmea FILE\n"
+    "       clockagent decode [--protocol daro|nmea] -        (read standard input)\n"
     "\n"
-    "Runs a recorded byte stream from a receiver through the DARO packet parser, in blocks of\n"
-    "8192 bytes as the serial link reads them, and prints one line per completed packet:\n"
+    "--protocol daro (the default) runs a recorded byte stream from a receiver through the DARO\n"
+    "packet parser, in blocks of 8192 bytes as the serial link reads them, and prints one line per\n"
+    "completed packet:\n"
     "\n"
     "  0x41 len=10 week=W tow=T offset=O gps=YYYY-MM-DDTHH:MM:SSZ utc=YYYY-MM-DDTHH:MM:SSZ\n"
     "  0x8F-AC len=68\n"
@@ -34,6 +37,20 @@ const char kDecodeHelp[] =
     "utc (its calendar is UTC), utc-pps (its pulse is on UTC seconds), time-not-set, no-utc-info\n"
     "(the GPS-UTC offset is not yet known) and user-time (the time was entered by hand), the first\n"
     "two harmless, the others refused; other bits show as bit5 to bit7.\n"
+    "\n"
+    "--protocol nmea reads NMEA 0183 sentences instead, skipping binary data, partial lines and\n"
+    "lines longer than 82 characters, and prints one line per complete sentence:\n"
+    "\n"
+    "  GPRMC time=2026-12-10T06:35:34 status=A checksum=ok\n"
+    "  GNZDA time=2026-12-10T06:35:34 checksum=ok\n"
+    "  GPGGA quality=1 checksum=ok\n"
+    "  GPGSV checksum=ok\n"
+    "\n"
+    "The talker and type come first. checksum is ok, bad (wrong, or not two hex digits) or none;\n"
+    "only a sentence whose checksum is ok shows its fields. RMC and ZDA show their UTC time and\n"
+    "date as the sentence gives them, to the whole second, RMC's two-digit year as 20yy and no\n"
+    "week rollover corrected; a malformed or out-of-range time shows no time. RMC shows its status\n"
+    "(A: valid fix, V: none), GGA its fix quality (0: no fix).\n"
     "\n"
     "Exit status: 0 when the whole input was read, 1 when the output could not be written, 2 when\n"
     "the input could not be read or the arguments are wrong.\n";
@@ -95,7 +112,27 @@ void PrintPacket(const ReceiverLink& link, std::FILE* out) {
   std::fputc('\n', out);
 }
 
+// "GPRMC time=2026-12-10T06:35:34 status=A checksum=ok"
+void PrintSentence(const NmeaSentence& sentence, std::FILE* out) {
+  const bool noAddress = sentence.talker[0] == 0;
+  std::fprintf(out, "%s%s", noAddress ? "?" : sentence.talker, sentence.type);
+  if (sentence.hasTime) {
+    const NmeaTime& t = sentence.time;
+    std::fprintf(out, " time=%04d-%02u-%02uT%02u:%02u:%02u", NmeaFullYear(t),
+                 static_cast<unsigned>(t.month), static_cast<unsigned>(t.day),
+                 static_cast<unsigned>(t.hours), static_cast<unsigned>(t.minutes),
+                 static_cast<unsigned>(t.seconds));
+  }
+  if (sentence.status != 0) std::fprintf(out, " status=%c", sentence.status);
+  if (sentence.quality >= 0) std::fprintf(out, " quality=%d", sentence.quality);
+  const char* verdict = sentence.checksum == NmeaChecksum::Right   ? "ok"
+                        : sentence.checksum == NmeaChecksum::Wrong ? "bad"
+                                                                   : "none";
+  std::fprintf(out, " checksum=%s\n", verdict);
+}
+
 ReceiverLink link;  // 8 KiB of buffers: static, not on the stack
+NmeaReader reader;
 
 }  // namespace
 
@@ -104,19 +141,44 @@ int RunDecode(int argc, char** argv) {
     std::fputs(kDecodeHelp, stdout);
     return 0;
   }
-  if (argc == 1 && std::strncmp(argv[0], "--", 2) == 0) {
-    std::fprintf(stderr, "clockagent decode: unknown option: %s (see 'clockagent decode --help')\n",
-                 argv[0]);
-    return 2;
+  bool nmea = false;
+  const char* path = nullptr;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--protocol") == 0) {
+      if (i + 1 == argc) {
+        std::fputs("clockagent decode: --protocol needs daro or nmea "
+                   "(see 'clockagent decode --help')\n",
+                   stderr);
+        return 2;
+      }
+      const char* name = argv[++i];
+      if (std::strcmp(name, "daro") != 0 && std::strcmp(name, "nmea") != 0) {
+        std::fprintf(stderr,
+                     "clockagent decode: unknown protocol: %s, expected daro or nmea "
+                     "(see 'clockagent decode --help')\n",
+                     name);
+        return 2;
+      }
+      nmea = std::strcmp(name, "nmea") == 0;
+    } else if (std::strncmp(argv[i], "--", 2) == 0) {
+      std::fprintf(stderr,
+                   "clockagent decode: unknown option: %s (see 'clockagent decode --help')\n",
+                   argv[i]);
+      return 2;
+    } else if (path != nullptr) {
+      path = nullptr;
+      break;
+    } else {
+      path = argv[i];
+    }
   }
-  if (argc != 1) {
+  if (path == nullptr) {
     std::fputs("clockagent decode: expects one FILE, or - for standard input "
                "(see 'clockagent decode --help')\n",
                stderr);
     return 2;
   }
 
-  const char* path = argv[0];
   const bool fromStdin = std::strcmp(path, "-") == 0;
   std::FILE* in = stdin;
   if (fromStdin) {
@@ -133,6 +195,11 @@ int RunDecode(int argc, char** argv) {
 
   std::size_t got;
   while ((got = std::fread(link.rxBuffer, 1, kRxBlockSize, in)) > 0) {
+    if (nmea) {
+      FeedNmeaBytes(reader, link.rxBuffer, got,
+                    [](const NmeaSentence& sentence) { PrintSentence(sentence, stdout); });
+      continue;
+    }
     link.rxPos = 0;
     link.rxRemaining = static_cast<std::uint32_t>(got);
     RunReceiveLoop(link, [](ReceiverLink& completed) { PrintPacket(completed, stdout); });

@@ -14,7 +14,7 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"decode", "cut a recorded receiver byte stream into DARO packets and decode timing packets",
+    {"decode", "decode a recorded receiver byte stream: DARO packets, or NMEA sentences",
      clockagent::RunDecode},
     {"sync", "make one clock update attempt from the receiver on a serial port", clockagent::RunSync},
     {"run", "update the clock from the receiver at a fixed interval until stopped",

@@ -72,6 +72,31 @@ TEST_F(DecodeCommand, PrintsEachPacketExactly) {
             "0x00 len=1\n");
 }
 
+TEST_F(DecodeCommand, NmeaPrintsEachCompleteSentence) {
+  const std::string text =
+      "$GPRMC,063534.00,A,5230.1,N,01320.2,E,0.0,,101226,,,A*76\r\n"
+      "$GNGGA,0635"  // cut off by the next sentence
+      "$GNGGA,063534.00,,,,,0,00,99.99,,,,,,*7F\r\n"
+      "$GPGSV,1,1,00\r\n"
+      "$GPRMC,063534.00,A,5230.1,N,01320.2,E,0.0,,101226,,,A*77\r\n"
+      "$GPZDA,063534.50,10,12,2026,00,00*60\r\n"
+      "$GPRMC,,V,,,,,,,,,,N*53\r\n";
+  Bytes stream = Frame(0x41, {0x48, 0x93, 0xA8, 0x00, 0x04, 0xB0, 0x41, 0x50, 0x00, 0x00});
+  stream.insert(stream.end(), text.begin(), text.end());
+
+  const CliResult run =
+      Clockagent("decode --protocol nmea '" + WriteFile("nmea.txt", stream) + "'");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out,
+            "GPRMC time=2026-12-10T06:35:34 status=A checksum=ok\n"
+            "GNGGA quality=0 checksum=ok\n"
+            "GPGSV checksum=none\n"
+            "GPRMC checksum=bad\n"
+            "GPZDA time=2026-12-10T06:35:34 checksum=ok\n"
+            "GPRMC status=V checksum=ok\n");
+}
+
 TEST_F(DecodeCommand, CapturesAgreeWithTheReceiversCalendar) {
   int checked = 0;
   for (const std::string& name : CaptureNames()) {
