@@ -106,6 +106,17 @@ bool TypeIs(const NmeaSentence& sentence, const char* type) {
   return sentence.type[i] == 0;
 }
 
+// The sentence's time: its time of day with the date it gives, when that is a date.
+void TakeTime(NmeaTime time, int day, int month, int year, int yearDigits, NmeaSentence* sentence) {
+  time.day = static_cast<std::uint8_t>(day);
+  time.month = static_cast<std::uint8_t>(month);
+  time.year = static_cast<std::uint16_t>(year);
+  time.yearDigits = static_cast<std::uint8_t>(yearDigits);
+  if (!NmeaTimeIsValid(time)) return;
+  sentence->time = time;
+  sentence->hasTime = true;
+}
+
 // $--RMC,hhmmss.ss,A,llll.ll,a,yyyyy.yy,a,x.x,x.x,ddmmyy,x.x,a[,m[,s]]: 11 data fields, 12 from
 // NMEA 2.3 (mode), 13 from 4.1 (navigational status).
 void ParseRmc(const Fields& f, NmeaSentence* sentence) {
@@ -122,13 +133,7 @@ void ParseRmc(const Fields& f, NmeaSentence* sentence) {
       !ReadDigits(f.text[9] + 4, 2, &year)) {
     return;
   }
-  time.day = static_cast<std::uint8_t>(day);
-  time.month = static_cast<std::uint8_t>(month);
-  time.year = static_cast<std::uint16_t>(year);
-  time.yearDigits = 2;
-  if (!NmeaTimeIsValid(time)) return;
-  sentence->time = time;
-  sentence->hasTime = true;
+  TakeTime(time, day, month, year, 2, sentence);
 }
 
 // $--ZDA,hhmmss.ss,dd,mm,yyyy,zh,zm
@@ -145,13 +150,7 @@ void ParseZda(const Fields& f, NmeaSentence* sentence) {
       !IsSignedNumberOrEmpty(f.text[6], f.length[6])) {
     return;
   }
-  time.day = static_cast<std::uint8_t>(day);
-  time.month = static_cast<std::uint8_t>(month);
-  time.year = static_cast<std::uint16_t>(year);
-  time.yearDigits = 4;
-  if (!NmeaTimeIsValid(time)) return;
-  sentence->time = time;
-  sentence->hasTime = true;
+  TakeTime(time, day, month, year, 4, sentence);
 }
 
 // $--GGA,hhmmss.ss,llll.ll,a,yyyyy.yy,a,q,nn,x.x,x.x,M,x.x,M,x.x,xxxx: only the quality is read.
