@@ -146,7 +146,8 @@ bool ParseSentences(const char* text, NmeaTalk* talk) {
   talk->count = 0;
   for (const char* at = text;;) {
     const char* end = std::strchr(at, ',');
-    const std::size_t length = end != nullptr ? static_cast<std::size_t>(end - at) : std::strlen(at);
+    const std::size_t length =
+        end != nullptr ? static_cast<std::size_t>(end - at) : std::strlen(at);
     NmeaSentence sentence;
     if (!NmeaSentenceNamed(at, length, &sentence)) return false;
     for (int i = 0; i < talk->count; ++i) {
