@@ -68,6 +68,26 @@ const char kSimulateHelp[] =
     "                    no UTC information)\n"
     "  --replay FILE     send the bytes of FILE (a recording) once, paced at the line rate, and\n"
     "                    answer nothing\n"
+    "\n"
+    "  --protocol P      daro (the default: packets as above) or nmea: NMEA 0183 sentences, sent\n"
+    "                    every second and nothing answered (bytes received are ignored)\n"
+    "  --sentences LIST  NMEA: the sentences of each second, in order, from RMC, GGA and ZDA,\n"
+    "                    each at most once (default RMC,GGA). Each names the UTC second of the\n"
+    "                    pulse's edge before it; RMC and GGA carry a fixed position\n"
+    "  --talker XX       NMEA: the two capital letters after '$' (default GP; GN, GL, ...)\n"
+    "  --nmea-delay MS   NMEA: the first byte of each second's sentences leaves MS milliseconds\n"
+    "                    after the true second (the pulse's edge), 0 to 950 (default 100)\n"
+    "  --status S        NMEA: A, a valid fix (the default), or V: RMC status V, GGA quality 0\n"
+    "  --bad-checksum    NMEA: every sentence's checksum is wrong\n"
+    "  --nmea-rollover   NMEA: dates 1024 weeks (19.6 years) back, time of day unchanged, as a\n"
+    "                    module whose week counter rolled over reports them (with --time too)\n"
+    "\n"
+    "  With --protocol nmea, --time (the time of the first sentences), --pulse, --silent,\n"
+    "  --garbage, --flood, --split, the line settings and --link apply as above. The options of\n"
+    "  DARO packets and requests (--offset, --broadcast, --flags, --tow, --week, --no-time,\n"
+    "  --latency, --turnaround, --at-once, --wrong-length, --dle-storm, --oversize,\n"
+    "  --hangup-after, --replay) are refused with it, and the NMEA options without it.\n"
+    "\n"
     "  --baud N, --data-bits N, --parity P, --stop-bits N\n"
     "                    the receiver's line settings, as 'clockagent sync' takes them (9600,\n"
     "                    8, none and 1 by default). When the program's settings differ,\n"
@@ -95,17 +115,57 @@ int Usage(const std::string& message, const char* value = nullptr) {
 bool TakesValue(const std::string& arg) {
   for (const char* option : {"--tow", "--week", "--turnaround", "--dle-storm", "--oversize",
                              "--hangup-after", "--link", "--replay", "--offset", "--time", "--flags",
-                             "--latency", "--pulse",
+                             "--latency", "--pulse", "--protocol", "--sentences", "--talker",
+                             "--nmea-delay", "--status",
                              "--garbage", "--split"}) {
     if (arg == option) return true;
   }
   return false;
 }
 
+// The options of DARO's packets and requests, which an NMEA receiver has no use for.
+bool DaroOnly(const std::string& arg) {
+  for (const char* option : {"--offset", "--broadcast", "--flags", "--tow", "--week", "--no-time",
+                             "--latency", "--turnaround", "--at-once", "--wrong-length",
+                             "--dle-storm", "--oversize", "--hangup-after", "--replay"}) {
+    if (arg == option) return true;
+  }
+  return false;
+}
+
+bool NmeaOnly(const std::string& arg) {
+  for (const char* option : {"--sentences", "--talker", "--nmea-delay", "--status",
+                             "--bad-checksum", "--nmea-rollover"}) {
+    if (arg == option) return true;
+  }
+  return false;
+}
+
+// A comma-separated list of RMC, GGA and ZDA, each at most once.
+bool ParseSentences(const char* text, NmeaTalk* talk) {
+  talk->count = 0;
+  for (const char* at = text;;) {
+    const char* end = std::strchr(at, ',');
+    const std::size_t length =
+        end != nullptr ? static_cast<std::size_t>(end - at) : std::strlen(at);
+    NmeaSentence sentence;
+    if (!NmeaSentenceNamed(at, length, &sentence)) return false;
+    for (int i = 0; i < talk->count; ++i) {
+      if (talk->sentences[i] == sentence) return false;
+    }
+    talk->sentences[talk->count++] = sentence;
+    if (end == nullptr) return true;
+    at = end + 1;
+  }
+}
+
 // Parses the options into `o`; returns -1 to go on, or the exit code.
 int ParseOptions(int argc, char** argv, SimulatorOptions& o) {
+  std::string daroOnly, nmeaOnly;  // the first of each given
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (DaroOnly(arg) && daroOnly.empty()) daroOnly = arg;
+    if (NmeaOnly(arg) && nmeaOnly.empty()) nmeaOnly = arg;
     const char* v = nullptr;
     const LineOption* line = LineOptionNamed(arg);
     if (TakesValue(arg) || line != nullptr) {
@@ -185,6 +245,37 @@ int ParseOptions(int argc, char** argv, SimulatorOptions& o) {
       if (!ParseInt(v, 0, 10000, &o.splitMs)) {
         return Usage("--split takes milliseconds from 0 to 10000", v);
       }
+    } else if (arg == "--protocol") {
+      if (std::strcmp(v, "daro") == 0) {
+        o.protocol = SimulatorProtocol::Daro;
+      } else if (std::strcmp(v, "nmea") == 0) {
+        o.protocol = SimulatorProtocol::Nmea;
+      } else {
+        return Usage("--protocol takes daro or nmea", v);
+      }
+    } else if (arg == "--sentences") {
+      if (!ParseSentences(v, &o.nmea)) {
+        return Usage("--sentences takes RMC, GGA and ZDA, comma-separated, each at most once", v);
+      }
+    } else if (arg == "--talker") {
+      if (std::strlen(v) != 2 || v[0] < 'A' || v[0] > 'Z' || v[1] < 'A' || v[1] > 'Z') {
+        return Usage("--talker takes two capital letters, such as GP or GN", v);
+      }
+      o.nmea.talker[0] = v[0];
+      o.nmea.talker[1] = v[1];
+    } else if (arg == "--nmea-delay") {
+      if (!ParseInt(v, 0, 950, &o.nmeaDelayMs)) {
+        return Usage("--nmea-delay takes milliseconds from 0 to 950", v);
+      }
+    } else if (arg == "--status") {
+      if (std::strcmp(v, "A") != 0 && std::strcmp(v, "V") != 0) {
+        return Usage("--status takes A or V", v);
+      }
+      o.nmea.validFix = v[0] == 'A';
+    } else if (arg == "--bad-checksum") {
+      o.nmea.badChecksum = true;
+    } else if (arg == "--nmea-rollover") {
+      o.nmeaRollover = true;
     } else if (line != nullptr) {
       const int index = WordIndex(*line, v);
       if (index < 0) return Usage(arg + " takes " + ChoiceWords(*line), v);
@@ -192,6 +283,13 @@ int ParseOptions(int argc, char** argv, SimulatorOptions& o) {
     } else {
       return Usage("unknown option", arg.c_str());
     }
+  }
+  if (o.protocol == SimulatorProtocol::Nmea && !daroOnly.empty()) {
+    return Usage(daroOnly + " is for DARO packets: an NMEA receiver sends UTC sentences of itself "
+                 "and answers nothing");
+  }
+  if (o.protocol != SimulatorProtocol::Nmea && !nmeaOnly.empty()) {
+    return Usage(nmeaOnly + " needs --protocol nmea");
   }
   o.line = LineParametersOf(o.lineChoice);
   return -1;

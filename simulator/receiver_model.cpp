@@ -14,6 +14,7 @@ namespace clockagent {
 namespace {
 
 constexpr std::int64_t kGpsEpochUnix = kGpsEpochDays * 86400;
+constexpr std::int64_t kRolloverSeconds = 1024 * 7 * 86400;
 
 double UnixSeconds(const ClockReading& reading) {
   return static_cast<double>(reading.systemNs / kNsPerSecond) +
@@ -50,16 +51,21 @@ void ReceiverModel::Turn() {
   if (o_.pulse != PulseLine::None) Pulse(now);
   SendDue(now);
 
-  if (o_.broadcast && !o_.silent) {
+  const bool nmea = o_.protocol == SimulatorProtocol::Nmea;
+  if ((o_.broadcast || nmea) && !o_.silent) {
     // Each second edge's packet is queued a little ahead, so that its first byte leaves at the
-    // edge (and the latency) exactly.
+    // edge (and the latency or the burst's delay) exactly.
     const double unix = NowUnix();
     const double edge = std::floor(unix) + 1;
     if (edge > lastBroadcastSecond_ && edge - unix < 0.05 && o_.pulse == PulseLine::None) {
       lastBroadcastSecond_ = edge;
       const SteadyTime at = now + std::chrono::duration_cast<Duration>(
                                       std::chrono::duration<double>(edge - unix));
-      ScheduleAt(at + std::chrono::milliseconds(o_.latencyMs), Packet8FAB(GpsSeconds(edge)));
+      if (nmea) {
+        ScheduleBurst(at + std::chrono::milliseconds(o_.nmeaDelayMs), edge);
+      } else {
+        ScheduleAt(at + std::chrono::milliseconds(o_.latencyMs), Packet8FAB(GpsSeconds(edge)));
+      }
     }
   }
   if (replayAt_ < replay_.size()) {
@@ -77,7 +83,8 @@ void ReceiverModel::Turn() {
 
 // The pulse: its line raised at each true second, read on the clock without pause through the
 // last millisecond before it so that the edge lies on the second to a few microseconds, and
-// lowered 100 ms later. A broadcast follows each edge at a delay that wanders as a receiver's.
+// lowered 100 ms later. A broadcast follows each edge at a delay that wanders as a receiver's; an
+// NMEA burst at its set delay.
 void ReceiverModel::Pulse(SteadyTime now) {
   double unix = NowUnix();
   if (unix > nextEdge_ + 0.5) nextEdge_ = std::floor(unix) + 1;  // held up: the next one
@@ -91,6 +98,8 @@ void ReceiverModel::Pulse(SteadyTime now) {
     const auto delay =
         std::chrono::milliseconds(o_.latencyMs + 20 + static_cast<int>(random_() % 61));
     ScheduleAt(edge + delay, Packet8FAB(GpsSeconds(nextEdge_)));
+  } else if (o_.protocol == SimulatorProtocol::Nmea && !o_.silent) {
+    ScheduleBurst(edge + std::chrono::milliseconds(o_.nmeaDelayMs), nextEdge_);
   }
   nextEdge_ += 1;
 }
@@ -120,7 +129,7 @@ void ReceiverModel::Receive(const std::uint8_t* bytes, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) std::fprintf(stderr, " %02X", bytes[i]);
     std::fputc('\n', stderr);
   }
-  if (!heard) return;
+  if (!heard || o_.protocol == SimulatorProtocol::Nmea) return;
   ReceiveBytes(*link_, bytes, n, [this](ReceiverLink& l) {
     if (!IsTimeRequest(l) || hungUp_) return;
     // A new attempt: a --time receiver's clock begins again at its time.
@@ -194,6 +203,40 @@ ReceiverModel::Bytes ReceiverModel::Framed(std::uint8_t id, const Bytes& data) c
   std::uint8_t frame[kFrameBufferSize];
   const int n = EncodeFrame(payload.size(), payload.data(), frame);
   return Bytes(frame, frame + (n > 0 ? n : 0));
+}
+
+// The UTC second an NMEA burst names for the pulse edge at `edgeUnix`: a --time receiver's runs on
+// from its first burst, and a rolled-over module's lies 1024 weeks back.
+std::int64_t ReceiverModel::UtcSecond(double edgeUnix) const {
+  if (startUnix_ < 0) startUnix_ = edgeUnix;
+  const double utc =
+      o_.fixedTime ? std::floor(o_.fixedUnixTime) + (edgeUnix - startUnix_) : edgeUnix;
+  const auto second = static_cast<std::int64_t>(std::llround(utc));
+  return o_.nmeaRollover ? second - kRolloverSeconds : second;
+}
+
+// Queues the second's sentences, their first byte leaving at `start`, behind any --garbage.
+void ReceiverModel::ScheduleBurst(SteadyTime start, double edgeUnix) {
+  std::uint8_t burst[NmeaTalk::kMaxSentences * kNmeaSentenceMax];
+  std::size_t n = 0;
+  const std::int64_t second = UtcSecond(edgeUnix);
+  for (int i = 0; i < o_.nmea.count; ++i) {
+    n += WriteNmeaSentence(o_.nmea.sentences[i], o_.nmea, second,
+                           reinterpret_cast<char*>(burst + n));
+  }
+  if (o_.verbose) {
+    std::fprintf(stderr, "tx: %.*s", static_cast<int>(n), reinterpret_cast<const char*>(burst));
+  }
+  const bool heard = line_.SettingsMatch();
+  if (!heard) {
+    for (std::size_t i = 0; i < n; ++i) burst[i] = static_cast<std::uint8_t>(random_());
+  }
+  const SteadyTime noiseStart = start - o_.garbage * Spacing();
+  for (int i = 0; i < o_.garbage; ++i) {
+    const std::uint8_t b = Noise();
+    Queue(noiseStart, &b, 1);
+  }
+  Queue(start, burst, n);
 }
 
 void ReceiverModel::Log(const char* what, const Bytes& data) const {
@@ -278,12 +321,12 @@ ReceiverModel::Duration ReceiverModel::Spacing() const {
 }
 
 // Each byte is due when its last bit has crossed the line.
-void ReceiverModel::Queue(SteadyTime start, const Bytes& bytes) {
+void ReceiverModel::Queue(SteadyTime start, const std::uint8_t* bytes, std::size_t n) {
   const Duration spacing = Spacing();
   SteadyTime at = std::max(start, lineFree_);
-  for (std::uint8_t b : bytes) {
+  for (std::size_t i = 0; i < n; ++i) {
     at += spacing;
-    outbox_.push_back({at, b});
+    outbox_.push_back({at, bytes[i]});
   }
   lineFree_ = at;
 }
@@ -315,11 +358,13 @@ void ReceiverModel::SendDue(SteadyTime now) {
   if (n > 0) line_.Transmit(chunk, n);
 }
 
-// Until the next byte is due, to the microsecond; at most 10 ms while broadcasting or replaying
-// and 200 ms otherwise.
+// Until the next byte is due, to the microsecond; at most 10 ms while broadcasting (NMEA too) or
+// replaying and 200 ms otherwise.
 ReceiverModel::Duration ReceiverModel::Wait() const {
   const SteadyTime now = turn_;
-  Duration wait = std::chrono::milliseconds(o_.broadcast || replayAt_ < replay_.size() ? 10 : 200);
+  Duration wait = std::chrono::milliseconds(
+      o_.broadcast || o_.protocol == SimulatorProtocol::Nmea || replayAt_ < replay_.size() ? 10
+                                                                                        : 200);
   if (!outbox_.empty()) wait = std::max(Duration::zero(), std::min(wait, outbox_.front().at - now));
   if (o_.pulse != PulseLine::None) {
     const auto toEdge = std::chrono::duration_cast<Duration>(

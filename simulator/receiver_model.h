@@ -15,12 +15,19 @@
 #include "receiver/line_settings.h"
 #include "receiver/pulse_edges.h"
 #include "receiver/serial_port.h"
+#include "simulator/nmea_writer.h"
 
 namespace clockagent {
+
+enum class SimulatorProtocol { Daro, Nmea };
 
 // The simulated receiver: its time, its packets, its line and the faults it puts on it.
 struct SimulatorOptions {
   std::string link;  // a symbolic link to the port made at this path; empty for none
+  SimulatorProtocol protocol = SimulatorProtocol::Daro;
+  NmeaTalk nmea;
+  int nmeaDelayMs = 100;      // from the pulse's edge to the burst's first byte
+  bool nmeaRollover = false;  // dates 1024 weeks back, as a module whose week counter rolled over
   int offset = 18;
   bool fixedTime = false;
   double fixedUnixTime = 0;  // seconds since 1970, UTC
@@ -77,7 +84,8 @@ class ReceiverModel {
   void Turn();
   // How long the line may wait for the program's bytes before the next turn.
   Duration Wait() const;
-  // Bytes the program sent: a time request is answered, or hung up on.
+  // Bytes the program sent: a time request is answered, or hung up on. An NMEA receiver hears
+  // nothing.
   void Receive(const std::uint8_t* bytes, std::size_t n);
   // The receiver hung up (--hangup-after): the line is to be closed.
   bool HungUp() const { return hungUp_; }
@@ -100,6 +108,8 @@ class ReceiverModel {
   Bytes Packet41(double gps) const;
   Bytes Packet8FAB(double gps) const;
   Bytes Framed(std::uint8_t id, const Bytes& data) const;
+  std::int64_t UtcSecond(double edgeUnix) const;
+  void ScheduleBurst(SteadyTime start, double edgeUnix);
   void Log(const char* what, const Bytes& data) const;
   std::uint8_t Noise();
   Bytes Faults();
@@ -107,7 +117,8 @@ class ReceiverModel {
   void ScheduleAnswer(SteadyTime earliest);
   void Send(SteadyTime start, Bytes bytes);
   Duration Spacing() const;
-  void Queue(SteadyTime start, const Bytes& bytes);
+  void Queue(SteadyTime start, const Bytes& bytes) { Queue(start, bytes.data(), bytes.size()); }
+  void Queue(SteadyTime start, const std::uint8_t* bytes, std::size_t n);
   void Flood(SteadyTime now);
   void SendDue(SteadyTime now);
 

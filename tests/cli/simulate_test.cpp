@@ -2,15 +2,22 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "receiver/serial_link.h"
@@ -215,12 +222,120 @@ TEST_F(SimulatorTest, ReplaysARecordingAtTheLineRate) {
   EXPECT_GT(seconds, 0.8) << "4459 bytes at 3840 bytes a second";
 }
 
+// Every second a burst of sentences naming the pulse's second, its first byte --nmea-delay after
+// the edge; whatever the program sends goes unanswered.
+TEST_F(SimulatorTest, NmeaSentencesFollowEachPulse) {
+  const FakeModemLines lines(dir.path());
+  constexpr std::int64_t kRollover = 1024 * 7 * 86400;
+  const struct {
+    std::vector<std::string> args;
+    std::vector<const char*> sentences;  // in order
+    const char* talker; int delayMs; bool valid, rightChecksum;
+    std::int64_t shift;  // from the edge's second to the one named; the date when --time sets it:
+    const char* date;    // ddmmyyyy
+  } cases[] = {
+      {{}, {"RMC", "GGA"}, "GP", 100, true, true, 0, nullptr},
+      {{"--sentences", "ZDA,RMC,GGA", "--talker", "GN", "--nmea-delay", "0"},
+       {"ZDA", "RMC", "GGA"}, "GN", 0, true, true, 0, nullptr},
+      {{"--status", "V", "--bad-checksum", "--sentences", "GGA,RMC", "--nmea-delay", "500"},
+       {"GGA", "RMC"}, "GP", 500, false, false, 0, nullptr},
+      {{"--nmea-rollover", "--sentences", "RMC,ZDA", "--nmea-delay", "950"},
+       {"RMC", "ZDA"}, "GP", 950, true, true, -kRollover, nullptr},
+      {{"--time", "2003-01-08T11:59:47Z", "--sentences", "ZDA,RMC"}, {"ZDA", "RMC"}, "GP", 100,
+       true, true, 0, "08012003"},
+  };
+  const std::map<std::string, std::regex> shapes = {
+      {"RMC", std::regex(R"(\$[A-Z]{2}RMC,\d{6}\.\d\d,[AV],\d{4}\.\d{4},[NS],\d{5}\.\d{4},[EW],)"
+                         R"(\d+\.\d+,\d+\.\d+,\d{6},,,[ADN]\*[0-9A-F]{2}\r\n)")},
+      {"GGA", std::regex(R"(\$[A-Z]{2}GGA,\d{6}\.\d\d,\d{4}\.\d{4},[NS],\d{5}\.\d{4},[EW],[0-8],)"
+                         R"(\d\d,\d+\.\d,-?\d+\.\d,M,-?\d+\.\d,M,,\*[0-9A-F]{2}\r\n)")},
+      {"ZDA", std::regex(R"(\$[A-Z]{2}ZDA,\d{6}\.\d\d,\d\d,\d\d,\d{4},00,00\*[0-9A-F]{2}\r\n)")}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? "defaults" : c.args[0]);
+    std::vector<std::string> args = {"--protocol", "nmea", "--pulse", "dcd"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    receiver.reset();  // gone with its link, which the next one's would otherwise be taken for
+    Start(args);
+    const int fd = open(portPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    ASSERT_EQ(tcgetattr(fd, &t), 0);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    ASSERT_EQ(write(fd, "\x10\x21\x10\x03", 4), 4);  // a DARO time request, unanswered
+    struct Burst { std::string text; double delayMs; std::int64_t second; };
+    std::vector<Burst> bursts;  // the first byte's delay after the last rise, the second it marks
+    auto rise = std::chrono::steady_clock::time_point{}, last = rise;
+    std::int64_t riseSecond = 0;
+    bool wasHigh = lines.Dcd();
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+    while (bursts.size() < 4 && std::chrono::steady_clock::now() < giveUp) {
+      pollfd p{fd, POLLIN, 0};
+      poll(&p, 1, 1);
+      const auto now = std::chrono::steady_clock::now();
+      const bool high = lines.Dcd();
+      if (high && !wasHigh) { rise = now; riseSecond = std::llround(NowUnix()); }
+      wasHigh = high;
+      char buffer[512];
+      const ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n <= 0) continue;
+      if (bursts.empty() || now - last > std::chrono::milliseconds(100)) {
+        bursts.push_back({"", std::chrono::duration<double, std::milli>(now - rise).count(),
+                          riseSecond});
+      }
+      bursts.back().text.append(buffer, static_cast<std::size_t>(n));
+      last = now;
+    }
+    close(fd);
+    ASSERT_EQ(bursts.size(), 4u);
+    // The first may have begun before the port was opened; the last may not be over.
+    for (std::size_t b = 1; b < 3; ++b) {
+      const Burst& burst = bursts[b];
+      EXPECT_NEAR(burst.delayMs, c.delayMs + 1.04, 3.0) << "its first byte crosses in 1.04 ms";
+      std::size_t at = 0;
+      for (const char* type : c.sentences) {
+        const std::size_t end = burst.text.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos) << burst.text;
+        const std::string sentence = burst.text.substr(at, end + 2 - at);
+        at = end + 2;
+        EXPECT_TRUE(std::regex_match(sentence, shapes.at(type))) << sentence;
+        EXPECT_EQ(sentence.substr(1, 5), c.talker + std::string(type));
+        EXPECT_LE(sentence.size(), 82u);
+        const std::size_t star = sentence.find('*');
+        unsigned sum = 0;
+        for (std::size_t i = 1; i < star; ++i) sum ^= static_cast<unsigned char>(sentence[i]);
+        EXPECT_EQ(std::stoul(sentence.substr(star + 1, 2), nullptr, 16) == sum, c.rightChecksum);
+        // The second named: the edge's (shifted), or for --time only its date.
+        std::vector<std::string> f;
+        std::stringstream fields(sentence.substr(0, star));
+        for (std::string field; std::getline(fields, field, ',');) f.push_back(field);
+        const auto named = static_cast<time_t>(burst.second + c.shift);
+        tm utc{};
+        gmtime_r(&named, &utc);
+        char time[16], ddmmyyyy[16];
+        std::strftime(time, sizeof time, "%H%M%S.00", &utc);
+        std::strftime(ddmmyyyy, sizeof ddmmyyyy, "%d%m%Y", &utc);
+        std::string date = c.date != nullptr ? c.date : ddmmyyyy;
+        EXPECT_EQ(f.at(1), c.date != nullptr ? f.at(1) : time) << sentence;
+        const std::string kind = type, fix = c.valid ? "A1" : "V0";  // RMC status, GGA quality
+        if (kind == "RMC") { EXPECT_EQ(f.at(2) + f.at(9), fix[0] + date.erase(4, 2)); }
+        if (kind == "GGA") { EXPECT_EQ(f.at(6), fix.substr(1)); }
+        if (kind == "ZDA") { EXPECT_EQ(f.at(2) + f.at(3) + f.at(4), date); }
+      }
+      EXPECT_EQ(at, burst.text.size()) << "one burst, nothing else: " << burst.text;
+    }
+    EXPECT_EQ(bursts[2].second, bursts[1].second + 1) << "one burst a second";
+  }
+}
+
 TEST(SimulateCommand, RefusesBadOptions) {
   for (const char* args : {"--baud 1200", "--offset x", "--time 2003-13-01T00:00:00Z",
                            "--time 1970-01-01T00:00:00Z", "--parity mark", "--frobnicate",
                            "--replay /nonexistent/file", "--tow", "--tow 1x", "--week 65536",
                            "--hangup-after 0", "--dle-storm -1", "--oversize many",
-                           "--link --verbose", "--replay --silent"}) {
+                           "--link --verbose", "--replay --silent", "--protocol nmea --offset 3",
+                           "--sentences RMC", "--protocol nmea --talker G", "--protocol nmea "
+                           "--sentences RMC,XYZ", "--protocol nmea --nmea-delay 951",
+                           "--protocol nmea --status X", "--protocol binary"}) {
     const CliResult run = RunClockagent(std::string("simulate ") + args);
     EXPECT_EQ(run.exitCode, 2) << args;
     EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;

@@ -1,8 +1,11 @@
 // Running the clockagent tool as a user does.
 #include "tests/support/cli_support.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,17 +41,32 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// The fake's state: four words, its change count, the port side's lines, the DCD and CTS counts.
+constexpr std::size_t kFakeStateSize = 4 * sizeof(std::uint32_t);
+
 FakeModemLines::FakeModemLines(const std::string& folder) {
-  setenv("FAKE_MODEM_LINES", (folder + "/modem-lines").c_str(), 1);
+  const std::string path = folder + "/modem-lines";
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd >= 0 && ftruncate(fd, kFakeStateSize) == 0) {
+    void* map = mmap(nullptr, kFakeStateSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (map != MAP_FAILED) state_ = static_cast<std::uint32_t*>(map);
+  }
+  if (fd >= 0) close(fd);
+  setenv("FAKE_MODEM_LINES", path.c_str(), 1);
   setenv("LD_PRELOAD", CLOCKAGENT_FAKE_MODEM_LINES, 1);
   // Under AddressSanitizer the fake comes before its runtime, which it would otherwise refuse.
   setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
 }
 
 FakeModemLines::~FakeModemLines() {
+  if (state_ != nullptr) munmap(state_, kFakeStateSize);
   unsetenv("LD_PRELOAD");
   unsetenv("FAKE_MODEM_LINES");
   unsetenv("ASAN_OPTIONS");
+}
+
+bool FakeModemLines::Dcd() const {
+  return state_ != nullptr && (__atomic_load_n(&state_[1], __ATOMIC_SEQ_CST) & TIOCM_CD) != 0;
 }
 
 CliResult RunClockagent(const std::string& args, const std::string& stdinPath) {

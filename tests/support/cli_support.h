@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,14 @@ class BackgroundClockagent {
 struct FakeModemLines {
   explicit FakeModemLines(const std::string& folder);
   ~FakeModemLines();
+  FakeModemLines(const FakeModemLines&) = delete;
+  FakeModemLines& operator=(const FakeModemLines&) = delete;
+
+  // The port side's DCD as the receiver last set it, read here where no fake is loaded.
+  bool Dcd() const;
+
+ private:
+  std::uint32_t* state_ = nullptr;  // the fake's shared words
 };
 
 // `clockagent simulate --link PATH ARGS...` in the background, its standard error in a file.
