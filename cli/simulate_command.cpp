@@ -148,7 +148,7 @@ bool ParseSentences(const char* text, NmeaTalk* talk) {
     const char* end = std::strchr(at, ',');
     const std::size_t length =
         end != nullptr ? static_cast<std::size_t>(end - at) : std::strlen(at);
-    NmeaSentence sentence;
+    NmeaSentenceKind sentence;
     if (!NmeaSentenceNamed(at, length, &sentence)) return false;
     for (int i = 0; i < talk->count; ++i) {
       if (talk->sentences[i] == sentence) return false;

@@ -45,6 +45,11 @@ const char kSyncHelp[] =
     "edge. A packet with no edge within a second before it (or with a time far from the edge's\n"
     "second) is timed by itself, and a line says so.\n"
     "\n"
+    "With --protocol nmea the receiver is an NMEA 0183 one: nothing is asked of it, and the time\n"
+    "comes from the first burst of sentences (RMC or ZDA, checksums right) that names a UTC second,\n"
+    "taken as the moment the burst began to arrive less the latency, or with --pulse as the edge\n"
+    "before the burst (at most a second before it). RMC status V or GGA quality 0 refuses it.\n"
+    "\n"
     "Exit status: 0 when the clock was set (or would have been, with --dry-run), 1 when the attempt\n"
     "ended in an error or was interrupted, 2 for bad options.\n"
     "\n"
@@ -75,6 +80,10 @@ const char kRunHelp[] =
 // The options both commands take, after the command's own text.
 void PrintOptionsHelp() {
   PrintReceiverOptionsHelp();
+  std::printf(
+      "  --protocol P        daro (default: DARO timing packets, asked for with 0x21) or nmea\n"
+      "                      (NMEA 0183 sentences RMC or ZDA, sent by the receiver unasked;\n"
+      "                      UTC only)\n");
   std::printf(
       "  --log FILE          append a line for each attempt to the CSV record FILE (time_utc,\n"
       "                      port, outcome, packet, offset_s, set_to, reason,\n"
@@ -174,6 +183,13 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
     } else if (arg == "--dry-run") {
       o.dryRun = true;
       continue;
+    } else if (arg == "--protocol") {
+      const char* v = OptionValue(argc, argv, i++);
+      if (v == nullptr || (std::strcmp(v, "daro") != 0 && std::strcmp(v, "nmea") != 0)) {
+        return Usage(command, "--protocol takes daro or nmea");
+      }
+      o.choices.protocol = std::strcmp(v, "nmea") == 0 ? ReceiverProtocol::Nmea : ReceiverProtocol::Daro;
+      continue;
     } else if (arg == "--discipline") {
       if (!takesInterval) {
         return Usage(command, "--discipline holds the clock between updates: it is an option of "
@@ -210,6 +226,9 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
     hasPort = hasPort || arg == "--port";
   }
   if (!hasPort) return Usage(command, "--port is required");
+  if (o.choices.protocol == ReceiverProtocol::Nmea && o.choices.timeType == TimeType::Gps) {
+    return Usage(command, "--time-type gps: an NMEA receiver gives UTC only");
+  }
   if (takesInterval && !hasInterval) return Usage(command, "--interval is required");
   return -1;
 }

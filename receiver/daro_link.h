@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "receiver/link_clock.h"
+#include "receiver/nmea_link.h"
 
 namespace clockagent {
 
@@ -18,6 +19,9 @@ constexpr std::uint8_t kEtx = 0x03;
 constexpr std::size_t kRxBlockSize = 8192;
 constexpr std::size_t kPacketBufferSize = 512;
 constexpr std::size_t kFrameBufferSize = 512;
+
+// What the receiver speaks: DARO packets, asked for, or NMEA 0183 sentences, sent unasked.
+enum class ReceiverProtocol : std::uint8_t { Daro, Nmea };
 
 // The one link between the program and the receiver. Everything lives in fixed buffers here;
 // nothing is allocated per byte, packet or read.
@@ -50,6 +54,10 @@ struct ReceiverLink {
   std::int64_t dleSlackNs = 0;     // ... and the slack of its block
   ClockReading packetArrival;      // when the first byte (the DLE) of the packet began to arrive
   std::int64_t packetSlackNs = 0;  // ... and the slack of its block
+
+  // An NMEA receiver's bursts instead, for ReceiverProtocol::Nmea.
+  ReceiverProtocol protocol = ReceiverProtocol::Daro;
+  NmeaLinkState nmea;
 };
 
 // Parses the byte at rxBuffer[rxPos] and advances. Returns 1 when that byte completed a packet:
@@ -69,8 +77,9 @@ void RunReceiveLoop(ReceiverLink& link, OnPacket&& onPacket) {
   } else if (link.rxRemaining > room) {
     link.rxRemaining = room;
   }
+  const bool nmea = link.protocol == ReceiverProtocol::Nmea;
   while (link.rxRemaining > 0) {
-    if (ParseByte(link) > 0) onPacket(link);
+    if ((nmea ? ParseNmeaByte(link) : ParseByte(link)) > 0) onPacket(link);
   }
   link.rxPos = 0;
 }

@@ -38,6 +38,8 @@ void ResetFraming(ReceiverLink& link) {
   link.afterDle = 0;
   link.inPacket = 0;
   link.packetId = 0;  // a body whose start was lost is no packet of the last attempt's id
+  ResetNmeaReader(link.nmea.reader);
+  link.nmea.burst = NmeaBurst{};
 }
 
 int OpenLink(ReceiverLink& link, const char* portName) {

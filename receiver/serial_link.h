@@ -53,13 +53,15 @@ bool PrepareLink(ReceiverLink& link, const SerialLineSettings& settings);
 
 // Reads what the port holds, at most one block, and runs the receive loop over it, calling
 // onPacket(link) for each completed packet. Reads nothing when nothing waits, and notes that the
-// port was empty then. Returns 0.
+// port was empty then (an NMEA burst that the quiet ends is reported then). Returns 0.
 template <class OnPacket>
 int ReadLink(ReceiverLink& link, OnPacket&& onPacket) {
   if (link.port == nullptr) return 0;
   const ClockReading looked = link.clock->Now();
   if (link.port->QueuedBytes() == 0) {
     link.emptyAt = looked;
+    // An NMEA burst ends when the line falls quiet after it.
+    if (link.protocol == ReceiverProtocol::Nmea && EndQuietBurst(link, looked)) onPacket(link);
     return 0;
   }
   link.rxPos = 0;

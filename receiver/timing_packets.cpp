@@ -118,6 +118,15 @@ double ReceiverTime(const TimingFields& fields, TimeType timeType) {
   return timeType == TimeType::Utc ? gpsTime - static_cast<double>(fields.utcOffset) : gpsTime;
 }
 
+const char* TimingPacketName(TimingPacket packet) {
+  switch (packet) {
+    case TimingPacket::Packet41: return "0x41";
+    case TimingPacket::Packet8FAB: return "0x8F-AB";
+    case TimingPacket::Nmea: break;
+  }
+  return "NMEA";
+}
+
 void RequestTime(ReceiverLink& link) {
   const std::uint8_t request[] = {kTimeRequestId};
   SendPacket(link, sizeof request, request);
@@ -154,8 +163,34 @@ void HandlePacket8FAB(ReceiverLink& link, TimingContext& context) {
   AcceptTimingPacket(link, context, TimingPacket::Packet8FAB, ReadPacket8FAB);
 }
 
+void HandleNmeaBurst(ReceiverLink& link, TimingContext& context) {
+  const NmeaBurst& burst = link.nmea.ended;
+  std::int64_t unixSeconds = 0;
+  if (!NmeaUnixSeconds(burst, &unixSeconds)) return;
+  TimingReport report;
+  report.packet = TimingPacket::Nmea;
+  report.timeType = TimeType::Utc;
+  constexpr std::int64_t kGpsEpochUnixSeconds = 315964800;  // 1980-01-06
+  const std::int64_t sinceEpoch = unixSeconds - kGpsEpochUnixSeconds;
+  if (sinceEpoch < 0) return;
+  const std::int64_t week = sinceEpoch / 604800;
+  if (week > 65535) return;
+  report.fields.week = static_cast<std::uint16_t>(week);
+  report.fields.timeOfWeek = static_cast<float>(sinceEpoch - week * 604800);
+  report.fields.flags = kUtcCalendarFlag;
+  report.receiverTime = static_cast<double>(sinceEpoch);
+  report.arrival = burst.arrival;
+  report.arrivalSlackNs = burst.slackNs;
+  report.validFix = burst.status != 'V' && burst.quality != 0;
+  context.sink->TimingPacketReceived(report);
+}
+
 void DispatchPacket(ReceiverLink& link, TimingContext& context) {
   if (!link.isOpen) return;
+  if (link.protocol == ReceiverProtocol::Nmea) {
+    HandleNmeaBurst(link, context);
+    return;
+  }
   if (link.packetId == kPacket41Id) {
     HandlePacket41(link, context);
   } else if (link.packetId == kPacket8FId && link.packetBuffer[0] == kSubcodeAB) {

@@ -73,7 +73,9 @@ constexpr float kNoTimeYet = -1.0f;
 // which no clock takes, while the receiver has no time yet.
 double ReceiverTime(const TimingFields& fields, TimeType timeType);
 
-enum class TimingPacket { Packet41, Packet8FAB };
+enum class TimingPacket { Packet41, Packet8FAB, Nmea };
+// "0x41", "0x8F-AB", or "NMEA" for a burst of NMEA sentences.
+const char* TimingPacketName(TimingPacket packet);
 
 // What a receiver said in an accepted timing packet.
 struct TimingReport {
@@ -84,6 +86,8 @@ struct TimingReport {
   ClockReading arrival;       // when the packet's first byte began to arrive
   std::int64_t arrivalSlackNs = 0;  // how much earlier it may have begun (see blockSlackNs)
   PacketCalendar calendar;    // 0x8F-AB's own calendar; all zeros for 0x41
+  bool validFix = true;       // NMEA: false when the burst said it has no valid fix (RMC status
+                              // V, GGA quality 0)
 };
 
 // Where accepted timing packets go.
@@ -112,7 +116,12 @@ bool IsTimeRequest(const ReceiverLink& link);
 void HandlePacket41(ReceiverLink& link, TimingContext& context);
 void HandlePacket8FAB(ReceiverLink& link, TimingContext& context);
 
-// Routes a completed packet to its handler while the link is open; other packets are ignored.
+// Reports an NMEA burst that named a time (the link's nmea.ended), as UTC whatever the time type:
+// its week and time of week are of UTC seconds, with no GPS-UTC offset to take off.
+void HandleNmeaBurst(ReceiverLink& link, TimingContext& context);
+
+// Routes a completed packet (or NMEA burst) to its handler while the link is open; other packets
+// are ignored.
 void DispatchPacket(ReceiverLink& link, TimingContext& context);
 
 }  // namespace clockagent

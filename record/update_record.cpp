@@ -78,7 +78,7 @@ std::string UtcText(std::int64_t systemNs) {
 std::string RecordLine(const AttemptResult& result) {
   std::string line = UtcText(result.ended.systemNs) + "," + Csv(PortDisplayName(result.port)) +
                      "," + StatusText(result.outcome) + ",";
-  if (result.packetTaken) line += result.packet == TimingPacket::Packet41 ? "0x41" : "0x8F-AB";
+  if (result.packetTaken) line += TimingPacketName(result.packet);
   line += ",";
   if (result.clockAsked) {
     char offset[32];

@@ -41,7 +41,7 @@ constexpr const char* kPosition = "4807.0380,N,01131.0000,E";
 
 }  // namespace
 
-std::size_t WriteNmeaSentence(NmeaSentence sentence, const NmeaTalk& talk, std::int64_t utcSecond,
+std::size_t WriteNmeaSentence(NmeaSentenceKind sentence, const NmeaTalk& talk, std::int64_t utcSecond,
                               char* out) {
   const Civil c = CivilOf(utcSecond);
   const bool valid = talk.validFix;
@@ -49,18 +49,18 @@ std::size_t WriteNmeaSentence(NmeaSentence sentence, const NmeaTalk& talk, std::
   constexpr std::size_t kBody = kNmeaSentenceMax - 5;
   int n = 0;
   switch (sentence) {
-    case NmeaSentence::Rmc:
+    case NmeaSentenceKind::Rmc:
       n = std::snprintf(out, kBody, "$%sRMC,%02d%02d%02d.00,%c,%s,0.02,0.00,%02d%02d%02d,,,%c",
                         talk.talker, c.hour, c.minute, c.second, valid ? 'A' : 'V', kPosition,
                         c.day, c.month, static_cast<int>(((c.year % 100) + 100) % 100),
                         valid ? 'A' : 'N');
       break;
-    case NmeaSentence::Gga:
+    case NmeaSentenceKind::Gga:
       n = std::snprintf(out, kBody, "$%sGGA,%02d%02d%02d.00,%s,%d,%02d,0.9,545.4,M,46.9,M,,",
                         talk.talker, c.hour, c.minute, c.second, kPosition, valid ? 1 : 0,
                         valid ? 8 : 0);
       break;
-    case NmeaSentence::Zda:
+    case NmeaSentenceKind::Zda:
       n = std::snprintf(out, kBody, "$%sZDA,%02d%02d%02d.00,%02d,%02d,%04lld,00,00", talk.talker,
                         c.hour, c.minute, c.second, c.day, c.month,
                         static_cast<long long>(c.year));
@@ -75,11 +75,11 @@ std::size_t WriteNmeaSentence(NmeaSentence sentence, const NmeaTalk& talk, std::
   return static_cast<std::size_t>(n);
 }
 
-bool NmeaSentenceNamed(const char* name, std::size_t length, NmeaSentence* sentence) {
+bool NmeaSentenceNamed(const char* name, std::size_t length, NmeaSentenceKind* sentence) {
   static const struct {
     const char* name;
-    NmeaSentence sentence;
-  } kNames[] = {{"RMC", NmeaSentence::Rmc}, {"GGA", NmeaSentence::Gga}, {"ZDA", NmeaSentence::Zda}};
+    NmeaSentenceKind sentence;
+  } kNames[] = {{"RMC", NmeaSentenceKind::Rmc}, {"GGA", NmeaSentenceKind::Gga}, {"ZDA", NmeaSentenceKind::Zda}};
   for (const auto& each : kNames) {
     if (length == 3 && std::strncmp(name, each.name, 3) == 0) {
       *sentence = each.sentence;

@@ -7,12 +7,12 @@
 
 namespace clockagent {
 
-enum class NmeaSentence { Rmc, Gga, Zda };
+enum class NmeaSentenceKind { Rmc, Gga, Zda };
 
 // What an NMEA receiver says and how: its sentences in order, its talker, its fix and faults.
 struct NmeaTalk {
   static constexpr int kMaxSentences = 3;
-  NmeaSentence sentences[kMaxSentences] = {NmeaSentence::Rmc, NmeaSentence::Gga};
+  NmeaSentenceKind sentences[kMaxSentences] = {NmeaSentenceKind::Rmc, NmeaSentenceKind::Gga};
   int count = 2;
   char talker[3] = "GP";
   bool validFix = true;      // false: RMC status V, GGA quality 0
@@ -24,10 +24,10 @@ constexpr std::size_t kNmeaSentenceMax = 82;
 
 // Writes `sentence` naming `utcSecond` (seconds since 1970) into `out`, which holds at least
 // kNmeaSentenceMax characters; returns its length.
-std::size_t WriteNmeaSentence(NmeaSentence sentence, const NmeaTalk& talk, std::int64_t utcSecond,
+std::size_t WriteNmeaSentence(NmeaSentenceKind sentence, const NmeaTalk& talk, std::int64_t utcSecond,
                               char* out);
 
 // The sentence named `name` ("RMC", "GGA", "ZDA"); false for any other.
-bool NmeaSentenceNamed(const char* name, std::size_t length, NmeaSentence* sentence);
+bool NmeaSentenceNamed(const char* name, std::size_t length, NmeaSentenceKind* sentence);
 
 }  // namespace clockagent

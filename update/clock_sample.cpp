@@ -28,6 +28,7 @@ std::string RefusalText(Refusal refusal, double correctionSeconds, std::int32_t 
     case Refusal::NoUtcOffset: return "receiver: it does not yet know the GPS-UTC offset";
     case Refusal::NotADate: return "receiver: its time is not a date";
     case Refusal::CalendarDisagrees: return "receiver: its calendar and its week disagree";
+    case Refusal::NoValidFix: return "receiver: it reports no valid fix";
     case Refusal::OverLimit:
       std::snprintf(text, sizeof text, "correction of %.3f s is larger than the limit of %d s",
                     std::fabs(correctionSeconds), static_cast<int>(limitSeconds));
@@ -67,7 +68,10 @@ bool CalendarAgrees(const TimingReport& report, double movedSeconds) {
 
 Refusal SampleOf(const TimingReport& report, int latencyMs, double earliest, ClockSample* sample) {
   if (!IsPlaced(report)) return Refusal::NotPlaced;
-  const Refusal word = ReceiverRefusal(report.fields, report.timeType);
+  const bool nmea = report.packet == TimingPacket::Nmea;
+  // An NMEA burst names a UTC second: it has no flags and no GPS-UTC offset to vouch for.
+  const Refusal word = nmea ? (report.validFix ? Refusal::None : Refusal::NoValidFix)
+                            : ReceiverRefusal(report.fields, report.timeType);
   if (word != Refusal::None) return word;
   const double timeOfWeek = static_cast<double>(report.fields.timeOfWeek);
   if (!(timeOfWeek >= 0.0 && timeOfWeek < kSecondsPerWeek)) return Refusal::NotADate;
@@ -92,6 +96,7 @@ Refusal SampleOf(const TimingReport& report, int latencyMs, double earliest, Clo
   sample->offsetNs = receiverNs - systemNs;
   sample->monotonicNs = report.arrival.monotonicNs;
   sample->rolloverWeeks = weeks;
+  sample->namedSecondNs = nmea ? receiverNs - std::int64_t{latencyMs} * 1000000 : 0;
   return Refusal::None;
 }
 

@@ -17,6 +17,9 @@ struct ClockSample {
   std::int64_t monotonicNs = 0;  // the same moment on the monotonic clock
   int rolloverWeeks = 0;         // how far a rolled-over week number was moved forward
   bool atPulse = false;          // the moment is an edge of the receiver's pulse per second
+  // For an NMEA burst: the UTC second it names (ns since 1970), which is that of the pulse edge
+  // before it; 0 for a packet.
+  std::int64_t namedSecondNs = 0;
 };
 
 // A time further from the computer's clock than this is no receiver's: no daemon maps a time more
@@ -48,6 +51,7 @@ enum class Refusal : std::uint8_t {
   OverLimit,    // a correction larger than the user's limit
   Unconfirmed,  // a correction of kConfirmFromNs or more that no second packet confirmed
   CalendarDisagrees,  // 0x8F-AB's calendar names another second than its week and time of week
+  NoValidFix,   // an NMEA receiver's RMC status V or GGA quality 0
 };
 
 // The receiver's own word on a packet's time, in the time type in force: None when it vouches

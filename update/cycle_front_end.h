@@ -27,12 +27,14 @@ struct CycleChoices {
   PulseLine pulse = PulseLine::None;  // the line the receiver's pulse per second is wired to
   std::int32_t maxCorrectionSeconds = 0;  // the largest correction made; 0: no limit
   bool discipline = false;  // hold the clock by its rate between updates (taken at Start)
+  ReceiverProtocol protocol = ReceiverProtocol::Daro;  // taken at Start and Refresh Time
 };
 
 // How an attempt ended.
 struct AttemptResult {
   UpdateOutcome outcome = UpdateOutcome::DaroFailure;
   PortChoice port;               // the port it used
+  ReceiverProtocol protocol = ReceiverProtocol::Daro;  // ... and what the receiver speaks
   ClockReading ended;            // when it ended, on the computer's clock
   bool packetTaken = false;      // a timing packet was accepted
   TimingPacket packet = TimingPacket::Packet41;

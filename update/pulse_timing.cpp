@@ -36,11 +36,18 @@ PulseFit FitToPulse(const ClockSample& packet, const ClockReading* edges, int co
   if (Noisy(packet.monotonicNs, edges, count)) return PulseFit::Noisy;
   const ClockReading* edge = EdgeBefore(packet.monotonicNs, edges, count);
   if (edge == nullptr) return PulseFit::NoEdge;
-  const std::int64_t receiverNs = ReceiverNsAt(packet, edge->monotonicNs);
-  // Receiver times lie after 1970: the division rounds them to the nearest second.
-  const std::int64_t second = (receiverNs + kNsPerSecond / 2) / kNsPerSecond * kNsPerSecond;
-  const std::int64_t miss = receiverNs - second;
-  if (miss > kLargestSecondMissNs || miss < -kLargestSecondMissNs) return PulseFit::OffSecond;
+  std::int64_t second = packet.namedSecondNs;
+  if (second != 0) {
+    // An NMEA burst names the second of the edge before it, however late after it the receiver
+    // speaks, as long as that is within a second.
+    if (packet.monotonicNs - edge->monotonicNs > kNsPerSecond) return PulseFit::NoEdge;
+  } else {
+    const std::int64_t receiverNs = ReceiverNsAt(packet, edge->monotonicNs);
+    // Receiver times lie after 1970: the division rounds them to the nearest second.
+    second = (receiverNs + kNsPerSecond / 2) / kNsPerSecond * kNsPerSecond;
+    const std::int64_t miss = receiverNs - second;
+    if (miss > kLargestSecondMissNs || miss < -kLargestSecondMissNs) return PulseFit::OffSecond;
+  }
   atEdge->systemNs = edge->systemNs;
   atEdge->offsetNs = second - edge->systemNs;
   atEdge->monotonicNs = edge->monotonicNs;

@@ -43,7 +43,7 @@ void UpdateCycle::Timer_UpdateTimer() {
 
 void UpdateCycle::Timer_DAROTimer() {
   if (!AwaitsPacket()) return;
-  RequestTime(link_);
+  if (link_.protocol == ReceiverProtocol::Daro) RequestTime(link_);  // NMEA is never asked
   if (ReadAndApply()) return;  // the attempt has reported its outcome
   if (--pollCountdown_ <= 0) {
     pollCountdown_ = kPollsPerAttempt;
@@ -192,6 +192,7 @@ void UpdateCycle::ReportOutcome(UpdateOutcome outcome) {
   disciplineNote_ = "";
   result_.outcome = outcome;
   result_.port = activePort_;
+  result_.protocol = link_.protocol;
   result_.ended = link_.clock->Now();
   result_.successes = successCount_;
   result_.attempts = attemptCount_;
@@ -210,6 +211,7 @@ void UpdateCycle::TakeChoices(const CycleChoices& choices) {
   timing_.ActiveTimeType = choices.timeType;
   activeLatencyMs_ = choices.latencyMs;
   activeLimitSeconds_ = choices.maxCorrectionSeconds;
+  link_.protocol = choices.protocol;
 }
 
 void UpdateCycle::StartUpdates() {
@@ -222,6 +224,10 @@ void UpdateCycle::StartUpdates() {
   }
   if (period > std::numeric_limits<std::uint32_t>::max()) {
     front_.Refused(kLongIntervalMessage);
+    return;
+  }
+  if (choices.protocol == ReceiverProtocol::Nmea && choices.timeType == TimeType::Gps) {
+    front_.Refused(kNmeaGpsMessage);
     return;
   }
   timerUpdate_.SetInterval(static_cast<std::uint32_t>(period));
@@ -244,13 +250,21 @@ void UpdateCycle::StopUpdates() {
 }
 
 void UpdateCycle::RefreshTime() {
-  TakeChoices(front_.Choices());
+  const CycleChoices choices = front_.Choices();
+  if (choices.protocol == ReceiverProtocol::Nmea && choices.timeType == TimeType::Gps) {
+    front_.Refused(kNmeaGpsMessage);
+    return;
+  }
+  TakeChoices(choices);
   Timer_UpdateTimer();
 }
 
 std::string ReasonText(const AttemptResult& result) {
   if (result.outcome == UpdateOutcome::ComFailure && !result.portError.empty()) {
     return "port " + PortDisplayName(result.port) + ": " + result.portError;
+  }
+  if (result.outcome == UpdateOutcome::DaroFailure && result.protocol == ReceiverProtocol::Nmea) {
+    return kNoSentenceText;
   }
   if (result.outcome != UpdateOutcome::BadTime) return "";
   return RefusalText(result.refusal, result.correctionSeconds, result.limitSeconds);

@@ -28,6 +28,12 @@ constexpr std::int32_t kMostAttemptsCounted = 9999;
 constexpr char kRateNotKeptText[] = "discipline off: the system did not keep the rate set";
 constexpr char kNotFollowingText[] = "discipline off: the clock did not follow its rate";
 
+// Why an attempt of an NMEA receiver ended in a DARO Failure, and why GPS time is refused with it.
+constexpr char kNoSentenceText[] =
+    "no valid NMEA sentence with a time came (wrong port, line settings, or checksums)";
+constexpr char kNmeaGpsMessage[] =
+    "An NMEA receiver gives UTC only: choose the time type UTC for it.";
+
 constexpr char kZeroIntervalMessage[] = "Interval must be greater than zero.";
 // The timer counts milliseconds in 32 bits: 49 days 17:02 is the longest whole-minute interval.
 constexpr char kLongIntervalMessage[] =

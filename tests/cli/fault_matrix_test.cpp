@@ -124,6 +124,10 @@ would set the clock to 2042-04-09T11:59:4\d\.\d{3}Z \(dry run\)
     // The option before --dry-run takes no value from it: nothing is opened, nothing asked.
     {"AnOptionSwallowsNoOption", FixedTime({}), "--port --dry-run", "", 0, 2,
      "clockagent sync: --port needs a value (see 'clockagent sync --help')\n"},
+    // An NMEA receiver gives UTC only.
+    {"NmeaIsUtcOnly", FixedTime({}), "--port PORT --protocol nmea --time-type gps", "", 0, 2,
+     "clockagent sync: --time-type gps: an NMEA receiver gives UTC only "
+     "(see 'clockagent sync --help')\n"},
     // One update has no rate to hold.
     {"OneUpdateIsNotDisciplined", FixedTime({}), "--port PORT --discipline", "", 0, 2,
      "clockagent sync: --discipline holds the clock between updates: it is an option of "

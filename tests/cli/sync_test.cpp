@@ -15,6 +15,7 @@
 #include "record/update_record.h"
 #include "tests/support/cli_support.h"
 #include "tests/support/test_support.h"
+#include "update/update_cycle.h"
 
 namespace clockagent::test {
 namespace {
@@ -87,6 +88,27 @@ would set the clock to [-\dT:]{19}\.\d{3}Z \(dry run\)
   ASSERT_EQ(record.size(), 3u);
   EXPECT_EQ(record[1].substr(record[1].size() - 8), ",pulse,\r");
   EXPECT_EQ(record[2].substr(record[2].size() - 9), ",packet,\r");
+}
+
+TEST_F(SyncCommand, AnNmeaReceiverIsTimedByItsPulseHoweverLateItSpeaks) {
+  // Bursts 0.7 s after the pulse: the edge before them gets their second; status V refuses it.
+  const FakeModemLines lines(dir.path());
+  Receiver({"--protocol", "nmea", "--nmea-delay", "700", "--pulse", "dcd"});
+  const CliResult timed = Sync("--protocol nmea --pulse dcd --dry-run --log '" + dir.path() + "/u.csv'");
+  EXPECT_EQ(timed.exitCode, 0) << timed.err;
+  EXPECT_TRUE(std::regex_search(timed.out, std::regex(R"(^Success\n(.*\n)?clock was 0\.000\d{3} s )")))
+      << timed.out;
+  EXPECT_NE(Slurp(dir.path() + "/u.csv").find(",Success,NMEA,"), std::string::npos);
+  receiver.reset();
+  Receiver({"--protocol", "nmea", "--status", "V"});
+  EXPECT_TRUE(std::regex_match(Sync("--protocol nmea --dry-run").out, std::regex(R"(Error - Bad Time
+receiver: it reports no valid fix
+time of week: \w{3} [\d:]{8}\.00
+)")));
+  receiver.reset();
+  Receiver({"--silent"});
+  EXPECT_EQ(Lines(Sync("--protocol nmea --dry-run").out),
+            (std::vector<std::string>{"Error - DARO Failure", kNoSentenceText}));
 }
 
 TEST_F(SyncCommand, AReceiverOfTheTrueTimeLeavesTheClockWhereItIs) {

@@ -93,6 +93,24 @@ TEST(PulseTiming, APacketTakesTheWholeSecondOfItsEdge) {
             "pulse on DCD is noisy: timed by the packet");
 }
 
+TEST(PulseTiming, AnNmeaBurstGivesTheEdgeBeforeItTheSecondItNames) {
+  // However late after its edge the receiver speaks, within a second; the burst's own time at its
+  // first byte is the named second itself, however far that is from the moment.
+  for (const auto& [burstAt, fit] : std::vector<std::pair<std::int64_t, PulseFit>>{
+           {50 * kMs, PulseFit::Pulse}, {500 * kMs, PulseFit::Pulse}, {700 * kMs, PulseFit::Pulse},
+           {950 * kMs, PulseFit::Pulse}, {1050 * kMs, PulseFit::NoEdge}}) {
+    const auto edges = Train({At(0)});
+    const ClockReading first = At(burstAt);
+    ClockSample burst{first.systemNs, kTrueSecond - first.systemNs, first.monotonicNs, 0, false};
+    burst.namedSecondNs = kTrueSecond;
+    EXPECT_EQ(FitToPulse(burst, edges.data(), static_cast<int>(edges.size()), &burst), fit) << burstAt;
+    if (fit == PulseFit::Pulse) {
+      EXPECT_EQ(std::tie(burst.systemNs, burst.offsetNs), std::make_tuple(At(0).systemNs, 0))
+          << burstAt;
+    }
+  }
+}
+
 // Edge number i, whose two stamps tell each other: a copy of half of one edge shows.
 ClockReading Edge(std::int64_t i) { return {i * 1000000007, i}; }
 
