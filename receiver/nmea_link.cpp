@@ -19,20 +19,31 @@ bool EndBurst(NmeaLinkState& nmea) {
   return named;
 }
 
-// What a sentence with a right checksum adds to its burst.
-void TakeSentence(NmeaBurst& burst, const NmeaSentence& sentence) {
-  if (sentence.checksum != NmeaChecksum::Right) return;
+void BeginBurst(NmeaLinkState& nmea, const ClockReading& arrival, std::int64_t slackNs) {
+  nmea.burst.open = true;
+  nmea.burst.arrival = arrival;
+  nmea.burst.slackNs = slackNs;
+}
+
+// What a sentence with a right checksum adds to its burst. A sentence naming another second than
+// the burst's begins a burst of its own, at its `$`: true when that ended one naming a time.
+bool TakeSentence(NmeaLinkState& nmea, const NmeaSentence& sentence) {
+  if (sentence.checksum != NmeaChecksum::Right) return false;
+  bool ended = false;
+  if (sentence.hasTime && nmea.burst.hasTime && !SameSecond(nmea.burst.time, sentence.time)) {
+    const std::int64_t lastNs = nmea.burst.lastNs;
+    ended = EndBurst(nmea);
+    BeginBurst(nmea, nmea.lineArrival, nmea.lineSlackNs);
+    nmea.burst.lastNs = lastNs;
+  }
+  NmeaBurst& burst = nmea.burst;
   if (sentence.quality >= 0) burst.quality = sentence.quality;
-  if (!sentence.hasTime) return;
-  if (!burst.hasTime) {
+  if (sentence.status != 0) burst.status = sentence.status;
+  if (sentence.hasTime && !burst.hasTime) {
     burst.hasTime = true;
     burst.time = sentence.time;
-  } else if (!SameSecond(burst.time, sentence.time)) {
-    burst.hasTime = false;  // two seconds in one burst: it names none
-    burst.status = 'V';
-    return;
   }
-  if (sentence.status != 0 && burst.status != 'V') burst.status = sentence.status;
+  return ended;
 }
 
 }  // namespace
@@ -48,17 +59,16 @@ int ParseNmeaByte(ReceiverLink& link) {
                               link.characterTimeNs;
   int ended = 0;
   if (b == '$') {
-    const std::int64_t beganNs = link.blockArrival.monotonicNs - before;
-    if (nmea.burst.open && beganNs - nmea.burst.lastNs >= kNmeaBurstGapNs) ended = EndBurst(nmea);
-    if (!nmea.burst.open) {
-      nmea.burst.open = true;
-      nmea.burst.arrival.systemNs = link.blockArrival.systemNs - before;
-      nmea.burst.arrival.monotonicNs = beganNs;
-      nmea.burst.slackNs = link.blockSlackNs;
+    nmea.lineArrival = {link.blockArrival.systemNs - before, link.blockArrival.monotonicNs - before};
+    nmea.lineSlackNs = link.blockSlackNs;
+    if (nmea.burst.open && nmea.lineArrival.monotonicNs - nmea.burst.lastNs >= kNmeaBurstGapNs) {
+      ended = EndBurst(nmea);
     }
+    if (!nmea.burst.open) BeginBurst(nmea, nmea.lineArrival, nmea.lineSlackNs);
   }
-  if (FeedNmeaByte(nmea.reader, b) > 0 && nmea.burst.open) {
-    TakeSentence(nmea.burst, nmea.reader.sentence);
+  if (FeedNmeaByte(nmea.reader, b) > 0 && nmea.burst.open &&
+      TakeSentence(nmea, nmea.reader.sentence)) {
+    ended = 1;
   }
   if (nmea.burst.open) nmea.burst.lastNs = link.blockArrival.monotonicNs - before + link.characterTimeNs;
   return ended;

@@ -31,13 +31,16 @@ struct NmeaBurst {
 // The NMEA state of a link: the sentence reader, the burst being read, and the last burst ended.
 struct NmeaLinkState {
   NmeaReader reader;
+  ClockReading lineArrival;  // when the `$` of the line being read began to arrive
+  std::int64_t lineSlackNs = 0;
   NmeaBurst burst;
   NmeaBurst ended;  // valid while a handler reads it
 };
 
 // Reads the byte at rxBuffer[rxPos] and advances, as ParseByte does for DARO. Returns 1 when the
-// byte began a new burst after a quiet gap and so ended the one before with a time: `ended` then
-// describes it until the next byte is read.
+// byte ended a burst that named a time: a `$` after a quiet gap, or the end of a sentence naming
+// another second (a receiver that leaves no gap between its bursts); `ended` then describes it
+// until the next byte is read.
 int ParseNmeaByte(ReceiverLink& link);
 
 // A link that has been quiet since a burst's last byte for kNmeaBurstGapNs at `now` ends it:

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "receiver/daro_link.h"
 #include "receiver/nmea_sentences.h"
 
 namespace clockagent {
@@ -218,4 +219,30 @@ TEST(NmeaFraming, ASplitAnywhereReadsTheSame) {
 }
 
 }  // namespace
+TEST(NmeaBursts, EachIsStampedAtItsFirstByteAndEndsAtAGapOrAnotherSecond) {
+  // At 9600 baud, read at 10 s on both clocks: the first `$` began 200 characters before.
+  ReceiverLink link;
+  link.protocol = ReceiverProtocol::Nmea;
+  link.characterTimeNs = 1041667;
+  link.blockArrival = {10000000000, 10000000000};
+  const std::string first = "junk" + Line("GPRMC,120000.00,A,1,N,2,E,0,0,101226,,") +
+                            Line("GPGGA,120000,1,N,2,E,0,08,0.9,5,M,4,M,,");
+  const std::string second = Line("GPZDA,120001.00,10,12,2026,00,00");  // no gap: another second
+  const std::string all = first + second;
+  std::vector<NmeaBurst> ended;
+  ReceiveBytes(link, reinterpret_cast<const std::uint8_t*>(all.data()), all.size(),
+               [&](ReceiverLink& l) { ended.push_back(l.nmea.ended); });
+  ASSERT_EQ(ended.size(), 1u);
+  EXPECT_EQ(ended[0].arrival.systemNs,
+            10000000000 - static_cast<std::int64_t>(all.size() - 4) * link.characterTimeNs);
+  EXPECT_EQ(ended[0].time.seconds, 0);
+  EXPECT_EQ(ended[0].quality, 0);  // GGA's: no fix
+  // The second ends when the line has been quiet for the gap.
+  EXPECT_FALSE(EndQuietBurst(link, {10000000000 + kNmeaBurstGapNs / 2, 10000000000 + kNmeaBurstGapNs / 2}));
+  ASSERT_TRUE(EndQuietBurst(link, {10000000000 + kNmeaBurstGapNs, 10000000000 + kNmeaBurstGapNs}));
+  EXPECT_EQ(link.nmea.ended.time.seconds, 1);
+  EXPECT_EQ(link.nmea.ended.arrival.systemNs,
+            10000000000 - static_cast<std::int64_t>(second.size()) * link.characterTimeNs);
+}
+
 }  // namespace clockagent
