@@ -84,7 +84,7 @@ std::string ChoiceWords(const LineOption& line, bool markDefault) {
 
 bool IsReceiverOption(const std::string& option) {
   return LineOptionNamed(option) != nullptr || option == "--port" || option == "--time-type" ||
-         option == "--latency" || option == "--pulse";
+         option == "--latency" || option == "--pulse" || option == "--protocol";
 }
 
 int ApplyReceiverOption(const char* command, const std::string& option, const char* value,
@@ -113,6 +113,19 @@ int ApplyReceiverOption(const char* command, const std::string& option, const ch
     if (!ParsePulseLine(value, &choices.pulse)) {
       return Usage(command, std::string("--pulse takes none, dcd or cts: ") + value);
     }
+  } else if (option == "--protocol") {
+    if (std::strcmp(value, "daro") != 0 && std::strcmp(value, "nmea") != 0) {
+      return Usage(command, std::string("--protocol takes daro or nmea: ") + value);
+    }
+    choices.protocol =
+        std::strcmp(value, "nmea") == 0 ? ReceiverProtocol::Nmea : ReceiverProtocol::Daro;
+  }
+  return -1;
+}
+
+int CheckReceiverChoices(const char* command, const CycleChoices& choices) {
+  if (choices.protocol == ReceiverProtocol::Nmea && choices.timeType == TimeType::Gps) {
+    return Usage(command, "--time-type gps: an NMEA receiver gives UTC only");
   }
   return -1;
 }
@@ -128,7 +141,9 @@ void PrintReceiverOptionsHelp() {
       "  --latency MS        how many milliseconds after the moment it names the receiver sends a\n"
       "                      timing packet, -1000 to 1000 (default 0)\n"
       "  --pulse LINE        none (default), dcd or cts: the modem line the receiver's pulse per\n"
-      "                      second is wired to; each time is then taken at the pulse's edge\n");
+      "                      second is wired to; each time is then taken at the pulse's edge\n"
+      "  --protocol P        daro (default: DARO timing packets) or nmea (NMEA 0183 sentences, RMC\n"
+      "                      or ZDA, sent unasked; UTC only)\n");
 }
 
 bool ParsePulseLine(const char* word, PulseLine* line) {

@@ -40,13 +40,16 @@ int WordIndex(const LineOption& line, const char* word);
 std::string ChoiceWords(const LineOption& line, bool markDefault = false);
 
 // The options that name the receiver and how its time is read, as every command that talks to a
-// receiver takes them: --port, the line settings, --time-type and --latency.
+// receiver takes them: --port, the line settings, --time-type, --latency, --pulse and --protocol.
 bool IsReceiverOption(const std::string& option);
 
 // Puts the value of a receiver option into `choices`. Returns -1 when it was taken, or Usage's 2
 // (the message printed) for a value the option does not take.
 int ApplyReceiverOption(const char* command, const std::string& option, const char* value,
                         CycleChoices& choices);
+
+// The receiver options that do not go together: returns -1 when they do, or Usage's 2.
+int CheckReceiverChoices(const char* command, const CycleChoices& choices);
 
 // "none", "dcd" or "cts" as the line it names.
 bool ParsePulseLine(const char* word, PulseLine* line);

@@ -112,6 +112,8 @@ int ParseOptions(int argc, char** argv, Options& o) {
     }
   }
   if (!hasPort) return Usage(command, "--port is required");
+  const int checked = CheckReceiverChoices(command, o.choices);
+  if (checked >= 0) return checked;
   if (o.sockPaths.empty() && o.shmUnits.empty()) {
     return Usage(command, "give at least one output, --sock PATH or --shm UNIT");
   }

@@ -81,10 +81,6 @@ const char kRunHelp[] =
 void PrintOptionsHelp() {
   PrintReceiverOptionsHelp();
   std::printf(
-      "  --protocol P        daro (default: DARO timing packets, asked for with 0x21) or nmea\n"
-      "                      (NMEA 0183 sentences RMC or ZDA, sent by the receiver unasked;\n"
-      "                      UTC only)\n");
-  std::printf(
       "  --log FILE          append a line for each attempt to the CSV record FILE (time_utc,\n"
       "                      port, outcome, packet, offset_s, set_to, reason,\n"
       "                      timed_by, rate_ppm; at 1 MB it becomes FILE.1.csv and a new one\n"
@@ -183,13 +179,6 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
     } else if (arg == "--dry-run") {
       o.dryRun = true;
       continue;
-    } else if (arg == "--protocol") {
-      const char* v = OptionValue(argc, argv, i++);
-      if (v == nullptr || (std::strcmp(v, "daro") != 0 && std::strcmp(v, "nmea") != 0)) {
-        return Usage(command, "--protocol takes daro or nmea");
-      }
-      o.choices.protocol = std::strcmp(v, "nmea") == 0 ? ReceiverProtocol::Nmea : ReceiverProtocol::Daro;
-      continue;
     } else if (arg == "--discipline") {
       if (!takesInterval) {
         return Usage(command, "--discipline holds the clock between updates: it is an option of "
@@ -226,9 +215,8 @@ int ParseOptions(const char* command, const char* help, int argc, char** argv, b
     hasPort = hasPort || arg == "--port";
   }
   if (!hasPort) return Usage(command, "--port is required");
-  if (o.choices.protocol == ReceiverProtocol::Nmea && o.choices.timeType == TimeType::Gps) {
-    return Usage(command, "--time-type gps: an NMEA receiver gives UTC only");
-  }
+  const int checked = CheckReceiverChoices(command, o.choices);
+  if (checked >= 0) return checked;
   if (takesInterval && !hasInterval) return Usage(command, "--interval is required");
   return -1;
 }

@@ -28,6 +28,7 @@ ReferenceClock::ReferenceClock(const CycleChoices& choices, SerialPort& port, Li
       lastHeardNs_(clock.Now().monotonicNs) {
   link_->port = &port;
   link_->clock = &clock;
+  link_->protocol = choices.protocol;
   timing_.ActiveTimeType = choices.timeType;
   timing_.sink = this;
 }
@@ -59,7 +60,9 @@ bool ReferenceClock::Tick() {
       }
     }
   }
-  if (link_->isOpen && (!heardBroadcast_ || now - lastBroadcastNs_ >= kBroadcastGoneNs)) {
+  // An NMEA receiver is never asked: it speaks every second unasked.
+  if (link_->isOpen && choices_.protocol == ReceiverProtocol::Daro &&
+      (!heardBroadcast_ || now - lastBroadcastNs_ >= kBroadcastGoneNs)) {
     RequestTime(*link_);
   }
   const ReceiverState state = StateAt(now);
@@ -98,7 +101,7 @@ ArrivalHandler ReferenceClock::Arrival() {
 void ReferenceClock::TimingPacketReceived(const TimingReport& report) {
   const std::int64_t at = report.arrival.monotonicNs;
   lastHeardNs_ = at;
-  if (report.packet == TimingPacket::Packet8FAB) {
+  if (report.packet != TimingPacket::Packet41) {  // 0x8F-AB and NMEA come unasked
     lastBroadcastNs_ = at;
     heardBroadcast_ = true;
   }
@@ -150,7 +153,9 @@ std::string ReferenceClock::StateText() const {
     case ReceiverState::Broadcasting:
       break;
   }
-  std::string text = toldState_ == ReceiverState::Broadcasting
+  std::string text = choices_.protocol == ReceiverProtocol::Nmea
+                         ? "receiving NMEA sentences from " + port
+                     : toldState_ == ReceiverState::Broadcasting
                          ? "receiving 0x8F-AB broadcasts from " + port
                          : "receiving 0x41 answers from " + port;
   if (choices_.pulse != PulseLine::None) {

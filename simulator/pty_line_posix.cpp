@@ -70,6 +70,8 @@ bool PtyLine::Open(std::string* error) {
   cfmakeraw(&t);
   cfsetspeed(&t, kLineParametersAtOpen.baudRate);  // the rate the program opens a port at
   tcsetattr(master_, TCSANOW, &t);
+  // The pulse line starts low, as a receiver's does at power-up, whatever a run before left.
+  if (o_.pulse != PulseLine::None) SetPulseLine(false);
   if (!o_.link.empty() && !MakeLink(error)) return false;
 
   struct sigaction stop {};

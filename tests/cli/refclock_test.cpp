@@ -129,6 +129,8 @@ TEST_F(RefclockCommand, BadOptions) {
       {"--port /dev/ttyS0 --sock /tmp/" + longPath, "--sock takes a path of at most 107 bytes"},
       {"--port /dev/ttyS0 --shm 2 --baud 1200", "--baud takes 2400, 4800, 9600, 19200 or 38400"},
       {"--port /dev/ttyS0 --shm 2 --dry-run", "unknown option: --dry-run"},
+      {"--port /dev/ttyS0 --shm 2 --protocol nmea --time-type gps",
+       "--time-type gps: an NMEA receiver gives UTC only"},
   };
   for (const auto& c : cases) {
     const CliResult run = RunClockagent("refclock " + c.args);
@@ -155,6 +157,9 @@ TEST_F(RefclockCommand, EachTimingPacketIsASample) {
       // Sent 20-80 ms after the pulse on DTR, wired to DCD: what the packet timed would be off.
       {{"--broadcast", "--pulse", "dcd"}, {"--pulse", "dcd"}, "receiving 0x8F-AB broadcasts from ",
        -0.015, 0.015},
+      // An NMEA receiver speaking 0.6 s after its pulse: the edge before each burst is its second.
+      {{"--protocol", "nmea", "--nmea-delay", "600", "--pulse", "dcd"},
+       {"--pulse", "dcd", "--protocol", "nmea"}, "receiving NMEA sentences from ", -0.015, 0.015},
   };
   const FakeModemLines modemLines(dir.path());
   for (const auto& c : cases) {
