@@ -27,8 +27,11 @@ void BeginBurst(NmeaLinkState& nmea, const ClockReading& arrival, std::int64_t s
 
 // What a sentence with a right checksum adds to its burst. A sentence naming another second than
 // the burst's begins a burst of its own, at its `$`: true when that ended one naming a time.
-bool TakeSentence(NmeaLinkState& nmea, const NmeaSentence& sentence) {
+bool TakeSentence(NmeaLinkState& nmea, NmeaSentence sentence) {
   if (sentence.checksum != NmeaChecksum::Right) return false;
+  // A module that speaks several times a second names fractions too: only the burst of a whole
+  // second is the one its pulse marks.
+  if (sentence.hasTime && sentence.time.milliseconds != 0) sentence.hasTime = false;
   bool ended = false;
   if (sentence.hasTime && nmea.burst.hasTime && !SameSecond(nmea.burst.time, sentence.time)) {
     const std::int64_t lastNs = nmea.burst.lastNs;

@@ -243,6 +243,12 @@ TEST(NmeaBursts, EachIsStampedAtItsFirstByteAndEndsAtAGapOrAnotherSecond) {
   EXPECT_EQ(link.nmea.ended.time.seconds, 1);
   EXPECT_EQ(link.nmea.ended.arrival.systemNs,
             10000000000 - static_cast<std::int64_t>(second.size()) * link.characterTimeNs);
+  // A fifth of a second names no pulse's second.
+  const std::string fifth = Line("GPZDA,120001.20,10,12,2026,00,00");
+  ReceiveBytes(link, reinterpret_cast<const std::uint8_t*>(fifth.data()), fifth.size(),
+               [&](ReceiverLink& l) { ended.push_back(l.nmea.ended); });
+  EXPECT_FALSE(EndQuietBurst(link, {20000000000, 20000000000}));
+  EXPECT_EQ(ended.size(), 1u);
 }
 
 }  // namespace clockagent
