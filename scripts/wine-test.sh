@@ -63,6 +63,7 @@ com 15 "${fixed[@]}" --flood --baud 38400
 com 16 "${fixed[@]}" --dle-storm 1000 --oversize 600
 com 17 --broadcast --offset 2
 com 18 --offset 2
+com 21 --protocol nmea --nmea-delay 100  # an NMEA receiver, 0.1 s after each second
 # COM20 broadcasts 20-80 ms after a pulse on its DTR, which reaches the program's DCD through the
 # tests' fake modem lines (a pty has none): preloaded into the simulator here, and into the
 # programs that read the pulse.
@@ -184,6 +185,13 @@ expected=$'^Success\ntime of week: [A-Z][a-z]{2} [0-9:]{8}\\.00\nclock was 0\\.0
 got=$("${with_modem_lines[@]}" "${norights[@]}" wine build/windows-mingw/clockagent.com sync \
   --port COM20 --pulse dcd --dry-run | tr -d '\r')
 compare "clockagent.com with the pulse" "$expected" "$got" || status=1
+
+# The console tool reading COM21's NMEA sentences, its latency told: within a few milliseconds.
+echo "wine-test: clockagent.com sync --port COM21 --protocol nmea --latency 100 --dry-run"
+expected=$'^Success\ntime of week: [A-Z][a-z]{2} [0-9:]{8}\\.00\nclock was 0\\.00[0-9]{4} s (ahead|behind)\nwould set the clock to [-0-9T:]{19}\\.[0-9]{3}Z \\(dry run\\)$'
+got=$("${norights[@]}" wine build/windows-mingw/clockagent.com sync --port COM21 --protocol nmea \
+  --latency 100 --dry-run | tr -d '\r')
+compare "clockagent.com with an NMEA receiver" "$expected" "$got" || status=1
 
 # The discipline under wine, which keeps no time adjustment: it stops at the first update and
 # says so, and the update steps the clock as before (here refused, without the right to).

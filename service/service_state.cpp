@@ -119,12 +119,13 @@ std::string EncodeRequest(ServiceRequest request, const CycleChoices& choices) {
   char text[256];
   std::snprintf(text, sizeof text,
                 "start\nport=%d\nbaud=%d\ndata=%d\nparity=%d\nstop=%d\ninterval=%lld\ntime=%s\n"
-                "latency=%d\npulse=%s\ndiscipline=%s",
+                "latency=%d\npulse=%s\ndiscipline=%s\nprotocol=%s",
                 choices.port.number, choices.line.baudRateIndex, choices.line.dataBitsIndex,
                 choices.line.parityIndex, choices.line.stopBitsIndex,
                 static_cast<long long>(choices.intervalMs),
                 choices.timeType == TimeType::Utc ? "utc" : "gps", choices.latencyMs,
-                PulseLineName(choices.pulse), choices.discipline ? "ON" : "OFF");
+                PulseLineName(choices.pulse), choices.discipline ? "ON" : "OFF",
+                choices.protocol == ReceiverProtocol::Nmea ? "NMEA" : "DARO");
   return text;
 }
 
@@ -155,7 +156,10 @@ bool DecodeRequest(const std::string& text, ServiceRequest* request, CycleChoice
   if (!NumberField(text, "latency", -kLongestLatencyMs, kLongestLatencyMs, &value)) return false;
   c.latencyMs = static_cast<int>(value);
   if (!Field(text, "pulse", &field) || !PulseLineNamed(field, &c.pulse)) return false;
-  c.discipline = Field(text, "discipline", &field) && field == "ON";  // absent: an older window's
+  // Absent: an older window's Start, which knew neither.
+  c.discipline = Field(text, "discipline", &field) && field == "ON";
+  c.protocol = Field(text, "protocol", &field) && field == "NMEA" ? ReceiverProtocol::Nmea
+                                                                   : ReceiverProtocol::Daro;
   *request = ServiceRequest::Start;
   *choices = c;
   return true;
@@ -175,6 +179,7 @@ bool ServiceFront::Load() {
   }
   choices_.pulse = LoadPulse(store_);
   choices_.discipline = LoadDiscipline(store_);
+  choices_.protocol = LoadProtocol(store_);
   char text[kSettingTextSize];
   return !ReadSetting(store_, StoreRoot::LocalMachine, kSettingsKey, kServiceScheduleValue, text) ||
          std::strcmp(text, "OFF") != 0;
@@ -240,6 +245,7 @@ void ServiceFront::SaveSettings() {
   clockagent::SaveSettings(store_, settings);
   SavePulse(store_, choices_.pulse);
   SaveDiscipline(store_, choices_.discipline);
+  SaveProtocol(store_, choices_.protocol);
 }
 
 }  // namespace clockagent

@@ -132,6 +132,17 @@ bool LoadDiscipline(SettingsStore& store) {
 
 void SaveDiscipline(SettingsStore& store, bool on) { Write(store, kDisciplineValue, on ? "ON" : "OFF"); }
 
+ReceiverProtocol LoadProtocol(SettingsStore& store) {
+  char text[kSettingTextSize];
+  return Read(store, kProtocolValue, text) && std::strcmp(text, "NMEA") == 0
+             ? ReceiverProtocol::Nmea
+             : ReceiverProtocol::Daro;
+}
+
+void SaveProtocol(SettingsStore& store, ReceiverProtocol protocol) {
+  Write(store, kProtocolValue, protocol == ReceiverProtocol::Nmea ? "NMEA" : "DARO");
+}
+
 std::int32_t LoadMaxCorrection(SettingsStore& store, bool* invalid) {
   char text[kSettingTextSize];
   std::int64_t seconds = 0;

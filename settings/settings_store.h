@@ -34,6 +34,7 @@ constexpr char kLatencyValue[] = "Latency";
 constexpr char kPulseValue[] = "Pulse";
 constexpr char kMaxCorrectionValue[] = "MaxCorrection";
 constexpr char kDisciplineValue[] = "Discipline";
+constexpr char kProtocolValue[] = "Protocol";
 // Whether the service's schedule runs: "ON" or "OFF" under the settings key, absent counting as
 // "ON", so that a reboot resumes what the user last chose.
 constexpr char kServiceScheduleValue[] = "ServiceSchedule";
@@ -124,6 +125,11 @@ void SavePulse(SettingsStore& store, PulseLine line);
 // "OFF". Absent or anything else is OFF. The window's Start writes it.
 bool LoadDiscipline(SettingsStore& store);
 void SaveDiscipline(SettingsStore& store, bool on);
+
+// What the receiver speaks: the string value "Protocol", "DARO" or "NMEA". Absent or anything else
+// is DARO. The window's Start writes it.
+ReceiverProtocol LoadProtocol(SettingsStore& store);
+void SaveProtocol(SettingsStore& store, ReceiverProtocol protocol);
 
 // The largest correction the clock takes: the optional string value "MaxCorrection", whole
 // seconds as decimal digits alone. Absent, 0 or anything else is no limit (0); anything else also

@@ -15,6 +15,7 @@ constexpr char kIntervalHint[] = "Interval between clock update attempts";
 constexpr char kTimeTypeHint[] = "Time in GPS or UTC";
 constexpr char kAutoStartHint[] = "Automatically start update timer when ClockAgent starts.";
 constexpr char kPulseHint[] = "Modem line the receiver's pulse per second is wired to";
+constexpr char kProtocolHint[] = "What the receiver speaks: DARO timing packets or NMEA sentences";
 constexpr char kDisciplineHint[] =
     "Hold the clock between updates by its rate; step only offsets over 0.128 s";
 constexpr char kAttemptHint[] = "Info about last clock update attempt";
@@ -25,12 +26,12 @@ constexpr char kEmpty[] = "";
 // Tab order is the order of the rows within each parent.
 const ControlRow kMainControls[] = {
     // id, kind, parent, left, top, width, height, text, hint, colour, look
-    {ID_Panel_Setup, Kind::Panel, kNoParent, 0, 33, 393, 188, "", kSetupHint, kSystemColour, kLoweredOuter},
+    {ID_Panel_Setup, Kind::Panel, kNoParent, 0, 33, 393, 213, "", kSetupHint, kSystemColour, kLoweredOuter},
     {ID_Panel1, Kind::Panel, kNoParent, 0, 0, 393, 2, "", kEmpty, kSystemColour, kLoweredOuter},
     {ID_Panel2, Kind::Panel, kNoParent, 0, 2, 393, 31, "", kEmpty, kSystemColour, kFlat},
-    {ID_Panel_LastAttempt, Kind::Panel, kNoParent, 0, 224, 197, 67, "", kAttemptHint, kSystemColour, kLoweredOuter},
-    {ID_Panel_LastUpdate, Kind::Panel, kNoParent, 200, 224, 193, 67, "", kUpdateHint, kSystemColour, kLoweredOuter},
-    {ID_Panel_StatusBar, Kind::Panel, kNoParent, 0, 294, 393, 24, "", kEmpty, kSystemColour, kRaisedOuter},
+    {ID_Panel_LastAttempt, Kind::Panel, kNoParent, 0, 249, 197, 67, "", kAttemptHint, kSystemColour, kLoweredOuter},
+    {ID_Panel_LastUpdate, Kind::Panel, kNoParent, 200, 249, 193, 67, "", kUpdateHint, kSystemColour, kLoweredOuter},
+    {ID_Panel_StatusBar, Kind::Panel, kNoParent, 0, 319, 393, 24, "", kEmpty, kSystemColour, kRaisedOuter},
 
     {ID_Label1, Kind::Label, ID_Panel_Setup, 8, 8, 45, 16, "Setup:", kSetupHint, kSystemColour, kBold},
     {ID_Label3, Kind::Label, ID_Panel_Setup, 8, 36, 35, 13, "Interval", kIntervalHint, kSystemColour, kFlat},
@@ -54,6 +55,8 @@ const ControlRow kMainControls[] = {
     {ID_ComboBox_StopBits, Kind::DropDown, ID_Panel_Setup, 280, 132, 89, 21, "", nullptr, kSystemColour, kFlat},
     {ID_Label_Pulse, Kind::Label, ID_Panel_Setup, 216, 161, 27, 13, "Pulse", kPulseHint, kSystemColour, kFlat},
     {ID_ComboBox_Pulse, Kind::DropDown, ID_Panel_Setup, 280, 157, 89, 21, "", kPulseHint, kSystemColour, kFlat},
+    {ID_Label_Protocol, Kind::Label, ID_Panel_Setup, 216, 186, 41, 13, "Protocol", kProtocolHint, kSystemColour, kFlat},
+    {ID_ComboBox_Protocol, Kind::DropDown, ID_Panel_Setup, 280, 182, 89, 21, "", kProtocolHint, kSystemColour, kFlat},
     {ID_CheckBox_Discipline, Kind::CheckBox, ID_Panel_Setup, 8, 161, 177, 17, "Discipline the clock's rate", kDisciplineHint, kSystemColour, kFlat},
 
     {ID_SpeedButton_Start, Kind::SpeedButton, ID_Panel2, 6, 3, 25, 25, "START", "Start", kSystemColour, kFlat},
@@ -161,7 +164,7 @@ constexpr int Count(const ControlRow (&)[N]) {
 
 }  // namespace
 
-const WindowLayout kMainLayout{kMainCaption, 393, 318, 10, kMainControls, Count(kMainControls)};
+const WindowLayout kMainLayout{kMainCaption, 393, 343, 10, kMainControls, Count(kMainControls)};
 const WindowLayout kAboutLayout{"About ClockAgent", 303, 169, 10, kAboutControls, Count(kAboutControls)};
 const WindowLayout kPacketsLayout{"Supported DARO Packets", 263, 103, 11, kPacketsControls, Count(kPacketsControls)};
 const WindowLayout kIconsLayout{"System Tray Icons", 287, 144, 11, kIconsControls, Count(kIconsControls)};
@@ -217,6 +220,7 @@ std::vector<std::string> DropDownItems(int id) {
       items.push_back(PulseLineName(line));
     }
   }
+  if (id == ID_ComboBox_Protocol) items = {"DARO", "NMEA"};  // in the order of ReceiverProtocol
   const struct {
     int id;
     const char* const* texts;

@@ -39,6 +39,8 @@ enum ControlId : int {
   ID_Label_Pulse,
   ID_ComboBox_Pulse,
   ID_CheckBox_Discipline,
+  ID_Label_Protocol,
+  ID_ComboBox_Protocol,
   // Panel2, the tool bar.
   ID_SpeedButton_Start,
   ID_SpeedButton_Stop,

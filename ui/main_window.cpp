@@ -14,7 +14,7 @@ namespace {
 // The setup controls, in the order the schedule enables and disables them.
 constexpr int kSetupControls[] = {ID_Panel_Setup,        ID_ComboBox_COM,     ID_ComboBox_BaudRate,
                                   ID_ComboBox_DataBits,  ID_ComboBox_Parity,  ID_ComboBox_StopBits,
-                                  ID_ComboBox_Pulse,     ID_CheckBox_Discipline,
+                                  ID_ComboBox_Pulse,     ID_ComboBox_Protocol,  ID_CheckBox_Discipline,
                                   ID_MaskEdit_Interval,  ID_RadioGroup_TimeType,
                                   ID_RadioGroup_AutoStart};
 

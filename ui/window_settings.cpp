@@ -71,6 +71,7 @@ void TForm_Main::ShowDefaultSettings() {
   }
   SetItemIndex(ID_ComboBox_Pulse, static_cast<int>(PulseLine::None));
   SendMessageA(Item(ID_CheckBox_Discipline), BM_SETCHECK, BST_UNCHECKED, 0);
+  SetItemIndex(ID_ComboBox_Protocol, static_cast<int>(ReceiverProtocol::Daro));
 }
 
 CycleChoices TForm_Main::Choices() {
@@ -85,6 +86,7 @@ CycleChoices TForm_Main::Choices() {
   const int pulse = ItemIndex(ID_ComboBox_Pulse);
   choices.pulse = pulse > 0 ? static_cast<PulseLine>(pulse) : PulseLine::None;
   choices.discipline = SendMessageA(Item(ID_CheckBox_Discipline), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  choices.protocol = ItemIndex(ID_ComboBox_Protocol) == 1 ? ReceiverProtocol::Nmea : ReceiverProtocol::Daro;
   bool invalid = false;
   choices.maxCorrectionSeconds = LoadMaxCorrection(*store_, &invalid);
   if (invalid && !maxCorrectionWarned_) {  // once a run, in the hint bar and the Event Log
@@ -109,6 +111,7 @@ void TForm_Main::SaveSettings() {
   const CycleChoices choices = Choices();
   SavePulse(*store_, choices.pulse);
   SaveDiscipline(*store_, choices.discipline);
+  SaveProtocol(*store_, choices.protocol);
 }
 
 void TForm_Main::LoadSettings() {
@@ -129,6 +132,7 @@ void TForm_Main::LoadSettings() {
   SetItemIndex(ID_ComboBox_Pulse, static_cast<int>(LoadPulse(*store_)));
   SendMessageA(Item(ID_CheckBox_Discipline), BM_SETCHECK,
                LoadDiscipline(*store_) ? BST_CHECKED : BST_UNCHECKED, 0);
+  SetItemIndex(ID_ComboBox_Protocol, static_cast<int>(LoadProtocol(*store_)));
   if (stored.timeType) SetItemIndex(ID_RadioGroup_TimeType, *stored.timeType == TimeType::Utc ? 0 : 1);
   if (stored.autoStart && (*stored.autoStart ? 0 : 1) != ItemIndex(ID_RadioGroup_AutoStart)) {
     SetItemIndex(ID_RadioGroup_AutoStart, *stored.autoStart ? 0 : 1);

@@ -53,10 +53,11 @@ TEST(ServiceTexts, RequestsAreWholeOrRefused) {
   choices.latencyMs = -25;
   choices.pulse = PulseLine::Cts;
   choices.discipline = true;
+  choices.protocol = ReceiverProtocol::Nmea;
   const std::string start = EncodeRequest(ServiceRequest::Start, choices);
   EXPECT_EQ(start,
             "start\nport=12\nbaud=4\ndata=1\nparity=2\nstop=0\ninterval=113400000\ntime=gps\n"
-            "latency=-25\npulse=CTS\ndiscipline=ON");
+            "latency=-25\npulse=CTS\ndiscipline=ON\nprotocol=NMEA");
   ServiceRequest request;
   CycleChoices back;
   ASSERT_TRUE(DecodeRequest(start, &request, &back));
@@ -80,9 +81,10 @@ TEST(ServiceTexts, RequestsAreWholeOrRefused) {
     text.replace(text.find(good), std::string(good).size(), bad);
     EXPECT_FALSE(DecodeRequest(text, &request, &back)) << text;
   }
-  // An older window's Start, without the discipline: off.
+  // An older window's Start, without the discipline or the protocol: off, and DARO.
   ASSERT_TRUE(DecodeRequest(start.substr(0, start.find("\ndiscipline")), &request, &back));
   EXPECT_FALSE(back.discipline);
+  EXPECT_EQ(back.protocol, ReceiverProtocol::Daro);
   for (const char* unknown : {"", "State", "refresh now", "reboot"}) {
     EXPECT_FALSE(DecodeRequest(unknown, &request, &back)) << unknown;
   }

@@ -170,7 +170,7 @@ TEST_F(SettingsTest, TheLatencyIsWholeMillisecondsFromMinus1000To1000OrNone) {
   EXPECT_EQ(LoadLatency(store), 0);
 }
 
-TEST_F(SettingsTest, TheDisciplineIsOnOnlyWhenItSaysOn) {
+TEST_F(SettingsTest, TheDisciplineIsOnAndTheProtocolNmeaOnlyWhenTheySaySo) {
   EXPECT_FALSE(LoadDiscipline(store));  // absent
   for (const auto& [text, on] : std::vector<std::pair<const char*, bool>>{
            {"ON", true}, {"OFF", false}, {"on", false}, {"ON ", false}, {"", false}}) {
@@ -179,6 +179,12 @@ TEST_F(SettingsTest, TheDisciplineIsOnOnlyWhenItSaysOn) {
   }
   SaveDiscipline(store, true);
   EXPECT_EQ(Writes().back(), "Discipline=ON");
+  // The protocol the same way: NMEA only when it says so.
+  for (const auto& [text, nmea] : std::vector<std::pair<const char*, bool>>{
+           {"NMEA", true}, {"DARO", false}, {"nmea", false}, {"", false}}) {
+    Store(kProtocolValue, text);
+    EXPECT_EQ(LoadProtocol(store) == ReceiverProtocol::Nmea, nmea) << text;
+  }
 }
 
 TEST_F(SettingsTest, TheLimitIsWholeSecondsAndAnythingElseIsSaid) {

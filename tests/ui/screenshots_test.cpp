@@ -70,10 +70,10 @@ TEST(ScreenshotsTest, ShowTheCommittedPictures) {
   const Picture stopGreyed = BitmapPicture(stop, 16, 16, true);
   const Bytes find = Committed("find.bmp");
   const Expected expected[] = {
-      {"main-stopped", 393, 318,
+      {"main-stopped", 393, 343,
        {{"Start", startNormal}, {"Stop, greyed", stopGreyed}, {"Refresh Time", refresh},
         {"Find Receiver", BitmapPicture(find, 0, 16, true)}}},
-      {"main-running", 393, 318,
+      {"main-running", 393, 343,
        {{"Start, greyed", startGreyed}, {"Stop", stopNormal}, {"Refresh Time", refresh},
         {"Find Receiver, greyed", BitmapPicture(find, 16, 16, true)}}},
       {"icons", 287, 144,
