@@ -25,9 +25,9 @@ void PrintFindHelp() {
       "sends nothing and waits for a sentence with a right checksum. The ports are searched side by\n"
       "side. The settings tried, in order:\n",
       stdout);
-  for (int trial = 0, shown = 0; trial < kSearchTrialCount; ++trial) {
-    std::printf("%s%s", shown % 4 == 0 ? "  " : "; ", TrialText(trial).c_str());
-    if (++shown % 4 == 0 || trial + 1 == kSearchTrialCount) std::fputs("\n", stdout);
+  for (int trial = 0; trial < kSearchTrialCount; ++trial) {
+    std::printf("%s%s", trial % 4 == 0 ? "  " : "; ", TrialText(trial).c_str());
+    if (trial % 4 == 3 || trial + 1 == kSearchTrialCount) std::fputs("\n", stdout);
   }
   std::printf(
       "Prints a line for each receiver found, such as\n"

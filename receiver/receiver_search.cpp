@@ -105,45 +105,39 @@ struct NmeaTypesHeard {
 // Listens at the link's present settings for NMEA sentences, sending nothing. One sentence with a
 // right checksum is enough: a receiver that sends only RMC may show one whole sentence in a trial,
 // and bytes at a wrong rate practically never make `$`, printable characters, a matching `*hh`
-// and CR LF. So that the types are told in the order the receiver sends them, a burst that was
-// under way when the listening began is forgotten once a burst is seen from its start; that burst
-// is then listened to until the line falls quiet after it. A receiver that leaves no quiet between
-// its bursts is told by what came in the trial's time.
+// and CR LF. So that the types are told in the order the receiver sends them, what came before a
+// burst seen from its start (after a quiet line) is forgotten, and such a burst is listened to
+// until the line falls quiet after it, though that run past the trial's time. A receiver that
+// leaves no quiet between its bursts is told by what came in the trial's time.
 void ListenNmea(ReceiverLink& link, NmeaTypesHeard& heard, const std::atomic<bool>& stop) {
   NmeaReader& reader = link.nmea.reader;
   ResetNmeaReader(reader);
   const std::int64_t began = link.clock->Now().monotonicNs;
-  std::int64_t end = began + Ns(kTrialListen);
   std::int64_t lastBytes = began;  // when bytes last came, or the listening began
   bool quiet = false;              // the line has been quiet a burst's gap since bytes last came
-  bool wholeBurst = false;         // bytes came after a quiet line: a burst seen from its start
-  std::int64_t burstBegan = 0;
-  bool lengthened = false;
+  std::int64_t burstBegan = -1;    // when the burst under way began after a quiet line; -1: none
   const auto onSentence = [&heard](const NmeaSentence& sentence) {
     if (sentence.checksum == NmeaChecksum::Right && sentence.type[0] != '\0') heard.Add(sentence.type);
   };
   for (;;) {
     const std::int64_t now = link.clock->Now().monotonicNs;
-    if (now >= end || stop) return;
+    const std::int64_t end = std::max(began, burstBegan) + Ns(kTrialListen);
+    const bool timeUp = now >= began + Ns(kTrialListen) && (burstBegan < 0 || now >= end);
+    if (timeUp || stop) return;
     if (link.port->QueuedBytes() > 0) {
       const std::uint32_t n = link.port->Read(link.rxBuffer, static_cast<std::uint32_t>(kRxBlockSize));
       lastBytes = link.clock->Now().monotonicNs;
-      if (quiet && !wholeBurst) {
+      if (quiet) {
         heard.count = 0;
-        wholeBurst = true;
         burstBegan = lastBytes;
       }
       quiet = false;
       FeedNmeaBytes(reader, link.rxBuffer, n, onSentence);
-      // The whole burst is waited for, though it run past the trial's time.
-      if (wholeBurst && heard.count > 0 && !lengthened) {
-        end = std::max(end, burstBegan + Ns(kTrialListen));
-        lengthened = true;
-      }
       continue;
     }
     if (now - lastBytes >= kNmeaBurstGapNs) {
-      if (wholeBurst && heard.count > 0) return;
+      if (burstBegan >= 0 && heard.count > 0) return;  // a whole burst heard
+      burstBegan = -1;
       quiet = true;
     }
     const std::int64_t wait = std::min(end - now, Ns(kTrialWaitSlice));
