@@ -1,5 +1,5 @@
-// Finding the receiver: which port it is on and which line settings it speaks, by trying each
-// port's likely settings in turn until a timing packet decodes.
+// Finding the receiver: which port it is on, which protocol and which line settings it speaks, by
+// trying each port's likely settings in turn until a timing packet decodes or NMEA sentences come.
 #pragma once
 
 #include <atomic>
@@ -25,16 +25,29 @@ constexpr std::chrono::milliseconds kTrialRequestEvery{300};
 // The longest a wait for bytes lasts, so that a stop is seen soon.
 constexpr std::chrono::milliseconds kTrialWaitSlice{50};
 
-// The line settings tried, in the order of likelihood (the table in receiver_search.cpp). DARO is
-// binary, so 7 data bits are never tried; one stop bit also reads a receiver that sends two.
-constexpr int kSearchTrialCount = 15;
-const SerialLineSettings& SearchTrial(int index);
+// One trial: the protocol listened for and the line settings.
+struct SearchTrialSettings {
+  ReceiverProtocol protocol = ReceiverProtocol::Daro;
+  SerialLineSettings line;
+};
+
+// The trials, in the order of likelihood (the table in receiver_search.cpp). DARO is binary, so 7
+// data bits are never tried; one stop bit also reads a receiver that sends two. NMEA is tried at
+// 8-N-1 only, the standard's framing.
+constexpr int kSearchTrialCount = 19;
+const SearchTrialSettings& SearchTrial(int index);
+
+// Which protocols a search tries.
+enum class SearchProtocols { Both, Daro, Nmea };
+bool TrialIncluded(int index, SearchProtocols protocols);
 
 // "4800 baud, 8-O-1".
 std::string LineSettingsText(const SerialLineSettings& settings);
+// A trial as the progress names it: "9600 baud, 8-N-1" for DARO, "4800 baud, 8-N-1, NMEA".
+std::string TrialText(int index);
 
 enum class PortVerdict {
-  Found,    // a timing packet decoded
+  Found,    // a timing packet decoded, or NMEA sentences came
   Silent,   // opened, and nothing decoded at any setting
   InUse,    // another program holds it
   Missing,  // no such port, or not a serial port
@@ -46,12 +59,15 @@ struct PortFinding {
   PortChoice port;
   PortVerdict verdict = PortVerdict::Silent;
   SerialLineSettings line;                       // when Found: the settings it was heard at
-  TimingPacket packet = TimingPacket::Packet41;  // ... and what it sent
+  ReceiverProtocol protocol = ReceiverProtocol::Daro;  // ... the protocol
+  TimingPacket packet = TimingPacket::Packet41;  // ... and for DARO what it sent
+  std::vector<std::string> sentenceTypes;        // ... for NMEA the types, in order first seen
 };
 
 // A found receiver as the console tool prints it: "COM7: 4800 baud, 8-O-1, answering with 0x41"
 // or "/dev/ttyUSB0: 9600 baud, 8-N-1, broadcasting 0x8F-AB". Packet 0x41 is the answer to the
-// time request; 0x8F-AB is what a receiver sends by itself once a second.
+// time request; 0x8F-AB is what a receiver sends by itself once a second. An NMEA receiver:
+// "/dev/ttyUSB0: 4800 baud, 8-N-1, NMEA (RMC, GGA)".
 std::string FoundText(const PortFinding& finding);
 
 // What a search tells as it goes. A search of several ports calls these from the ports' own
@@ -67,10 +83,13 @@ class SearchObserver {
   ~SearchObserver() = default;
 };
 
-// Opens the port and tries the settings in order until a timing packet decodes or `stop` is set.
-// The link's buffers are allocated once, here; nothing is allocated per byte.
+// Opens the port and tries the settings of `protocols` in order until a receiver is heard or
+// `stop` is set. A DARO trial sends the time request and waits for a timing packet; an NMEA trial
+// sends nothing and waits for a sentence with a right checksum. The link's buffers are allocated
+// once, here; nothing is allocated per byte.
 PortFinding SearchPort(SerialPort& port, LinkClock& clock, const PortChoice& choice,
-                       const std::atomic<bool>& stop, SearchObserver& observer);
+                       const std::atomic<bool>& stop, SearchObserver& observer,
+                       SearchProtocols protocols = SearchProtocols::Both);
 
 // Searches the ports side by side, a thread each, so that a port that is slow to open or silent
 // holds up no other. With `stopAtFirst`, the first receiver found stops the others (setting
@@ -78,6 +97,7 @@ PortFinding SearchPort(SerialPort& port, LinkClock& clock, const PortChoice& cho
 std::vector<PortFinding> SearchPorts(const std::vector<PortChoice>& ports,
                                      const std::function<std::unique_ptr<SerialPort>()>& newPort,
                                      std::atomic<bool>& stop, bool stopAtFirst,
-                                     SearchObserver& observer);
+                                     SearchObserver& observer,
+                                     SearchProtocols protocols = SearchProtocols::Both);
 
 }  // namespace clockagent

@@ -63,7 +63,7 @@ void ReceiverFinder::Click() {
 void ReceiverFinder::Progress(int trial) {
   if (!thread_.joinable() || search_->stop || trial <= trialShown_ || trial >= kSearchTrialCount) return;
   trialShown_ = trial;
-  const std::string progress = "Finding the receiver: " + LineSettingsText(SearchTrial(trial)) +
+  const std::string progress = "Finding the receiver: " + TrialText(trial) +
                                " (" + std::to_string(trial + 1) + " of " +
                                std::to_string(kSearchTrialCount) + ")";
   view_.ShowFindNotice(progress);
@@ -76,9 +76,19 @@ void ReceiverFinder::Ended() {
   const std::vector<PortFinding>& findings = search_->findings;
   for (const PortFinding& finding : findings) {
     if (finding.verdict != PortVerdict::Found) continue;
-    view_.ReceiverFound(finding);
     const std::string found = "Found a receiver on COM " + std::to_string(finding.port.number) +
                               ": " + LineSettingsText(finding.line);
+    if (finding.protocol == ReceiverProtocol::Nmea) {
+      // The window reads DARO receivers only: selecting these settings would have it ask an NMEA
+      // receiver for DARO packets, so the lists are left as they were.
+      const std::string text = FoundText(finding);  // "COM7: 4800 baud, 8-N-1, NMEA (RMC, GGA)"
+      view_.ShowFindNotice("Found a receiver on COM " + std::to_string(finding.port.number) +
+                           text.substr(text.find(':')) +
+                           "; this window reads DARO receivers only: use 'clockagent sync "
+                           "--protocol nmea'");
+      return;
+    }
+    view_.ReceiverFound(finding);
     view_.ShowFindNotice(found);
     return;
   }
