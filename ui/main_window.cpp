@@ -285,6 +285,7 @@ void TForm_Main::ShowFindNotice(const std::string& notice) {
 
 void TForm_Main::ReceiverFound(const PortFinding& finding) {
   ShowPortSettings(finding.port.number, finding.line);
+  SetItemIndex(ID_ComboBox_Protocol, static_cast<int>(finding.protocol));
 }
 
 void TForm_Main::NoReceiverFound(const std::string& report) {

@@ -76,19 +76,13 @@ void ReceiverFinder::Ended() {
   const std::vector<PortFinding>& findings = search_->findings;
   for (const PortFinding& finding : findings) {
     if (finding.verdict != PortVerdict::Found) continue;
-    const std::string found = "Found a receiver on COM " + std::to_string(finding.port.number) +
-                              ": " + LineSettingsText(finding.line);
+    std::string found = "Found a receiver on COM " + std::to_string(finding.port.number) + ": " +
+                        LineSettingsText(finding.line);
     if (finding.protocol == ReceiverProtocol::Nmea) {
-      // The window reads DARO receivers only: selecting these settings would have it ask an NMEA
-      // receiver for DARO packets, so the lists are left as they were.
       const std::string text = FoundText(finding);  // "COM7: 4800 baud, 8-N-1, NMEA (RMC, GGA)"
-      view_.ShowFindNotice("Found a receiver on COM " + std::to_string(finding.port.number) +
-                           text.substr(text.find(':')) +
-                           "; this window reads DARO receivers only: use 'clockagent sync "
-                           "--protocol nmea'");
-      return;
+      found += text.substr(text.find(", NMEA"));
     }
-    view_.ReceiverFound(finding);
+    view_.ReceiverFound(finding);  // the NMEA protocol selected with its settings
     view_.ShowFindNotice(found);
     return;
   }
