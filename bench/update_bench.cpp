@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,10 +65,12 @@ class BenchFront final : public CycleFrontEnd {
 
 // A simulated receiver and the cycle wired as the command-line tool wires it.
 struct Rig {
-  explicit Rig(std::vector<std::string> receiverArgs, PulseLine pulse = PulseLine::None)
+  explicit Rig(std::vector<std::string> receiverArgs, PulseLine pulse = PulseLine::None,
+               ReceiverProtocol protocol = ReceiverProtocol::Daro)
       : receiver(dir.path() + "/receiver", std::move(receiverArgs)) {
     front.choices.port.device = dir.path() + "/receiver";
     front.choices.pulse = pulse;
+    front.choices.protocol = protocol;
   }
 
   // Refresh Time, then the poll timer and the port, as the console tool runs them, until the
@@ -165,6 +168,28 @@ void BM_ClockErrorPulse(benchmark::State& state) {
   ClockError(state, Pulsed());
 }
 BENCHMARK(BM_ClockErrorPulse)->Apply(PerAttempt);
+
+// An NMEA receiver speaking `delayMs` after its pulse on DCD: the edge before each burst gets the
+// second the burst names, however late the receiver speaks.
+// (Its pulse is in step with the other simulators' on the same fake line: all mark the true second.)
+void ClockErrorNmea(benchmark::State& state, const char* delayMs) {
+  if (std::getenv("FAKE_MODEM_LINES") == nullptr) {
+    state.SkipWithError("needs the fake modem lines preloaded (scripts/figures.sh)");
+    return;
+  }
+  static std::map<std::string, std::unique_ptr<Rig>> rigs;  // one receiver each, started once
+  std::unique_ptr<Rig>& rig = rigs[delayMs];
+  if (rig == nullptr) {
+    rig = std::make_unique<Rig>(std::vector<std::string>{"--protocol", "nmea", "--nmea-delay",
+                                                         delayMs, "--pulse", "dcd"},
+                                PulseLine::Dcd, ReceiverProtocol::Nmea);
+  }
+  ClockError(state, *rig);
+}
+void BM_ClockErrorNmeaPulse100ms(benchmark::State& state) { ClockErrorNmea(state, "100"); }
+BENCHMARK(BM_ClockErrorNmeaPulse100ms)->Apply(PerAttempt);
+void BM_ClockErrorNmeaPulse700ms(benchmark::State& state) { ClockErrorNmea(state, "700"); }
+BENCHMARK(BM_ClockErrorNmeaPulse700ms)->Apply(PerAttempt);
 
 // That receiver's packets alone, without the pulse: what the pulse saves.
 void BM_ClockErrorPulseUnused(benchmark::State& state) {

@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -39,10 +40,37 @@ OpenFailure FailureOf(int error) {
   }
 }
 
+// Whether the process whose open files `files` lists holds the master of pseudo-terminal `index`:
+// Linux tells a master's index in its fdinfo.
+bool HoldsPtyMaster(DIR* files, long pid, unsigned index) {
+  rewinddir(files);
+  while (const dirent* const file = ::readdir(files)) {
+    char target[32] = {};
+    if (file->d_name[0] == '.' ||
+        ::readlinkat(::dirfd(files), file->d_name, target, sizeof target - 1) <= 0 ||
+        (std::strcmp(target, "/dev/ptmx") != 0 && std::strcmp(target, "/dev/pts/ptmx") != 0)) {
+      continue;
+    }
+    char name[320];
+    std::snprintf(name, sizeof name, "/proc/%ld/fdinfo/%s", pid, file->d_name);
+    std::FILE* info = std::fopen(name, "re");
+    if (info == nullptr) continue;
+    char line[128];
+    unsigned seen = ~0u;
+    while (std::fgets(line, sizeof line, info) != nullptr) {
+      if (std::sscanf(line, "tty-index: %u", &seen) == 1) break;
+    }
+    std::fclose(info);
+    if (seen == index) return true;
+  }
+  return false;
+}
+
 // Whether a process other than this one has the device `path` open. Programs that neither lock
 // a port nor keep it exclusive (a terminal program, a getty, a printer host) are seen only this
 // way: Linux lists each process's open files under /proc/PID/fd. Processes whose files this user
-// may not see are not counted.
+// may not see are not counted, nor is the one that holds a pseudo-terminal's master: it is the
+// device at the other end of the port, not another user of it.
 bool OpenElsewhere(const char* path) {
   struct stat device {};
   DIR* const proc = ::opendir("/proc");
@@ -51,6 +79,9 @@ bool OpenElsewhere(const char* path) {
     ::closedir(proc);
     return false;
   }
+  // Unix98 pseudo-terminals' port sides have majors 136 to 143.
+  const bool pty = major(device.st_rdev) >= 136 && major(device.st_rdev) <= 143;
+  const unsigned ptyIndex = (major(device.st_rdev) - 136) * 256 + minor(device.st_rdev);
   const long self = static_cast<long>(::getpid());
   bool found = false;
   while (!found) {
@@ -67,7 +98,7 @@ bool OpenElsewhere(const char* path) {
       struct stat open {};
       if (file->d_name[0] != '.' && ::fstatat(::dirfd(files), file->d_name, &open, 0) == 0 &&
           S_ISCHR(open.st_mode) && open.st_rdev == device.st_rdev) {
-        found = true;
+        found = !pty || !HoldsPtyMaster(files, pid, ptyIndex);
         break;
       }
     }

@@ -12,7 +12,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -49,6 +48,7 @@ timespec Timespec(ReceiverModel::Duration wait) {
 }  // namespace
 
 PtyLine::~PtyLine() {
+  if (hold_ >= 0) close(hold_);
   if (master_ >= 0) close(master_);
 }
 
@@ -59,17 +59,18 @@ bool PtyLine::Open(std::string* error) {
     return false;
   }
   port_ = ptsname(master_);
-  // The port side's settings, set through the master: raw from the first byte on. The port side
-  // itself is left to the program alone, as a real device's is (a search skips a port another
-  // process holds open).
+  // Hold the port side open: the line stays up between the program's opens, and its settings
+  // are raw from the first byte on. (A search does not count it as a user of the port: this
+  // process holds the pseudo-terminal's master, as a device is the other end of its port.)
+  hold_ = open(port_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   termios t{};
-  if (tcgetattr(master_, &t) != 0) {
-    *error = Failure("cannot set up " + port_);
+  if (hold_ < 0 || tcgetattr(hold_, &t) != 0) {
+    *error = Failure("cannot open " + port_);
     return false;
   }
   cfmakeraw(&t);
   cfsetspeed(&t, kLineParametersAtOpen.baudRate);  // the rate the program opens a port at
-  tcsetattr(master_, TCSANOW, &t);
+  tcsetattr(hold_, TCSANOW, &t);
   // The pulse line starts low, as a receiver's does at power-up, whatever a run before left.
   if (o_.pulse != PulseLine::None) SetPulseLine(false);
   if (!o_.link.empty() && !MakeLink(error)) return false;
@@ -108,24 +109,17 @@ void PtyLine::Serve(ReceiverModel& receiver) {
     receiver.Turn();
     pollfd p{master_, POLLIN, 0};
     const timespec timeout = Timespec(receiver.Wait());
-    if (ppoll(&p, 1, &timeout, nullptr) > 0) {
+    if (ppoll(&p, 1, &timeout, nullptr) > 0 && (p.revents & POLLIN)) {
       std::uint8_t buffer[4096];
       const ssize_t got = read(master_, buffer, sizeof buffer);
-      if (got > 0) {
-        receiver.Receive(buffer, static_cast<std::size_t>(got));
-      } else if (p.revents & POLLHUP) {
-        // Nobody has the port open: the master is ready at once, and for ever, until somebody
-        // does. Wait out the turn instead, a millisecond at most, so that an open is seen soon.
-        const timespec nap{0, std::min<long>(timeout.tv_sec > 0 ? 1000000L : timeout.tv_nsec,
-                                             1000000L)};
-        nanosleep(&nap, nullptr);
-      }
+      if (got > 0) receiver.Receive(buffer, static_cast<std::size_t>(got));
     }
   }
   // Unless something else has taken its place meanwhile.
   if (!o_.link.empty() && LinkTarget(o_.link) == port_) unlink(o_.link.c_str());
+  close(hold_);
   close(master_);
-  master_ = -1;
+  hold_ = master_ = -1;
   while (!g_stop) poll(nullptr, 0, 100);
 }
 

@@ -36,6 +36,7 @@ class PtyLine final : public SimulatorLine {
 
   const SimulatorOptions& o_;
   int master_ = -1;
+  int hold_ = -1;  // the port side, held open
   std::string port_;
 };
 
