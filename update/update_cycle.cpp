@@ -206,6 +206,12 @@ void UpdateCycle::Abandon() {
   phase_ = Phase::Idle;
 }
 
+bool UpdateCycle::RefusesTimeType(const CycleChoices& choices) {
+  if (choices.protocol != ReceiverProtocol::Nmea || choices.timeType != TimeType::Gps) return false;
+  front_.Refused(kNmeaGpsMessage);
+  return true;
+}
+
 void UpdateCycle::TakeChoices(const CycleChoices& choices) {
   activePort_ = choices.port;
   timing_.ActiveTimeType = choices.timeType;
@@ -226,10 +232,7 @@ void UpdateCycle::StartUpdates() {
     front_.Refused(kLongIntervalMessage);
     return;
   }
-  if (choices.protocol == ReceiverProtocol::Nmea && choices.timeType == TimeType::Gps) {
-    front_.Refused(kNmeaGpsMessage);
-    return;
-  }
+  if (RefusesTimeType(choices)) return;
   timerUpdate_.SetInterval(static_cast<std::uint32_t>(period));
   TakeChoices(choices);
   StartDiscipline(choices.discipline);
@@ -251,10 +254,7 @@ void UpdateCycle::StopUpdates() {
 
 void UpdateCycle::RefreshTime() {
   const CycleChoices choices = front_.Choices();
-  if (choices.protocol == ReceiverProtocol::Nmea && choices.timeType == TimeType::Gps) {
-    front_.Refused(kNmeaGpsMessage);
-    return;
-  }
+  if (RefusesTimeType(choices)) return;
   TakeChoices(choices);
   Timer_UpdateTimer();
 }

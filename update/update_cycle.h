@@ -104,6 +104,8 @@ class UpdateCycle final : private TimingSink {
   // Takes the user's choices for the attempts to come: the port, the time type, the latency and
   // the correction limit.
   void TakeChoices(const CycleChoices& choices);
+  // GPS time from an NMEA receiver, which gives UTC only: refused (told to the front end), true.
+  bool RefusesTimeType(const CycleChoices& choices);
   void TimingPacketReceived(const TimingReport& report) override;
   // Reads what the port holds; true when that ended the attempt.
   bool ReadAndApply();
