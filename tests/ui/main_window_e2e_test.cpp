@@ -344,7 +344,10 @@ TEST_F(ClockAgentProgram, NoMessageBoxOpensWhileAnAttemptPolls) {
   Store(kCommValue, "COM11");  // silent: its attempt polls for six seconds
   Launch();
   Command(ID_SpeedButton_Start);
+  // The text below is sent, and a sent message overtakes posted ones: wait for each command.
+  ASSERT_TRUE(WaitText(ID_Panel_OnOff, "On"));
   Command(ID_SpeedButton_Stop);  // the attempt polls on
+  ASSERT_TRUE(WaitText(ID_Panel_OnOff, "Off"));
   SendMessageA(Control(ID_MaskEdit_Interval), WM_SETTEXT, 0,
                reinterpret_cast<LPARAM>("00 00:00"));
   Command(ID_SpeedButton_Start);
