@@ -9,20 +9,24 @@
 # binds its socket in the package's folder; the drop-in's command gives the socket to the user.
 # With --pulse, the simulator broadcasts 20-80 ms after a pulse on its DTR and refclock takes the
 # pulse on DCD (through the tests' fake modem lines, preloaded into those two alone): the offsets
-# must then be within 0.2 ms.
-#   chrony-test.sh [--pulse] [CLOCKAGENT]   (default build/linux/clockagent)
+# must then be within 0.2 ms. With --nmea, the simulator speaks NMEA sentences 0.7 s after each
+# second (and its pulse), which refclock reads with --protocol nmea, told that latency when no
+# pulse times them.
+#   chrony-test.sh [--pulse] [--nmea] [CLOCKAGENT]   (default build/linux/clockagent)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 usage() {
-  echo "usage: $0 [--pulse] [CLOCKAGENT]" >&2
+  echo "usage: $0 [--pulse] [--nmea] [CLOCKAGENT]" >&2
   exit 2
 }
 clockagent=
 pulse=
+nmea=
 for arg; do
   case "$arg" in
     --pulse) pulse=--pulse ;;
+    --nmea) nmea=--nmea ;;
     -*) usage ;;
     *) [[ -z $clockagent ]] || usage; clockagent=$arg ;;
   esac
@@ -51,7 +55,7 @@ fi
 if [[ "${CHRONY_TEST_INSIDE:-}" != 1 ]]; then
   # Again, in an IPC namespace of its own and without the right to set the clock.
   exec unshare --ipc setpriv --bounding-set -sys_time --inh-caps -sys_time \
-    env CHRONY_TEST_INSIDE=1 bash "$0" $pulse "$clockagent"
+    env CHRONY_TEST_INSIDE=1 bash "$0" $pulse $nmea "$clockagent"
 fi
 
 . scripts/lib.sh chrony
@@ -62,9 +66,15 @@ refclock=()
 lines=()
 if [[ -n $pulse ]]; then
   within=0.0002
-  receiver=(--broadcast --pulse dcd)
+  receiver=(--pulse dcd)
+  [[ -n $nmea ]] || receiver+=(--broadcast)
   refclock=(--pulse dcd)
   lines=("${with_modem_lines[@]}")
+fi
+if [[ -n $nmea ]]; then
+  receiver+=(--protocol nmea --nmea-delay 700)
+  refclock+=(--protocol nmea)
+  [[ -n $pulse ]] || refclock+=(--latency 700)
 fi
 # Open to all like /run; the socket's folder as the package's tmpfiles.d makes it, root's and
 # open to the service's group (here nogroup, 65534); chronyd's command socket wants a folder of

@@ -69,6 +69,10 @@ com 21 --protocol nmea --nmea-delay 100  # an NMEA receiver, 0.1 s after each se
 # programs that read the pulse.
 export FAKE_MODEM_LINES="$dir/modem-lines"
 com --modem-lines 20 --broadcast --pulse dcd
+# COM22 is an NMEA receiver whose sentences begin 0.7 s after its pulse, on lines of its own.
+nmea_lines=(env "FAKE_MODEM_LINES=$dir/modem-lines-22" "${with_modem_lines[@]:1}")
+FAKE_MODEM_LINES="$dir/modem-lines-22" com --modem-lines 22 --protocol nmea --nmea-delay 700 \
+  --pulse dcd
 # COM9 is in use by another program. (Wine itself does not keep a COM port to one opener, as
 # Windows does; the other program's exclusive hold on the tty is what refuses the open.)
 background build/linux/tests/port_holder "$dir/com9" >"$dir/holder" 2>"$dir/holder.log"
@@ -97,16 +101,21 @@ if [[ "${1:-}" == "--clock-error" ]]; then
   # and COM18 answers with a GPS-UTC offset of 2 s, taken as GPS time, so each update asks for
   # the true time plus 2 s plus its error, and the message tells the error.
   # The printed offset is the error of the time set on this right clock: COM20's broadcasts,
-  # timed by the pulse on DCD and by themselves.
-  for pulse in dcd none; do
+  # timed by the pulse on DCD and by themselves; COM22's NMEA sentences timed by its pulse, and
+  # COM21's by themselves with the right latency.
+  for run in "COM20 --pulse dcd" "COM20 --pulse none" "COM22 --protocol nmea --pulse dcd" \
+      "COM21 --protocol nmea --latency 100"; do
+    read -r -a options <<<"$run"
+    lines=("${with_modem_lines[@]}")
+    [[ ${options[0]} == COM22 ]] && lines=("${nmea_lines[@]}")
     errors=()
     for _ in $(seq 50); do
-      "${with_modem_lines[@]}" "${norights[@]}" wine build/windows-mingw/clockagent.com sync \
-        --port COM20 --pulse "$pulse" --dry-run >"$dir/sync" 2>&1 || true
+      "${lines[@]}" "${norights[@]}" wine build/windows-mingw/clockagent.com sync \
+        --port "${options[@]}" --dry-run >"$dir/sync" 2>&1 || true
       said=$(tr -d '\r' <"$dir/sync" | sed -n 's/^clock was \([0-9.]*\) s \(ahead\|behind\)$/\2 \1/p')
       [[ -n "$said" ]] && errors+=($(awk '{printf "%.3f", ($1 == "ahead" ? -1 : 1) * $2 * 1000}' <<<"$said"))
     done
-    summarize "clockagent.com" "COM20 with --pulse $pulse" "${errors[@]}"
+    summarize "clockagent.com" "$run" "${errors[@]}"
   done
   # The window program with the pulse on DCD, started with an update a minute on COM20 and left
   # for ten minutes: its processor time (ten updates and the time between them), and the offsets
@@ -192,6 +201,14 @@ expected=$'^Success\ntime of week: [A-Z][a-z]{2} [0-9:]{8}\\.00\nclock was 0\\.0
 got=$("${norights[@]}" wine build/windows-mingw/clockagent.com sync --port COM21 --protocol nmea \
   --latency 100 --dry-run | tr -d '\r')
 compare "clockagent.com with an NMEA receiver" "$expected" "$got" || status=1
+
+# The console tool timed by COM22's pulse, its NMEA sentences 0.7 s after the pulse naming the
+# second of that pulse: within a few milliseconds, and never a second off.
+echo "wine-test: clockagent.com sync --port COM22 --protocol nmea --pulse dcd --dry-run"
+expected=$'^Success\ntime of week: [A-Z][a-z]{2} [0-9:]{8}\\.00\nclock was 0\\.00[0-4][0-9]{3} s (ahead|behind)\nwould set the clock to [-0-9T:]{19}\\.[0-9]{3}Z \\(dry run\\)$'
+got=$("${nmea_lines[@]}" "${norights[@]}" wine build/windows-mingw/clockagent.com sync \
+  --port COM22 --protocol nmea --pulse dcd --dry-run | tr -d '\r')
+compare "clockagent.com with an NMEA receiver and its pulse" "$expected" "$got" || status=1
 
 # The discipline under wine, which keeps no time adjustment: it stops at the first update and
 # says so, and the update steps the clock as before (here refused, without the right to).

@@ -118,12 +118,12 @@ const ControlRow kIconsControls[] = {
 // Possible Errors
 const ControlRow kErrorsControls[] = {
     // id, kind, parent, left, top, width, height, text, hint, colour, look
-    {ID_Errors_Panel1, Kind::Panel, kNoParent, 8, 8, 129, 401, "", nullptr, kGrey, kFlat},
-    {ID_Errors_Panel2, Kind::Panel, kNoParent, 137, 8, 292, 401, "", nullptr, kSystemColour, kWindowColour},
+    {ID_Errors_Panel1, Kind::Panel, kNoParent, 8, 8, 129, 433, "", nullptr, kGrey, kFlat},
+    {ID_Errors_Panel2, Kind::Panel, kNoParent, 137, 8, 292, 433, "", nullptr, kSystemColour, kWindowColour},
     {ID_Errors_Label1, Kind::Label, ID_Errors_Panel1, 61, 8, 61, 13, "COM Failure:", nullptr, kWhite, kRightAligned},
     {ID_Errors_Label4, Kind::Label, ID_Errors_Panel1, 61, 72, 61, 13, "DARO Failure:", nullptr, kWhite, kRightAligned},
-    {ID_Errors_Label11, Kind::Label, ID_Errors_Panel1, 13, 216, 109, 13, "System Update Failure:", nullptr, kWhite, kRightAligned},
-    {ID_Errors_Label15, Kind::Label, ID_Errors_Panel1, 74, 264, 48, 13, "Bad Time:", nullptr, kWhite, kRightAligned},
+    {ID_Errors_Label11, Kind::Label, ID_Errors_Panel1, 13, 248, 109, 13, "System Update Failure:", nullptr, kWhite, kRightAligned},
+    {ID_Errors_Label15, Kind::Label, ID_Errors_Panel1, 74, 296, 48, 13, "Bad Time:", nullptr, kWhite, kRightAligned},
     {ID_Errors_Label2, Kind::Label, ID_Errors_Panel2, 8, 9, 124, 13, "Unable to open serial port.", nullptr, kBlack, kFlat},
     {ID_Errors_Shape2, Kind::Bullet, ID_Errors_Panel2, 8, 29, 5, 5, "", nullptr, kBlack, kFlat},
     {ID_Errors_Label3, Kind::Label, ID_Errors_Panel2, 16, 25, 181, 13, "Make sure the port isn't already in use.", nullptr, kBlack, kFlat},
@@ -141,20 +141,23 @@ const ControlRow kErrorsControls[] = {
     {ID_Errors_Label20, Kind::Label, ID_Errors_Panel2, 16, 169, 21, 13, "port.", nullptr, kBlack, kFlat},
     {ID_Errors_Shape8, Kind::Bullet, ID_Errors_Panel2, 8, 189, 5, 5, "", nullptr, kBlack, kFlat},
     {ID_Errors_Label21, Kind::Label, ID_Errors_Panel2, 16, 185, 170, 13, "Make sure the receiver is turned on.", nullptr, kBlack, kFlat},
-    {ID_Errors_Label12, Kind::Label, ID_Errors_Panel2, 8, 217, 258, 13, "The PC returned a failure on the attempt to update  the", nullptr, kBlack, kFlat},
-    {ID_Errors_Label13, Kind::Label, ID_Errors_Panel2, 8, 233, 64, 13, "system clock.", nullptr, kBlack, kFlat},
-    {ID_Errors_Label16, Kind::Label, ID_Errors_Panel2, 8, 265, 160, 13, "The receiver returned a time <= 0.", nullptr, kBlack, kFlat},
-    {ID_Errors_Shape5, Kind::Bullet, ID_Errors_Panel2, 8, 285, 5, 5, "", nullptr, kBlack, kFlat},
-    {ID_Errors_Label17, Kind::Label, ID_Errors_Panel2, 16, 281, 195, 13, "Wait until your receiver obtains GPS time.", nullptr, kBlack, kFlat},
-    {ID_Errors_Shape9, Kind::Bullet, ID_Errors_Panel2, 8, 301, 5, 5, "", nullptr, kBlack, kFlat},
-    {ID_Errors_Label22, Kind::Label, ID_Errors_Panel2, 16, 297, 240, 13, "The receiver says its time is not yet set, or was", nullptr, kBlack, kFlat},
-    {ID_Errors_Label23, Kind::Label, ID_Errors_Panel2, 16, 313, 150, 13, "entered by hand (a test mode).", nullptr, kBlack, kFlat},
-    {ID_Errors_Shape10, Kind::Bullet, ID_Errors_Panel2, 8, 333, 5, 5, "", nullptr, kBlack, kFlat},
-    {ID_Errors_Label24, Kind::Label, ID_Errors_Panel2, 16, 329, 245, 13, "The receiver does not yet know the GPS-UTC offset:", nullptr, kBlack, kFlat},
-    {ID_Errors_Label25, Kind::Label, ID_Errors_Panel2, 16, 345, 235, 13, "wait until it has read it (up to 13 minutes).", nullptr, kBlack, kFlat},
-    {ID_Errors_Shape11, Kind::Bullet, ID_Errors_Panel2, 8, 365, 5, 5, "", nullptr, kBlack, kFlat},
-    {ID_Errors_Label26, Kind::Label, ID_Errors_Panel2, 16, 361, 250, 13, "A correction of 0.5 s or more was not confirmed by a", nullptr, kBlack, kFlat},
-    {ID_Errors_Label27, Kind::Label, ID_Errors_Panel2, 16, 377, 250, 13, "second packet, or exceeded the MaxCorrection limit.", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape12, Kind::Bullet, ID_Errors_Panel2, 8, 205, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label28, Kind::Label, ID_Errors_Panel2, 16, 201, 250, 13, "With NMEA: no sentence with a time and a valid", nullptr, kBlack, kFlat},
+    {ID_Errors_Label29, Kind::Label, ID_Errors_Panel2, 16, 217, 245, 13, "checksum came. Most speak 4800 or 9600 baud, 8-N-1.", nullptr, kBlack, kFlat},
+    {ID_Errors_Label12, Kind::Label, ID_Errors_Panel2, 8, 249, 258, 13, "The PC returned a failure on the attempt to update  the", nullptr, kBlack, kFlat},
+    {ID_Errors_Label13, Kind::Label, ID_Errors_Panel2, 8, 265, 64, 13, "system clock.", nullptr, kBlack, kFlat},
+    {ID_Errors_Label16, Kind::Label, ID_Errors_Panel2, 8, 297, 160, 13, "The receiver returned a time <= 0.", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape5, Kind::Bullet, ID_Errors_Panel2, 8, 317, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label17, Kind::Label, ID_Errors_Panel2, 16, 313, 195, 13, "Wait until your receiver obtains GPS time.", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape9, Kind::Bullet, ID_Errors_Panel2, 8, 333, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label22, Kind::Label, ID_Errors_Panel2, 16, 329, 240, 13, "The receiver says its time is not yet set, or was", nullptr, kBlack, kFlat},
+    {ID_Errors_Label23, Kind::Label, ID_Errors_Panel2, 16, 345, 150, 13, "entered by hand (a test mode).", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape10, Kind::Bullet, ID_Errors_Panel2, 8, 365, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label24, Kind::Label, ID_Errors_Panel2, 16, 361, 245, 13, "The receiver does not yet know the GPS-UTC offset:", nullptr, kBlack, kFlat},
+    {ID_Errors_Label25, Kind::Label, ID_Errors_Panel2, 16, 377, 235, 13, "wait until it has read it (up to 13 minutes).", nullptr, kBlack, kFlat},
+    {ID_Errors_Shape11, Kind::Bullet, ID_Errors_Panel2, 8, 397, 5, 5, "", nullptr, kBlack, kFlat},
+    {ID_Errors_Label26, Kind::Label, ID_Errors_Panel2, 16, 393, 250, 13, "A correction of 0.5 s or more was not confirmed by a", nullptr, kBlack, kFlat},
+    {ID_Errors_Label27, Kind::Label, ID_Errors_Panel2, 16, 409, 250, 13, "second packet, or exceeded the MaxCorrection limit.", nullptr, kBlack, kFlat},
 };
 
 template <int N>
@@ -168,7 +171,7 @@ const WindowLayout kMainLayout{kMainCaption, 393, 343, 10, kMainControls, Count(
 const WindowLayout kAboutLayout{"About ClockAgent", 303, 169, 10, kAboutControls, Count(kAboutControls)};
 const WindowLayout kPacketsLayout{"Supported DARO Packets", 263, 103, 11, kPacketsControls, Count(kPacketsControls)};
 const WindowLayout kIconsLayout{"System Tray Icons", 287, 144, 11, kIconsControls, Count(kIconsControls)};
-const WindowLayout kErrorsLayout{"Possible Errors", 436, 417, 11, kErrorsControls, Count(kErrorsControls)};
+const WindowLayout kErrorsLayout{"Possible Errors", 436, 449, 11, kErrorsControls, Count(kErrorsControls)};
 
 const MenuRow kMainMenu[] = {
     {-1, "&Control", true},  // ControlMenu

@@ -147,6 +147,9 @@ enum InfoId : int {
   ID_Errors_Shape11,
   ID_Errors_Label26,
   ID_Errors_Label27,
+  ID_Errors_Shape12,
+  ID_Errors_Label28,
+  ID_Errors_Label29,
 };
 
 enum class Kind {
