@@ -191,6 +191,17 @@ BENCHMARK(BM_ClockErrorNmeaPulse100ms)->Apply(PerAttempt);
 void BM_ClockErrorNmeaPulse700ms(benchmark::State& state) { ClockErrorNmea(state, "700"); }
 BENCHMARK(BM_ClockErrorNmeaPulse700ms)->Apply(PerAttempt);
 
+// The same receiver 0.1 s after the second without its pulse, the latency set to those 100 ms:
+// the burst's first byte alone times the update. (The simulator speaks without the jitter of a
+// real module, so this is the program's own part of the error.)
+void BM_ClockErrorNmeaLatency100ms(benchmark::State& state) {
+  static Rig rig({"--protocol", "nmea", "--nmea-delay", "100"}, PulseLine::None,
+                 ReceiverProtocol::Nmea);
+  rig.front.choices.latencyMs = 100;
+  ClockError(state, rig);
+}
+BENCHMARK(BM_ClockErrorNmeaLatency100ms)->Apply(PerAttempt);
+
 // That receiver's packets alone, without the pulse: what the pulse saves.
 void BM_ClockErrorPulseUnused(benchmark::State& state) {
   static Rig rig({"--broadcast", "--pulse", "dcd"});
