@@ -14,7 +14,8 @@ clockagent=build/linux/clockagent
 tests=build/windows-mingw/tests
 for f in "$clockagent" build/linux/tests/port_holder build/linux/tests/libfake_modem_lines.so \
     "$tests/clockagent_tests.exe" "$tests/clockagent_win32_tests.exe" \
-    "$tests/clockagent_service_tests.exe" "$tests/clockagent_ui_tests.exe"; do
+    "$tests/clockagent_service_tests.exe" "$tests/clockagent_ui_tests.exe" \
+    "$tests/clockagent_w32time_tests.exe"; do
   [[ -x "$f" || -f "$f" ]] || { echo "wine-test: $f is missing; build the linux and windows-mingw presets" >&2; exit 2; }
 done
 
@@ -159,13 +160,14 @@ export CLOCKAGENT_SCREENSHOTS="$shots"
 export CLOCKAGENT_WINE_STDERR="$dir/stderr"
 status=0
 for program in clockagent_tests clockagent_no_allocation_test clockagent_win32_tests \
-    clockagent_service_tests clockagent_ui_tests; do
+    clockagent_service_tests clockagent_ui_tests clockagent_w32time_tests; do
   # WINE_TEST_ONLY=PROGRAM runs that one alone, for a quicker look.
   [[ -n "${WINE_TEST_ONLY:-}" && "$program" != "$WINE_TEST_ONLY" ]] && continue
   echo "wine-test: $program.exe"
   # The window's test reads COM20's pulse.
   lines=()
-  [[ "$program" == clockagent_ui_tests ]] && lines=("${with_modem_lines[@]}")
+  [[ "$program" == clockagent_ui_tests || "$program" == clockagent_w32time_tests ]] &&
+    lines=("${with_modem_lines[@]}")
   "${lines[@]}" "${norights[@]}" wine "$tests/$program.exe" 2>"$CLOCKAGENT_WINE_STDERR" || status=1
   grep -v -E '^[0-9a-f]+:(Call|Ret|Starting|trace:relay)' "$CLOCKAGENT_WINE_STDERR" >&2 || true
 done

@@ -7,6 +7,7 @@
 #include "settings/registry_store.h"
 #include "update/clock_setting.h"
 #include "update/windows_time.h"
+#include "w32time/provider_registration_win32.h"
 
 namespace clockagent::ui {
 namespace {
@@ -297,6 +298,11 @@ void TForm_Main::Command(int id, int code) {
   switch (id) {
     case ID_SpeedButton_Start:
     case ID_Control_Start:
+      // Windows Time keeps the clock from the receiver: two programs would set it.
+      if (FindProvider() == ProviderPresence::Enabled) {
+        Refused(kProviderRefusal);
+        break;
+      }
       if (follower_.Runs()) {
         follower_.Ask(ServiceRequest::Start, Choices());
       } else {

@@ -1,0 +1,20 @@
+// One place a reference clock's samples go: a time daemon's socket or shared memory on Linux,
+// Windows Time's provider on Windows.
+#pragma once
+
+#include <cstdint>
+
+#include "update/clock_sample.h"
+
+namespace clockagent {
+
+class SampleOutput {
+ public:
+  virtual ~SampleOutput() = default;
+  // Hands the sample on; `nowNs` is the monotonic clock. False when it did not go: the daemon is
+  // not there (tried again at most once a second, and told on standard error only when that
+  // begins and ends), or it has not kept up.
+  virtual bool Send(const ClockSample& sample, std::int64_t nowNs) = 0;
+};
+
+}  // namespace clockagent
