@@ -285,6 +285,15 @@ if [[ -f "$setup" ]]; then
     installer_failed "the Run entry stayed"
   wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\ClockAgent' >/dev/null 2>&1 &&
     installer_failed "the Event Log source stayed"
+  # As Windows Time's provider: its key names the installed DLL, and the uninstaller takes it away.
+  provider='HKLM\SYSTEM\CurrentControlSet\Services\W32Time\TimeProviders\ClockAgent'
+  "${norights[@]}" wine "$setup" /S /W32TIME || installer_failed "/W32TIME failed"
+  [[ "$(value "$provider" DllName)" == 'C:\Program Files\Velmora\ClockAgent\ClockAgentTimeProvider.dll' ]] ||
+    installer_failed "/W32TIME: the provider's DllName is '$(value "$provider" DllName)'"
+  [[ "$(value "$provider" Enabled)" == 0x1 ]] || installer_failed "/W32TIME: the provider is not enabled"
+  "${norights[@]}" wine "C:\\Program Files\\Velmora\\ClockAgent\\Uninstall.exe" /S
+  for _ in $(seq 40); do [[ -e "$folder/Uninstall.exe" ]] || break; sleep 0.25; done
+  wine reg query "$provider" >/dev/null 2>&1 && installer_failed "the uninstaller left the provider's key"
   [[ $status -ne 0 ]] || echo "wine-test: installer passed"
 else
   echo "wine-test: $setup is missing; run scripts/package.sh"
