@@ -15,6 +15,8 @@ class SampleOutput {
   // not there (tried again at most once a second, and told on standard error only when that
   // begins and ends), or it has not kept up.
   virtual bool Send(const ClockSample& sample, std::int64_t nowNs) = 0;
+  // A timing packet whose time was refused (the receiver's word, or no date): no sample came of it.
+  virtual void Refused() {}
 };
 
 }  // namespace clockagent

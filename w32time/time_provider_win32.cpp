@@ -31,6 +31,7 @@ class ProviderOutput final : public SampleOutput {
  public:
   explicit ProviderOutput(TimeProvider& provider) : provider_(provider) {}
   bool Send(const ClockSample& sample, std::int64_t) override { return provider_.Offer(sample); }
+  void Refused() override { provider_.Discard(); }
 
  private:
   TimeProvider& provider_;
@@ -108,14 +109,22 @@ void TimeProvider::RunOnce() {
   RunTimers({{&ticks, tick}}, [this] { return stop_ || reread_; }, &arrival);
 }
 
+void TimeProvider::Discard() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  held_ = false;
+}
+
 bool TimeProvider::Offer(const ClockSample& sample) {
-  if (ExceedsLimit(sample, choices_.maxCorrectionSeconds)) return false;
   // As the update cycle does: a correction this large, which a garbled packet gives, is offered
   // only when the sample before agrees with it.
   const bool confirmed = !NeedsConfirming(sample) || (previous_ && Confirms(previousSample_, sample));
   previous_ = true;
   previousSample_ = sample;
-  if (!confirmed) return false;
+  // What the receiver now says is not taken: neither is what it said before.
+  if (!confirmed || ExceedsLimit(sample, choices_.maxCorrectionSeconds)) {
+    Discard();
+    return false;
+  }
 
   // The receiver's time set against Windows Time's own clock and tick count, read together now,
   // a moment after the sample's.
@@ -152,12 +161,9 @@ HRESULT TimeProvider::Command(TimeProvCmd command, TimeProvArgs args) {
   switch (command) {
     case TPC_GetSamples:
       return args == nullptr ? E_INVALIDARG : GetSamples(static_cast<TpcGetSamplesArgs*>(args));
-    case TPC_TimeJumped: {
-      // Taken against the clock before the jump: no longer true of it.
-      const std::lock_guard<std::mutex> lock(mutex_);
-      held_ = false;
+    case TPC_TimeJumped:
+      Discard();  // taken against the clock before the jump: no longer true of it
       return S_OK;
-    }
     case TPC_UpdateConfig:
       reread_ = true;
       return S_OK;

@@ -42,6 +42,8 @@ class TimeProvider {
   // On the thread: a sample of the reference clock. False when it is not offered: over the stored
   // limit, a large correction that no earlier sample confirms, or Windows Time's clock not read.
   bool Offer(const ClockSample& sample);
+  // The held sample dropped: the receiver's time is refused, or the clock has jumped.
+  void Discard();
 
  private:
   void Run();
