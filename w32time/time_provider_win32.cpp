@@ -71,7 +71,7 @@ void TimeProvider::Run() {
 // closes the provider or asks it to read them again.
 void TimeProvider::RunOnce() {
   reread_ = false;
-  const std::unique_ptr<SettingsStore> store = NewRegistryStore();
+  const std::unique_ptr<SettingsStore> store = NewRegistryReader();
   choices_ = CycleChoices{};
   ApplyStoredChoices(*store, &choices_);
   choices_.latencyMs = LoadLatency(*store);
