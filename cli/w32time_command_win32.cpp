@@ -132,7 +132,9 @@ std::string ProviderDllPath() {
   std::string dll(path, length);
   dll = dll.substr(0, dll.find_last_of("\\/") + 1) + kProviderDllName;
   const DWORD attributes = GetFileAttributesA(dll.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {};
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return {};
+  }
   return dll;
 }
 
@@ -196,9 +198,7 @@ int Status() {
   } else {
     std::string output;
     RunW32tm(w32tm, "/query /source", &output);
-    while (!output.empty() && (output.back() == '\n' || output.back() == '\r' || output.back() == ' ')) {
-      output.pop_back();
-    }
+    output.erase(output.find_last_not_of(" \r\n") + 1);
     std::printf("Windows Time's source: %s\n", output.c_str());
   }
   return presence == ProviderPresence::Enabled ? 0 : 1;

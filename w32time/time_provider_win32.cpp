@@ -95,8 +95,9 @@ void TimeProvider::RunOnce() {
     // Said once each time the port is lost, not every second it is tried again.
     if (refclock.PortAway() && !portTold_) {
       portTold_ = true;
+      const std::string& words = refclock.PortWords();
       Log(EVENTLOG_WARNING_TYPE, "cannot open " + PortDisplayName(choices_.port) +
-                                     (refclock.PortWords().empty() ? "" : " (" + refclock.PortWords() + ")") +
+                                     (words.empty() ? "" : " (" + words + ")") +
                                      ", trying again each second");
     } else if (!refclock.PortAway()) {
       portTold_ = false;
@@ -117,7 +118,8 @@ void TimeProvider::Discard() {
 bool TimeProvider::Offer(const ClockSample& sample) {
   // As the update cycle does: a correction this large, which a garbled packet gives, is offered
   // only when the sample before agrees with it.
-  const bool confirmed = !NeedsConfirming(sample) || (previous_ && Confirms(previousSample_, sample));
+  const bool confirmed =
+      !NeedsConfirming(sample) || (previous_ && Confirms(previousSample_, sample));
   previous_ = true;
   previousSample_ = sample;
   // What the receiver now says is not taken: neither is what it said before.
@@ -133,7 +135,8 @@ bool TimeProvider::Offer(const ClockSample& sample) {
   signed __int64 phaseOffset = 0;
   if (FAILED(getInfo_(TSI_CurrentTime, &now100ns))) return false;
   const std::int64_t monotonicNs = SystemLinkClock().Now().monotonicNs;
-  if (FAILED(getInfo_(TSI_TickCount, &tickCount)) || FAILED(getInfo_(TSI_PhaseOffset, &phaseOffset))) {
+  if (FAILED(getInfo_(TSI_TickCount, &tickCount)) ||
+      FAILED(getInfo_(TSI_PhaseOffset, &phaseOffset))) {
     return false;
   }
   const std::int64_t clockNs = (static_cast<std::int64_t>(now100ns) - kUnixEpochIn100ns) * 100;
