@@ -670,6 +670,9 @@ TEST(Programs, BothCarryTheirVersion) {
   EXPECT_EQ(VersionString(gui, "ProductName"), "ClockAgent");
   EXPECT_EQ(VersionString(console, "FileVersion"), kVersionText);
   EXPECT_EQ(VersionString(console, "OriginalFilename"), "clockagent.com");
+  const std::string provider = BuildFile(kProviderDllName);
+  EXPECT_EQ(VersionString(provider, "FileVersion"), kVersionText);
+  EXPECT_EQ(VersionString(provider, "OriginalFilename"), kProviderDllName);
 }
 
 TEST_F(ClockAgentProgram, ASecondStartBringsTheFirstForward) {
