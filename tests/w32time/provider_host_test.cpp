@@ -4,6 +4,7 @@
 // and the commands' times for BENCHMARKS.md.
 #include <windows.h>
 #include <timeprov.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -51,6 +52,19 @@ double MsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
+// This process's threads.
+int ThreadCount() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  }
+  CloseHandle(snapshot);
+  return count;
+}
+
 // An entry point; through void (*)(), which any function pointer may be cast to and from.
 template <class Function>
 Function Entry(HMODULE module, const char* name) {
@@ -64,6 +78,7 @@ class Provider {
     for (const auto& [name, text] : settings) EXPECT_TRUE(PutSettingText(name, text));
     g_alerts = 0;
     g_logs = 0;
+    threads_ = ThreadCount();
     module_ = LoadLibraryA(BuildFile(kProviderDllName).c_str());
     EXPECT_NE(module_, nullptr);
     open_ = Entry<decltype(&TimeProvOpen)>(module_, "TimeProvOpen");
@@ -80,6 +95,7 @@ class Provider {
     EXPECT_EQ(close_(handle_), S_OK);
     g_callMs["TimeProvClose"].push_back(MsSince(start));
     EXPECT_LT(g_callMs["TimeProvClose"].back(), 5000);
+    EXPECT_EQ(ThreadCount(), threads_) << "a thread left running";
     FreeLibrary(module_);
   }
   // Every command returns within half a second.
@@ -105,6 +121,7 @@ class Provider {
   decltype(&TimeProvCommand) command_;
   decltype(&TimeProvClose) close_;
   TimeProvHandle handle_ = nullptr;
+  int threads_ = 0;
 };
 
 TEST(TimeProvider, OffersTheReceiversSamplesTimedByThePulse) {
