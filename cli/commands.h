@@ -11,5 +11,6 @@ int RunRun(int argc, char** argv);
 int RunFind(int argc, char** argv);
 int RunRefclock(int argc, char** argv);        // POSIX only
 int RunServiceCommand(int argc, char** argv);  // Windows only
+int RunW32timeCommand(int argc, char** argv);  // Windows only
 
 }  // namespace clockagent

@@ -24,6 +24,8 @@ const Command kCommands[] = {
 #ifdef _WIN32
     {"service", "install, remove, start, stop or ask the Windows service that keeps the clock set",
      clockagent::RunServiceCommand},
+    {"w32time", "register, remove or ask the time provider that feeds Windows Time the receiver's time",
+     clockagent::RunW32timeCommand},
 #else
     {"refclock", "feed chronyd, ntpd or ntpsec with the receiver's time as a reference clock",
      clockagent::RunRefclock},

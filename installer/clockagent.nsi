@@ -1,6 +1,6 @@
 ; The ClockAgent installer, built with makensis on any platform:
 ;   makensis -DBUILD=<the build folder, with ClockAgent.exe and clockagent.com> -DOUTFILE=<setup.exe> installer/clockagent.nsi
-; Silent install: setup.exe /S [/LOGON] [/SERVICE] [/NOSYNC]
+; Silent install: setup.exe /S [/LOGON] [/SERVICE | /W32TIME] [/NOSYNC]
 ; Silent uninstall: Uninstall.exe /S [/REMOVESETTINGS]
 
 Target amd64-unicode  ; a 64-bit installer for a 64-bit program
@@ -22,6 +22,8 @@ Target amd64-unicode  ; a 64-bit installer for a 64-bit program
 !define EVENTLOG_KEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\${PRODUCT}"
 !define W32TIME_KEY "SYSTEM\CurrentControlSet\Services\W32Time\Parameters"
 !define W32TIME_KEPT "WindowsTimeType"  ; under the settings key: Windows Time's Type before us
+!define PROVIDER_DLL "ClockAgentTimeProvider.dll"
+!define PROVIDER_KEY "SYSTEM\CurrentControlSet\Services\W32Time\TimeProviders\${PRODUCT}"
 
 Name "${PRODUCT} ${VERSION_TEXT}"
 OutFile "${OUTFILE}"
@@ -76,6 +78,17 @@ Section "${PRODUCT} (required)" SecProgram
   SetOutPath "$INSTDIR"
   File "${BUILD}\${PROGRAM}"
   File "${BUILD}\clockagent.com"
+  ; Windows Time keeps its provider loaded while it runs: stopped for the new one, started after.
+  ReadRegStr $0 HKLM "${PROVIDER_KEY}" "DllName"
+  ${If} $0 != ""
+    nsExec::ExecToLog 'net stop w32time'
+    Pop $1
+  ${EndIf}
+  File "${BUILD}\${PROVIDER_DLL}"
+  ${If} $0 != ""
+    nsExec::ExecToLog 'net start w32time'
+    Pop $1
+  ${EndIf}
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\${PROGRAM}"
@@ -109,6 +122,24 @@ Section /o "Run as a service (keeps the clock set when nobody is logged on)" Sec
   WriteRegStr HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\${PROGRAM}"'
   ; Started so, it asks for no elevation (it asks an administrator only for a settings change).
   WriteRegStr HKLM "${LAYERS_KEY}" "$INSTDIR\${PROGRAM}" "~ RUNASINVOKER"
+SectionEnd
+
+; Windows Time keeps the clock from the receiver through the provider: for a domain member or a
+; machine serving NTP, which must keep Windows Time. Not with the service, which would set the
+; clock beside it (clockagent w32time install refuses while the service runs its updates).
+Section /o "Feed Windows Time with the receiver's time (a time provider)" SecW32Time
+  ${If} ${SectionIsSelected} ${SecService}
+    MessageBox MB_ICONSTOP "Windows Time's provider and the ${PRODUCT} service would both set the clock: choose one. The installation has failed." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+  nsExec::ExecToLog '"$INSTDIR\clockagent.com" w32time install'
+  Pop $0
+  ${If} $0 != "0"
+    MessageBox MB_ICONSTOP "The time provider could not be registered with Windows Time (clockagent w32time install: $0). The installation has failed." /SD IDOK
+    SetErrorLevel 3
+    Abort
+  ${EndIf}
 SectionEnd
 
 ; Setting the clock needs an administrator's rights. A task that runs at logon with the highest
@@ -153,9 +184,20 @@ Function .onInit
     SectionSetFlags ${SecService} ${SF_SELECTED}
   ${EndIf}
   ClearErrors
+  ${GetOptions} $R0 "/W32TIME" $R1
+  ${IfNot} ${Errors}
+    SectionSetFlags ${SecW32Time} ${SF_SELECTED}
+  ${EndIf}
+  ClearErrors
   ${GetOptions} $R0 "/NOSYNC" $R1
   ${IfNot} ${Errors}
     SectionSetFlags ${SecNoSync} ${SF_SELECTED}
+  ${EndIf}
+  ${If} ${SectionIsSelected} ${SecService}
+  ${AndIf} ${SectionIsSelected} ${SecW32Time}
+    MessageBox MB_ICONSTOP "/SERVICE and /W32TIME would both set the clock: choose one." /SD IDOK
+    SetErrorLevel 2
+    Abort
   ${EndIf}
 FunctionEnd
 
@@ -168,6 +210,10 @@ Section "un.${PRODUCT}" UnSecProgram
   ; Also takes the service's grant off the record's folder.
   nsExec::ExecToLog '"$INSTDIR\clockagent.com" service remove'
   Pop $0
+  ; Windows Time's provider: its key away, even where the tool could not take it.
+  nsExec::ExecToLog '"$INSTDIR\clockagent.com" w32time remove'
+  Pop $0
+  DeleteRegKey HKLM "${PROVIDER_KEY}"
   DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
   DeleteRegValue HKLM "${LAYERS_KEY}" "$INSTDIR\${PROGRAM}"
   DeleteRegKey HKLM "${EVENTLOG_KEY}"
@@ -185,6 +231,7 @@ Section "un.${PRODUCT}" UnSecProgram
   kept:
   Delete /REBOOTOK "$INSTDIR\${PROGRAM}"
   Delete /REBOOTOK "$INSTDIR\clockagent.com"
+  Delete /REBOOTOK "$INSTDIR\${PROVIDER_DLL}"  ; held by Windows Time until it stops
   Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
   Delete "$SMPROGRAMS\${PRODUCT}\Uninstall ${PRODUCT}.lnk"
   RMDir "$SMPROGRAMS\${PRODUCT}"

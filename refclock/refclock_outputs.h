@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "refclock/sample_output.h"
 #include "update/clock_sample.h"
 
 namespace clockagent {
@@ -105,16 +106,6 @@ void WriteShmSample(volatile ShmTime& segment, const ClockSample& sample,
 }
 
 void WriteShmSample(volatile ShmTime& segment, const ClockSample& sample);
-
-// One place samples go.
-class SampleOutput {
- public:
-  virtual ~SampleOutput() = default;
-  // Hands the sample on; `nowNs` is the monotonic clock. False when it did not go: the daemon is
-  // not there (tried again at most once a second, and told on standard error only when that
-  // begins and ends), or it has not kept up.
-  virtual bool Send(const ClockSample& sample, std::int64_t nowNs) = 0;
-};
 
 // Datagrams to the socket chronyd made at `path`.
 std::unique_ptr<SampleOutput> NewSockOutput(const std::string& path);

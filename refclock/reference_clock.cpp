@@ -110,7 +110,10 @@ void ReferenceClock::TimingPacketReceived(const TimingReport& report) {
   heardAny_ = true;
   ClockSample sample;
   refusal_ = SampleOf(report, choices_.latencyMs, kReleaseReceiverTime, &sample);
-  if (refusal_ != Refusal::None) return;
+  if (refusal_ != Refusal::None) {
+    for (const auto& output : outputs_) output->Refused();
+    return;
+  }
   fit_ = pulse_.Refine(&sample);
   bool sent = false;
   for (const auto& output : outputs_) {

@@ -11,7 +11,7 @@
 #include "receiver/daro_link.h"
 #include "receiver/serial_port.h"
 #include "receiver/timing_packets.h"
-#include "refclock/refclock_outputs.h"
+#include "refclock/sample_output.h"
 #include "update/clock_sample.h"
 #include "update/cycle_front_end.h"
 #include "update/pulse_timing.h"
@@ -36,6 +36,10 @@ class ReferenceClock final : private TimingSink {
 
   // "samples 12, last offset +0.000123 s, receiving 0x8F-AB broadcasts from /dev/ttyS0"
   std::string StatusText() const;
+
+  // Whether the last open of the port failed, and the system's words on why.
+  bool PortAway() const { return portAway_; }
+  const std::string& PortWords() const { return portWords_; }
 
   // Waits on the port as a reader of timing packets must: see LinkArrival.
   ArrivalHandler Arrival();

@@ -17,7 +17,7 @@ makensis -V2 -DBUILD="$PWD/$build" -DOUTFILE="$PWD/$out/ClockAgent-$version-setu
   installer/clockagent.nsi
 rm -f "$out/ClockAgent-$version-windows-x64.zip"
 (cd "$build" && cmake -E tar cf "../../$out/ClockAgent-$version-windows-x64.zip" --format=zip \
-  ClockAgent.exe clockagent.com)
+  ClockAgent.exe clockagent.com ClockAgentTimeProvider.dll)
 
 cmake --preset linux-app >/dev/null
 cmake --build --preset linux-app >/dev/null

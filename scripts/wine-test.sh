@@ -14,7 +14,8 @@ clockagent=build/linux/clockagent
 tests=build/windows-mingw/tests
 for f in "$clockagent" build/linux/tests/port_holder build/linux/tests/libfake_modem_lines.so \
     "$tests/clockagent_tests.exe" "$tests/clockagent_win32_tests.exe" \
-    "$tests/clockagent_service_tests.exe" "$tests/clockagent_ui_tests.exe"; do
+    "$tests/clockagent_service_tests.exe" "$tests/clockagent_ui_tests.exe" \
+    "$tests/clockagent_w32time_tests.exe"; do
   [[ -x "$f" || -f "$f" ]] || { echo "wine-test: $f is missing; build the linux and windows-mingw presets" >&2; exit 2; }
 done
 
@@ -168,13 +169,14 @@ export CLOCKAGENT_SCREENSHOTS="$shots"
 export CLOCKAGENT_WINE_STDERR="$dir/stderr"
 status=0
 for program in clockagent_tests clockagent_no_allocation_test clockagent_win32_tests \
-    clockagent_service_tests clockagent_ui_tests; do
+    clockagent_service_tests clockagent_ui_tests clockagent_w32time_tests; do
   # WINE_TEST_ONLY=PROGRAM runs that one alone, for a quicker look.
   [[ -n "${WINE_TEST_ONLY:-}" && "$program" != "$WINE_TEST_ONLY" ]] && continue
   echo "wine-test: $program.exe"
   # The window's test reads COM20's pulse.
   lines=()
-  [[ "$program" == clockagent_ui_tests ]] && lines=("${with_modem_lines[@]}")
+  [[ "$program" == clockagent_ui_tests || "$program" == clockagent_w32time_tests ]] &&
+    lines=("${with_modem_lines[@]}")
   "${lines[@]}" "${norights[@]}" wine "$tests/$program.exe" 2>"$CLOCKAGENT_WINE_STDERR" || status=1
   grep -v -E '^[0-9a-f]+:(Call|Ret|Starting|trace:relay)' "$CLOCKAGENT_WINE_STDERR" >&2 || true
 done
@@ -300,6 +302,15 @@ if [[ -f "$setup" ]]; then
     installer_failed "the Run entry stayed"
   wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\ClockAgent' >/dev/null 2>&1 &&
     installer_failed "the Event Log source stayed"
+  # As Windows Time's provider: its key names the installed DLL, and the uninstaller takes it away.
+  provider='HKLM\SYSTEM\CurrentControlSet\Services\W32Time\TimeProviders\ClockAgent'
+  "${norights[@]}" wine "$setup" /S /W32TIME || installer_failed "/W32TIME failed"
+  [[ "$(value "$provider" DllName)" == 'C:\Program Files\Velmora\ClockAgent\ClockAgentTimeProvider.dll' ]] ||
+    installer_failed "/W32TIME: the provider's DllName is '$(value "$provider" DllName)'"
+  [[ "$(value "$provider" Enabled)" == 0x1 ]] || installer_failed "/W32TIME: the provider is not enabled"
+  "${norights[@]}" wine "C:\\Program Files\\Velmora\\ClockAgent\\Uninstall.exe" /S
+  for _ in $(seq 40); do [[ -e "$folder/Uninstall.exe" ]] || break; sleep 0.25; done
+  wine reg query "$provider" >/dev/null 2>&1 && installer_failed "the uninstaller left the provider's key"
   [[ $status -ne 0 ]] || echo "wine-test: installer passed"
 else
   echo "wine-test: $setup is missing; run scripts/package.sh"

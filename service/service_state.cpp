@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "settings/stored_choices.h"
 #include "update/clock_setting.h"
 #include "update/interval_text.h"
 
@@ -168,18 +169,7 @@ bool DecodeRequest(const std::string& text, ServiceRequest* request, CycleChoice
 bool ServiceFront::Load() {
   choices_ = CycleChoices{};
   choices_.intervalMs = kDefaultUpdateIntervalMs;
-  StoredSettings stored;
-  if (LoadSettings(store_, &stored)) {
-    if (stored.portNumber) choices_.port.number = *stored.portNumber;
-    for (std::size_t i = 0; i < std::size(kLineLists); ++i) {
-      if (stored.lineIndex[i]) choices_.line.*kLineLists[i].index = *stored.lineIndex[i];
-    }
-    if (stored.intervalSeconds) choices_.intervalMs = std::int64_t{*stored.intervalSeconds} * 1000;
-    if (stored.timeType) choices_.timeType = *stored.timeType;
-  }
-  choices_.pulse = LoadPulse(store_);
-  choices_.discipline = LoadDiscipline(store_);
-  choices_.protocol = LoadProtocol(store_);
+  ApplyStoredChoices(store_, &choices_);
   char text[kSettingTextSize];
   return !ReadSetting(store_, StoreRoot::LocalMachine, kSettingsKey, kServiceScheduleValue, text) ||
          std::strcmp(text, "OFF") != 0;

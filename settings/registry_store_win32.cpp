@@ -50,19 +50,28 @@ class RegistryKey final : public StoreKey {
 
 class RegistryStore final : public SettingsStore {
  public:
+  explicit RegistryStore(bool readOnly) : readOnly_(readOnly) {}
+
   std::unique_ptr<StoreKey> OpenKey(StoreRoot root, const char* path) override {
     HKEY key = nullptr;
-    // Only the rights the store uses: the service's own account is granted these and no more.
-    if (RegCreateKeyExA(RootKey(root), path, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-      return nullptr;
-    }
+    // Only the rights the store uses: the service's own account is granted these and no more;
+    // a reader asks for what every account has on the key.
+    const LONG result =
+        readOnly_ ? RegOpenKeyExA(RootKey(root), path, 0, KEY_QUERY_VALUE, &key)
+                  : RegCreateKeyExA(RootKey(root), path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                    KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (result != ERROR_SUCCESS) return nullptr;
     return std::make_unique<RegistryKey>(key);
   }
+
+ private:
+  const bool readOnly_;
 };
 
 }  // namespace
 
-std::unique_ptr<SettingsStore> NewRegistryStore() { return std::make_unique<RegistryStore>(); }
+std::unique_ptr<SettingsStore> NewRegistryStore() { return std::make_unique<RegistryStore>(false); }
+
+std::unique_ptr<SettingsStore> NewRegistryReader() { return std::make_unique<RegistryStore>(true); }
 
 }  // namespace clockagent

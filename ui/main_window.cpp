@@ -7,6 +7,7 @@
 #include "settings/registry_store.h"
 #include "update/clock_setting.h"
 #include "update/windows_time.h"
+#include "w32time/provider_registration_win32.h"
 
 namespace clockagent::ui {
 namespace {
@@ -248,6 +249,11 @@ void TForm_Main::ShowServiceState(const ServiceState& state, const ServiceState*
 
 void TForm_Main::FirstLookAnswered() {
   if (!follower_.Runs() && ItemIndex(ID_RadioGroup_AutoStart) == 0) {
+    // Auto Start, as Start, leaves the clock to Windows Time's provider: said in the hint bar.
+    if (FindProvider() == ProviderPresence::Enabled) {
+      ShowNotice(kProviderRefusal);
+      return;
+    }
     engine_->cycle.StartUpdates();
     WarnOfWindowsTime();
   }
@@ -293,10 +299,18 @@ void TForm_Main::NoReceiverFound(const std::string& report) {
   MessageBoxA(hwnd_, report.c_str(), "Find Receiver", MB_OK | MB_ICONINFORMATION);
 }
 
+bool TForm_Main::RefusedForProvider() {
+  // Windows Time keeps the clock from the receiver: two programs would set it.
+  if (FindProvider() != ProviderPresence::Enabled) return false;
+  Refused(kProviderRefusal);
+  return true;
+}
+
 void TForm_Main::Command(int id, int code) {
   switch (id) {
     case ID_SpeedButton_Start:
     case ID_Control_Start:
+      if (RefusedForProvider()) break;
       if (follower_.Runs()) {
         follower_.Ask(ServiceRequest::Start, Choices());
       } else {
@@ -315,6 +329,7 @@ void TForm_Main::Command(int id, int code) {
     case ID_SpeedButton_Refresh:
     case ID_Control_Refresh:
     case ID_SystemTray_Refresh:
+      if (RefusedForProvider()) break;
       if (follower_.Runs()) {
         follower_.Ask(ServiceRequest::Refresh);
       } else {

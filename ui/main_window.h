@@ -114,6 +114,8 @@ class TForm_Main final : public CycleFrontEnd,
   static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void Command(int id, int code);
+  // Start and Refresh Time while Windows Time's provider is enabled: refused with the reason.
+  bool RefusedForProvider();
   void CreateMenus();  // menus_and_hints.cpp
   void CreateTips();
   void LoadTrayIcons();  // tray_icon.cpp

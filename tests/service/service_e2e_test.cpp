@@ -191,6 +191,10 @@ TEST_F(ClockAgentService, KeepsTheClockSetWithNobodyLoggedOn) {
             "ClockAgent service: installed, running\nupdates: On\nlast update: Success at ")
       << status.out;
 
+  // Windows Time's provider is not registered beside the service's updates.
+  const CommandRun provider = Clockagent("w32time install");
+  EXPECT_EQ(provider.exitCode, 1) << provider.out;
+
   // Refresh Time through the pipe: one more attempt, the counters of the same run.
   std::string reply;
   ASSERT_EQ(AskService(kStatePipeName, "refresh", &reply), PipeAnswer::Answered);
@@ -205,6 +209,8 @@ TEST_F(ClockAgentService, KeepsTheClockSetWithNobodyLoggedOn) {
   EXPECT_EQ(Clockagent("service stop").out, "stopped the updates of the ClockAgent service\n");
   EXPECT_FALSE(State().started);
   EXPECT_EQ(StoredSetting(kServiceScheduleValue), "REG_SZ:OFF");
+  EXPECT_EQ(Clockagent("w32time install").exitCode, 0) << "the updates are Off";
+  EXPECT_EQ(Clockagent("w32time remove").exitCode, 0);
   Restart();
   state = State();
   EXPECT_FALSE(state.started);

@@ -26,6 +26,7 @@
 #include "tests/support/ui_harness.h"
 #include "update/update_cycle.h"
 #include "ui/info_windows.h"
+#include "w32time/provider_registration_win32.h"
 
 namespace clockagent::test {
 namespace {
@@ -337,6 +338,16 @@ TEST_F(ClockAgentProgram, AZeroIntervalIsRefusedAndNothingSaved) {
   EXPECT_TRUE(WaitText(ID_Panel_OnOff, "Off"));
   EXPECT_TRUE(WaitText(ID_Panel_TotalUpdates, "0/0")) << Text(ID_Panel_TotalUpdates);
   EXPECT_EQ(Stored(kIntervalValue), "21600");
+}
+
+// Windows Time's provider keeps the clock: Start says so, and nothing starts.
+TEST_F(ClockAgentProgram, StartIsRefusedWhileWindowsTimesProviderIsEnabled) {
+  ASSERT_EQ(RegisterProvider(BuildFile(kProviderDllName)), ProviderChange::Done);
+  Launch();
+  Command(ID_SpeedButton_Start);
+  EXPECT_EQ(MessageBoxText(), std::string("Error: ") + kProviderRefusal);
+  EXPECT_TRUE(WaitText(ID_Panel_OnOff, "Off"));
+  EXPECT_EQ(UnregisterProvider(), ProviderChange::Done);
 }
 
 // A message box's modal loop does not read the port: nothing modal opens while an attempt polls.
@@ -659,6 +670,9 @@ TEST(Programs, BothCarryTheirVersion) {
   EXPECT_EQ(VersionString(gui, "ProductName"), "ClockAgent");
   EXPECT_EQ(VersionString(console, "FileVersion"), kVersionText);
   EXPECT_EQ(VersionString(console, "OriginalFilename"), "clockagent.com");
+  const std::string provider = BuildFile(kProviderDllName);
+  EXPECT_EQ(VersionString(provider, "FileVersion"), kVersionText);
+  EXPECT_EQ(VersionString(provider, "OriginalFilename"), kProviderDllName);
 }
 
 TEST_F(ClockAgentProgram, ASecondStartBringsTheFirstForward) {
