@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "record/folder_security_win32.h"
 #include "service/service_control_win32.h"
 #include "service/service_state.h"
 #include "w32time/provider_registration_win32.h"
@@ -151,6 +152,14 @@ int Install() {
   const std::string dll = ProviderDllPath();
   if (dll.empty()) {
     return Fail("install", std::string(kProviderDllName) + " is not beside this program");
+  }
+  // Windows Time loads the DLL, as it finds it, into its own process at every start.
+  const std::string folder = dll.substr(0, dll.find_last_of("\\/"));
+  if (OthersMayChangeItem(ReadItemSecurity(folder)) || OthersMayChangeItem(ReadItemSecurity(dll))) {
+    return Fail("install",
+                "other users may change the provider or its folder, and so what Windows Time "
+                "runs: install ClockAgent under Program Files (its installer does) and register "
+                "the provider from there");
   }
   switch (RegisterProvider(dll)) {
     case ProviderChange::Done:
