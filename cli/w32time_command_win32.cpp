@@ -50,11 +50,17 @@ std::string NeedsAdministrator(const char* what) {
          " (run it in a console opened with \"Run as administrator\")";
 }
 
-// w32tm's full path; empty when this system has none (as under wine).
+// w32tm's full path in the system folder; empty when this system has none (as under wine). Never
+// searched for: an administrator's current folder or PATH could hold another w32tm.exe.
 std::string W32tmPath() {
-  char path[MAX_PATH];
-  const DWORD length = SearchPathA(nullptr, "w32tm.exe", nullptr, MAX_PATH, path, nullptr);
-  return length > 0 && length < MAX_PATH ? std::string(path) : std::string();
+  char folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  const std::string path = std::string(folder, length) + "\\w32tm.exe";
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0
+             ? path
+             : std::string();
 }
 
 // Runs w32tm with `args`, its output in `*output`; its exit code, or -1 when it did not run.
