@@ -236,7 +236,9 @@ ControlAnswer ControlUpdates(ServiceRequest request, std::string* refusal) {
     case PipeAnswer::NotTheService: return ControlAnswer::NotTheService;
   }
   if (reply == kOkReply) return ControlAnswer::Done;
-  *refusal = reply.substr(reply.rfind(':') + 2);
+  // The refusal's message whole, colons and all.
+  const std::size_t prefix = std::strlen(kRefusedReply);
+  *refusal = reply.compare(0, prefix, kRefusedReply) == 0 ? reply.substr(prefix) : reply;
   return ControlAnswer::Refused;
 }
 

@@ -21,6 +21,7 @@
 #include "update/timer_loop.h"
 #include "update/update_cycle.h"
 #include "update/windows_time.h"
+#include "w32time/provider_registration_win32.h"
 
 namespace clockagent {
 namespace {
@@ -140,6 +141,11 @@ class ServiceHost {
 
   // Starts the updates; Windows Time taking the clock from the network is said once a run.
   void Start() {
+    // Windows Time keeps the clock through the provider: the service does not set it beside.
+    if (FindProvider() == ProviderPresence::Enabled) {
+      recorder_.Note(kProviderRefusal);
+      return;
+    }
     engine_.cycle.StartUpdates();
     if (engine_.cycle.Started() && recorder_.WindowsTimeToTell()) {
       recorder_.Note(kWindowsTimeAdvice);
@@ -174,6 +180,9 @@ class ServiceHost {
           userRefreshed_ = true;
           lastUserRefresh_ = now;
         }
+        if (FindProvider() == ProviderPresence::Enabled) {
+          return std::string(kRefusedReply) + kProviderRefusal;
+        }
         cycle.RefreshTime();
         return kOkReply;
       }
@@ -186,6 +195,9 @@ class ServiceHost {
         if (request == ServiceRequest::Stop) {
           cycle.StopUpdates();
           return kOkReply;
+        }
+        if (FindProvider() == ProviderPresence::Enabled) {
+          return std::string(kRefusedReply) + kProviderRefusal;
         }
         front_.Choose(choices);
         if (cycle.Started()) cycle.StopUpdates();  // Start takes the new settings afresh

@@ -24,6 +24,7 @@
 #include "service/service_state.h"
 #include "tests/support/wine.h"
 #include "update/windows_time.h"
+#include "w32time/provider_registration_win32.h"
 
 namespace clockagent::test {
 namespace {
@@ -210,6 +211,9 @@ TEST_F(ClockAgentService, KeepsTheClockSetWithNobodyLoggedOn) {
   EXPECT_FALSE(State().started);
   EXPECT_EQ(StoredSetting(kServiceScheduleValue), "REG_SZ:OFF");
   EXPECT_EQ(Clockagent("w32time install").exitCode, 0) << "the updates are Off";
+  // ...and while it is, the service takes no Start (nor Refresh Time) from anyone.
+  EXPECT_EQ(Clockagent("service start").out,
+            std::string("clockagent service start: ") + kProviderRefusal + "\n");
   EXPECT_EQ(Clockagent("w32time remove").exitCode, 0);
   Restart();
   state = State();
