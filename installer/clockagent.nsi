@@ -81,12 +81,12 @@ Section "${PRODUCT} (required)" SecProgram
   ; Windows Time keeps its provider loaded while it runs: stopped for the new one, started after.
   ReadRegStr $0 HKLM "${PROVIDER_KEY}" "DllName"
   ${If} $0 != ""
-    nsExec::ExecToLog 'net stop w32time'
+    nsExec::ExecToLog '"$SYSDIR\net.exe" stop w32time'
     Pop $1
   ${EndIf}
   File "${BUILD}\${PROVIDER_DLL}"
   ${If} $0 != ""
-    nsExec::ExecToLog 'net start w32time'
+    nsExec::ExecToLog '"$SYSDIR\net.exe" start w32time'
     Pop $1
   ${EndIf}
   WriteUninstaller "$INSTDIR\Uninstall.exe"
