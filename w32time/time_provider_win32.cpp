@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "receiver/pulse_edges.h"
 #include "receiver/serial_link.h"
 #include "receiver/system_serial_port.h"
 #include "refclock/reference_clock.h"
@@ -77,6 +78,7 @@ void TimeProvider::RunOnce() {
   choices_.latencyMs = LoadLatency(*store);
   choices_.maxCorrectionSeconds = LoadMaxCorrection(*store);
   previous_ = false;
+  unpulsed_ = 0;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     held_ = false;  // a sample of other settings
@@ -116,6 +118,20 @@ void TimeProvider::Discard() {
 }
 
 bool TimeProvider::Offer(const ClockSample& sample) {
+  // With a pulse chosen, a packet it does not time (the first after the port opens, or one whose
+  // edge was missed) is off by the receiver's delay in sending it, tens of milliseconds that no
+  // one has told the latency of: Windows Time, which does not weed out such a sample, gets none.
+  if (choices_.pulse != PulseLine::None && !sample.atPulse) {
+    // The first after an open is one; a third in a row is a pulse gone: said once.
+    if (++unpulsed_ == 3) {
+      Log(EVENTLOG_WARNING_TYPE, "timing packets come with no pulse on " +
+                                     std::string(PulseLineName(choices_.pulse)) +
+                                     " within a second before them: no sample is given until the "
+                                     "pulse times them again");
+    }
+    return false;
+  }
+  unpulsed_ = 0;
   // As the update cycle does: a correction this large, which a garbled packet gives, is offered
   // only when the sample before agrees with it.
   const bool confirmed =

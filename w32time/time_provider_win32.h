@@ -39,8 +39,9 @@ class TimeProvider {
   // or raises a flag the thread looks at.
   HRESULT Command(TimeProvCmd command, TimeProvArgs args);
 
-  // On the thread: a sample of the reference clock. False when it is not offered: over the stored
-  // limit, a large correction that no earlier sample confirms, or Windows Time's clock not read.
+  // On the thread: a sample of the reference clock. False when it is not offered: not timed by
+  // the pulse chosen, over the stored limit, a large correction that no earlier sample confirms,
+  // or Windows Time's clock not read.
   bool Offer(const ClockSample& sample);
   // The held sample dropped: the receiver's time is refused, or the clock has jumped.
   void Discard();
@@ -66,6 +67,7 @@ class TimeProvider {
   bool previous_ = false;  // the last sample, for confirming a large correction
   ClockSample previousSample_;
   bool portTold_ = false;
+  int unpulsed_ = 0;  // packets in a row that the chosen pulse did not time
 
   std::atomic<bool> stop_{false};
   std::atomic<bool> reread_{false};

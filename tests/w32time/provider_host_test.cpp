@@ -95,7 +95,9 @@ class Provider {
     EXPECT_EQ(close_(handle_), S_OK);
     g_callMs["TimeProvClose"].push_back(MsSince(start));
     EXPECT_LT(g_callMs["TimeProvClose"].back(), 5000);
-    EXPECT_EQ(ThreadCount(), threads_) << "a thread left running";
+    // Wine's own helper thread for a port's pending wait ends a moment after the port closes.
+    EXPECT_TRUE(WaitFor([this] { return ThreadCount() <= threads_; }, 3000))
+        << "a thread left running: " << ThreadCount() << " against " << threads_;
     FreeLibrary(module_);
   }
   // Every command returns within half a second.
@@ -133,13 +135,15 @@ TEST(TimeProvider, OffersTheReceiversSamplesTimedByThePulse) {
     seen = g_alerts;
     ASSERT_EQ(provider.Samples(&sample).dwSamplesReturned, 1u);
     EXPECT_LT(GetTickCount64() - sample.nSysTickCount, 1500u);
+    // Timed by the pulse, each of them: the first packet, which comes with no edge before it, is
+    // 20-80 ms late and is not offered.
+    EXPECT_EQ(sample.tpDispersion, 1000u);
     offsetsMs.push_back(static_cast<double>(sample.toOffset) / 1e4);
-    EXPECT_LT(std::abs(offsetsMs.back()), 50) << "a sample no receiver gives";
+    EXPECT_LT(std::abs(offsetsMs.back()), 15) << "a sample the pulse does not give";
   }
   ASSERT_EQ(offsetsMs.size(), 20u);
   EXPECT_EQ(sample.dwSize, sizeof(TimeSample));
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&sample.dwRefid), 4), std::string("GPS", 4));
-  EXPECT_LE(sample.tpDispersion, 10000u);  // timed by the pulse: under a millisecond
   EXPECT_EQ(sample.nStratum, 0);
   EXPECT_EQ(sample.nLeapFlags, 0);
   EXPECT_EQ(sample.dwTSFlags, static_cast<DWORD>(TSF_Hardware));
