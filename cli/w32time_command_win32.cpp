@@ -10,6 +10,7 @@
 #include "record/folder_security_win32.h"
 #include "service/service_control_win32.h"
 #include "service/service_state.h"
+#include "update/windows_time.h"
 #include "w32time/provider_registration_win32.h"
 
 namespace clockagent {
@@ -115,20 +116,6 @@ void UpdateWindowsTime() {
     std::printf("Windows Time did not read its configuration again (w32tm /config /update: %d; "
                 "is it running?): it reads the change when it next starts\n", code);
   }
-}
-
-// Whether Windows Time's service is running.
-bool WindowsTimeRuns() {
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  if (manager == nullptr) return false;
-  bool runs = false;
-  if (SC_HANDLE service = OpenServiceA(manager, "W32Time", SERVICE_QUERY_STATUS)) {
-    SERVICE_STATUS status{};
-    runs = QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
-    CloseServiceHandle(service);
-  }
-  CloseServiceHandle(manager);
-  return runs;
 }
 
 // The provider's DLL beside this program; empty when it is not there.

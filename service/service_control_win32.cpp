@@ -236,9 +236,8 @@ ControlAnswer ControlUpdates(ServiceRequest request, std::string* refusal) {
     case PipeAnswer::NotTheService: return ControlAnswer::NotTheService;
   }
   if (reply == kOkReply) return ControlAnswer::Done;
-  // The refusal's message whole, colons and all.
-  const std::size_t prefix = std::strlen(kRefusedReply);
-  *refusal = reply.compare(0, prefix, kRefusedReply) == 0 ? reply.substr(prefix) : reply;
+  const char* message = RefusalMessage(reply);
+  *refusal = message != nullptr ? message : reply;
   return ControlAnswer::Refused;
 }
 

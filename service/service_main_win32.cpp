@@ -99,7 +99,14 @@ class ServiceHost {
     LastAttempt last;
     // Not forgotten at a restart.
     if (recorder_.ReadLast(&last)) front_.Remember(last);
-    if (front_.Load()) Start();  // the schedule as the user last left it
+    if (front_.Load()) {  // the schedule as the user last left it...
+      // ...unless Windows Time keeps the clock through the provider: not set beside it.
+      if (FindProvider() == ProviderPresence::Enabled) {
+        recorder_.Note(kProviderRefusal);
+      } else {
+        Start();
+      }
+    }
     const ArrivalHandler arrival{[this](std::chrono::milliseconds timeout) { return Wait(timeout); },
                                  [&cycle] { cycle.BytesArrived(); }};
     RunTimers({{&timerPoll_, [&cycle] { cycle.Timer_DAROTimer(); }},
@@ -141,11 +148,6 @@ class ServiceHost {
 
   // Starts the updates; Windows Time taking the clock from the network is said once a run.
   void Start() {
-    // Windows Time keeps the clock through the provider: the service does not set it beside.
-    if (FindProvider() == ProviderPresence::Enabled) {
-      recorder_.Note(kProviderRefusal);
-      return;
-    }
     engine_.cycle.StartUpdates();
     if (engine_.cycle.Started() && recorder_.WindowsTimeToTell()) {
       recorder_.Note(kWindowsTimeAdvice);

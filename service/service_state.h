@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <utility>
@@ -47,6 +48,10 @@ std::string EncodeRequest(ServiceRequest request, const CycleChoices& choices = 
 bool DecodeRequest(const std::string& text, ServiceRequest* request, CycleChoices* choices);
 constexpr char kOkReply[] = "ok";
 constexpr char kRefusedReply[] = "refused: ";  // followed by the refusal's message
+// The message of a refusal, whole; nullptr for any other reply.
+inline const char* RefusalMessage(const std::string& reply) {
+  return reply.rfind(kRefusedReply, 0) == 0 ? reply.c_str() + std::strlen(kRefusedReply) : nullptr;
+}
 
 // The front end of the service's cycle. Its choices are the stored settings (as the window's
 // controls hold them), replaced by those a Start request brings; it keeps the state the pipes

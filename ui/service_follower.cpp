@@ -3,8 +3,6 @@
 // question goes through the ServiceAsker's thread, and its answer comes back as a message.
 #include "ui/service_follower.h"
 
-#include <cstring>
-
 #include "service/service_control_win32.h"
 
 namespace clockagent::ui {
@@ -35,8 +33,8 @@ void ServiceFollower::Replied(LPARAM lParam) {
     view_.ServiceNotice(kNotTheServiceNotice);
   } else if (reply->answer != PipeAnswer::Answered) {
     view_.ServiceMessage("The ClockAgent service did not answer.", MB_ICONEXCLAMATION);
-  } else if (reply->text.rfind(kRefusedReply, 0) == 0) {
-    view_.ServiceRefused(reply->text.c_str() + std::strlen(kRefusedReply));
+  } else if (const char* refusal = RefusalMessage(reply->text)) {
+    view_.ServiceRefused(refusal);
   }
   // The change shown at once; after a Start, the window hears of it once the state has come.
   if (reply->request == ServiceRequest::Start) afterStartPending_ = true;

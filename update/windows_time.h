@@ -24,6 +24,9 @@ constexpr char kWindowsTimeDisciplineText[] =
 bool WindowsTimeOverwrites(bool running, const std::string& type);
 
 #ifdef _WIN32
+// Whether the service manager says the service runs.
+bool WindowsTimeRuns(const char* service = kWindowsTimeService);
+
 // The same, asked of the service manager and the registry; the names are for tests to stand in.
 bool WindowsTimeOverwrites(const char* service = kWindowsTimeService,
                            const char* parametersKey = kWindowsTimeParameters);

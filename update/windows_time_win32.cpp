@@ -5,7 +5,7 @@
 
 namespace clockagent {
 
-bool WindowsTimeOverwrites(const char* service, const char* parametersKey) {
+bool WindowsTimeRuns(const char* service) {
   bool running = false;
   if (SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT)) {
     if (SC_HANDLE handle = OpenServiceA(manager, service, SERVICE_QUERY_STATUS)) {
@@ -15,6 +15,11 @@ bool WindowsTimeOverwrites(const char* service, const char* parametersKey) {
     }
     CloseServiceHandle(manager);
   }
+  return running;
+}
+
+bool WindowsTimeOverwrites(const char* service, const char* parametersKey) {
+  const bool running = WindowsTimeRuns(service);
   char type[64] = {};
   DWORD size = sizeof type - 1;
   if (RegGetValueA(HKEY_LOCAL_MACHINE, parametersKey, "Type", RRF_RT_REG_SZ, nullptr, type,
