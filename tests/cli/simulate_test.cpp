@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <fstream>
@@ -287,10 +288,15 @@ TEST_F(SimulatorTest, NmeaSentencesFollowEachPulse) {
     }
     close(fd);
     ASSERT_EQ(bursts.size(), 4u);
-    // The first may have begun before the port was opened; the last may not be over.
+    // The first may have begun before the port was opened; the last may not be over. Of the two
+    // between, the nearer must be on time: a loaded machine can wake this reader (or the
+    // simulator) late for one, while a wrong delay misses both.
+    EXPECT_LT(std::min(std::abs(bursts[1].delayMs - (c.delayMs + 1.04)),
+                       std::abs(bursts[2].delayMs - (c.delayMs + 1.04))),
+              3.0)
+        << "its first byte crosses in 1.04 ms: " << bursts[1].delayMs << ", " << bursts[2].delayMs;
     for (std::size_t b = 1; b < 3; ++b) {
       const Burst& burst = bursts[b];
-      EXPECT_NEAR(burst.delayMs, c.delayMs + 1.04, 3.0) << "its first byte crosses in 1.04 ms";
       std::size_t at = 0;
       for (const char* type : c.sentences) {
         const std::size_t end = burst.text.find("\r\n", at);
